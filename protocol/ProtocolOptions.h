@@ -1,0 +1,13 @@
+#pragma once
+// What the protocol modes need of the program's settings. The program flow
+// fills it from its Settings record once the command line is parsed.
+
+#include <cstdint>
+
+struct ProtocolOptions {
+    uint32_t baudRate = 115200;
+    bool debug = false;             // echo "Sent: " and "Received: " lines
+    bool sendStart = true;          // download: end with "S"
+    bool writeFlash = false;        // download: send "W" after the count check
+    bool consoleHandshake = false;  // console: "?" handshake first
+};

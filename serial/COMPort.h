@@ -1,0 +1,90 @@
+#pragma once
+// COMPort: the program's only access to the serial line.
+//
+// Construction opens the port for exclusive use and prepares it (reads wait
+// for their whole count, RTS/CTS handshake on); each protocol phase then sets
+// the line up with Configure. portState is the object's copy of the line
+// settings: every setter changes it and applies it whole, so a refused value
+// stays in portState (the getters report it) while the port keeps its
+// previous setting. Read time-outs live in the port: each change fetches
+// them, changes the read values and writes them back.
+//
+// Every failing platform call raises std::runtime_error with a fixed text
+// from errors/Messages.h. The class prints nothing.
+//
+// A read of N bytes under the read time-outs (interval, multiplier, constant):
+//   0, 0, 0               waits until all N bytes have arrived
+//   0, M, C (not both 0)  returns when N bytes are in or M*N+C ms after it
+//                         began, with what arrived (possibly nothing)
+//   all ones, 0, 0        returns at once with what has arrived
+// A nonzero interval other than all ones also ends a read on a longer gap.
+
+#include <cstdint>
+#include <memory>
+
+#include "serial/PortPlatform.h"
+
+class COMPort {
+public:
+    // Opens and prepares the named port. Raises kPortOpenFailed,
+    // kPortGetStateFailed, kPortGetTimeoutsFailed, kPortSetTimeoutsFailed or
+    // kPortSetStateFailed.
+    explicit COMPort(const char* name, PortPlatform& platform = SystemPortPlatform());
+    // Closes the port. Raises kPortCloseFailed when closing fails, unless
+    // another error is already leaving; never ends the program abnormally.
+    ~COMPort() noexcept(false);
+
+    COMPort(const COMPort&) = delete;
+    COMPort& operator=(const COMPort&) = delete;
+
+    // Sets up the whole line: the baud rate, no parity, 8 data bits, one stop
+    // bit, no hardware flow control (RTS held on), then read time-outs of
+    // interval 0, multiplier 0 and readTimeoutMs. A refused step raises and
+    // the later steps are not made.
+    void Configure(uint32_t baudRate, uint32_t readTimeoutMs);
+
+    // Interval all ones makes both totals 0, whatever is given. The write
+    // values are kept.
+    void SetReadTimeouts(uint32_t interval, uint32_t multiplier, uint32_t constant);
+
+    COMPort& SetBaudRate(uint32_t rate);
+    COMPort& SetParity(uint8_t code);
+    COMPort& SetDataBits(uint8_t count);
+    COMPort& SetStopBits(uint8_t code);
+    COMPort& SetHardwareFlowControl(bool on);
+    COMPort& SetSoftwareFlowControl(bool on);
+
+    void LoadState();
+    void ApplyState();
+    void SetLineCharacteristics(const char* definition);
+
+    uint32_t GetBaudRate() const;
+    uint8_t GetParity() const;
+    uint8_t GetDataBits() const;
+    uint8_t GetStopBits() const;
+    bool GetSoftwareFlowControl() const;
+
+    // Reads up to count bytes under the current read time-outs and returns how
+    // many arrived (0 when the time-out passed first). kPortReadFailed.
+    uint32_t Read(void* buffer, uint32_t count);
+    // Writes the whole buffer; returns the count the platform reports.
+    // kPortWriteFailed.
+    uint32_t Write(const void* buffer, uint32_t count);
+
+    // Returns only when a byte has arrived, whatever the time-outs.
+    uint8_t ReadByte();
+    COMPort& WriteByte(uint8_t byte);
+
+    // Never raise; the platform's result is not looked at.
+    COMPort& SetBreak();
+    COMPort& ClearBreak();
+
+    // kModemCts | kModemDsr | kModemRing | kModemCarrier.
+    uint8_t GetModemSignals();
+    uint32_t GetMaxBaud();
+
+private:
+    PortPlatform& platform;
+    PortHandle handle = kInvalidPortHandle;
+    std::unique_ptr<PortState> portState;
+};

@@ -1,0 +1,105 @@
+#pragma once
+// The platform layer under COMPort: the few operating-system calls a serial
+// port needs, behind one interface. Each platform has one implementation file
+// (PortPlatformPosix.cpp, later PortPlatformWin32.cpp); the build picks it.
+// Tests substitute a fake that records calls and can refuse any of them.
+//
+// Every call returns true on success and false on failure; COMPort turns a
+// failure into its fixed error message. The layer itself never throws.
+
+#include <cstdint>
+
+// The line settings of a port: a portable record of the device control block
+// fields the program works with.
+struct PortState {
+    uint32_t baudRate = 0;
+    bool outxCtsFlow = false;  // transmit only while the peer asserts CTS
+    bool outxDsrFlow = false;  // transmit only while the peer asserts DSR
+    uint8_t rtsControl = 1;    // kRtsControl*
+    uint8_t dtrControl = 1;    // kDtrControl*; kept as found
+    bool outX = false;         // XON/XOFF flow control of transmission
+    bool inX = false;          // XON/XOFF flow control of reception
+    bool parityCheck = false;  // kept as found
+    uint8_t byteSize = 8;      // data bits, 5..8
+    uint8_t parity = 0;        // kParity*
+    uint8_t stopBits = 0;      // kStopBits*
+};
+
+inline constexpr uint8_t kRtsControlDisable = 0;
+inline constexpr uint8_t kRtsControlEnable = 1;
+inline constexpr uint8_t kRtsControlHandshake = 2;
+inline constexpr uint8_t kDtrControlDisable = 0;
+inline constexpr uint8_t kDtrControlEnable = 1;
+
+inline constexpr uint8_t kParityNone = 0;
+inline constexpr uint8_t kParityOdd = 1;
+inline constexpr uint8_t kParityEven = 2;
+inline constexpr uint8_t kParityMark = 3;
+inline constexpr uint8_t kParitySpace = 4;
+
+inline constexpr uint8_t kStopBitsOne = 0;
+inline constexpr uint8_t kStopBitsOneAndHalf = 1;
+inline constexpr uint8_t kStopBitsTwo = 2;
+
+// The five time-out values of a port, in milliseconds. See COMPort.h for what
+// a read does under the read values.
+struct PortTimeouts {
+    uint32_t readInterval = 0;
+    uint32_t readTotalMultiplier = 0;
+    uint32_t readTotalConstant = 0;
+    uint32_t writeTotalMultiplier = 0;
+    uint32_t writeTotalConstant = 0;
+};
+
+// Interval value that makes a read return at once with what has arrived.
+inline constexpr uint32_t kReadIntervalReturnAtOnce = 0xFFFFFFFFu;
+
+// Modem input signals, as reported by GetModemStatus.
+inline constexpr uint8_t kModemCts = 0x10;
+inline constexpr uint8_t kModemDsr = 0x20;
+inline constexpr uint8_t kModemRing = 0x40;
+inline constexpr uint8_t kModemCarrier = 0x80;
+
+struct PortProperties {
+    uint32_t maxBaud = 0;  // the platform's capability code for its highest rate
+};
+
+// An open port as the platform knows it. Opaque above this layer.
+using PortHandle = std::intptr_t;
+inline constexpr PortHandle kInvalidPortHandle = -1;
+
+class PortPlatform {
+public:
+    virtual ~PortPlatform() = default;
+
+    // Opens the named port for exclusive reading and writing; kInvalidPortHandle
+    // when it cannot be opened (missing, or held by another opener).
+    virtual PortHandle Open(const char* name) = 0;
+    virtual bool Close(PortHandle handle) = 0;
+
+    virtual bool GetState(PortHandle handle, PortState& state) = 0;
+    virtual bool SetState(PortHandle handle, const PortState& state) = 0;
+    virtual bool GetTimeouts(PortHandle handle, PortTimeouts& timeouts) = 0;
+    virtual bool SetTimeouts(PortHandle handle, const PortTimeouts& timeouts) = 0;
+
+    // Reads up to count bytes under the handle's read time-outs; received is
+    // how many arrived (possibly 0 when the time-out ended the read).
+    virtual bool Read(PortHandle handle, void* buffer, uint32_t count, uint32_t& received) = 0;
+    // Hands the whole buffer over before it returns; written is the count.
+    virtual bool Write(PortHandle handle, const void* buffer, uint32_t count,
+                       uint32_t& written) = 0;
+
+    virtual bool SetBreak(PortHandle handle) = 0;
+    virtual bool ClearBreak(PortHandle handle) = 0;
+    virtual bool GetModemStatus(PortHandle handle, uint8_t& signals) = 0;
+    virtual bool GetProperties(PortHandle handle, PortProperties& properties) = 0;
+
+    // Parses a line definition ("baud=9600 parity=N data=8 stop=1 to=on" or
+    // "9600,n,8,1") into state and timeouts; only the fields the text names
+    // change. False when the text cannot be parsed.
+    virtual bool BuildState(const char* definition, PortState& state,
+                            PortTimeouts& timeouts) = 0;
+};
+
+// The platform layer of the system the program was built for.
+PortPlatform& SystemPortPlatform();
