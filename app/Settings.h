@@ -1,1 +1,26 @@
 #pragma once
+// The program-wide settings, filled once from the command line and read-only
+// afterwards.
+
+#include <cstdint>
+
+#include "protocol/ProtocolOptions.h"
+
+inline constexpr uint8_t ModeDownload = 0;
+inline constexpr uint8_t ModeConsole = 1;
+inline constexpr uint8_t ModeRaw = 2;
+
+struct Settings {
+    const char* portName = "COM1";  // the argument's own text
+    int32_t baudRate = 115200;
+    const char* dataFile = "";  // the argument's own text
+    int32_t sendStart = 1;
+    int32_t debug = 0;
+    int32_t writeFlash = 0;
+    int32_t consoleHandshake = 0;
+    uint8_t mode = ModeDownload;
+};
+
+// What the protocol modes take of the settings. A negative baud rate passes
+// on as its 32-bit pattern, which the port refuses.
+ProtocolOptions ToProtocolOptions(const Settings& settings);
