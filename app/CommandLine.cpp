@@ -1,3 +1,180 @@
 #include "app/CommandLine.h"
 
-void ParseCommandLine(int, char**, Settings&) {}
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "errors/FatalError.h"
+#include "errors/Messages.h"
+
+namespace {
+
+const char kTitleLine[] = "Vantoir - Download utility to program Kandermoor KELVOR DSP board\n";
+const char kVersionNoticeLine[] = "Version 1.3. Provided as is, without warranty of any kind.\n";
+const char kNoticeLine[] = "Provided as is, without warranty of any kind.\n";
+const char kContactLine[] = "Questions and bug reports: the Vantoir maintainers.\n";
+
+enum class Switch { Version, Port, Baud, File, Debug, NoStart, Console, Raw, Handshake, Flash };
+
+struct SwitchEntry {
+    const char* text;
+    Switch which;
+    bool takesValue;
+};
+
+// Matched in this order; the first match decides.
+const SwitchEntry kSwitches[] = {
+    {"-v", Switch::Version, false}, {"-P", Switch::Port, true},   {"-B", Switch::Baud, true},
+    {"-F", Switch::File, true},     {"-D", Switch::Debug, false}, {"-L", Switch::NoStart, false},
+    {"-C", Switch::Console, false}, {"-R", Switch::Raw, false},   {"-fp", Switch::Handshake, false},
+    {"-W", Switch::Flash, false},
+};
+
+char FoldAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whole-text comparison that ignores the case of A to Z and nothing else.
+bool MatchesSwitch(const char* argument, const char* switchText) {
+    for (; *argument != '\0' && *switchText != '\0'; ++argument, ++switchText) {
+        if (FoldAsciiLetter(*argument) != FoldAsciiLetter(*switchText)) {
+            return false;
+        }
+    }
+    return *argument == '\0' && *switchText == '\0';
+}
+
+const SwitchEntry* FindSwitch(const char* argument) {
+    for (const SwitchEntry& entry : kSwitches) {
+        if (MatchesSwitch(argument, entry.text)) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+bool IsConversionSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void ApplySwitch(Switch which, const char* value, Settings& settings) {
+    switch (which) {
+        case Switch::Version:
+            PrintVersion();
+        case Switch::Port:
+            settings.portName = value;
+            break;
+        case Switch::Baud:
+            settings.baudRate = ConvertDecimal(value);
+            break;
+        case Switch::File:
+            settings.dataFile = value;
+            break;
+        case Switch::Debug:
+            settings.debug = 1;
+            break;
+        case Switch::NoStart:
+            settings.sendStart = 0;
+            break;
+        case Switch::Console:
+            settings.mode = ModeConsole;
+            break;
+        case Switch::Raw:
+            settings.mode = ModeRaw;
+            break;
+        case Switch::Handshake:
+            settings.consoleHandshake = 1;
+            break;
+        case Switch::Flash:
+            settings.writeFlash = 1;
+            break;
+    }
+}
+
+void PrintEchoLine(int argumentCount, char** arguments) {
+    std::printf("Parsed command line:");
+    for (int i = 1; i < argumentCount; ++i) {
+        std::printf(" %s", arguments[i]);
+    }
+    std::printf("\n");
+}
+
+}  // namespace
+
+int32_t ConvertDecimal(const char* text) {
+    while (IsConversionSpace(*text)) {
+        ++text;
+    }
+    bool negative = false;
+    if (*text == '+' || *text == '-') {
+        negative = *text == '-';
+        ++text;
+    }
+    // Accumulate the magnitude, capped just past the largest value either
+    // sign can take, so that long digit strings saturate instead of overflow.
+    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+    int64_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        magnitude = magnitude * 10 + (*text - '0');
+        if (magnitude > limit) {
+            magnitude = limit;
+        }
+    }
+    return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+ProtocolOptions ToProtocolOptions(const Settings& settings) {
+    ProtocolOptions options;
+    options.baudRate = static_cast<uint32_t>(settings.baudRate);
+    options.debug = settings.debug != 0;
+    options.sendStart = settings.sendStart != 0;
+    options.writeFlash = settings.writeFlash != 0;
+    options.consoleHandshake = settings.consoleHandshake != 0;
+    return options;
+}
+
+void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
+    if (argumentCount < 2) {
+        PrintUsage(arguments[0] != nullptr ? arguments[0] : "vantoir", settings);
+    }
+    for (int i = 1; i < argumentCount; ++i) {
+        const SwitchEntry* entry = FindSwitch(arguments[i]);
+        if (entry == nullptr) {
+            FatalError(messages::kUnknownSwitchFormat, arguments[i]);
+        }
+        const char* value = nullptr;
+        if (entry->takesValue) {
+            if (i + 1 >= argumentCount) {
+                FatalError(messages::kMissingArgumentFormat, arguments[i]);
+            }
+            value = arguments[++i];
+        }
+        ApplySwitch(entry->which, value, settings);
+    }
+    PrintEchoLine(argumentCount, arguments);
+}
+
+void PrintUsage(const char* programName, const Settings& settings) {
+    std::printf("%s", kTitleLine);
+    std::printf("%s", kVersionNoticeLine);
+    std::printf("%s\n", kContactLine);
+    std::printf("Usage: %s [-P <port>] [-B <baudrate>] [-F <datafile>] [-D] [-L] [-C] [-R] [-W]\n",
+                programName);
+    std::printf("[-P] specifies which serial port to use. Default: %s\n", settings.portName);
+    std::printf("[-B] specifies the baudrate. Default: %d\n", static_cast<int>(settings.baudRate));
+    std::printf("[-F] specifies the datafile to be downloaded\n");
+    std::printf("[-D] enables debugging info\n");
+    std::printf("[-L] to perform only a download (i.e. no 'start'-command is sent)\n");
+    std::printf("[-C] to enter Console mode. Causes -F and -L switches to be ignored.\n");
+    std::printf("[-R] copies the input file raw (i.e., in binary mode) to the serial port.\n");
+    std::printf("[-W] Sends a Write command after programming is done\n");
+    std::printf("\nExample: Vantoir -P COM3 -F Intel.hex\n");
+    std::exit(0);
+}
+
+void PrintVersion() {
+    std::printf("%s", kTitleLine);
+    std::printf("%s", kNoticeLine);
+    std::printf("%s", kContactLine);
+    std::exit(1);
+}

@@ -1,6 +1,8 @@
 #pragma once
 // The command line: the program's only source of configuration.
 
+#include <cstdint>
+
 #include "app/Settings.h"
 
 // Fills settings from the arguments and prints the echo line. Ends the program
@@ -12,3 +14,8 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings);
 [[noreturn]] void PrintUsage(const char* programName, const Settings& settings);
 // Short banner on standard output; exit status 1.
 [[noreturn]] void PrintVersion();
+
+// The -B conversion: leading white space, an optional sign, then decimal
+// digits up to the first other character; no digits give 0. Values beyond
+// the signed 32-bit range saturate at its limits.
+int32_t ConvertDecimal(const char* text);
