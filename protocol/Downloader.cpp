@@ -1,1 +1,203 @@
 #include "protocol/Downloader.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kPowerCyclePrompt =
+    "\nPlease cycle the power (i.e., switch off, wait approx. 5 seconds, and switch\n"
+    "back on) on the Kelvor receiver now. Communication will then be etablished.\n\n";
+
+// Reads a count as atoi does (leading white space, an optional sign, then
+// digits up to the first other character; no digits give 0), but a value
+// beyond the 32-bit range stops at its limit instead of wrapping round to a
+// small number that could pass for the right count.
+int32_t ParseCount(const char* text) {
+    const long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}
+
+void WriteText(const char* text, size_t length, COMPort& port, bool debug) {
+    port.Write(text, static_cast<uint32_t>(length));
+    if (debug) {
+        std::printf("Sent: %s\n", text);
+    }
+}
+
+}  // namespace
+
+Downloader::Downloader(UploadFile& uploadFile, COMPort& serialPort,
+                       const ProtocolOptions& protocolOptions)
+    : file(uploadFile), port(serialPort), options(protocolOptions) {
+    fileSize = file.Size();
+}
+
+void Downloader::SendCommand(const char* text, COMPort& port, bool debug) {
+    WriteText(text, std::strlen(text), port, debug);
+}
+
+bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug) {
+    for (;;) {
+        char byte = 0;
+        if (port.Read(&byte, 1) == 0) {
+            return false;
+        }
+        if (buffer.PutChar(byte) == 0) {
+            continue;
+        }
+        const char* reply = buffer.GetLine();
+        if (debug) {
+            std::printf("Received: %s\n", reply);
+        }
+        if (reply[0] == '-') {
+            std::printf("%s\n", reply + 1);
+        } else if (reply[0] == '+') {
+            return true;
+        }
+    }
+}
+
+int32_t Downloader::Percentage(int64_t position, int64_t fileBytes) {
+    if (fileBytes <= 0) {
+        return 100;
+    }
+    return static_cast<int32_t>(100 * position / fileBytes);
+}
+
+int Downloader::Step() {
+    switch (state) {
+        case StatePrompt:
+            return StepPrompt();
+        case StateIdentify:
+            return StepIdentify();
+        case StateRequest:
+            return StepRequest();
+        case StateUpload:
+            return StepUpload();
+        case StateCount:
+            return StepCount();
+        case StateFlash:
+            return StepFlash();
+        case StateStart:
+            return StepStart();
+        default:
+            return 1;
+    }
+}
+
+void Downloader::Configure(uint32_t readTimeoutMs) {
+    port.Configure(options.baudRate, readTimeoutMs);
+}
+
+const char* Downloader::ReplyText() {
+    return lineBuf.LastLine() + 1;
+}
+
+int Downloader::StepPrompt() {
+    Configure(kPollTimeoutMs);
+    std::printf("%s", kPowerCyclePrompt);
+    state = StateIdentify;
+    return 0;
+}
+
+int Downloader::StepIdentify() {
+    SendCommand("?\r\n", port, options.debug);
+    if (!ReadReply(lineBuf, port, options.debug)) {
+        return 0;
+    }
+    std::printf("Established communication: %s\n", ReplyText());
+    Configure(kDrainTimeoutMs);
+    while (ReadReply(lineBuf, port, options.debug)) {
+    }
+    Configure(kReplyTimeoutMs);
+    state = StateRequest;
+    return 0;
+}
+
+int Downloader::StepRequest() {
+    SendCommand("R\r\n", port, options.debug);
+    if (!ReadReply(lineBuf, port, options.debug)) {
+        return 0;
+    }
+    std::printf("Start uploading file...\n");
+    state = StateUpload;
+    return 0;
+}
+
+int Downloader::StepUpload() {
+    size_t length = file.ReadLine(line.data(), kLineBufferBytes);
+    if (length == 0) {
+        return FinishUpload();
+    }
+    length = PrepareRecordLine(line.data(), length);
+    line[length] = '\0';
+    if (line[0] != ':') {
+        return 0;
+    }
+    WriteText(line.data(), length, port, options.debug);
+    if (linesUploaded % kProgressInterval == 0) {
+        std::printf("\r%d lines uploaded (%d%%)", static_cast<int>(linesUploaded),
+                    static_cast<int>(Percentage(file.Position(), fileSize)));
+        std::fflush(stdout);
+    }
+    ++linesUploaded;
+    return 0;
+}
+
+int Downloader::FinishUpload() {
+    std::printf("\r%d lines uploaded (%d%%)\n", static_cast<int>(linesUploaded),
+                static_cast<int>(Percentage(file.Position(), fileSize)));
+    if (linesUploaded == 0) {
+        std::printf("Error: Refusing to continue process with 0 valid lines found in file\n");
+        return 1;
+    }
+    state = StateCount;
+    return 0;
+}
+
+int Downloader::StepCount() {
+    SendCommand("C\r\n", port, options.debug);
+    if (!ReadReply(lineBuf, port, options.debug)) {
+        return 0;
+    }
+    const int32_t reported = ParseCount(ReplyText());
+    if (reported != linesUploaded) {
+        std::printf("Mismatch: uploaded %d lines; DSP reported %d lines received\n",
+                    static_cast<int>(linesUploaded), static_cast<int>(reported));
+        return 1;
+    }
+    std::printf("File uploaded OK\n");
+    state = StateFlash;
+    return 0;
+}
+
+int Downloader::StepFlash() {
+    if (options.writeFlash) {
+        SendCommand("W\r\n", port, options.debug);
+        std::printf("Programming flash memory...\n");
+        if (!ReadReply(lineBuf, port, options.debug)) {
+            std::printf("Error: Flash Write command was not acknowledged\n");
+            return 1;
+        }
+    }
+    state = StateStart;
+    return 0;
+}
+
+int Downloader::StepStart() {
+    if (options.sendStart) {
+        SendCommand("S\r\n", port, options.debug);
+        std::printf("Start command sent to DSP\n");
+    }
+    state = StateDone;
+    return 0;
+}

@@ -6,7 +6,27 @@
 // answers with lines ended by CR, LF, CR LF or LF CR. A line beginning with
 // "+" acknowledges; one beginning with "-" is a message for the operator
 // (printed without its "-"); anything else is ignored.
+//
+// The session, one Step at a time, passes these states in order and never
+// returns to an earlier one:
+//   StatePrompt    line set up with a 50 ms read time-out; power-cycle prompt
+//   StateIdentify  "?" until a "+" line; greeting drained at 500 ms; then the
+//                  line is set to 3,000 ms for the rest of the session
+//   StateRequest   "R" until a "+" line
+//   StateUpload    one line of the data file per step; lines beginning with
+//                  ":" are sent (one write each, LF sent as CR LF), the others
+//                  skipped; progress every 100 record lines and at the end
+//   StateCount     "C" until a "+" line; its number must match the count sent
+//   StateFlash     with writeFlash, "W" once, and its "+" awaited
+//   StateStart     with sendStart, "S" once; no reply awaited
+//   StateDone      the session is over
+// Silence while waiting for "?", "R" or "C" sends the command again, without
+// limit. Protocol failures (no record lines, a count mismatch, "W" not
+// acknowledged) are reported on standard output and end the session. Port
+// errors pass through as std::runtime_error.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "protocol/ProtocolOptions.h"
@@ -15,22 +35,73 @@
 #include "text/UploadFile.h"
 
 class Downloader {
-public:
-    // The session starts in StatePrompt. file must be open and stays owned
-    // by the caller, as does port.
+  public:
+    static constexpr uint8_t StatePrompt = 0;
+    static constexpr uint8_t StateIdentify = 1;
+    static constexpr uint8_t StateRequest = 2;
+    static constexpr uint8_t StateUpload = 3;
+    static constexpr uint8_t StateCount = 4;
+    static constexpr uint8_t StateFlash = 5;
+    static constexpr uint8_t StateStart = 6;
+    static constexpr uint8_t StateDone = 7;
+
+    // Read time-outs of the session's phases.
+    static constexpr uint32_t kPollTimeoutMs = 50;
+    static constexpr uint32_t kDrainTimeoutMs = 500;
+    static constexpr uint32_t kReplyTimeoutMs = 3000;
+
+    // One read of the data file yields at most kLineBufferBytes - 1 characters.
+    static constexpr size_t kLineBufferBytes = 10000;
+    // Record lines between two progress lines.
+    static constexpr int32_t kProgressInterval = 100;
+
+    // The session starts in StatePrompt. file must be open; it stays owned by
+    // the caller, as does port. The file's size is measured here.
     Downloader(UploadFile& file, COMPort& port, const ProtocolOptions& options);
 
     // One step of the session: 0 while it goes on, 1 once it has finished
     // (successfully or on a protocol failure, reported on standard output).
     int Step();
 
+    uint8_t State() const { return state; }
+    int32_t LinesUploaded() const { return linesUploaded; }
+
     // Writes text (CR LF included) to port in one write; with debug, echoes
-    // "Sent: %s\n".
+    // "Sent: %s\n" after the write.
     static void SendCommand(const char* text, COMPort& port, bool debug);
     // Reads port byte by byte into buffer until a "+" line completes (true;
     // the line stays readable through LineBuf::LastLine) or a read brings no
-    // byte (false). Shows "-" lines, and every line with debug.
+    // byte within the port's read time-out (false; a partial line stays in
+    // buffer for the next call). Shows "-" lines without their "-", and with
+    // debug every completed line as "Received: %s\n".
     static bool ReadReply(LineBuf& buffer, COMPort& port, bool debug);
 
-    // implementation fields and states to be filled in
+    // The share of a file of fileBytes bytes that position bytes make, in
+    // whole percent, truncated; 100 for an empty file.
+    static int32_t Percentage(int64_t position, int64_t fileBytes);
+
+  private:
+    int StepPrompt();
+    int StepIdentify();
+    int StepRequest();
+    int StepUpload();
+    int StepCount();
+    int StepFlash();
+    int StepStart();
+
+    int FinishUpload();
+    void Configure(uint32_t readTimeoutMs);
+    // The text after the leading "+" of the acknowledgement just taken.
+    const char* ReplyText();
+
+    uint8_t state = StatePrompt;
+    UploadFile& file;
+    LineBuf lineBuf;
+    COMPort& port;
+    int64_t fileSize = 0;
+    int32_t linesUploaded = 0;
+    ProtocolOptions options;
+    // Room for a read of kLineBufferBytes - 1 characters, its terminator and
+    // the CR that preparation may add.
+    std::array<char, kLineBufferBytes + 1> line{};
 };
