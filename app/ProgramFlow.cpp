@@ -1,8 +1,65 @@
 #include "app/ProgramFlow.h"
 
 #include <cstdio>
+#include <stdexcept>
 
-int RunProgram(const Settings&) {
-    std::fprintf(stderr, "vantoir: this build cannot talk to a board yet\n");
-    return 1;
+#include "errors/FatalError.h"
+#include "errors/Messages.h"
+#include "protocol/Console.h"
+#include "protocol/Downloader.h"
+#include "protocol/RawCopy.h"
+#include "serial/COMPort.h"
+#include "text/UploadFile.h"
+
+namespace {
+
+// The data files of a run; closed after the port, whatever the mode.
+struct DataFiles {
+    UploadFile upload;
+    std::FILE* raw = nullptr;
+};
+
+void RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
+                 UploadFile& file) {
+    if (!file.Open(settings.dataFile)) {
+        FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
+    }
+    Downloader downloader(file, port, options);
+    while (downloader.Step() == 0) {
+    }
+}
+
+void RunMode(COMPort& port, const Settings& settings, DataFiles& files) {
+    const ProtocolOptions options = ToProtocolOptions(settings);
+    switch (settings.mode) {
+        case ModeConsole:
+            RunConsole(port, options);
+        case ModeRaw:
+            RunRawCopy(port, options, settings.dataFile, files.raw);
+            break;
+        default:
+            RunDownload(port, settings, options, files.upload);
+            break;
+    }
+}
+
+}  // namespace
+
+int RunProgram(const Settings& settings) {
+    return RunProgram(settings, SystemPortPlatform());
+}
+
+int RunProgram(const Settings& settings, PortPlatform& platform) {
+    DataFiles files;
+    try {
+        COMPort port(settings.portName, platform);
+        RunMode(port, settings, files);
+    } catch (const std::runtime_error& error) {
+        FatalError(messages::kErrorOccurredFormat, error.what());
+    }
+    files.upload.Close();
+    if (files.raw != nullptr) {
+        std::fclose(files.raw);
+    }
+    return 0;
 }

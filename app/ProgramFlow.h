@@ -1,10 +1,19 @@
 #pragma once
 // The order of a run once the command line has been parsed: open the port,
 // run the chosen mode, close what was opened. Every error the port raises
-// ends the run with "Error occurred: %s\n" on standard error and status 1.
+// ends the run with "Error occurred: %s\n" on standard error and status 1,
+// after the port has been closed by unwinding.
+//
+// Exit statuses: 0 after a download session, whatever its outcome (protocol
+// failures are messages on standard output), and after a raw copy; 1 for a
+// data file that cannot be opened or read, and for every port error. Console
+// mode ends only when the operator interrupts it.
 
 #include "app/Settings.h"
+#include "serial/PortPlatform.h"
 
 // Returns the exit status (or does not return, for console mode and fatal
 // errors).
 int RunProgram(const Settings& settings);
+// The same over a given platform layer (tests substitute a fake one).
+int RunProgram(const Settings& settings, PortPlatform& platform);

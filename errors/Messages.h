@@ -25,5 +25,7 @@ inline constexpr const char* kUnknownSwitchFormat = "Unknown commandline switch:
 inline constexpr const char* kMissingArgumentFormat = "Missing argument to switch %s\n";
 inline constexpr const char* kCannotOpenUploadFormat = "Can't open file %s for upload\n";
 inline constexpr const char* kErrorOccurredFormat = "Error occurred: %s\n";
+// Raw copy: the data file could not be read to its end.
+inline constexpr const char* kFileReadFailedFormat = "Error reading file %s\n";
 
 }  // namespace messages
