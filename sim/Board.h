@@ -1,0 +1,103 @@
+#pragma once
+// Board: a simulated KELVOR boot loader on the master side of a fresh
+// pseudo-terminal. A program under test opens SlavePath() as its serial port.
+//
+// Start() runs the board on a background thread; Run() runs it on the
+// calling thread (the kelvor-sim program). The board reads what the host
+// sends, records every chunk with its arrival time, answers through
+// LoaderProtocol (see LoaderProtocol.h for the exchange) and plays the faults
+// of its BoardConfig. With a baud rate set it takes and sends bytes no faster
+// than the line would carry them.
+//
+// Every public operation is thread-safe. Waits take a time-out in ms as a
+// guard and report whether the event came (false on time-out).
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/BoardConfig.h"
+#include "sim/LoaderProtocol.h"
+#include "sim/PseudoTerminal.h"
+
+namespace sim {
+
+using Clock = std::chrono::steady_clock;
+
+// One read's worth of bytes from the host, with the time it was taken.
+struct ReceivedChunk {
+    Clock::time_point at;
+    std::string bytes;
+};
+
+class Board {
+  public:
+    // Opens the pseudo-terminal at once (SlavePath is valid after
+    // construction); nothing is read or sent before Start or Run.
+    explicit Board(const BoardConfig& config = BoardConfig());
+    // Stops the board and closes the line.
+    ~Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    const std::string& SlavePath() const;
+
+    // Runs the board on a background thread until Stop, HangUp or a hang-up
+    // fault.
+    void Start();
+    // Runs the board on the calling thread until Stop is called (from another
+    // thread or a signal-safe path through RequestStop), or the board hangs
+    // up.
+    void Run();
+    // Ends the board's loop (and joins the thread Start made). Whatever was
+    // queued to send and not sent yet is dropped. The line stays open.
+    void Stop();
+    // Asks the loop to end; safe to call from a signal handler.
+    void RequestStop();
+
+    // Queues bytes to send to the host now, unchanged (paced like any other
+    // output). Works while the loader is silent or its protocol is off.
+    void Send(const std::string& bytes);
+    // Closes the line now (the host's port sees a hang-up) and ends the loop.
+    void HangUp();
+
+    // Everything received so far, in order, as one string / as timed chunks.
+    std::string Received() const;
+    std::vector<ReceivedChunk> ReceivedChunks() const;
+    // The time of the first byte received at or after offset in Received()
+    // (for measuring gaps between commands); Clock::time_point() if none.
+    Clock::time_point ReceivedAt(size_t offset) const;
+    int64_t BytesReceived() const;
+    // Everything sent to the host so far, in order.
+    std::string Sent() const;
+
+    // Waits until Received() contains text (from offset from on).
+    bool WaitForReceived(const std::string& text, int timeoutMs, size_t from = 0) const;
+    // Waits until at least count bytes have been received.
+    bool WaitForBytes(int64_t count, int timeoutMs) const;
+    // Waits until count record lines have been counted since the last "R".
+    bool WaitForRecords(int count, int timeoutMs) const;
+    // Waits until "S" has arrived after a true count.
+    bool WaitForStart(int timeoutMs) const;
+    // Waits until everything queued has been sent.
+    bool WaitForSendIdle(int timeoutMs) const;
+    // Waits until the board has hung up (fault or HangUp) or stopped.
+    bool WaitForStopped(int timeoutMs) const;
+
+    BoardSummary Summary() const;
+
+  private:
+    struct Shared;
+    void Loop();
+
+    std::unique_ptr<Shared> shared;
+    std::thread thread;
+};
+
+}  // namespace sim

@@ -1,0 +1,142 @@
+#pragma once
+// Test harness for integration tests: a simulated board on a pseudo-terminal
+// (sim::Board, see sim/Board.h) and the real vantoir binary run as a child
+// process against it.
+//
+// Typical use:
+//   sim::BoardConfig config;
+//   config.silentPolls = 3;
+//   auto board = harness::StartBoard(config);
+//   harness::ProcessResult result = harness::RunVantoir(
+//       {"-P", board->SlavePath(), "-F", harness::WriteTempFile(text)}, 20000);
+//   EXPECT_EQ(result.exitStatus, 0);
+//   EXPECT_EQ(board->Received(), "?\r\nR\r\n...");
+//
+// For console mode, start the program with InputKind::Terminal: its standard
+// input is then the slave of a second pseudo-terminal that is also its
+// controlling terminal; the test types on it with WriteKeys, sends Ctrl-C
+// with WriteKeys("\x03"), and reads its settings with KeyboardSettings.
+// Standard output and standard error are always captured through pipes.
+//
+// Every wait takes a time-out in ms. It is a guard against hanging: a child
+// still running at the time-out of Wait/Run is killed (SIGKILL) and the
+// result says timedOut. Nothing here sleeps to wait for something.
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/Board.h"
+#include "sim/BoardConfig.h"
+
+namespace harness {
+
+// Path of the vantoir binary under test (built with the tests).
+std::string VantoirBinary();
+
+// A board on a fresh pseudo-terminal, already running on its own thread.
+std::unique_ptr<sim::Board> StartBoard(const sim::BoardConfig& config = sim::BoardConfig());
+
+// Writes content to a new file in a fresh temporary directory (removed at the
+// end of the test program) and returns its path. name is the file's name.
+std::string WriteTempFile(const std::string& content, const std::string& name = "data.hex");
+
+// A sample Intel-HEX text of recordCount record lines (the last one the
+// end-of-file record), lines ending in LF.
+std::string SampleHex(int recordCount);
+
+// Where the child's standard input comes from.
+enum class InputKind {
+    Null,      // /dev/null
+    Pipe,      // a pipe: ProcessOptions::input is written, then (with
+               // closeInput) the pipe is closed; WriteKeys writes more
+    Terminal,  // the slave of a second pseudo-terminal, made the child's
+               // controlling terminal (new session); WriteKeys types on it
+};
+
+struct ProcessOptions {
+    std::vector<std::string> args;  // without the program name
+    InputKind inputKind = InputKind::Null;
+    std::string input;       // first bytes written to the input
+    bool closeInput = true;  // Pipe: close after input
+    std::string binary;      // empty: VantoirBinary()
+    std::string workDir;     // empty: the current directory
+};
+
+struct ProcessResult {
+    std::string out;        // standard output, complete
+    std::string err;        // standard error, complete
+    int exitStatus = -1;    // exit status, -1 when ended by a signal
+    int termSignal = 0;     // the signal that ended it, 0 when it exited
+    bool timedOut = false;  // killed by the guard time-out
+};
+
+// A running child process with captured output (read by a background thread).
+class ChildProcess {
+  public:
+    // Starts the program; throws std::runtime_error if it cannot.
+    explicit ChildProcess(const ProcessOptions& options);
+    // Kills the child if it still runs and reaps it.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t Pid() const { return pid; }
+
+    // Writes bytes to the child's input (Pipe or Terminal). With Terminal,
+    // the keyboard terminal's line discipline applies as the child set it:
+    // "\x03" is Ctrl-C (SIGINT while ISIG is on).
+    void WriteKeys(const std::string& bytes);
+    // Closes the input pipe (Pipe) or the keyboard terminal's master
+    // (Terminal: the child's terminal hangs up).
+    void CloseInput();
+
+    // The keyboard terminal's current settings (Terminal only), read on our
+    // own descriptor of its slave, valid before and after the child ends.
+    termios KeyboardSettings() const;
+
+    // Output captured so far.
+    std::string Stdout() const;
+    std::string Stderr() const;
+    // Waits until standard output / error contains text.
+    bool WaitForStdout(const std::string& text, int timeoutMs) const;
+    bool WaitForStderr(const std::string& text, int timeoutMs) const;
+
+    // Sends a signal to the child (to its process, not its group).
+    void Signal(int signalNumber);
+    // Waits for the child to end and for its output to be complete; on
+    // time-out kills it and says timedOut. Repeated calls give the same
+    // result.
+    ProcessResult Wait(int timeoutMs);
+    // True once the child has ended (does not block).
+    bool Exited();
+
+  private:
+    struct Capture;
+    void Reap(bool block);
+
+    pid_t pid = -1;
+    int inputFd = -1;
+    int keyboardMaster = -1;
+    int keyboardSlave = -1;
+    std::shared_ptr<Capture> capture;
+    std::thread reader;
+    bool reaped = false;
+    int rawStatus = 0;
+    bool killedByGuard = false;
+};
+
+// Runs the program to its end (killed after timeoutMs) and returns its result.
+ProcessResult Run(const ProcessOptions& options, int timeoutMs);
+// Runs vantoir with args, input from /dev/null.
+ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs);
+
+// Human-readable form of a result, for failure messages.
+std::string Describe(const ProcessResult& result);
+
+}  // namespace harness
