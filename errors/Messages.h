@@ -28,4 +28,8 @@ inline constexpr const char* kErrorOccurredFormat = "Error occurred: %s\n";
 // Raw copy: the data file could not be read to its end.
 inline constexpr const char* kFileReadFailedFormat = "Error reading file %s\n";
 
+// Console mode.
+inline constexpr const char* kEstablishedCommunicationFormat = "Established communication: %s\n";
+inline constexpr const char* kEnteringConsoleMode = "Entering Console mode...\n";
+
 }  // namespace messages

@@ -1,0 +1,76 @@
+#include "protocol/Console.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "errors/Messages.h"
+#include "protocol/Downloader.h"
+#include "serial/ConsoleInput.h"
+#include "text/LineBuf.h"
+
+namespace {
+
+constexpr uint32_t kPollTimeoutMs = 50;
+constexpr uint32_t kDrainTimeoutMs = 500;
+constexpr uint32_t kTerminalReadTimeoutMs = 10;
+constexpr uint32_t kPortBufferBytes = 512;
+// A keyboard burst ends after this many characters even if more are waiting
+// (a file given as standard input), so that the board's output is read in
+// between and neither side can block the other.
+constexpr int kMaxKeysPerBurst = 512;
+
+// Asks with "?" after every silent read until a "+" line comes, then swallows
+// the rest of the greeting.
+void Handshake(COMPort& port, const ProtocolOptions& options) {
+    LineBuf lineBuf;
+    port.Configure(options.baudRate, kPollTimeoutMs);
+    do {
+        Downloader::SendCommand("?\r\n", port, options.debug);
+    } while (!Downloader::ReadReply(lineBuf, port, options.debug));
+    std::printf(messages::kEstablishedCommunicationFormat, lineBuf.LastLine() + 1);
+    std::fflush(stdout);
+    port.Configure(options.baudRate, kDrainTimeoutMs);
+    while (Downloader::ReadReply(lineBuf, port, options.debug)) {
+    }
+}
+
+void SendKeys(COMPort& port, ConsoleInput& keyboard) {
+    char key = 0;
+    for (int sent = 0; sent < kMaxKeysPerBurst && keyboard.PollKey(0, key) == 1; ++sent) {
+        port.Write(&key, 1);
+    }
+}
+
+// Shows the board's output until a read brings nothing; false if the first
+// read already did.
+bool ShowBoardOutput(COMPort& port) {
+    char buffer[kPortBufferBytes];
+    uint32_t received = port.Read(buffer, kPortBufferBytes);
+    if (received == 0) {
+        return false;
+    }
+    while (received > 0) {
+        std::fwrite(buffer, 1, received, stdout);
+        received = port.Read(buffer, kPortBufferBytes);
+    }
+    std::fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
+void RunConsole(COMPort& port, const ProtocolOptions& options) {
+    if (options.consoleHandshake) {
+        Handshake(port, options);
+    }
+    port.Configure(options.baudRate, kTerminalReadTimeoutMs);
+    // The keyboard is set up before the banner, so that a key typed once the
+    // banner shows is already taken key by key, unechoed.
+    ConsoleInput keyboard;
+    std::printf("%s", messages::kEnteringConsoleMode);
+    std::fflush(stdout);
+    for (;;) {
+        SendKeys(port, keyboard);
+        ShowBoardOutput(port);
+    }
+}

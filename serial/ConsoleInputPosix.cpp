@@ -1,0 +1,192 @@
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+
+#include "serial/ConsoleInput.h"
+
+namespace {
+
+constexpr int kInputFd = STDIN_FILENO;
+constexpr std::size_t kReadChunkBytes = 64;
+constexpr int kGuardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT};
+constexpr std::size_t kGuardedSignalCount = sizeof kGuardedSignals / sizeof kGuardedSignals[0];
+
+// The terminal as it was found. Kept at file level because the signal path
+// and the exit path restore it without an object at hand.
+struct termios foundSettings;
+volatile std::sig_atomic_t settingsChanged = 0;
+struct sigaction previousActions[kGuardedSignalCount];
+bool exitHookRegistered = false;
+
+void RestoreTerminal() {
+    if (settingsChanged != 0) {
+        tcsetattr(kInputFd, TCSANOW, &foundSettings);
+    }
+}
+
+void RestoreAtExit() {
+    RestoreTerminal();
+    settingsChanged = 0;
+}
+
+// Only async-signal-safe calls here. The signal stays blocked while the
+// handler runs, so the raise takes effect, with the default action, as soon
+// as the handler returns.
+extern "C" void RestoreAndResignal(int signalNumber) {
+    const int savedErrno = errno;
+    RestoreTerminal();
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+    errno = savedErrno;
+}
+
+void InstallSignalGuards() {
+    struct sigaction action {};
+    action.sa_handler = RestoreAndResignal;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < kGuardedSignalCount; ++i) {
+        sigaction(kGuardedSignals[i], nullptr, &previousActions[i]);
+        // A signal the program was started with ignored (nohup, a background
+        // job of a non-interactive shell) stays ignored.
+        if (previousActions[i].sa_handler != SIG_IGN) {
+            sigaction(kGuardedSignals[i], &action, nullptr);
+        }
+    }
+}
+
+void RemoveSignalGuards() {
+    for (std::size_t i = 0; i < kGuardedSignalCount; ++i) {
+        sigaction(kGuardedSignals[i], &previousActions[i], nullptr);
+    }
+}
+
+void DisableChar(struct termios& settings, int index) {
+    settings.c_cc[index] = _POSIX_VDISABLE;
+}
+
+struct termios KeyAtATime(const struct termios& found) {
+    struct termios raw = found;
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
+    raw.c_lflag |= ISIG;
+    DisableChar(raw, VQUIT);
+    DisableChar(raw, VSUSP);
+#ifdef VDSUSP
+    DisableChar(raw, VDSUSP);
+#endif
+#ifdef VSTATUS
+    DisableChar(raw, VSTATUS);
+#endif
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    return raw;
+}
+
+int RemainingMs(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+ConsoleInput::ConsoleInput() {
+    if (!isatty(kInputFd) || tcgetattr(kInputFd, &foundSettings) != 0) {
+        return;
+    }
+    keys = TerminalKeys(foundSettings.c_cc[VERASE] == _POSIX_VDISABLE
+                            ? TerminalKeys::kDefaultEraseChar
+                            : static_cast<uint8_t>(foundSettings.c_cc[VERASE]));
+    if (!exitHookRegistered) {
+        exitHookRegistered = std::atexit(RestoreAtExit) == 0;
+    }
+    InstallSignalGuards();
+    settingsChanged = 1;
+    const struct termios raw = KeyAtATime(foundSettings);
+    terminal = tcsetattr(kInputFd, TCSANOW, &raw) == 0;
+    if (!terminal) {
+        settingsChanged = 0;
+        RemoveSignalGuards();
+    }
+}
+
+ConsoleInput::~ConsoleInput() {
+    if (settingsChanged == 0) {
+        return;
+    }
+    RestoreTerminal();
+    settingsChanged = 0;
+    RemoveSignalGuards();
+}
+
+int ConsoleInput::PollKey(uint32_t waitMs, char& key) {
+    while (nextCharacter == characters.size() && !ended) {
+        const uint32_t wait = keys.Pending() ? kEscapeWaitMs : waitMs;
+        if (WaitReadable(wait)) {
+            ReadAvailable();
+            waitMs = 0;
+        } else if (keys.Pending()) {
+            keys.Expire(characters);
+        } else {
+            return 0;
+        }
+    }
+    if (nextCharacter == characters.size()) {
+        return 0;
+    }
+    key = characters[nextCharacter++];
+    if (nextCharacter == characters.size()) {
+        characters.clear();
+        nextCharacter = 0;
+    }
+    return 1;
+}
+
+bool ConsoleInput::WaitReadable(uint32_t waitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    struct pollfd entry {};
+    entry.fd = kInputFd;
+    entry.events = POLLIN;
+    for (;;) {
+        const int ready = poll(&entry, 1, RemainingMs(deadline));
+        if (ready > 0) {
+            // End of input and a closed descriptor count as readable: the
+            // read that follows finds the end.
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+void ConsoleInput::ReadAvailable() {
+    uint8_t bytes[kReadChunkBytes];
+    const ssize_t count = read(kInputFd, bytes, sizeof bytes);
+    if (count > 0) {
+        TakeBytes(bytes, static_cast<std::size_t>(count));
+        return;
+    }
+    if (count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return;
+    }
+    // End of file, a hung-up terminal or a failing read: the keyboard is gone.
+    ended = true;
+    keys.Expire(characters);
+}
+
+void ConsoleInput::TakeBytes(const uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (terminal) {
+            keys.Feed(bytes[i], characters);
+        } else {
+            characters.push_back(static_cast<char>(bytes[i]));
+        }
+    }
+}
