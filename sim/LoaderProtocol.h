@@ -17,6 +17,7 @@
 //   "S"  the program counts as started; startMessages are sent
 // Anything else is counted as an unknown line and gets no answer.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -62,8 +63,10 @@ class LoaderProtocol {
     explicit LoaderProtocol(const BoardConfig& config);
 
     // Takes bytes received from the host. Returns what to send in answer, in
-    // order. After a hang-up (HangUpDue) the bytes are no longer taken.
+    // order. Once a hang-up limit is reached (HangUpDue) the rest of bytes,
+    // and everything later, is not taken; LastTaken says how many were.
     std::vector<Emission> Feed(std::string_view bytes);
+    size_t LastTaken() const { return lastTaken; }
 
     // How many of the next bytes may still be taken before the hang-up limit
     // on bytes is reached (-1 = no limit).
@@ -78,6 +81,7 @@ class LoaderProtocol {
     static std::string FormatSummary(const BoardSummary& summary);
 
   private:
+    void TakeByte(char byte, std::vector<Emission>& out);
     void TakeLine(const std::string& line, std::vector<Emission>& out);
     void TakeRecord(const std::string& line, std::vector<Emission>& out);
     void AnswerPoll(std::vector<Emission>& out);
@@ -100,6 +104,7 @@ class LoaderProtocol {
     bool requested = false;
     bool connected = false;
     bool hangUpDue = false;
+    size_t lastTaken = 0;
 };
 
 }  // namespace sim

@@ -1,0 +1,355 @@
+#include "sim/Board.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "sim/Pacer.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int kIdlePollMs = 100;
+constexpr size_t kReadChunkBytes = 4096;
+
+void SetFlags(int fd) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+int MsUntil(Clock::time_point when, Clock::time_point now) {
+    if (when <= now) {
+        return 0;
+    }
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(when - now).count());
+}
+
+}  // namespace
+
+struct Board::Shared {
+    explicit Shared(const BoardConfig& boardConfig)
+        : config(boardConfig),
+          protocol(boardConfig),
+          inputPacer(boardConfig.baudRate),
+          outputPacer(boardConfig.baudRate) {}
+
+    BoardConfig config;
+    PseudoTerminal pty;
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    int logFd = -1;
+    std::atomic<bool> stopRequested{false};
+
+    mutable std::mutex lock;
+    mutable std::condition_variable changed;
+    LoaderProtocol protocol;
+    std::string received;
+    std::vector<ReceivedChunk> chunks;
+    std::string sent;
+    std::deque<Emission> outbox;
+    Clock::time_point frontDue{};
+    size_t frontOffset = 0;
+    bool hangUpRequested = false;
+    bool stopped = false;
+    bool running = false;
+    Pacer inputPacer;
+    Pacer outputPacer;
+
+    void Wake() const {
+        char byte = 1;
+        ssize_t ignored = write(wakeWrite, &byte, 1);
+        (void)ignored;
+    }
+    void Queue(std::vector<Emission> emissions, Clock::time_point now) {
+        for (Emission& emission : emissions) {
+            if (outbox.empty()) {
+                frontDue = now + std::chrono::milliseconds(emission.delayMs);
+                frontOffset = 0;
+            }
+            outbox.push_back(std::move(emission));
+        }
+    }
+    void ReadInput();
+    void WriteOutput();
+    void CloseLine();
+    int PlanPoll(short& events);
+};
+
+Board::Board(const BoardConfig& config) : shared(new Shared(config)) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        throw std::runtime_error(std::string("board: pipe failed: ") + std::strerror(errno));
+    }
+    SetFlags(fds[0]);
+    SetFlags(fds[1]);
+    shared->wakeRead = fds[0];
+    shared->wakeWrite = fds[1];
+    if (!config.logPath.empty()) {
+        shared->logFd =
+            open(config.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (shared->logFd < 0) {
+            throw std::runtime_error("board: cannot open log file " + config.logPath + ": " +
+                                     std::strerror(errno));
+        }
+    }
+}
+
+Board::~Board() {
+    Stop();
+    close(shared->wakeRead);
+    close(shared->wakeWrite);
+    if (shared->logFd >= 0) {
+        close(shared->logFd);
+    }
+}
+
+const std::string& Board::SlavePath() const {
+    return shared->pty.SlavePath();
+}
+
+void Board::Start() {
+    if (!thread.joinable()) {
+        thread = std::thread([this] { Loop(); });
+    }
+}
+
+void Board::Run() {
+    Loop();
+}
+
+void Board::Stop() {
+    RequestStop();
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+void Board::RequestStop() {
+    shared->stopRequested = true;
+    shared->Wake();
+}
+
+void Board::Send(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    shared->Queue({Emission{0, bytes}}, Clock::now());
+    shared->Wake();
+}
+
+void Board::HangUp() {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    shared->hangUpRequested = true;
+    if (!shared->running) {
+        shared->CloseLine();
+    }
+    shared->Wake();
+}
+
+void Board::Loop() {
+    Shared& s = *shared;
+    {
+        std::lock_guard<std::mutex> lock(s.lock);
+        s.running = true;
+    }
+    while (!s.stopRequested) {
+        short events = 0;
+        int waitMs;
+        {
+            std::lock_guard<std::mutex> lock(s.lock);
+            if (s.hangUpRequested || s.protocol.HangUpDue() || !s.pty.IsOpen()) {
+                s.CloseLine();
+                break;
+            }
+            waitMs = s.PlanPoll(events);
+        }
+        pollfd fds[2] = {{s.pty.MasterFd(), events, 0}, {s.wakeRead, POLLIN, 0}};
+        if (poll(fds, 2, waitMs) < 0 && errno != EINTR) {
+            break;
+        }
+        char drain[64];
+        while (read(s.wakeRead, drain, sizeof drain) > 0) {
+        }
+        if (fds[0].revents & POLLIN) {
+            s.ReadInput();
+        }
+        if (fds[0].revents & POLLOUT) {
+            s.WriteOutput();
+        }
+    }
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.running = false;
+    s.stopped = true;
+    s.changed.notify_all();
+}
+
+// Decides what to wait for: input when the pacer lets bytes in, output when
+// the front of the outbox is due and the pacer lets bytes out.
+int Board::Shared::PlanPoll(short& events) {
+    Clock::time_point now = Clock::now();
+    int waitMs = kIdlePollMs;
+    if (inputPacer.Allowance(now) > 0) {
+        events |= POLLIN;
+    } else {
+        waitMs = std::min(waitMs, inputPacer.WaitMs(now));
+    }
+    if (!outbox.empty()) {
+        if (now < frontDue) {
+            waitMs = std::min(waitMs, MsUntil(frontDue, now));
+        } else if (outputPacer.Allowance(now) > 0) {
+            events |= POLLOUT;
+        } else {
+            waitMs = std::min(waitMs, outputPacer.WaitMs(now));
+        }
+    }
+    return waitMs;
+}
+
+void Board::Shared::ReadInput() {
+    std::lock_guard<std::mutex> guard(lock);
+    Clock::time_point now = Clock::now();
+    size_t want = std::min(kReadChunkBytes, inputPacer.Allowance(now));
+    int64_t beforeHangUp = protocol.BytesBeforeHangUp();
+    if (beforeHangUp >= 0) {
+        want = std::min(want, static_cast<size_t>(beforeHangUp));
+    }
+    if (want == 0) {
+        return;
+    }
+    char buffer[kReadChunkBytes];
+    ssize_t got = read(pty.MasterFd(), buffer, want);
+    if (got <= 0) {
+        return;
+    }
+    now = Clock::now();
+    inputPacer.Consume(static_cast<size_t>(got));
+    std::vector<Emission> answer = protocol.Feed(std::string_view(buffer, got));
+    std::string taken(buffer, protocol.LastTaken());
+    if (!taken.empty()) {
+        received += taken;
+        chunks.push_back({now, taken});
+        if (logFd >= 0) {
+            ssize_t ignored = write(logFd, taken.data(), taken.size());
+            (void)ignored;
+        }
+    }
+    Queue(std::move(answer), now);
+    changed.notify_all();
+}
+
+void Board::Shared::WriteOutput() {
+    std::lock_guard<std::mutex> guard(lock);
+    Clock::time_point now = Clock::now();
+    if (outbox.empty() || now < frontDue) {
+        return;
+    }
+    const std::string& bytes = outbox.front().bytes;
+    size_t want = std::min(bytes.size() - frontOffset, outputPacer.Allowance(now));
+    ssize_t put = want > 0 ? write(pty.MasterFd(), bytes.data() + frontOffset, want) : 0;
+    if (put > 0) {
+        outputPacer.Consume(static_cast<size_t>(put));
+        sent.append(bytes, frontOffset, static_cast<size_t>(put));
+        frontOffset += static_cast<size_t>(put);
+    }
+    if (frontOffset >= bytes.size()) {
+        outbox.pop_front();
+        frontOffset = 0;
+        if (!outbox.empty()) {
+            frontDue = now + std::chrono::milliseconds(outbox.front().delayMs);
+        }
+        changed.notify_all();
+    }
+}
+
+void Board::Shared::CloseLine() {
+    if (pty.IsOpen()) {
+        pty.Close();
+        protocol.NoteHungUp();
+    }
+    outbox.clear();
+    stopped = true;
+    changed.notify_all();
+}
+
+std::string Board::Received() const {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    return shared->received;
+}
+
+std::vector<ReceivedChunk> Board::ReceivedChunks() const {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    return shared->chunks;
+}
+
+Clock::time_point Board::ReceivedAt(size_t offset) const {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    size_t start = 0;
+    for (const ReceivedChunk& chunk : shared->chunks) {
+        if (offset < start + chunk.bytes.size()) {
+            return chunk.at;
+        }
+        start += chunk.bytes.size();
+    }
+    return Clock::time_point();
+}
+
+int64_t Board::BytesReceived() const {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    return static_cast<int64_t>(shared->received.size());
+}
+
+std::string Board::Sent() const {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    return shared->sent;
+}
+
+bool Board::WaitForReceived(const std::string& text, int timeoutMs, size_t from) const {
+    std::unique_lock<std::mutex> lock(shared->lock);
+    return shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return shared->received.size() >= from &&
+               shared->received.find(text, from) != std::string::npos;
+    });
+}
+
+bool Board::WaitForBytes(int64_t count, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(shared->lock);
+    return shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return static_cast<int64_t>(shared->received.size()) >= count;
+    });
+}
+
+bool Board::WaitForRecords(int count, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(shared->lock);
+    return shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return shared->protocol.Summary().records >= count; });
+}
+
+bool Board::WaitForStart(int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(shared->lock);
+    return shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return shared->protocol.Summary().started; });
+}
+
+bool Board::WaitForSendIdle(int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(shared->lock);
+    return shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return shared->outbox.empty(); });
+}
+
+bool Board::WaitForStopped(int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(shared->lock);
+    return shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return shared->stopped; });
+}
+
+BoardSummary Board::Summary() const {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    return shared->protocol.Summary();
+}
+
+}  // namespace sim

@@ -1,0 +1,52 @@
+#include "sim/Pacer.h"
+
+#include <algorithm>
+
+namespace sim {
+
+namespace {
+constexpr std::chrono::nanoseconds kBurstCredit = std::chrono::milliseconds(2);
+constexpr size_t kUnpacedAllowance = 1 << 16;
+constexpr int64_t kNanosecondsPerSecond = 1000000000;
+constexpr int64_t kBitsPerByte = 10;
+}  // namespace
+
+Pacer::Pacer(uint32_t baudRate) : paced(baudRate > 0) {
+    if (paced) {
+        byteTime = std::chrono::nanoseconds(kBitsPerByte * kNanosecondsPerSecond / baudRate);
+        maxCredit = std::max(kBurstCredit, byteTime);
+    }
+}
+
+size_t Pacer::Allowance(Clock::time_point now) {
+    if (!paced) {
+        return kUnpacedAllowance;
+    }
+    if (lineFree < now - maxCredit) {
+        lineFree = now - maxCredit;
+    }
+    if (lineFree > now) {
+        return 0;
+    }
+    return static_cast<size_t>((now - lineFree) / byteTime);
+}
+
+void Pacer::Consume(size_t bytes) {
+    if (paced) {
+        lineFree += byteTime * static_cast<int64_t>(bytes);
+    }
+}
+
+int Pacer::WaitMs(Clock::time_point now) const {
+    if (!paced) {
+        return 0;
+    }
+    std::chrono::nanoseconds wait = lineFree + byteTime - now;
+    if (wait <= std::chrono::nanoseconds(0)) {
+        return 0;
+    }
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait);
+    return static_cast<int>(ms.count());
+}
+
+}  // namespace sim
