@@ -25,10 +25,11 @@
 #include "serial/PortPlatform.h"
 
 class COMPort {
-public:
+  public:
     // Opens and prepares the named port. Raises kPortOpenFailed,
     // kPortGetStateFailed, kPortGetTimeoutsFailed, kPortSetTimeoutsFailed or
-    // kPortSetStateFailed.
+    // kPortSetStateFailed; when a step after the opening fails, the port is
+    // closed again before the error leaves.
     explicit COMPort(const char* name, PortPlatform& platform = SystemPortPlatform());
     // Closes the port. Raises kPortCloseFailed when closing fails, unless
     // another error is already leaving; never ends the program abnormally.
@@ -54,10 +55,19 @@ public:
     COMPort& SetHardwareFlowControl(bool on);
     COMPort& SetSoftwareFlowControl(bool on);
 
+    // Refills portState from the port. kPortGetStateFailed.
     void LoadState();
+    // Applies portState unchanged. kPortSetStateFailed.
     void ApplyState();
+    // Sets the line from a definition such as "baud=9600 parity=N data=8
+    // stop=1" or "9600,n,8,1" (see PortDefinition.h): the fields it names
+    // change in portState, then the time-outs and the state are applied.
+    // kPortLineCharacteristicsFailed when the text cannot be parsed (portState
+    // is then unchanged) or the time-outs cannot be applied;
+    // kPortSetStateFailed when the state is refused.
     void SetLineCharacteristics(const char* definition);
 
+    // Read portState only; they report a refused value as it was set.
     uint32_t GetBaudRate() const;
     uint8_t GetParity() const;
     uint8_t GetDataBits() const;
@@ -75,16 +85,24 @@ public:
     uint8_t ReadByte();
     COMPort& WriteByte(uint8_t byte);
 
-    // Never raise; the platform's result is not looked at.
+    // Start and end a break on the transmit line. Never raise; the platform's
+    // result is not looked at.
     COMPort& SetBreak();
     COMPort& ClearBreak();
 
-    // kModemCts | kModemDsr | kModemRing | kModemCarrier.
+    // The asserted modem inputs as kModemCts | kModemDsr | kModemRing |
+    // kModemCarrier. kPortModemSignalsFailed, also on a device that has no
+    // modem lines (a pseudo-terminal).
     uint8_t GetModemSignals();
+    // The platform's capability code for its highest rate (not a rate in bits
+    // per second); kMaxBaudProgrammable on POSIX. kPortPropertiesFailed.
     uint32_t GetMaxBaud();
 
-private:
+  private:
+    void Prepare();
+
     PortPlatform& platform;
     PortHandle handle = kInvalidPortHandle;
     std::unique_ptr<PortState> portState;
+    int uncaughtAtOpen = 0;  // errors already leaving when the port was opened
 };

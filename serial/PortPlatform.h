@@ -28,8 +28,10 @@ struct PortState {
 inline constexpr uint8_t kRtsControlDisable = 0;
 inline constexpr uint8_t kRtsControlEnable = 1;
 inline constexpr uint8_t kRtsControlHandshake = 2;
+inline constexpr uint8_t kRtsControlToggle = 3;  // asserted while sending
 inline constexpr uint8_t kDtrControlDisable = 0;
 inline constexpr uint8_t kDtrControlEnable = 1;
+inline constexpr uint8_t kDtrControlHandshake = 2;
 
 inline constexpr uint8_t kParityNone = 0;
 inline constexpr uint8_t kParityOdd = 1;
@@ -64,21 +66,32 @@ struct PortProperties {
     uint32_t maxBaud = 0;  // the platform's capability code for its highest rate
 };
 
+// Capability code of a port that takes any rate its driver can produce; what
+// the POSIX layer reports.
+inline constexpr uint32_t kMaxBaudProgrammable = 0x10000000u;
+
 // An open port as the platform knows it. Opaque above this layer.
 using PortHandle = std::intptr_t;
 inline constexpr PortHandle kInvalidPortHandle = -1;
 
 class PortPlatform {
-public:
+  public:
     virtual ~PortPlatform() = default;
 
     // Opens the named port for exclusive reading and writing; kInvalidPortHandle
-    // when it cannot be opened (missing, or held by another opener).
+    // when it cannot be opened (missing, or held by another opener). The line
+    // passes every byte unchanged from here on. A path that is not a serial
+    // device may open; reading its state then fails.
     virtual PortHandle Open(const char* name) = 0;
+    // Gives the port back (exclusive use ends); the handle is invalid
+    // afterwards even when this reports a failure.
     virtual bool Close(PortHandle handle) = 0;
 
+    // Read and apply the line settings. SetState refuses what the device
+    // cannot do, and what the driver accepted without applying it.
     virtual bool GetState(PortHandle handle, PortState& state) = 0;
     virtual bool SetState(PortHandle handle, const PortState& state) = 0;
+    // The time-outs belong to the handle; the write values are kept as given.
     virtual bool GetTimeouts(PortHandle handle, PortTimeouts& timeouts) = 0;
     virtual bool SetTimeouts(PortHandle handle, const PortTimeouts& timeouts) = 0;
 
@@ -89,16 +102,18 @@ public:
     virtual bool Write(PortHandle handle, const void* buffer, uint32_t count,
                        uint32_t& written) = 0;
 
+    // Start and end the break condition on the transmit line.
     virtual bool SetBreak(PortHandle handle) = 0;
     virtual bool ClearBreak(PortHandle handle) = 0;
+    // Fills in the kModem* bits of the asserted inputs; false on a device
+    // without modem lines (a pseudo-terminal).
     virtual bool GetModemStatus(PortHandle handle, uint8_t& signals) = 0;
     virtual bool GetProperties(PortHandle handle, PortProperties& properties) = 0;
 
     // Parses a line definition ("baud=9600 parity=N data=8 stop=1 to=on" or
     // "9600,n,8,1") into state and timeouts; only the fields the text names
     // change. False when the text cannot be parsed.
-    virtual bool BuildState(const char* definition, PortState& state,
-                            PortTimeouts& timeouts) = 0;
+    virtual bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) = 0;
 };
 
 // The platform layer of the system the program was built for.

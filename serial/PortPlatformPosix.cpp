@@ -1,0 +1,473 @@
+// The port layer on POSIX systems, over termios.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "serial/PortDefinition.h"
+#include "serial/PortName.h"
+#include "serial/PortPlatform.h"
+#include "serial/PortReadTimer.h"
+#include "serial/PortSpeedPosix.h"
+
+namespace {
+
+using Clock = PortReadTimer::Clock;
+
+// POSIX has no time-outs on a terminal: the layer keeps them per open port.
+struct PosixPort {
+    int fd = -1;
+    PortTimeouts timeouts;
+};
+
+PosixPort& PortOf(PortHandle handle) {
+    return *reinterpret_cast<PosixPort*>(handle);
+}
+
+constexpr uint32_t kHighestRate = 2147483647u;
+// A driver may round a rate it can produce only approximately; a read-back
+// within 2% is the rate that was asked for.
+constexpr uint32_t kRateToleranceDivisor = 50;
+
+#if defined(CRTSCTS)
+constexpr tcflag_t kHandshakeFlags = CRTSCTS;
+#else
+constexpr tcflag_t kHandshakeFlags = 0;
+#endif
+
+#if defined(CMSPAR)
+constexpr tcflag_t kStickParityFlag = CMSPAR;
+#else
+constexpr tcflag_t kStickParityFlag = 0;
+#endif
+
+struct StandardRate {
+    uint32_t rate;
+    speed_t code;
+};
+
+constexpr StandardRate kStandardRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},
+#if defined(B460800)
+    {460800, B460800},   {500000, B500000},   {576000, B576000},   {921600, B921600},
+    {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+#endif
+};
+
+bool FindSpeedCode(uint32_t rate, speed_t& code) {
+    for (const StandardRate& entry : kStandardRates) {
+        if (entry.rate == rate) {
+            code = entry.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool LineSpeed(int fd, const termios& settings, uint32_t& rate) {
+    if (ReadLineSpeed(fd, rate)) {
+        return true;
+    }
+    const speed_t code = cfgetospeed(&settings);
+    for (const StandardRate& entry : kStandardRates) {
+        if (entry.code == code) {
+            rate = entry.rate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// No echo, no line editing, no signal characters, no CR/LF mapping or flow
+// control characters, receiver on, modem lines ignored: every byte passes.
+void MakeBinaryClean(termios& settings) {
+    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                               ICRNL | IXON | IXOFF | IXANY);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings.c_lflag &=
+        ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    settings.c_cflag |= CREAD | CLOCAL;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+}
+
+bool SetAttributes(int fd, const termios& settings) {
+    int result;
+    do {
+        result = tcsetattr(fd, TCSANOW, &settings);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// Both an advisory lock and the terminal's exclusive mode: the lock also
+// stops a second opener in this process and openers with root rights, the
+// exclusive mode also stops programs that do not look at locks.
+bool TakeExclusiveUse(int fd) {
+    int result;
+    do {
+        result = flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        return false;
+    }
+    ioctl(fd, TIOCEXCL);
+    return true;
+}
+
+bool SettableOnPosix(const PortState& state) {
+    const bool handshake = state.rtsControl == kRtsControlHandshake;
+    return state.baudRate != 0 && state.baudRate <= kHighestRate && state.byteSize >= 5 &&
+           state.byteSize <= 8 && state.parity <= kParitySpace &&
+           (state.parity < kParityMark || kStickParityFlag != 0) &&
+           (state.stopBits == kStopBitsOne || state.stopBits == kStopBitsTwo) &&
+           state.rtsControl <= kRtsControlHandshake && state.dtrControl <= kDtrControlEnable &&
+           !state.outxDsrFlow && state.outxCtsFlow == handshake &&
+           (!handshake || kHandshakeFlags != 0);
+}
+
+tcflag_t SizeFlag(uint8_t byteSize) {
+    switch (byteSize) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
+    }
+}
+
+tcflag_t ParityFlags(uint8_t parity) {
+    switch (parity) {
+        case kParityOdd:
+            return PARENB | PARODD;
+        case kParityEven:
+            return PARENB;
+        case kParityMark:
+            return PARENB | PARODD | kStickParityFlag;
+        case kParitySpace:
+            return PARENB | kStickParityFlag;
+        default:
+            return 0;
+    }
+}
+
+constexpr tcflag_t kFramingFlags =
+    CSIZE | PARENB | PARODD | CSTOPB | kStickParityFlag | kHandshakeFlags;
+constexpr tcflag_t kInputFlags = IXON | IXOFF | INPCK;
+
+void ApplyFraming(const PortState& state, termios& settings) {
+    MakeBinaryClean(settings);
+    settings.c_cflag &= ~kFramingFlags;
+    settings.c_cflag |= SizeFlag(state.byteSize) | ParityFlags(state.parity);
+    if (state.stopBits == kStopBitsTwo) {
+        settings.c_cflag |= CSTOPB;
+    }
+    if (state.outxCtsFlow) {
+        settings.c_cflag |= kHandshakeFlags;
+    }
+    settings.c_iflag &= ~kInputFlags;
+    settings.c_iflag |=
+        (state.outX ? IXON : 0) | (state.inX ? IXOFF : 0) | (state.parityCheck ? INPCK : 0);
+}
+
+bool RateMatches(uint32_t actual, uint32_t wanted) {
+    const uint32_t difference = actual > wanted ? actual - wanted : wanted - actual;
+    return difference <= wanted / kRateToleranceDivisor;
+}
+
+// Drivers may return success for a setting they did not take (a UART that
+// cannot make a rate keeps its old one), so what was set is read back.
+bool SettingsHeld(int fd, const termios& wanted, uint32_t rate) {
+    termios actual{};
+    uint32_t actualRate = 0;
+    return tcgetattr(fd, &actual) == 0 && LineSpeed(fd, actual, actualRate) &&
+           RateMatches(actualRate, rate) &&
+           (actual.c_cflag & kFramingFlags) == (wanted.c_cflag & kFramingFlags) &&
+           (actual.c_iflag & kInputFlags) == (wanted.c_iflag & kInputFlags);
+}
+
+bool IsMissingModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
+
+// RTS held asserted (or dropped) and DTR as the state says. Devices without
+// modem lines, such as pseudo-terminals, have nothing to hold.
+bool ApplyModemLines(int fd, const PortState& state) {
+    int asserted = state.dtrControl == kDtrControlEnable ? TIOCM_DTR : 0;
+    int dropped = state.dtrControl == kDtrControlEnable ? 0 : TIOCM_DTR;
+    if (state.rtsControl == kRtsControlEnable) {
+        asserted |= TIOCM_RTS;
+    } else if (state.rtsControl == kRtsControlDisable) {
+        dropped |= TIOCM_RTS;
+    }
+    if ((asserted != 0 && ioctl(fd, TIOCMBIS, &asserted) != 0) ||
+        (dropped != 0 && ioctl(fd, TIOCMBIC, &dropped) != 0)) {
+        return IsMissingModemLines(errno);
+    }
+    return true;
+}
+
+bool SetLine(int fd, const PortState& state) {
+    termios previous{};
+    if (tcgetattr(fd, &previous) != 0) {
+        return false;
+    }
+    termios wanted = previous;
+    ApplyFraming(state, wanted);
+    speed_t code = B0;
+    const bool standardRate = FindSpeedCode(state.baudRate, code);
+    if (standardRate) {
+        cfsetispeed(&wanted, code);
+        cfsetospeed(&wanted, code);
+    }
+    const bool applied = SetAttributes(fd, wanted) &&
+                         (standardRate || SetArbitraryLineSpeed(fd, state.baudRate)) &&
+                         SettingsHeld(fd, wanted, state.baudRate);
+    if (!applied) {
+        SetAttributes(fd, previous);
+        return false;
+    }
+    return ApplyModemLines(fd, state);
+}
+
+// Reads what the device holds, without waiting: the count, 0 when nothing is
+// there, -1 when the read failed or the device has gone away (end of file).
+ssize_t ReadWaiting(int fd, uint8_t* bytes, uint32_t count) {
+    for (;;) {
+        const ssize_t result = read(fd, bytes, count);
+        if (result > 0) {
+            return result;
+        }
+        if (result == 0) {
+            return -1;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+// Waits until fd is ready for reading (or writing) or the wait has passed.
+// An interrupted wait returns early; callers recompute what remains.
+bool WaitReady(int fd, bool forWriting, Clock::duration wait) {
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(fd, &ready);
+    timeval limit{};
+    timeval* limitOrNone = nullptr;
+    if (wait != PortReadTimer::kWaitForever) {
+        const auto micros = std::chrono::ceil<std::chrono::microseconds>(wait).count();
+        limit.tv_sec = static_cast<decltype(limit.tv_sec)>(micros / 1000000);
+        limit.tv_usec = static_cast<decltype(limit.tv_usec)>(micros % 1000000);
+        limitOrNone = &limit;
+    }
+    const int result = select(fd + 1, forWriting ? nullptr : &ready, forWriting ? &ready : nullptr,
+                              nullptr, limitOrNone);
+    return result >= 0 || errno == EINTR;
+}
+
+class PosixPortPlatform : public PortPlatform {
+  public:
+    PortHandle Open(const char* name) override;
+    bool Close(PortHandle handle) override;
+    bool GetState(PortHandle handle, PortState& state) override;
+    bool SetState(PortHandle handle, const PortState& state) override;
+    bool GetTimeouts(PortHandle handle, PortTimeouts& timeouts) override;
+    bool SetTimeouts(PortHandle handle, const PortTimeouts& timeouts) override;
+    bool Read(PortHandle handle, void* buffer, uint32_t count, uint32_t& received) override;
+    bool Write(PortHandle handle, const void* buffer, uint32_t count, uint32_t& written) override;
+    bool SetBreak(PortHandle handle) override;
+    bool ClearBreak(PortHandle handle) override;
+    bool GetModemStatus(PortHandle handle, uint8_t& signals) override;
+    bool GetProperties(PortHandle handle, PortProperties& properties) override;
+    bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
+};
+
+PortHandle PosixPortPlatform::Open(const char* name) {
+    if (name == nullptr) {
+        return kInvalidPortHandle;
+    }
+    const std::string path = DevicePathForPortName(name);
+    // Not blocking: opening must not wait for carrier, and reads and writes
+    // wait for readiness themselves.
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return kInvalidPortHandle;
+    }
+    // select() cannot watch descriptors past FD_SETSIZE.
+    if (fd >= FD_SETSIZE || !TakeExclusiveUse(fd)) {
+        close(fd);
+        return kInvalidPortHandle;
+    }
+    termios settings{};
+    if (tcgetattr(fd, &settings) == 0) {
+        MakeBinaryClean(settings);
+        SetAttributes(fd, settings);
+    }
+    auto* port = new PosixPort;
+    port->fd = fd;
+    return reinterpret_cast<PortHandle>(port);
+}
+
+bool PosixPortPlatform::Close(PortHandle handle) {
+    PosixPort* port = &PortOf(handle);
+    const int fd = port->fd;
+    delete port;
+    ioctl(fd, TIOCNXCL);
+    // After an interrupted close the descriptor is gone all the same.
+    return close(fd) == 0 || errno == EINTR;
+}
+
+bool PosixPortPlatform::GetState(PortHandle handle, PortState& state) {
+    const int fd = PortOf(handle).fd;
+    termios settings{};
+    uint32_t rate = 0;
+    if (tcgetattr(fd, &settings) != 0 || !LineSpeed(fd, settings, rate)) {
+        return false;
+    }
+    state.baudRate = rate;
+    const tcflag_t size = settings.c_cflag & CSIZE;
+    state.byteSize = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    state.parity = kParityNone;
+    for (uint8_t parity = kParityOdd; parity <= kParitySpace; ++parity) {
+        if ((settings.c_cflag & (PARENB | PARODD | kStickParityFlag)) == ParityFlags(parity)) {
+            state.parity = parity;
+        }
+    }
+    state.stopBits = (settings.c_cflag & CSTOPB) != 0 ? kStopBitsTwo : kStopBitsOne;
+    const bool handshake = kHandshakeFlags != 0 && (settings.c_cflag & kHandshakeFlags) != 0;
+    state.outxCtsFlow = handshake;
+    state.outxDsrFlow = false;
+    state.outX = (settings.c_iflag & IXON) != 0;
+    state.inX = (settings.c_iflag & IXOFF) != 0;
+    state.parityCheck = (settings.c_iflag & INPCK) != 0;
+    int lines = 0;
+    const bool hasLines = ioctl(fd, TIOCMGET, &lines) == 0;
+    const bool rtsOn = !hasLines || (lines & TIOCM_RTS) != 0;
+    state.rtsControl =
+        handshake ? kRtsControlHandshake : (rtsOn ? kRtsControlEnable : kRtsControlDisable);
+    state.dtrControl =
+        !hasLines || (lines & TIOCM_DTR) != 0 ? kDtrControlEnable : kDtrControlDisable;
+    return true;
+}
+
+bool PosixPortPlatform::SetState(PortHandle handle, const PortState& state) {
+    return SettableOnPosix(state) && SetLine(PortOf(handle).fd, state);
+}
+
+bool PosixPortPlatform::GetTimeouts(PortHandle handle, PortTimeouts& timeouts) {
+    timeouts = PortOf(handle).timeouts;
+    return true;
+}
+
+bool PosixPortPlatform::SetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
+    PortOf(handle).timeouts = timeouts;
+    return true;
+}
+
+bool PosixPortPlatform::Read(PortHandle handle, void* buffer, uint32_t count, uint32_t& received) {
+    received = 0;
+    if (count == 0) {
+        return true;
+    }
+    const PosixPort& port = PortOf(handle);
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    PortReadTimer timer(port.timeouts, count, Clock::now());
+    for (;;) {
+        const ssize_t arrived = ReadWaiting(port.fd, bytes + received, count - received);
+        if (arrived < 0) {
+            return false;
+        }
+        const Clock::time_point now = Clock::now();
+        if (arrived > 0) {
+            received += static_cast<uint32_t>(arrived);
+            timer.BytesArrived(now);
+        }
+        const Clock::duration remaining = timer.Remaining(now, received);
+        if (received == count || remaining <= Clock::duration::zero()) {
+            return true;
+        }
+        if (!WaitReady(port.fd, false, remaining)) {
+            return false;
+        }
+    }
+}
+
+bool PosixPortPlatform::Write(PortHandle handle, const void* buffer, uint32_t count,
+                              uint32_t& written) {
+    written = 0;
+    const int fd = PortOf(handle).fd;
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    while (written < count) {
+        const ssize_t result = write(fd, bytes + written, count - written);
+        if (result > 0) {
+            written += static_cast<uint32_t>(result);
+        } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitReady(fd, true, PortReadTimer::kWaitForever)) {
+                return false;
+            }
+        } else if (result == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PosixPortPlatform::SetBreak(PortHandle handle) {
+    return ioctl(PortOf(handle).fd, TIOCSBRK) == 0;
+}
+
+bool PosixPortPlatform::ClearBreak(PortHandle handle) {
+    return ioctl(PortOf(handle).fd, TIOCCBRK) == 0;
+}
+
+bool PosixPortPlatform::GetModemStatus(PortHandle handle, uint8_t& signals) {
+    int lines = 0;
+    if (ioctl(PortOf(handle).fd, TIOCMGET, &lines) != 0) {
+        return false;
+    }
+    signals = static_cast<uint8_t>(((lines & TIOCM_CTS) != 0 ? kModemCts : 0) |
+                                   ((lines & TIOCM_DSR) != 0 ? kModemDsr : 0) |
+                                   ((lines & TIOCM_RNG) != 0 ? kModemRing : 0) |
+                                   ((lines & TIOCM_CAR) != 0 ? kModemCarrier : 0));
+    return true;
+}
+
+bool PosixPortPlatform::GetProperties(PortHandle handle, PortProperties& properties) {
+    termios settings{};
+    if (tcgetattr(PortOf(handle).fd, &settings) != 0) {
+        return false;
+    }
+    properties.maxBaud = kMaxBaudProgrammable;
+    return true;
+}
+
+bool PosixPortPlatform::BuildState(const char* definition, PortState& state,
+                                   PortTimeouts& timeouts) {
+    return ParsePortDefinition(definition, state, timeouts);
+}
+
+}  // namespace
+
+PortPlatform& SystemPortPlatform() {
+    static PosixPortPlatform platform;
+    return platform;
+}
