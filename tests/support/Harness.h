@@ -103,6 +103,9 @@ class ChildProcess {
     // Output captured so far.
     std::string Stdout() const;
     std::string Stderr() const;
+    // What the keyboard terminal showed so far (its echo of typed keys, and
+    // anything the child wrote to the terminal itself); Terminal only.
+    std::string TerminalOutput() const;
     // Waits until standard output / error contains text.
     bool WaitForStdout(const std::string& text, int timeoutMs) const;
     bool WaitForStderr(const std::string& text, int timeoutMs) const;
@@ -116,18 +119,16 @@ class ChildProcess {
     // True once the child has ended (does not block).
     bool Exited();
 
-  private:
+    // Output and exit status, shared with the thread that reads the output.
     struct Capture;
-    void Reap(bool block);
 
+  private:
     pid_t pid = -1;
     int inputFd = -1;
     int keyboardMaster = -1;
     int keyboardSlave = -1;
     std::shared_ptr<Capture> capture;
     std::thread reader;
-    bool reaped = false;
-    int rawStatus = 0;
     bool killedByGuard = false;
 };
 

@@ -1,0 +1,331 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <stdexcept>
+
+#include "sim/PseudoTerminal.h"
+#include "tests/support/Harness.h"
+
+namespace harness {
+
+namespace {
+
+// Descriptors are made and processes forked under this lock, so that no child
+// inherits a descriptor another thread has just made (before it is marked
+// close-on-exec).
+std::mutex forkLock;
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error("harness: " + what + ": " + std::strerror(errno));
+}
+
+void MakePipe(int fds[2]) {
+    if (pipe(fds) != 0) {
+        Fail("pipe");
+    }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+int DupCloexec(int fd) {
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) {
+        Fail("dup");
+    }
+    return copy;
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            Fail("write to child");
+        }
+        done += static_cast<size_t>(put);
+    }
+}
+
+// What the child is given, prepared before fork so that the child only
+// makes async-signal-safe calls.
+struct ChildSetup {
+    std::vector<std::string> argStrings;
+    std::vector<char*> argv;
+    std::string workDir;
+    std::string terminalPath;  // Terminal: open as controlling terminal
+    int input = -1;            // Null, Pipe: becomes standard input
+    int out = -1;
+    int err = -1;
+};
+
+[[noreturn]] void RunChild(const ChildSetup& setup) {
+    if (!setup.workDir.empty() && chdir(setup.workDir.c_str()) != 0) {
+        _exit(126);
+    }
+    int input = setup.input;
+    if (!setup.terminalPath.empty()) {
+        // A new session without a controlling terminal; the first terminal it
+        // opens becomes its controlling terminal (TIOCSCTTY makes sure).
+        setsid();
+        input = open(setup.terminalPath.c_str(), O_RDWR);
+        if (input < 0) {
+            _exit(126);
+        }
+        ioctl(input, TIOCSCTTY, 0);
+    }
+    dup2(input, 0);
+    dup2(setup.out, 1);
+    dup2(setup.err, 2);
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    execv(setup.argv[0], setup.argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
+struct ChildProcess::Capture {
+    mutable std::mutex lock;
+    mutable std::condition_variable changed;
+    std::string out;
+    std::string err;
+    std::string terminal;
+    bool outDone = false;
+    bool errDone = false;
+    bool exited = false;
+    int rawStatus = 0;
+
+    bool Done() const { return outDone && errDone; }
+    bool WaitFor(std::string Capture::*stream, const std::string& text, int timeoutMs) const {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
+            return (this->*stream).find(text) != std::string::npos || Done();
+        }) && (this->*stream).find(text) != std::string::npos;
+    }
+};
+
+namespace {
+
+constexpr int kReaderPollMs = 100;
+
+// Reads what is ready on fd into text; closes fd at its end and sets it to -1.
+void Drain(int& fd, std::string& text, std::mutex& lock) {
+    char buffer[4096];
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    if (got <= 0) {
+        fd = -1;
+        return;
+    }
+    text.append(buffer, static_cast<size_t>(got));
+}
+
+// Reads the child's output pipes (and the keyboard terminal's master) until
+// both pipes are closed, then reaps the child.
+void ReadOutput(pid_t pid, int outFd, int errFd, int terminalFd,
+                std::shared_ptr<ChildProcess::Capture> capture) {
+    int pipes[2] = {outFd, errFd};
+    while (pipes[0] >= 0 || pipes[1] >= 0) {
+        pollfd fds[3] = {{pipes[0], POLLIN, 0}, {pipes[1], POLLIN, 0}, {terminalFd, POLLIN, 0}};
+        if (poll(fds, 3, kReaderPollMs) < 0 && errno != EINTR) {
+            break;
+        }
+        int opened[2] = {pipes[0], pipes[1]};
+        if (fds[0].revents != 0) {
+            Drain(pipes[0], capture->out, capture->lock);
+        }
+        if (fds[1].revents != 0) {
+            Drain(pipes[1], capture->err, capture->lock);
+        }
+        if (fds[2].revents != 0) {
+            Drain(terminalFd, capture->terminal, capture->lock);
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (opened[i] >= 0 && pipes[i] < 0) {
+                close(opened[i]);
+            }
+        }
+        capture->changed.notify_all();
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> guard(capture->lock);
+    capture->outDone = capture->errDone = capture->exited = true;
+    capture->rawStatus = status;
+    capture->changed.notify_all();
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const ProcessOptions& options) : capture(std::make_shared<Capture>()) {
+    ChildSetup setup;
+    setup.argStrings.push_back(options.binary.empty() ? VantoirBinary() : options.binary);
+    setup.argStrings.insert(setup.argStrings.end(), options.args.begin(), options.args.end());
+    for (std::string& arg : setup.argStrings) {
+        setup.argv.push_back(arg.data());
+    }
+    setup.argv.push_back(nullptr);
+    setup.workDir = options.workDir;
+
+    int outPipe[2];
+    int errPipe[2];
+    int inPipe[2] = {-1, -1};
+    std::lock_guard<std::mutex> guard(forkLock);
+    MakePipe(outPipe);
+    MakePipe(errPipe);
+    if (options.inputKind == InputKind::Pipe) {
+        MakePipe(inPipe);
+        setup.input = inPipe[0];
+        inputFd = inPipe[1];
+    } else if (options.inputKind == InputKind::Null) {
+        setup.input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        inPipe[0] = setup.input;
+    } else {
+        sim::PseudoTerminal keyboard(true, false);
+        keyboardMaster = DupCloexec(keyboard.MasterFd());
+        keyboardSlave = DupCloexec(keyboard.SlaveFd());
+        setup.terminalPath = keyboard.SlavePath();
+    }
+    setup.out = outPipe[1];
+    setup.err = errPipe[1];
+
+    pid = fork();
+    if (pid == 0) {
+        RunChild(setup);
+    }
+    int forkErrno = errno;
+    close(outPipe[1]);
+    close(errPipe[1]);
+    CloseFd(inPipe[0]);
+    if (pid < 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        errno = forkErrno;
+        Fail("fork");
+    }
+    reader = std::thread(ReadOutput, pid, outPipe[0], errPipe[0], keyboardMaster, capture);
+    if (!options.input.empty()) {
+        WriteKeys(options.input);
+    }
+    if (options.inputKind == InputKind::Pipe && options.closeInput) {
+        CloseInput();
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (!Exited()) {
+        kill(pid, SIGKILL);
+    }
+    if (reader.joinable()) {
+        reader.join();
+    }
+    CloseFd(inputFd);
+    CloseFd(keyboardMaster);
+    CloseFd(keyboardSlave);
+}
+
+void ChildProcess::WriteKeys(const std::string& bytes) {
+    int fd = inputFd >= 0 ? inputFd : keyboardMaster;
+    if (fd < 0) {
+        throw std::runtime_error("harness: the child's input is not writable");
+    }
+    WriteAll(fd, bytes);
+}
+
+void ChildProcess::CloseInput() {
+    CloseFd(inputFd);
+    if (keyboardMaster >= 0) {
+        // The reader thread polls this descriptor: the master is closed (the
+        // terminal hangs up) by putting /dev/null in its place, which the
+        // reader then sees at its end.
+        int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        dup2(null, keyboardMaster);
+        close(null);
+    }
+}
+
+termios ChildProcess::KeyboardSettings() const {
+    termios settings{};
+    if (keyboardSlave < 0 || tcgetattr(keyboardSlave, &settings) != 0) {
+        throw std::runtime_error("harness: no keyboard terminal to read the settings of");
+    }
+    return settings;
+}
+
+std::string ChildProcess::Stdout() const {
+    std::lock_guard<std::mutex> guard(capture->lock);
+    return capture->out;
+}
+
+std::string ChildProcess::Stderr() const {
+    std::lock_guard<std::mutex> guard(capture->lock);
+    return capture->err;
+}
+
+std::string ChildProcess::TerminalOutput() const {
+    std::lock_guard<std::mutex> guard(capture->lock);
+    return capture->terminal;
+}
+
+bool ChildProcess::WaitForStdout(const std::string& text, int timeoutMs) const {
+    return capture->WaitFor(&Capture::out, text, timeoutMs);
+}
+
+bool ChildProcess::WaitForStderr(const std::string& text, int timeoutMs) const {
+    return capture->WaitFor(&Capture::err, text, timeoutMs);
+}
+
+void ChildProcess::Signal(int signalNumber) {
+    if (!Exited()) {
+        kill(pid, signalNumber);
+    }
+}
+
+bool ChildProcess::Exited() {
+    std::lock_guard<std::mutex> guard(capture->lock);
+    return capture->exited;
+}
+
+ProcessResult ChildProcess::Wait(int timeoutMs) {
+    std::unique_lock<std::mutex> guard(capture->lock);
+    if (!capture->changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                   [&] { return capture->exited; })) {
+        killedByGuard = true;
+        kill(pid, SIGKILL);
+        capture->changed.wait(guard, [&] { return capture->exited; });
+    }
+    ProcessResult result;
+    result.out = capture->out;
+    result.err = capture->err;
+    result.timedOut = killedByGuard;
+    if (WIFEXITED(capture->rawStatus)) {
+        result.exitStatus = WEXITSTATUS(capture->rawStatus);
+    } else if (WIFSIGNALED(capture->rawStatus)) {
+        result.termSignal = WTERMSIG(capture->rawStatus);
+    }
+    return result;
+}
+
+}  // namespace harness

@@ -1,0 +1,105 @@
+#include "tests/support/Harness.h"
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "sim/HexRecord.h"
+
+namespace harness {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error("harness: " + what + ": " + std::strerror(errno));
+}
+
+// The temporary directory of this test program, removed when it ends.
+class TempRoot {
+  public:
+    TempRoot() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vantoir-test-XXXXXX");
+        if (mkdtemp(pattern.data()) == nullptr) {
+            Fail("mkdtemp");
+        }
+        path = pattern;
+    }
+    ~TempRoot() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path NewDirectory() {
+        std::filesystem::path dir = path / std::to_string(++count);
+        std::filesystem::create_directory(dir);
+        return dir;
+    }
+
+  private:
+    std::filesystem::path path;
+    std::atomic<int> count{0};
+};
+
+}  // namespace
+
+std::string VantoirBinary() {
+    return VANTOIR_BINARY;
+}
+
+std::unique_ptr<sim::Board> StartBoard(const sim::BoardConfig& config) {
+    auto board = std::make_unique<sim::Board>(config);
+    board->Start();
+    return board;
+}
+
+std::string WriteTempFile(const std::string& content, const std::string& name) {
+    static TempRoot root;
+    std::filesystem::path file = root.NewDirectory() / name;
+    std::ofstream stream(file, std::ios::binary);
+    stream << content;
+    if (!stream.flush()) {
+        Fail("writing " + file.string());
+    }
+    return file.string();
+}
+
+std::string SampleHex(int recordCount) {
+    std::string text = sim::MakeHexFile(recordCount, 16, 1);
+    std::string lf;
+    lf.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r') {
+            lf += c;
+        }
+    }
+    return lf;
+}
+
+std::string Describe(const ProcessResult& result) {
+    std::string text = "exit status " + std::to_string(result.exitStatus);
+    if (result.termSignal != 0) {
+        text += ", signal " + std::to_string(result.termSignal);
+    }
+    if (result.timedOut) {
+        text += ", killed after the time-out";
+    }
+    text += "\n--- stdout ---\n" + result.out + "\n--- stderr ---\n" + result.err + "\n";
+    return text;
+}
+
+ProcessResult Run(const ProcessOptions& options, int timeoutMs) {
+    ChildProcess child(options);
+    return child.Wait(timeoutMs);
+}
+
+ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs) {
+    ProcessOptions options;
+    options.args = args;
+    return Run(options, timeoutMs);
+}
+
+}  // namespace harness
