@@ -76,6 +76,12 @@ struct Board::Shared {
             outbox.push_back(std::move(emission));
         }
     }
+    bool RunOver(Clock::time_point deadline) const {
+        if (config.exitAfterStart && protocol.Summary().starts > 0 && outbox.empty()) {
+            return true;
+        }
+        return config.runTimeoutMs > 0 && Clock::now() >= deadline;
+    }
     void ReadInput();
     void WriteOutput();
     void CloseLine();
@@ -157,6 +163,7 @@ void Board::Loop() {
         std::lock_guard<std::mutex> lock(s.lock);
         s.running = true;
     }
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(s.config.runTimeoutMs);
     while (!s.stopRequested) {
         short events = 0;
         int waitMs;
@@ -166,7 +173,13 @@ void Board::Loop() {
                 s.CloseLine();
                 break;
             }
+            if (s.RunOver(deadline)) {
+                break;
+            }
             waitMs = s.PlanPoll(events);
+            if (s.config.runTimeoutMs > 0) {
+                waitMs = std::min(waitMs, MsUntil(deadline, Clock::now()));
+            }
         }
         pollfd fds[2] = {{s.pty.MasterFd(), events, 0}, {s.wakeRead, POLLIN, 0}};
         if (poll(fds, 2, waitMs) < 0 && errno != EINTR) {

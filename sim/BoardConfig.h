@@ -91,8 +91,16 @@ struct BoardConfig {
     uint32_t baudRate = 0;
 
     // --- Recording ---------------------------------------------------------
-    // When not empty, every byte received is appended to this file.
+    // When not empty, every byte received is written to this file (created
+    // or emptied when the board is made).
     std::string logPath;
+
+    // --- Ending the run ------------------------------------------------------
+    // The board's loop ends once an "S" has arrived and what it sends in
+    // answer is out.
+    bool exitAfterStart = false;
+    // The board's loop ends this many ms after it began; 0 = never.
+    int runTimeoutMs = 0;
 };
 
 }  // namespace sim

@@ -1,0 +1,312 @@
+#include "sim/SimOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <functional>
+
+namespace sim {
+
+namespace {
+
+using Apply = std::function<bool(SimOptions&, const std::string&)>;
+
+struct OptionSpec {
+    const char* name;
+    const char* argument;  // nullptr: a switch without value
+    const char* help;
+    Apply apply;
+};
+
+bool ParseCount(const std::string& text, long low, long high, long& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return *end == '\0' && value >= low && value <= high;
+}
+
+constexpr long kMaxCount = 1000000000L;
+
+Apply Count(int BoardConfig::*field, long low = 0) {
+    return [field, low](SimOptions& options, const std::string& text) {
+        long value = 0;
+        if (!ParseCount(text, low, kMaxCount, value)) {
+            return false;
+        }
+        options.config.*field = static_cast<int>(value);
+        return true;
+    };
+}
+
+Apply Text(std::string BoardConfig::*field) {
+    return [field](SimOptions& options, const std::string& text) {
+        bool ok = true;
+        options.config.*field = UnescapeText(text, ok);
+        return ok;
+    };
+}
+
+Apply AddLine(std::vector<std::string> BoardConfig::*field) {
+    return [field](SimOptions& options, const std::string& text) {
+        bool ok = true;
+        (options.config.*field).push_back(UnescapeText(text, ok));
+        return ok;
+    };
+}
+
+Apply Switch(bool BoardConfig::*field, bool value = true) {
+    return [field, value](SimOptions& options, const std::string&) {
+        options.config.*field = value;
+        return true;
+    };
+}
+
+// The longest line --long-line sends; enough to overflow any host buffer.
+constexpr long kMaxLongLine = 100L * 1024 * 1024;
+// The longest run --timeout allows: a day.
+constexpr double kMaxTimeoutSeconds = 86400.0;
+
+bool SetTimeout(SimOptions& options, const std::string& text) {
+    char* end = nullptr;
+    double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(seconds > 0) || seconds > kMaxTimeoutSeconds) {
+        return false;
+    }
+    options.config.runTimeoutMs = static_cast<int>(seconds * 1000.0 + 0.5);
+    return true;
+}
+
+bool SetBaud(SimOptions& options, const std::string& text) {
+    long value = 0;
+    if (!ParseCount(text, 1, 100000000L, value)) {
+        return false;
+    }
+    options.config.baudRate = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool SetLongLine(SimOptions& options, const std::string& text) {
+    long value = 0;
+    if (!ParseCount(text, 1, kMaxLongLine, value)) {
+        return false;
+    }
+    options.config.noiseOnConnect += std::string(static_cast<size_t>(value), 'x');
+    return true;
+}
+
+bool SetHangUpBytes(SimOptions& options, const std::string& text) {
+    long value = 0;
+    if (!ParseCount(text, 1, kMaxCount, value)) {
+        return false;
+    }
+    options.config.hangUpAfterBytes = value;
+    return true;
+}
+
+bool SetCountReply(SimOptions& options, const std::string& text) {
+    bool ok = true;
+    options.config.countReply = UnescapeText(text, ok);
+    return ok;
+}
+
+const std::vector<OptionSpec>& Options() {
+    static const std::vector<OptionSpec> specs = {
+        {"--link", "PATH", "also make a symbolic link PATH to the port (removed at exit)",
+         [](SimOptions& o, const std::string& t) {
+             o.linkPath = t;
+             return !t.empty();
+         }},
+        {"--identity", "TEXT", "text after \"+\" in the answer to \"?\"",
+         Text(&BoardConfig::identity)},
+        {"--greeting", "LINE", "a line sent after the identity line (repeatable)",
+         AddLine(&BoardConfig::greeting)},
+        {"--log", "FILE", "write every byte received to FILE", Text(&BoardConfig::logPath)},
+        {"--baud", "N", "pace both directions like a serial line at N baud (10 bits a byte)",
+         SetBaud},
+        {"--exit-after-start", nullptr, "end once \"S\" has arrived",
+         Switch(&BoardConfig::exitAfterStart)},
+        {"--timeout", "S", "end after S seconds (fractions allowed)", SetTimeout},
+        {"--expect-flash", nullptr, "a complete download needs \"W\" acknowledged before \"S\"",
+         Switch(&BoardConfig::expectFlash)},
+        {"--no-start-expected", nullptr, "a complete download needs no \"S\" (vantoir -L)",
+         Switch(&BoardConfig::expectStart, false)},
+        {"--recover-trailing-command", nullptr,
+         "read \":<record>C\" as the record and the command (a last record without line end)",
+         Switch(&BoardConfig::recoverTrailingCommand)},
+        {"--flash-lines", "N", "progress lines sent in answer to \"W\" before \"+\" (default 3)",
+         Count(&BoardConfig::flashProgressLines)},
+        {"--flash-interval", "MS", "time before each of them and before the \"+\" (default 100)",
+         Count(&BoardConfig::flashIntervalMs)},
+        {"--flash-text", "TEXT", "text of a progress line; %d is the percentage",
+         Text(&BoardConfig::flashProgressText)},
+        {"--quiet", nullptr, "print no summary at the end",
+         [](SimOptions& o, const std::string&) {
+             o.quiet = true;
+             return true;
+         }},
+        {nullptr, nullptr, "Faults (all off by default; they combine):", nullptr},
+        {"--silent-polls", "N", "give no answer to the first N \"?\" (board switched off)",
+         Count(&BoardConfig::silentPolls)},
+        {"--poll-message", "LINE", "send LINE in answer to every \"?\" (repeatable)",
+         AddLine(&BoardConfig::pollMessages)},
+        {"--request-message", "LINE", "send LINE after \"R\", before its \"+\" (repeatable)",
+         AddLine(&BoardConfig::requestMessages)},
+        {"--start-message", "LINE", "send LINE when \"S\" arrives (repeatable)",
+         AddLine(&BoardConfig::startMessages)},
+        {"--ignore-requests", "N", "give no answer to the first N \"R\"",
+         Count(&BoardConfig::ignoreRequests)},
+        {"--ignore-counts", "N", "give no answer to the first N \"C\"",
+         Count(&BoardConfig::ignoreCounts)},
+        {"--count-offset", "N", "answer \"C\" with the true count plus N (N may be negative)",
+         Count(&BoardConfig::countOffset, -kMaxCount)},
+        {"--count-reply", "TEXT", "answer \"C\" with the line TEXT, e.g. \"+250 lines\" or \"+\"",
+         SetCountReply},
+        {"--flash-never-ack", nullptr, "never acknowledge \"W\"",
+         Switch(&BoardConfig::flashNeverAck)},
+        {"--split-pause", "MS", "send every line in three writes: half, rest + CR, LF; MS apart",
+         Count(&BoardConfig::splitPauseMs)},
+        {"--noise-before-lines", "TEXT", "send TEXT (no line end) before every line",
+         Text(&BoardConfig::noiseBeforeLines)},
+        {"--noise-on-connect", "TEXT", "send TEXT (no line end) when the first byte arrives",
+         Text(&BoardConfig::noiseOnConnect)},
+        {"--long-line", "N", "send N bytes \"x\" without line end when the first byte arrives",
+         SetLongLine},
+        {"--echo", nullptr, "send back every byte received", Switch(&BoardConfig::echo)},
+        {"--answer-on-receive", "TEXT", "send TEXT after every chunk received",
+         Text(&BoardConfig::answerOnReceive)},
+        {"--no-protocol", nullptr, "answer no command (with --echo: a plain echo board)",
+         Switch(&BoardConfig::loaderProtocol, false)},
+        {"--hang-up-after-bytes", "N", "close the line once N bytes have arrived", SetHangUpBytes},
+        {"--hang-up-after-records", "N", "close the line once N record lines have arrived",
+         Count(&BoardConfig::hangUpAfterRecords)},
+        {"--silent-after-records", "N", "answer nothing once N record lines have arrived",
+         Count(&BoardConfig::silentAfterRecords)},
+    };
+    return specs;
+}
+
+const OptionSpec* FindOption(const std::string& name) {
+    for (const OptionSpec& spec : Options()) {
+        if (spec.name != nullptr && name == spec.name) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+SimOptions ParseSimOptions(const std::vector<std::string>& args) {
+    SimOptions options;
+    for (size_t i = 0; i < args.size() && options.error.empty(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasValue = false;
+        size_t equals = name.find('=');
+        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasValue = true;
+        }
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            continue;
+        }
+        const OptionSpec* spec = FindOption(name);
+        if (spec == nullptr) {
+            options.error = "unknown option " + name;
+        } else if (spec->argument == nullptr && hasValue) {
+            options.error = name + " takes no value";
+        } else if (spec->argument != nullptr && !hasValue && i + 1 >= args.size()) {
+            options.error = name + " needs a value " + spec->argument;
+        } else {
+            if (spec->argument != nullptr && !hasValue) {
+                value = args[++i];
+            }
+            if (!spec->apply(options, value)) {
+                options.error = "bad value for " + name + ": \"" + value + "\"";
+            }
+        }
+    }
+    return options;
+}
+
+std::string SimUsage() {
+    std::string text =
+        "Usage: kelvor-sim [options]\n"
+        "\n"
+        "A simulated KELVOR boot loader on a pseudo-terminal. It prints the path of its\n"
+        "port on standard output (one line) and plays the board until it is interrupted\n"
+        "(Ctrl-C), until --exit-after-start or --timeout ends it, or until it hangs up.\n"
+        "Point vantoir at the port: vantoir -P <path> -F file.hex\n"
+        "\n"
+        "It answers \"?\" with \"+\" and its identity, then its greeting lines; \"R\" with\n"
+        "\"+\" (the record count starts from 0); \"C\" with a \"-\" line per bad record\n"
+        "and \"+\" and the count; \"W\" with progress lines and \"+\"; \"S\" starts the\n"
+        "program. Every line that begins with \":\" after \"R\" counts as a record and\n"
+        "is checked (syntax, length, checksum). A line ends at CR or LF.\n"
+        "\n"
+        "Options (values may also be given as --option=value; texts may hold the\n"
+        "escapes \\r \\n \\t \\\\ \\xHH):\n";
+    for (const OptionSpec& spec : Options()) {
+        if (spec.name == nullptr) {
+            text += std::string("\n") + spec.help + "\n";
+            continue;
+        }
+        std::string left = std::string("  ") + spec.name;
+        if (spec.argument != nullptr) {
+            left += std::string(" ") + spec.argument;
+        }
+        left.resize(std::max<size_t>(left.size() + 1, 30), ' ');
+        text += left + spec.help + "\n";
+    }
+    text +=
+        "  --help                      show this text\n"
+        "\n"
+        "At the end it prints a summary on standard error: the commands seen, the\n"
+        "records received and how many had errors, and whether the program was\n"
+        "started.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  a complete, valid download took place: at least one record after the\n"
+        "     last \"R\", none with an error, \"C\" answered with the true count after\n"
+        "     the last record (a wrong-count fault spoils it), \"W\" acknowledged after\n"
+        "     that with --expect-flash, and \"S\" after that unless --no-start-expected\n"
+        "  1  no complete download (interrupted, timed out or hung up before one)\n"
+        "  2  bad command line, or the port could not be made\n";
+    return text;
+}
+
+std::string UnescapeText(const std::string& text, bool& ok) {
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            ok = ok && text[i] != '\\';
+            result += text[i];
+            continue;
+        }
+        char kind = text[++i];
+        if (kind == 'r') {
+            result += '\r';
+        } else if (kind == 'n') {
+            result += '\n';
+        } else if (kind == 't') {
+            result += '\t';
+        } else if (kind == '\\') {
+            result += '\\';
+        } else if (kind == 'x' && i + 2 < text.size() &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            result += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            ok = false;
+            result += kind;
+        }
+    }
+    return result;
+}
+
+}  // namespace sim
