@@ -2,45 +2,83 @@
 // UploadFile: the upload data file read as text, the same way on every
 // platform.
 //
-// The file is read through its raw bytes with the text-mode rules the board's
-// tools have always used: a CR byte is dropped and the byte after it is taken
-// as it is (so of CR CR only the first goes); a 0x1A byte ends the line being
-// read without becoming part of it, and when it comes before any character of
-// a read, that read reports the end of the data. Position() counts every byte
-// consumed, dropped CRs and 0x1A included.
+// The file is opened in binary mode and its raw bytes are translated here,
+// with the text-mode rules the board's tools have always used:
+// - a CR byte is dropped and the byte after it is taken as it is, whatever it
+//   is (so of CR CR only the first goes, and CR 0x1A keeps the 0x1A); a CR as
+//   the last byte of the file is dropped;
+// - a 0x1A byte ends the line being read without becoming part of it; the
+//   next read goes on after it. When a read meets 0x1A before taking any
+//   character, it reports the end of the data;
+// - a read failure counts as the end of the data.
+// Once a read has reported the end of the data, every later read reports it
+// too. Position() counts every byte consumed, dropped CRs and 0x1A included.
+//
+// Bytes are read in large blocks, so memory does not grow with the file.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+
+// The line buffer of the download: one read yields at most 9,999 characters.
+inline constexpr size_t kUploadLineBytes = 10000;
+// Longest record line, line feed included, that PrepareRecordLine ends with
+// CR LF.
+inline constexpr size_t kMaxCrLfLineChars = 9998;
 
 class UploadFile {
-public:
-    UploadFile() = default;
+  public:
+    static constexpr size_t kBlockBytes = 64 * 1024;
+
+    // readBytes: the size of one read from the file (tests use small ones);
+    // 0 counts as 1.
+    explicit UploadFile(size_t readBytes = kBlockBytes);
     ~UploadFile();
     UploadFile(const UploadFile&) = delete;
     UploadFile& operator=(const UploadFile&) = delete;
 
-    // Opens path for reading; false when it cannot be opened.
+    // Opens path for reading from its start, closing any file open before;
+    // false when it cannot be opened or is a directory.
     bool Open(const char* path);
     void Close();
     bool IsOpen() const;
 
-    // The file's length in bytes, measured without moving the read position.
+    // The file's length in bytes, measured when it was opened, so reading
+    // never moves it; 0 when no file is open or its length cannot be measured
+    // (a pipe, for one).
     int64_t Size() const;
-    // Bytes consumed so far.
+    // Bytes consumed so far (0 when no file is open).
     int64_t Position() const;
 
     // Reads one line as fgets does: at most capacity - 1 characters, up to and
     // including the first LF, zero-terminated. Returns the number of
-    // characters stored, 0 at the end of the data or on a read failure.
+    // characters stored (which may include zero bytes from the file), 0 at the
+    // end of the data, on a read failure or when no file is open. capacity
+    // must be at least 2 for anything to be read; buffer is zero-terminated
+    // whenever capacity is at least 1.
     size_t ReadLine(char* buffer, size_t capacity);
 
-private:
-    // filled in by the implementation
+  private:
+    bool Refill();
+    bool TakeByte(uint8_t& byte);
+    size_t CopyOrdinary(char* out, size_t limit);
+
+    std::FILE* file = nullptr;
+    std::unique_ptr<uint8_t[]> block;
+    size_t blockBytes;
+    size_t blockFill = 0;    // bytes in block
+    size_t blockPos = 0;     // next byte of block to consume
+    int64_t blockStart = 0;  // file offset of block[0]
+    int64_t size = 0;
+    bool endOfData = false;
 };
 
 // Prepares a record line for the wire in place: a line of 1 to 9,998
 // characters that ends in LF, not already preceded by CR, gets CR LF. Every
-// other line stays as read. buffer must hold length + 2 bytes. Returns the
-// new length.
+// other line stays as read (a last line without LF, a piece of an over-long
+// line, a line of 9,999 characters). Writes the terminating zero after the
+// result, so buffer must hold length + 2 bytes when the line can grow and
+// length + 1 otherwise: a kUploadLineBytes buffer filled by ReadLine always
+// suffices. Returns the new length.
 size_t PrepareRecordLine(char* buffer, size_t length);

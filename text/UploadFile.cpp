@@ -1,0 +1,155 @@
+#include "text/UploadFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+constexpr uint8_t kLf = 0x0A;
+constexpr uint8_t kCr = 0x0D;
+constexpr uint8_t kEndOfFileMark = 0x1A;
+
+// The bytes that reading treats specially all lie at or below the mark.
+inline bool IsOrdinary(uint8_t byte) {
+    return byte > kEndOfFileMark || (byte != kLf && byte != kCr && byte != kEndOfFileMark);
+}
+
+int64_t MeasureSize(const char* path) {
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(path, error);
+    return error ? 0 : static_cast<int64_t>(bytes);
+}
+
+}  // namespace
+
+UploadFile::UploadFile(size_t readBytes) : blockBytes(std::max<size_t>(readBytes, 1)) {}
+
+UploadFile::~UploadFile() {
+    Close();
+}
+
+bool UploadFile::Open(const char* path) {
+    Close();
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return false;
+    }
+    file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    // Reads go straight into our own block; a stdio buffer would only copy.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    if (!block) {
+        block = std::make_unique<uint8_t[]>(blockBytes);
+    }
+    size = MeasureSize(path);
+    return true;
+}
+
+void UploadFile::Close() {
+    if (file != nullptr) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    blockFill = 0;
+    blockPos = 0;
+    blockStart = 0;
+    size = 0;
+    endOfData = false;
+}
+
+bool UploadFile::IsOpen() const {
+    return file != nullptr;
+}
+
+int64_t UploadFile::Size() const {
+    return size;
+}
+
+int64_t UploadFile::Position() const {
+    return blockStart + static_cast<int64_t>(blockPos);
+}
+
+// A short read followed by an empty one covers both the end of the file and
+// a read failure; either ends the data.
+bool UploadFile::Refill() {
+    blockStart += static_cast<int64_t>(blockFill);
+    blockPos = 0;
+    blockFill = std::fread(block.get(), 1, blockBytes, file);
+    if (blockFill == 0) {
+        endOfData = true;
+        return false;
+    }
+    return true;
+}
+
+bool UploadFile::TakeByte(uint8_t& byte) {
+    if (blockPos == blockFill && !Refill()) {
+        return false;
+    }
+    byte = block[blockPos++];
+    return true;
+}
+
+size_t UploadFile::CopyOrdinary(char* out, size_t limit) {
+    const uint8_t* begin = block.get() + blockPos;
+    const uint8_t* end = begin + std::min(blockFill - blockPos, limit);
+    const uint8_t* at = begin;
+    while (at != end && IsOrdinary(*at)) {
+        ++at;
+    }
+    const auto count = static_cast<size_t>(at - begin);
+    std::memcpy(out, begin, count);
+    blockPos += count;
+    return count;
+}
+
+size_t UploadFile::ReadLine(char* buffer, size_t capacity) {
+    if (capacity == 0) {
+        return 0;
+    }
+    buffer[0] = '\0';
+    if (file == nullptr || endOfData || capacity < 2) {
+        return 0;
+    }
+    const size_t room = capacity - 1;
+    size_t stored = 0;
+    uint8_t byte = 0;
+    while (stored < room) {
+        if (blockPos == blockFill && !Refill()) {
+            break;
+        }
+        stored += CopyOrdinary(buffer + stored, room - stored);
+        if (stored == room || !TakeByte(byte)) {
+            break;
+        }
+        if (byte == kEndOfFileMark) {
+            break;
+        }
+        if (byte == kCr && !TakeByte(byte)) {
+            break;  // a CR as the last byte of the file
+        }
+        buffer[stored++] = static_cast<char>(byte);
+        if (byte == kLf) {
+            break;
+        }
+    }
+    buffer[stored] = '\0';
+    endOfData = endOfData || stored == 0;
+    return stored;
+}
+
+size_t PrepareRecordLine(char* buffer, size_t length) {
+    const bool endsInLf = length >= 1 && buffer[length - 1] == '\n';
+    const bool hasCr = length >= 2 && buffer[length - 2] == '\r';
+    if (endsInLf && !hasCr && length <= kMaxCrLfLineChars) {
+        buffer[length - 1] = '\r';
+        buffer[length] = '\n';
+        ++length;
+    }
+    buffer[length] = '\0';
+    return length;
+}
