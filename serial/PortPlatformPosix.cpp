@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -33,6 +34,7 @@ PosixPort& PortOf(PortHandle handle) {
 }
 
 constexpr uint32_t kHighestRate = 2147483647u;
+constexpr Clock::duration kLongestSingleWait = std::chrono::hours(24);
 // A driver may round a rate it can produce only approximately; a read-back
 // within 2% is the rate that was asked for.
 constexpr uint32_t kRateToleranceDivisor = 50;
@@ -274,7 +276,11 @@ bool WaitReady(int fd, bool forWriting, Clock::duration wait) {
     timeval limit{};
     timeval* limitOrNone = nullptr;
     if (wait != PortReadTimer::kWaitForever) {
-        const auto micros = std::chrono::ceil<std::chrono::microseconds>(wait).count();
+        // Some systems refuse select() time-outs of more than 10^8 seconds;
+        // a longer wait is made of several, as callers recompute the rest.
+        const auto micros =
+            std::chrono::ceil<std::chrono::microseconds>(std::min(wait, kLongestSingleWait))
+                .count();
         limit.tv_sec = static_cast<decltype(limit.tv_sec)>(micros / 1000000);
         limit.tv_usec = static_cast<decltype(limit.tv_usec)>(micros % 1000000);
         limitOrNone = &limit;

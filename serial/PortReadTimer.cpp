@@ -2,12 +2,20 @@
 
 #include <algorithm>
 
+namespace {
+
+// Totals beyond this (about 35 years) are as good as none, and would not fit
+// the clock's range.
+constexpr uint64_t kLongestTotalMs = uint64_t{1} << 40;
+
+}  // namespace
+
 PortReadTimer::PortReadTimer(const PortTimeouts& timeouts, uint32_t count,
                              Clock::time_point start) {
     const uint64_t totalMs =
         uint64_t{timeouts.readTotalMultiplier} * count + timeouts.readTotalConstant;
     hasTotal = totalMs != 0;
-    totalDeadline = start + std::chrono::milliseconds(totalMs);
+    totalDeadline = start + std::chrono::milliseconds(std::min(totalMs, kLongestTotalMs));
     if (timeouts.readInterval == kReadIntervalReturnAtOnce) {
         returnAtOnce = !hasTotal;
         returnOnFirstBytes = hasTotal;
