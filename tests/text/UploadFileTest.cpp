@@ -37,36 +37,17 @@ class TempFile {
     fs::path path;
 };
 
-struct Read {
-    std::string line;
-    int64_t position;
-    bool operator==(const Read& other) const {
-        return line == other.line && position == other.position;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const Read& read) {
-    out << "{\"";
-    for (unsigned char c : read.line) {
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            out << c;
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out << escaped;
-        }
-    }
-    return out << "\" @" << read.position << "}";
-}
+// Each line read, with the position after it.
+using Reads = std::vector<std::pair<std::string, int64_t>>;
 
 // Every line of the file with the position after it, up to the end of data.
-std::vector<Read> ReadAll(const std::string& bytes, size_t capacity = kUploadLineBytes,
-                          size_t blockBytes = UploadFile::kBlockBytes) {
+Reads ReadAll(const std::string& bytes, size_t capacity = kUploadLineBytes,
+              size_t blockBytes = UploadFile::kBlockBytes) {
     TempFile temp(bytes);
     UploadFile file(blockBytes);
     EXPECT_TRUE(file.Open(temp.Path().c_str()));
     std::vector<char> buffer(capacity + 2);
-    std::vector<Read> reads;
+    Reads reads;
     while (size_t length = file.ReadLine(buffer.data(), capacity)) {
         EXPECT_EQ(buffer[length], '\0');
         reads.push_back({std::string(buffer.data(), length), file.Position()});
@@ -74,8 +55,6 @@ std::vector<Read> ReadAll(const std::string& bytes, size_t capacity = kUploadLin
     EXPECT_EQ(file.ReadLine(buffer.data(), capacity), 0u) << "end of data must last";
     return reads;
 }
-
-using Reads = std::vector<Read>;
 
 TEST(UploadFileLineEnds, CrLfBecomesLfAndItsCrCountsAsConsumed) {
     EXPECT_EQ(ReadAll(":00\r\n:01\r\n"), (Reads{{":00\n", 5}, {":01\n", 10}}));
