@@ -33,7 +33,7 @@ UploadFile::~UploadFile() {
 bool UploadFile::Open(const char* path) {
     Close();
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+    if (path == nullptr || std::filesystem::is_directory(path, error)) {
         return false;
     }
     file = std::fopen(path, "rb");

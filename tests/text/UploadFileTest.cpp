@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <system_error>
@@ -190,6 +191,7 @@ TEST(UploadFileOpening, MissingFileAndDirectoryAreRefused) {
     EXPECT_FALSE(file.IsOpen());
     EXPECT_FALSE(file.Open(::testing::TempDir().c_str()));
     EXPECT_FALSE(file.IsOpen());
+    EXPECT_FALSE(file.Open(nullptr));
     char buffer[8] = "x";
     EXPECT_EQ(file.ReadLine(buffer, sizeof buffer), 0u);
     EXPECT_EQ(file.Position(), 0);
