@@ -1,12 +1,18 @@
 // The POSIX port layer under COMPort, on real pseudo-terminals.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PseudoTerminal.h"
@@ -195,6 +201,203 @@ TEST_F(LineSettings, ZeroAndNegativeRatesAreRefused) {
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
 }
 
+TEST_F(ExclusiveUse, OpenerInAnotherProcessIsRefused) {
+    COMPort first(board.SlavePath());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const PortHandle handle = SystemPortPlatform().Open(board.SlavePath());
+        _exit(handle == kInvalidPortHandle ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// --- Line settings, continued ---------------------------------------------
+
+TEST_F(LineSettings, LineIsRawFromTheMomentItOpens) {
+    COMPort port(board.SlavePath());
+    const termios line = board.LineSettings();
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(line.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+    EXPECT_NE(line.c_cflag & CREAD, 0u);
+    EXPECT_NE(line.c_cflag & CLOCAL, 0u);
+    EXPECT_NE(line.c_cflag & CRTSCTS, 0u);  // handshake until a phase configures the line
+}
+
+TEST_F(LineSettings, FramingSettersReachTheLine) {
+    COMPort port(board.SlavePath());
+    port.Configure(19200, 50);
+    port.SetStopBits(kStopBitsTwo);
+    termios line = board.LineSettings();
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B19200));
+    EXPECT_NE(line.c_cflag & CSTOPB, 0u);
+    port.SetStopBits(kStopBitsOne);
+    EXPECT_EQ(board.LineSettings().c_cflag & CSTOPB, 0u);
+}
+
+// Some pseudo-terminal drivers refuse framing other than 8 data bits without
+// parity, others take it and keep their own; either way the port must report
+// the refusal, not pretend.
+TEST_F(LineSettings, FramingTheDriverDropsIsRefused) {
+    COMPort port(board.SlavePath());
+    port.Configure(9600, 50);
+    termios probe = board.LineSettings();
+    probe.c_cflag = (probe.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB;
+    const bool accepted = tcsetattr(board.Master(), TCSANOW, &probe) == 0;
+    const bool kept = accepted && (board.LineSettings().c_cflag & (CSIZE | PARENB)) ==
+                                      static_cast<tcflag_t>(CS7 | PARENB);
+    port.Configure(9600, 50);
+    if (kept) {
+        port.SetParity(kParityOdd).SetDataBits(7);
+        EXPECT_EQ(board.LineSettings().c_cflag & (CSIZE | PARENB | PARODD),
+                  static_cast<tcflag_t>(CS7 | PARENB | PARODD));
+        return;
+    }
+    EXPECT_EQ(MessageOf([&] { port.SetParity(kParityOdd); }), messages::kPortSetStateFailed);
+    EXPECT_EQ(port.GetParity(), kParityOdd);
+    EXPECT_EQ(MessageOf([&] { port.SetDataBits(7); }), messages::kPortSetStateFailed);
+    port.LoadState();  // the refused values stay in the copy until it is refilled
+    EXPECT_EQ(port.GetDataBits(), 8);
+    EXPECT_EQ(port.GetParity(), kParityNone);
+    port.Configure(9600, 50);
+}
+
+TEST_F(LineSettings, ImpossibleFramingIsRefusedAndTheLineKept) {
+    COMPort port(board.SlavePath());
+    port.Configure(9600, 50);
+    EXPECT_EQ(MessageOf([&] { port.SetStopBits(kStopBitsOneAndHalf); }),
+              messages::kPortSetStateFailed);
+    EXPECT_EQ(port.GetStopBits(), kStopBitsOneAndHalf);
+    EXPECT_EQ(board.LineSettings().c_cflag & CSTOPB, 0u);
+    port.SetStopBits(kStopBitsOne);
+    EXPECT_EQ(MessageOf([&] { port.SetDataBits(9); }), messages::kPortSetStateFailed);
+    EXPECT_EQ(MessageOf([&] { port.SetDataBits(4); }), messages::kPortSetStateFailed);
+    EXPECT_EQ(board.LineSettings().c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+}
+
+TEST_F(LineSettings, RateOutsideTheStandardOnesIsSetAndReadBack) {
+    COMPort port(board.SlavePath());
+    port.Configure(250000, 50);
+    port.SetBaudRate(9600).SetBaudRate(250000);
+    port.LoadState();
+    EXPECT_EQ(port.GetBaudRate(), 250000u);
+}
+
+TEST_F(LineSettings, FlowControlSwitchesReachTheLine) {
+    COMPort port(board.SlavePath());
+    port.Configure(115200, 50);
+    port.SetHardwareFlowControl(true);
+    EXPECT_NE(board.LineSettings().c_cflag & CRTSCTS, 0u);
+    port.SetHardwareFlowControl(false).SetSoftwareFlowControl(true);
+    termios line = board.LineSettings();
+    EXPECT_EQ(line.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    port.Configure(115200, 50);  // keeps XON/XOFF as it was
+    EXPECT_TRUE(port.GetSoftwareFlowControl());
+    line = board.LineSettings();
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+}
+
+TEST_F(LineSettings, LineDefinitionTextSetsTheLine) {
+    COMPort port(board.SlavePath());
+    port.SetLineCharacteristics("baud=9600 parity=n data=8 stop=2 xon=on");
+    const termios line = board.LineSettings();
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
+    EXPECT_NE(line.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(MessageOf([&] { port.SetLineCharacteristics("baud=4800 parity=q"); }),
+              messages::kPortLineCharacteristicsFailed);
+    EXPECT_EQ(port.GetBaudRate(), 9600u);
+}
+
+// --- Line signals on a device without modem lines --------------------------
+
+TEST_F(PosixPort, BreakAndCapabilitiesOnAPseudoTerminal) {
+    COMPort port(board.SlavePath());
+    EXPECT_EQ(MessageOf([&] { port.SetBreak().ClearBreak(); }), "(nothing raised)");
+    EXPECT_EQ(port.GetMaxBaud(), kMaxBaudProgrammable);
+    EXPECT_EQ(MessageOf([&] { port.GetModemSignals(); }), messages::kPortModemSignalsFailed);
+}
+
+// --- Writes ----------------------------------------------------------------
+
+TEST_F(PosixPort, LargeWriteIsHandedOverWhole) {
+    COMPort port(board.SlavePath());
+    port.Configure(115200, 50);
+    std::vector<uint8_t> block(256 * 1024);
+    for (size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    }
+    // Far more than the terminal buffers: the write must wait for room.
+    auto receiving =
+        std::async(std::launch::async, [&] { return board.Receive(block.size(), 30000); });
+    EXPECT_EQ(port.Write(block.data(), static_cast<uint32_t>(block.size())), block.size());
+    EXPECT_EQ(receiving.get(), block);
+}
+
+// --- Interrupted calls -----------------------------------------------------
+
+class InterruptedCalls : public PosixPort {
+  protected:
+    static void Ignore(int) {}
+
+    void SetUp() override {
+        PosixPort::SetUp();
+        struct sigaction action {};
+        action.sa_handler = Ignore;  // no SA_RESTART: waits end with EINTR
+        sigaction(SIGUSR1, &action, &previous);
+    }
+    void TearDown() override { sigaction(SIGUSR1, &previous, nullptr); }
+
+    // Runs work on its own thread and interrupts it with signals until done.
+    template <typename Work>
+    auto UnderSignals(Work work) {
+        std::atomic<bool> done{false};
+        std::promise<pthread_t> started;
+        auto result = std::async(std::launch::async, [&] {
+            started.set_value(pthread_self());
+            auto value = work();
+            done = true;
+            return value;
+        });
+        const pthread_t worker = started.get_future().get();
+        while (!done) {
+            pthread_kill(worker, SIGUSR1);
+            std::this_thread::yield();
+        }
+        return result.get();
+    }
+
+    struct sigaction previous {};
+};
+
+TEST_F(InterruptedCalls, TimedReadStillEndsAtItsTimeout) {
+    COMPort port(board.SlavePath());
+    port.Configure(115200, 100);
+    const Clock::time_point start = Clock::now();
+    const uint32_t received = UnderSignals([&] {
+        uint8_t byte = 0;
+        return port.Read(&byte, 1);
+    });
+    EXPECT_EQ(received, 0u);
+    EXPECT_GE(MillisecondsSince(start), 90);
+}
+
+TEST_F(InterruptedCalls, WholeCountReadStillGetsItsBytes) {
+    COMPort port(board.SlavePath());
+    ASSERT_TRUE(board.Send("wxyz"));
+    const std::string got = UnderSignals([&] {
+        char buffer[4] = {};
+        port.Read(buffer, 4);
+        return std::string(buffer, 4);
+    });
+    EXPECT_EQ(got, "wxyz");
+}
+
 // --- A device that has gone away ------------------------------------------
 
 class DeviceGoneAway : public PosixPort {};
@@ -206,6 +409,18 @@ TEST_F(DeviceGoneAway, ClosedMasterFailsTheNextReadAndWrite) {
     uint8_t byte = 0;
     EXPECT_EQ(MessageOf([&] { port.Read(&byte, 1); }), messages::kPortReadFailed);
     EXPECT_EQ(MessageOf([&] { port.Write("?\r\n", 3); }), messages::kPortWriteFailed);
+}
+
+TEST_F(DeviceGoneAway, ReadWaitingForItsCountFailsWhenTheBoardGoes) {
+    COMPort port(board.SlavePath());  // not configured: the read waits for all 8
+    auto reading = std::async(std::launch::async, [&] {
+        char buffer[8];
+        return MessageOf([&] { port.Read(buffer, sizeof buffer); });
+    });
+    ASSERT_TRUE(board.Send("abc"));
+    board.CloseMaster();
+    ASSERT_EQ(reading.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(reading.get(), messages::kPortReadFailed);
 }
 
 }  // namespace
