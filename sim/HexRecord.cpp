@@ -1,5 +1,6 @@
 #include "sim/HexRecord.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim {
@@ -97,13 +98,16 @@ std::string MakeHexFile(int recordCount, int bytesPerRecord, uint32_t seed) {
                     "\r\n";
             continue;
         }
+        // A record never crosses a 64 KiB boundary.
+        uint32_t room = 0x10000 - (address & 0xFFFF);
+        uint32_t size = std::min(static_cast<uint32_t>(bytesPerRecord), room);
         std::vector<uint8_t> data;
-        for (int i = 0; i < bytesPerRecord; ++i) {
+        for (uint32_t i = 0; i < size; ++i) {
             state = state * 1103515245u + 12345u;  // a fixed, repeatable sequence
             data.push_back(static_cast<uint8_t>(state >> 16));
         }
         text += FormatRecord(static_cast<uint16_t>(address & 0xFFFF), 0x00, data) + "\r\n";
-        address += static_cast<uint32_t>(bytesPerRecord);
+        address += size;
     }
     if (recordCount > 0) {
         text += FormatRecord(0, 0x01, {}) + "\r\n";
