@@ -33,6 +33,14 @@ void WriteText(const char* text, size_t length, COMPort& port, bool debug) {
     }
 }
 
+// The share of fileBytes that position makes, in whole percent, truncated.
+int Percentage(int64_t position, int64_t fileBytes) {
+    if (fileBytes <= 0) {
+        return 100;
+    }
+    return static_cast<int>(100 * position / fileBytes);
+}
+
 }  // namespace
 
 Downloader::Downloader(UploadFile& uploadFile, COMPort& serialPort,
@@ -64,13 +72,6 @@ bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug) {
             return true;
         }
     }
-}
-
-int32_t Downloader::Percentage(int64_t position, int64_t fileBytes) {
-    if (fileBytes <= 0) {
-        return 100;
-    }
-    return static_cast<int32_t>(100 * position / fileBytes);
 }
 
 int Downloader::Step() {
@@ -145,17 +146,20 @@ int Downloader::StepUpload() {
     }
     WriteText(line.data(), length, port, options.debug);
     if (linesUploaded % kProgressInterval == 0) {
-        std::printf("\r%d lines uploaded (%d%%)", static_cast<int>(linesUploaded),
-                    static_cast<int>(Percentage(file.Position(), fileSize)));
+        PrintProgress("");
         std::fflush(stdout);
     }
     ++linesUploaded;
     return 0;
 }
 
+void Downloader::PrintProgress(const char* lineEnd) {
+    std::printf("\r%d lines uploaded (%d%%)%s", static_cast<int>(linesUploaded),
+                Percentage(file.Position(), fileSize), lineEnd);
+}
+
 int Downloader::FinishUpload() {
-    std::printf("\r%d lines uploaded (%d%%)\n", static_cast<int>(linesUploaded),
-                static_cast<int>(Percentage(file.Position(), fileSize)));
+    PrintProgress("\n");
     if (linesUploaded == 0) {
         std::printf("Error: Refusing to continue process with 0 valid lines found in file\n");
         return 1;

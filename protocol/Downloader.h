@@ -63,9 +63,6 @@ class Downloader {
     // (successfully or on a protocol failure, reported on standard output).
     int Step();
 
-    uint8_t State() const { return state; }
-    int32_t LinesUploaded() const { return linesUploaded; }
-
     // Writes text (CR LF included) to port in one write; with debug, echoes
     // "Sent: %s\n" after the write.
     static void SendCommand(const char* text, COMPort& port, bool debug);
@@ -75,10 +72,6 @@ class Downloader {
     // buffer for the next call). Shows "-" lines without their "-", and with
     // debug every completed line as "Received: %s\n".
     static bool ReadReply(LineBuf& buffer, COMPort& port, bool debug);
-
-    // The share of a file of fileBytes bytes that position bytes make, in
-    // whole percent, truncated; 100 for an empty file.
-    static int32_t Percentage(int64_t position, int64_t fileBytes);
 
   private:
     int StepPrompt();
@@ -90,6 +83,10 @@ class Downloader {
     int StepStart();
 
     int FinishUpload();
+    // "\r%d lines uploaded (%d%%)" with the share of the file's bytes
+    // consumed so far (64-bit, so any file size gives 0 to 100; an empty file
+    // gives 100), then lineEnd.
+    void PrintProgress(const char* lineEnd);
     void Configure(uint32_t readTimeoutMs);
     // The text after the leading "+" of the acknowledgement just taken.
     const char* ReplyText();
