@@ -1,0 +1,243 @@
+// Download throughput and memory: the real vantoir against kelvor-sim on a
+// pseudo-terminal, compared with a minimal loop that writes the same record
+// lines, one write per line, to the same kind of pseudo-terminal.
+//
+// Usage: download_bench [megabytes (default 20)] [runs (default 3)]
+//
+// Reports the upload time of both, as the board saw it (from the first
+// record byte to the "C" command that follows the last record), their ratio,
+// vantoir's peak resident memory for a 1 MB and the large file, and the
+// upload time of a 100 KB file to a board that paces a 115200-baud line
+// against the line's own time for those bytes.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/Board.h"
+#include "sim/HexRecord.h"
+
+namespace {
+
+constexpr int kBytesPerRecord = 32;
+constexpr int kGuardMs = 600000;
+constexpr uint32_t kPacedBaud = 115200;
+
+struct Upload {
+    double seconds = 0;
+    long peakKb = 0;
+};
+
+struct HexFile {
+    std::string path;
+    std::string text;
+    size_t recordBytes = 0;
+};
+
+HexFile MakeFile(const std::string& directory, const char* name, size_t bytes) {
+    const size_t lineBytes = sim::MakeHexFile(2, kBytesPerRecord, 1).size() -
+                             sim::MakeHexFile(1, kBytesPerRecord, 1).size();
+    const int records = static_cast<int>(bytes / lineBytes + 1);
+    HexFile file{directory + "/" + name, sim::MakeHexFile(records, kBytesPerRecord, 7), 0};
+    file.recordBytes = file.text.size();
+    std::FILE* stream = std::fopen(file.path.c_str(), "wb");
+    if (stream == nullptr ||
+        std::fwrite(file.text.data(), 1, file.text.size(), stream) != file.text.size()) {
+        throw std::runtime_error("cannot write " + file.path);
+    }
+    std::fclose(stream);
+    return file;
+}
+
+// Seconds from the first record byte to the "C" after recordBytes of records.
+double UploadSeconds(const sim::Board& board, size_t recordBytes) {
+    const std::string received = board.Received();
+    const size_t first = received.find(':');
+    if (first == std::string::npos || received.compare(first + recordBytes, 3, "C\r\n") != 0) {
+        throw std::runtime_error("the board did not receive the records and \"C\"");
+    }
+    const auto span = board.ReceivedAt(first + recordBytes) - board.ReceivedAt(first);
+    return std::chrono::duration<double>(span).count();
+}
+
+// Measure mode (the benchmark runs itself as a small process for this, so
+// that the figure is vantoir's own and not inherited from this large one):
+// runs the command with output to /dev/null and prints its peak resident
+// memory in KB; the exit status is the command's.
+int MeasureMode(char** command) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devNull = open("/dev/null", O_RDWR);
+        dup2(devNull, 0);
+        dup2(devNull, 1);
+        execv(command[0], command);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) {
+        return 126;
+    }
+    std::printf("%ld\n", usage.ru_maxrss);
+    return WEXITSTATUS(status);
+}
+
+// Runs vantoir through measure mode; returns its peak resident memory in KB.
+long RunMeasured(const std::vector<std::string>& args) {
+    int output[2];
+    if (pipe(output) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(output[1], 1);
+        std::vector<char*> argv = {const_cast<char*>("download_bench"),
+                                   const_cast<char*>("--measure")};
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv("/proc/self/exe", argv.data());
+        _exit(127);
+    }
+    close(output[1]);
+    char text[64] = {};
+    const ssize_t length = read(output[0], text, sizeof text - 1);
+    close(output[0]);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        length <= 0) {
+        throw std::runtime_error("vantoir failed");
+    }
+    return std::atol(text);
+}
+
+Upload RunVantoir(const HexFile& file, uint32_t baud) {
+    sim::BoardConfig config;
+    config.baudRate = baud;
+    config.expectStart = false;
+    sim::Board board(config);
+    board.Start();
+    const long peakKb = RunMeasured({VANTOIR_BINARY, "-P", board.SlavePath(), "-F", file.path, "-L",
+                                     "-B", std::to_string(baud != 0 ? baud : 115200)});
+    if (!board.Summary().countMatched) {
+        throw std::runtime_error("the board's count did not match");
+    }
+    return {UploadSeconds(board, file.recordBytes), peakKb};
+}
+
+void WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t written = write(fd, data, length);
+        if (written < 0) {
+            throw std::runtime_error("baseline write failed");
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
+// The baseline: "?" and "R", then one write per record line, then "C".
+Upload RunBaseline(const HexFile& file) {
+    sim::Board board;
+    board.Start();
+    const int fd = open(board.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd, TCSANOW, &settings);
+    WriteAll(fd, "?\r\nR\r\n", 6);
+    const char* text = file.text.data();
+    const char* end = text + file.text.size();
+    while (text < end) {
+        const char* lineEnd = std::find(text, end, '\n') + 1;
+        WriteAll(fd, text, static_cast<size_t>(lineEnd - text));
+        text = lineEnd;
+    }
+    WriteAll(fd, "C\r\n", 3);
+    if (!board.WaitForReceived("C\r\n", kGuardMs, 6 + file.recordBytes)) {
+        throw std::runtime_error("baseline: the board did not receive \"C\"");
+    }
+    const double seconds = UploadSeconds(board, file.recordBytes);
+    close(fd);
+    return {seconds, 0};
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double MegabytesPerSecond(size_t bytes, double seconds) {
+    return static_cast<double>(bytes) / 1e6 / seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "--measure") {
+        return MeasureMode(argv + 2);
+    }
+    const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    char directory[] = "/tmp/vantoir-bench-XXXXXX";
+    if (mkdtemp(directory) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    try {
+        const HexFile large = MakeFile(directory, "large.hex", megabytes << 20);
+        const HexFile small = MakeFile(directory, "small.hex", 1 << 20);
+        const HexFile paced = MakeFile(directory, "paced.hex", 100 * 1024);
+
+        std::vector<double> baseline;
+        std::vector<double> vantoir;
+        long largePeakKb = 0;
+        for (int run = 0; run < runs; ++run) {
+            baseline.push_back(RunBaseline(large).seconds);
+            const Upload upload = RunVantoir(large, 0);
+            vantoir.push_back(upload.seconds);
+            largePeakKb = std::max(largePeakKb, upload.peakKb);
+        }
+        const long smallPeakKb = RunVantoir(small, 0).peakKb;
+        const double baselineSeconds = Median(baseline);
+        const double vantoirSeconds = Median(vantoir);
+        std::printf("file: %zu bytes, %zu record bytes; median of %d runs\n", large.text.size(),
+                    large.recordBytes, runs);
+        std::printf("baseline (one write per line): %.3f s, %.1f MB/s\n", baselineSeconds,
+                    MegabytesPerSecond(large.recordBytes, baselineSeconds));
+        std::printf("vantoir:                       %.3f s, %.1f MB/s\n", vantoirSeconds,
+                    MegabytesPerSecond(large.recordBytes, vantoirSeconds));
+        std::printf("throughput ratio vantoir/baseline: %.2f (goal >= 0.90)\n",
+                    baselineSeconds / vantoirSeconds);
+        std::printf("peak RSS: %ld KB for %zu bytes, %ld KB for %zu bytes (goal: within 10%%)\n",
+                    smallPeakKb, small.text.size(), largePeakKb, large.text.size());
+
+        const double pacedSeconds = RunVantoir(paced, kPacedBaud).seconds;
+        const double lineSeconds = static_cast<double>(paced.recordBytes) * 10.0 / kPacedBaud;
+        std::printf(
+            "paced %u baud, %zu record bytes: %.3f s, line time %.3f s, +%.2f%% "
+            "(goal <= 3%%)\n",
+            kPacedBaud, paced.recordBytes, pacedSeconds, lineSeconds,
+            (pacedSeconds / lineSeconds - 1.0) * 100.0);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "download_bench: %s\n", error.what());
+        return 1;
+    }
+    std::remove((std::string(directory) + "/large.hex").c_str());
+    std::remove((std::string(directory) + "/small.hex").c_str());
+    std::remove((std::string(directory) + "/paced.hex").c_str());
+    rmdir(directory);
+    return 0;
+}
