@@ -142,13 +142,6 @@ TEST_F(ReadTimeoutChanges, AllOnesIntervalMakesBothTotalsZero) {
     EXPECT_EQ(platform.timeouts.readTotalConstant, 0u);
 }
 
-TEST_F(ReadTimeoutChanges, OtherValuesAreStoredAsGiven) {
-    port.SetReadTimeouts(3, 7, 9);
-    EXPECT_EQ(platform.timeouts.readInterval, 3u);
-    EXPECT_EQ(platform.timeouts.readTotalMultiplier, 7u);
-    EXPECT_EQ(platform.timeouts.readTotalConstant, 9u);
-}
-
 TEST_F(ReadTimeoutChanges, NeverTouchTheWriteValues) {
     platform.timeouts.writeTotalMultiplier = 123;
     platform.timeouts.writeTotalConstant = 456;
@@ -168,27 +161,6 @@ TEST_F(ReadTimeoutChanges, RefusalsRaiseTheirMessages) {
 // --- Setters and the state copy -------------------------------------------
 
 class StateCopy : public ConfigureSteps {};
-
-TEST_F(StateCopy, EachSetterAppliesTheWholeCopyOnce) {
-    port.SetParity(kParityOdd).SetDataBits(6).SetStopBits(kStopBitsOneAndHalf);
-    EXPECT_EQ(platform.Count("SetState"), 3u);
-    EXPECT_EQ(platform.state.parity, kParityOdd);
-    EXPECT_EQ(platform.state.byteSize, 6);
-    EXPECT_EQ(platform.state.stopBits, kStopBitsOneAndHalf);
-}
-
-TEST_F(StateCopy, SoftwareFlowControlSwitchesBothDirections) {
-    port.SetSoftwareFlowControl(false);
-    EXPECT_FALSE(platform.state.outX);
-    EXPECT_FALSE(platform.state.inX);
-    EXPECT_FALSE(port.GetSoftwareFlowControl());
-}
-
-TEST_F(StateCopy, HardwareFlowControlOnWaitsForCts) {
-    port.SetHardwareFlowControl(false).SetHardwareFlowControl(true);
-    EXPECT_TRUE(platform.state.outxCtsFlow);
-    EXPECT_EQ(platform.state.rtsControl, kRtsControlHandshake);
-}
 
 TEST_F(StateCopy, LoadStateRefillsTheCopyFromThePort) {
     platform.state.baudRate = 57600;

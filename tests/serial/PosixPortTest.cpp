@@ -62,13 +62,6 @@ TEST_F(LineIsBinaryClean, AllByteValuesRoundTripUnchanged) {
     EXPECT_EQ(received, all);
 }
 
-TEST_F(LineIsBinaryClean, CommandTextGoesOutExactlyAsWritten) {
-    COMPort port(board.SlavePath());
-    port.Configure(115200, 50);
-    EXPECT_EQ(port.Write("R\r\n", 3), 3u);
-    EXPECT_EQ(board.Receive(3), (std::vector<uint8_t>{'R', '\r', '\n'}));
-}
-
 // --- Read time-outs --------------------------------------------------------
 
 class ReadTimeouts : public PosixPort {};
@@ -131,20 +124,6 @@ TEST_F(ReadTimeouts, WholeCountReadWaitsUntilTheCountIsIn) {
     ASSERT_EQ(reading.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(reading.get(), 4u);
     EXPECT_EQ(std::string(buffer, 4), "abcd");
-}
-
-TEST_F(ReadTimeouts, IntervalEndsTheReadOnAGap) {
-    COMPort port(board.SlavePath());
-    port.Configure(115200, 0);
-    port.SetReadTimeouts(50, 0, 0);
-    ASSERT_TRUE(board.Send("xy"));
-    char buffer[16] = {};
-    uint32_t received = 0;
-    const Clock::time_point start = Clock::now();
-    while (received < 2 && MillisecondsSince(start) < 5000) {
-        received += port.Read(buffer + received, sizeof buffer - received);
-    }
-    EXPECT_EQ(std::string(buffer, received), "xy");
 }
 
 // --- Exclusive use ---------------------------------------------------------
