@@ -137,12 +137,15 @@ bool ParsePair(const std::string& key, const std::string& value, PortState& stat
     return false;
 }
 
+// Parts of text between separators, without white space; a space as the
+// separator stands for any white space.
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts(1);
     for (char c : text) {
-        if (c == separator) {
+        const bool space = std::isspace(static_cast<unsigned char>(c)) != 0;
+        if (c == separator || (space && separator == ' ')) {
             parts.emplace_back();
-        } else if (!std::isspace(static_cast<unsigned char>(c))) {
+        } else if (!space) {
             parts.back() += c;
         }
     }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "serial/PortDefinition.h"
@@ -328,7 +329,11 @@ PortHandle PosixPortPlatform::Open(const char* name) {
         MakeBinaryClean(settings);
         SetAttributes(fd, settings);
     }
-    auto* port = new PosixPort;
+    auto* port = new (std::nothrow) PosixPort;
+    if (port == nullptr) {
+        close(fd);
+        return kInvalidPortHandle;
+    }
     port->fd = fd;
     return reinterpret_cast<PortHandle>(port);
 }

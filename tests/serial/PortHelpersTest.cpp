@@ -74,7 +74,7 @@ TEST(LineDefinitionTexts, KeyValueFormSetsTheNamedFields) {
     PortState state;
     PortTimeouts timeouts;
     ASSERT_TRUE(
-        ParsePortDefinition("baud=9600 parity=E data=7 stop=2 xon=on to=on", state, timeouts));
+        ParsePortDefinition("baud=9600 parity=E\tdata=7  stop=2 xon=on to=on", state, timeouts));
     EXPECT_EQ(state.baudRate, 9600u);
     EXPECT_EQ(state.parity, kParityEven);
     EXPECT_EQ(state.byteSize, 7);
