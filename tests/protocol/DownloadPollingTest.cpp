@@ -130,6 +130,7 @@ TEST_F(BoardPolling, DrainSwallowsASecondAcknowledgementAndRequestIsSentAgainAft
     const long gapMs = GapBetweenRepeatsMs(*board, "R\r\n");
     EXPECT_GE(gapMs, 2400);
     EXPECT_LE(gapMs, 30000);
+    ASSERT_TRUE(board->WaitForStart(kRunGuardMs));
     EXPECT_TRUE(board->Summary().downloadComplete);
 }
 
