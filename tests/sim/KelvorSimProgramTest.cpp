@@ -1,0 +1,142 @@
+// The kelvor-sim program: its command line, its port, its exit status, and a
+// real vantoir download against it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "sim/HexRecord.h"
+#include "sim/SimOptions.h"
+#include "tests/support/Harness.h"
+#include "tests/support/ScriptedHost.h"
+
+namespace {
+
+using harness::ChildProcess;
+using harness::ProcessOptions;
+using harness::ProcessResult;
+
+constexpr int kGuardMs = 20000;
+
+ProcessOptions Sim(const std::vector<std::string>& args) {
+    ProcessOptions options;
+    options.binary = KELVOR_SIM_BINARY;
+    options.args = args;
+    return options;
+}
+
+// The port path the program printed as its first line.
+std::string PortOf(ChildProcess& sim) {
+    EXPECT_TRUE(sim.WaitForStdout("\n", kGuardMs));
+    std::string out = sim.Stdout();
+    return out.substr(0, out.find('\n'));
+}
+
+const std::string kRecord = sim::FormatRecord(0x0000, 0, {1, 2, 3}) + "\r\n";
+
+}  // namespace
+
+TEST(SimCommandLine, HelpDescribesTheOptionsAndExitStatus) {
+    ProcessResult result = harness::Run(Sim({"--help"}), kGuardMs);
+    EXPECT_EQ(result.exitStatus, 0);
+    for (const char* option :
+         {"--link PATH", "--exit-after-start", "--timeout S", "--log FILE", "--baud N",
+          "--silent-polls N", "--count-reply TEXT", "--hang-up-after-records N", "Exit status:"}) {
+        EXPECT_NE(result.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(SimCommandLine, RejectsBadArgumentsWithStatus2) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
+                                          {"--silent-polls"},
+                                          {"--silent-polls", "-1"},
+                                          {"--baud", "fast"},
+                                          {"--timeout", "0"},
+                                          {"--echo=yes"},
+                                          {"--identity", "bad\\q"}}) {
+        ProcessResult result = harness::Run(Sim(args), kGuardMs);
+        EXPECT_EQ(result.exitStatus, sim::kExitUsage) << args[0];
+        EXPECT_NE(result.err.find("kelvor-sim: "), std::string::npos);
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST(SimCommandLine, ParsesValuesInBothFormsAndTextEscapes) {
+    sim::SimOptions options = sim::ParseSimOptions(
+        {"--identity=A\\x41\\tB\\r\\n\\\\", "--count-offset", "-2", "--greeting", "one",
+         "--greeting=two", "--timeout", "1.5", "--no-start-expected", "--long-line", "3"});
+    ASSERT_EQ(options.error, "");
+    EXPECT_EQ(options.config.identity, "AA\tB\r\n\\");
+    EXPECT_EQ(options.config.countOffset, -2);
+    EXPECT_EQ(options.config.greeting, (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(options.config.runTimeoutMs, 1500);
+    EXPECT_FALSE(options.config.expectStart);
+    EXPECT_EQ(options.config.noiseOnConnect, "xxx");
+}
+
+TEST(SimProgram, PrintsItsPortAndLinksItUntilItEnds) {
+    std::string link = harness::WriteTempFile("", "placeholder") + ".port";
+    ChildProcess sim(Sim({"--link", link}));
+    std::string port = PortOf(sim);
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(port, target);
+    {
+        harness::ScriptedHost host(link);
+        host.Write("?\r\n");
+        EXPECT_TRUE(host.ReadUntil("+KELVOR", kGuardMs));
+    }
+    sim.Signal(SIGINT);
+    ProcessResult result = sim.Wait(kGuardMs);
+    EXPECT_EQ(result.exitStatus, sim::kExitDownloadIncomplete);
+    EXPECT_NE(result.err.find("download complete: no"), std::string::npos) << result.err;
+    EXPECT_NE(access(link.c_str(), F_OK), 0) << "the link is removed";
+}
+
+TEST(SimProgram, ExitsWithSuccessAfterACompleteDownload) {
+    ChildProcess sim(Sim({"--exit-after-start", "--start-message", "-Running"}));
+    harness::ScriptedHost host(PortOf(sim));
+    host.Write("?\r\nR\r\n" + kRecord + kRecord + "C\r\n");
+    ASSERT_TRUE(host.ReadUntil("+2\r\n", kGuardMs));
+    host.Write("S\r\n");
+    ASSERT_TRUE(host.ReadUntil("-Running\r\n", kGuardMs)) << "sent before it ends";
+    ProcessResult result = sim.Wait(kGuardMs);
+    EXPECT_EQ(result.exitStatus, sim::kExitDownloadComplete) << result.err;
+    EXPECT_NE(result.err.find("records received: 2 (0 with errors)"), std::string::npos);
+    EXPECT_NE(result.err.find("program started: yes"), std::string::npos);
+}
+
+TEST(SimProgram, ExitsWithFailureAfterABadDownloadOrTimeOut) {
+    ChildProcess bad(Sim({"--exit-after-start", "--count-offset", "1"}));
+    harness::ScriptedHost host(PortOf(bad));
+    host.Write("R\r\n" + kRecord + "C\r\n");
+    ASSERT_TRUE(host.ReadUntil("+2\r\n", kGuardMs));
+    host.Write("S\r\n");
+    EXPECT_EQ(bad.Wait(kGuardMs).exitStatus, sim::kExitDownloadIncomplete);
+
+    ProcessResult idle = harness::Run(Sim({"--timeout", "0.1", "--quiet"}), kGuardMs);
+    EXPECT_EQ(idle.exitStatus, sim::kExitDownloadIncomplete);
+    EXPECT_EQ(idle.err, "") << "--quiet: no summary";
+}
+
+TEST(SimProgram, EndsWhenItHangsUp) {
+    ChildProcess sim(Sim({"--hang-up-after-bytes", "2"}));
+    harness::ScriptedHost host(PortOf(sim));
+    host.Write("?\r\n");
+    EXPECT_TRUE(host.WaitForHangUp(kGuardMs));
+    ProcessResult result = sim.Wait(kGuardMs);
+    EXPECT_EQ(result.exitStatus, sim::kExitDownloadIncomplete);
+    EXPECT_NE(result.err.find("the board hung up"), std::string::npos);
+}
+
+// The road the demo takes: vantoir downloads a generated file to kelvor-sim.
+TEST(SimWithVantoir, AcceptsACompleteDownload) {
+    ChildProcess sim(Sim({"--exit-after-start", "--silent-polls", "3"}));
+    std::string port = PortOf(sim);
+    std::string hex = harness::WriteTempFile(harness::SampleHex(250));
+    ProcessResult host = harness::RunVantoir({"-P", port, "-F", hex}, kGuardMs);
+    EXPECT_EQ(host.exitStatus, 0) << harness::Describe(host);
+    EXPECT_NE(host.out.find("File uploaded OK\n"), std::string::npos) << host.out;
+    ProcessResult board = sim.Wait(kGuardMs);
+    EXPECT_EQ(board.exitStatus, sim::kExitDownloadComplete) << board.err;
+    EXPECT_NE(board.err.find("records received: 250 (0 with errors)"), std::string::npos);
+}
