@@ -6,7 +6,7 @@
 //
 // Reports the upload time of both, as the board saw it (from the first
 // record byte to the "C" command that follows the last record), their ratio,
-// vantoir's peak resident memory for a 1 MB and the large file, and the
+// vantoir's peak resident memory (ru_maxrss) for a 1 MB and the large file, and the
 // upload time of a 100 KB file to a board that paces a 115200-baud line
 // against the line's own time for those bytes.
 
@@ -33,6 +33,9 @@ namespace {
 constexpr int kBytesPerRecord = 32;
 constexpr int kGuardMs = 600000;
 constexpr uint32_t kPacedBaud = 115200;
+
+// This program's own path, for running itself in measure mode.
+const char* selfPath = "download_bench";
 
 struct Upload {
     double seconds = 0;
@@ -108,7 +111,7 @@ long RunMeasured(const std::vector<std::string>& args) {
             argv.push_back(const_cast<char*>(arg.c_str()));
         }
         argv.push_back(nullptr);
-        execv("/proc/self/exe", argv.data());
+        execv(selfPath, argv.data());
         _exit(127);
     }
     close(output[1]);
@@ -189,6 +192,7 @@ int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--measure") {
         return MeasureMode(argv + 2);
     }
+    selfPath = argv[0];
     const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
     char directory[] = "/tmp/vantoir-bench-XXXXXX";
