@@ -111,89 +111,109 @@ bool SetCountReply(SimOptions& options, const std::string& text) {
     return ok;
 }
 
-const std::vector<OptionSpec>& Options() {
-    static const std::vector<OptionSpec> specs = {
-        {"--link", "PATH", "also make a symbolic link PATH to the port (removed at exit)",
-         [](SimOptions& o, const std::string& t) {
-             o.linkPath = t;
-             return !t.empty();
-         }},
-        {"--identity", "TEXT", "text after \"+\" in the answer to \"?\"",
-         Text(&BoardConfig::identity)},
-        {"--greeting", "LINE", "a line sent after the identity line (repeatable)",
-         AddLine(&BoardConfig::greeting)},
-        {"--log", "FILE", "write every byte received to FILE", Text(&BoardConfig::logPath)},
-        {"--baud", "N", "pace both directions like a serial line at N baud (10 bits a byte)",
-         SetBaud},
-        {"--exit-after-start", nullptr, "end once \"S\" has arrived",
-         Switch(&BoardConfig::exitAfterStart)},
-        {"--timeout", "S", "end after S seconds (fractions allowed)", SetTimeout},
-        {"--expect-flash", nullptr, "a complete download needs \"W\" acknowledged before \"S\"",
-         Switch(&BoardConfig::expectFlash)},
-        {"--no-start-expected", nullptr, "a complete download needs no \"S\" (vantoir -L)",
-         Switch(&BoardConfig::expectStart, false)},
-        {"--recover-trailing-command", nullptr,
-         "read \":<record>C\" as the record and the command (a last record without line end)",
-         Switch(&BoardConfig::recoverTrailingCommand)},
-        {"--flash-lines", "N", "progress lines sent in answer to \"W\" before \"+\" (default 3)",
-         Count(&BoardConfig::flashProgressLines)},
-        {"--flash-interval", "MS", "time before each of them and before the \"+\" (default 100)",
-         Count(&BoardConfig::flashIntervalMs)},
-        {"--flash-text", "TEXT", "text of a progress line; %d is the percentage",
-         Text(&BoardConfig::flashProgressText)},
-        {"--quiet", nullptr, "print no summary at the end",
-         [](SimOptions& o, const std::string&) {
-             o.quiet = true;
-             return true;
-         }},
-        {nullptr, nullptr, "Faults (all off by default; they combine):", nullptr},
-        {"--silent-polls", "N", "give no answer to the first N \"?\" (board switched off)",
-         Count(&BoardConfig::silentPolls)},
-        {"--poll-message", "LINE", "send LINE in answer to every \"?\" (repeatable)",
-         AddLine(&BoardConfig::pollMessages)},
-        {"--request-message", "LINE", "send LINE after \"R\", before its \"+\" (repeatable)",
-         AddLine(&BoardConfig::requestMessages)},
-        {"--start-message", "LINE", "send LINE when \"S\" arrives (repeatable)",
-         AddLine(&BoardConfig::startMessages)},
-        {"--ignore-requests", "N", "give no answer to the first N \"R\"",
-         Count(&BoardConfig::ignoreRequests)},
-        {"--ignore-counts", "N", "give no answer to the first N \"C\"",
-         Count(&BoardConfig::ignoreCounts)},
-        {"--count-offset", "N", "answer \"C\" with the true count plus N (N may be negative)",
-         Count(&BoardConfig::countOffset, -kMaxCount)},
-        {"--count-reply", "TEXT", "answer \"C\" with the line TEXT, e.g. \"+250 lines\" or \"+\"",
-         SetCountReply},
-        {"--flash-never-ack", nullptr, "never acknowledge \"W\"",
-         Switch(&BoardConfig::flashNeverAck)},
-        {"--split-pause", "MS", "send every line in three writes: half, rest + CR, LF; MS apart",
-         Count(&BoardConfig::splitPauseMs)},
-        {"--noise-before-lines", "TEXT", "send TEXT (no line end) before every line",
-         Text(&BoardConfig::noiseBeforeLines)},
-        {"--noise-on-connect", "TEXT", "send TEXT (no line end) when the first byte arrives",
-         Text(&BoardConfig::noiseOnConnect)},
-        {"--long-line", "N", "send N bytes \"x\" without line end when the first byte arrives",
-         SetLongLine},
-        {"--echo", nullptr, "send back every byte received", Switch(&BoardConfig::echo)},
-        {"--answer-on-receive", "TEXT", "send TEXT after every chunk received",
-         Text(&BoardConfig::answerOnReceive)},
-        {"--no-protocol", nullptr, "answer no command (with --echo: a plain echo board)",
-         Switch(&BoardConfig::loaderProtocol, false)},
-        {"--hang-up-after-bytes", "N", "close the line once N bytes have arrived", SetHangUpBytes},
-        {"--hang-up-after-records", "N", "close the line once N record lines have arrived",
-         Count(&BoardConfig::hangUpAfterRecords)},
-        {"--silent-after-records", "N", "answer nothing once N record lines have arrived",
-         Count(&BoardConfig::silentAfterRecords)},
-    };
-    return specs;
+bool SetLink(SimOptions& options, const std::string& text) {
+    options.linkPath = text;
+    return !text.empty();
 }
 
+bool SetQuiet(SimOptions& options, const std::string&) {
+    options.quiet = true;
+    return true;
+}
+
+// Every option, in the order --help lists them; an entry without a name is a
+// heading.
+const std::vector<OptionSpec> kOptions = {
+    {"--link", "PATH", "also make a symbolic link PATH to the port (removed at exit)", SetLink},
+    {"--identity", "TEXT", "text after \"+\" in the answer to \"?\"", Text(&BoardConfig::identity)},
+    {"--greeting", "LINE", "a line sent after the identity line (repeatable)",
+     AddLine(&BoardConfig::greeting)},
+    {"--log", "FILE", "write every byte received to FILE", Text(&BoardConfig::logPath)},
+    {"--baud", "N", "pace both directions like a serial line at N baud (10 bits a byte)", SetBaud},
+    {"--exit-after-start", nullptr, "end once \"S\" has arrived",
+     Switch(&BoardConfig::exitAfterStart)},
+    {"--timeout", "S", "end after S seconds (fractions allowed)", SetTimeout},
+    {"--expect-flash", nullptr, "a complete download needs \"W\" acknowledged before \"S\"",
+     Switch(&BoardConfig::expectFlash)},
+    {"--no-start-expected", nullptr, "a complete download needs no \"S\" (vantoir -L)",
+     Switch(&BoardConfig::expectStart, false)},
+    {"--recover-trailing-command", nullptr, "take \":<record>C\" as a record and the command \"C\"",
+     Switch(&BoardConfig::recoverTrailingCommand)},
+    {"--flash-lines", "N", "progress lines sent in answer to \"W\" before \"+\" (default 3)",
+     Count(&BoardConfig::flashProgressLines)},
+    {"--flash-interval", "MS", "time before each of them and before the \"+\" (default 100)",
+     Count(&BoardConfig::flashIntervalMs)},
+    {"--flash-text", "TEXT", "text of a progress line; %d is the percentage",
+     Text(&BoardConfig::flashProgressText)},
+    {"--quiet", nullptr, "print no summary at the end", SetQuiet},
+    {nullptr, nullptr, "Faults (all off by default; they combine):", nullptr},
+    {"--silent-polls", "N", "give no answer to the first N \"?\" (board switched off)",
+     Count(&BoardConfig::silentPolls)},
+    {"--poll-message", "LINE", "send LINE in answer to every \"?\" (repeatable)",
+     AddLine(&BoardConfig::pollMessages)},
+    {"--request-message", "LINE", "send LINE after \"R\", before its \"+\" (repeatable)",
+     AddLine(&BoardConfig::requestMessages)},
+    {"--start-message", "LINE", "send LINE when \"S\" arrives (repeatable)",
+     AddLine(&BoardConfig::startMessages)},
+    {"--ignore-requests", "N", "give no answer to the first N \"R\"",
+     Count(&BoardConfig::ignoreRequests)},
+    {"--ignore-counts", "N", "give no answer to the first N \"C\"",
+     Count(&BoardConfig::ignoreCounts)},
+    {"--count-offset", "N", "answer \"C\" with the true count plus N (N may be negative)",
+     Count(&BoardConfig::countOffset, -kMaxCount)},
+    {"--count-reply", "TEXT", "answer \"C\" with the line TEXT, e.g. \"+250 lines\" or \"+\"",
+     SetCountReply},
+    {"--flash-never-ack", nullptr, "never acknowledge \"W\"", Switch(&BoardConfig::flashNeverAck)},
+    {"--split-pause", "MS", "send every line in three writes: half, rest + CR, LF; MS apart",
+     Count(&BoardConfig::splitPauseMs)},
+    {"--noise-before-lines", "TEXT", "send TEXT (no line end) before every line",
+     Text(&BoardConfig::noiseBeforeLines)},
+    {"--noise-on-connect", "TEXT", "send TEXT (no line end) when the first byte arrives",
+     Text(&BoardConfig::noiseOnConnect)},
+    {"--long-line", "N", "send N bytes \"x\" without line end when the first byte arrives",
+     SetLongLine},
+    {"--echo", nullptr, "send back every byte received", Switch(&BoardConfig::echo)},
+    {"--answer-on-receive", "TEXT", "send TEXT after every chunk received",
+     Text(&BoardConfig::answerOnReceive)},
+    {"--no-protocol", nullptr, "answer no command (with --echo: a plain echo board)",
+     Switch(&BoardConfig::loaderProtocol, false)},
+    {"--hang-up-after-bytes", "N", "close the line once N bytes have arrived", SetHangUpBytes},
+    {"--hang-up-after-records", "N", "close the line once N record lines have arrived",
+     Count(&BoardConfig::hangUpAfterRecords)},
+    {"--silent-after-records", "N", "answer nothing once N record lines have arrived",
+     Count(&BoardConfig::silentAfterRecords)},
+};
+
 const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& spec : Options()) {
+    for (const OptionSpec& spec : kOptions) {
         if (spec.name != nullptr && name == spec.name) {
             return &spec;
         }
     }
     return nullptr;
+}
+
+constexpr size_t kHelpColumn = 30;
+constexpr size_t kHelpWidth = 79;
+
+// One option's lines of --help: left, then help from kHelpColumn on, wrapped
+// at word boundaries within kHelpWidth.
+std::string WrapHelp(std::string left, const std::string& help) {
+    std::string text;
+    std::string line =
+        left.size() < kHelpColumn ? left + std::string(kHelpColumn - left.size(), ' ') : left + " ";
+    size_t start = 0;
+    while (start < help.size()) {
+        size_t room = kHelpWidth - line.size();
+        size_t end = help.size() - start <= room ? help.size() : help.rfind(' ', start + room);
+        if (end == std::string::npos || end <= start) {
+            end = std::min(help.size(), start + room);
+        }
+        text += line + help.substr(start, end - start) + "\n";
+        line = std::string(kHelpColumn, ' ');
+        start = end < help.size() && help[end] == ' ' ? end + 1 : end;
+    }
+    return text;
 }
 
 }  // namespace
@@ -250,7 +270,7 @@ std::string SimUsage() {
         "\n"
         "Options (values may also be given as --option=value; texts may hold the\n"
         "escapes \\r \\n \\t \\\\ \\xHH):\n";
-    for (const OptionSpec& spec : Options()) {
+    for (const OptionSpec& spec : kOptions) {
         if (spec.name == nullptr) {
             text += std::string("\n") + spec.help + "\n";
             continue;
@@ -259,8 +279,7 @@ std::string SimUsage() {
         if (spec.argument != nullptr) {
             left += std::string(" ") + spec.argument;
         }
-        left.resize(std::max<size_t>(left.size() + 1, 30), ' ');
-        text += left + spec.help + "\n";
+        text += WrapHelp(left, spec.help);
     }
     text +=
         "  --help                      show this text\n"

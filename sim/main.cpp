@@ -50,7 +50,8 @@ int RunBoard(const sim::SimOptions& options) {
     }
     sim::BoardSummary summary = board.Summary();
     if (!options.quiet) {
-        std::fprintf(stderr, "kelvor-sim: summary\n%s", sim::LoaderProtocol::FormatSummary(summary).c_str());
+        std::fprintf(stderr, "kelvor-sim: summary\n%s",
+                     sim::LoaderProtocol::FormatSummary(summary).c_str());
     }
     return summary.downloadComplete ? sim::kExitDownloadComplete : sim::kExitDownloadIncomplete;
 }

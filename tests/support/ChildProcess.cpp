@@ -179,7 +179,9 @@ void ReadOutput(pid_t pid, int outFd, int errFd, int terminalFd,
 
 }  // namespace
 
-ChildProcess::ChildProcess(const ProcessOptions& options) : capture(std::make_shared<Capture>()) {
+namespace {
+
+ChildSetup PrepareArguments(const ProcessOptions& options) {
     ChildSetup setup;
     setup.argStrings.push_back(options.binary.empty() ? VantoirBinary() : options.binary);
     setup.argStrings.insert(setup.argStrings.end(), options.args.begin(), options.args.end());
@@ -188,37 +190,66 @@ ChildProcess::ChildProcess(const ProcessOptions& options) : capture(std::make_sh
     }
     setup.argv.push_back(nullptr);
     setup.workDir = options.workDir;
+    return setup;
+}
 
-    int outPipe[2];
-    int errPipe[2];
-    int inPipe[2] = {-1, -1};
-    std::lock_guard<std::mutex> guard(forkLock);
-    MakePipe(outPipe);
-    MakePipe(errPipe);
-    if (options.inputKind == InputKind::Pipe) {
-        MakePipe(inPipe);
-        setup.input = inPipe[0];
-        inputFd = inPipe[1];
-    } else if (options.inputKind == InputKind::Null) {
+// The parent's ends of the child's input.
+struct InputEnds {
+    int write = -1;           // Pipe: we write here
+    int keyboardMaster = -1;  // Terminal
+    int keyboardSlave = -1;   // Terminal: our own descriptor, for its settings
+};
+
+// Opens the child's input; its end goes into setup.
+InputEnds OpenInput(InputKind kind, ChildSetup& setup) {
+    InputEnds ends;
+    if (kind == InputKind::Pipe) {
+        int fds[2];
+        MakePipe(fds);
+        setup.input = fds[0];
+        ends.write = fds[1];
+    } else if (kind == InputKind::Null) {
         setup.input = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        inPipe[0] = setup.input;
+        if (setup.input < 0) {
+            Fail("open /dev/null");
+        }
     } else {
         sim::PseudoTerminal keyboard(true, false);
-        keyboardMaster = DupCloexec(keyboard.MasterFd());
-        keyboardSlave = DupCloexec(keyboard.SlaveFd());
+        ends.keyboardMaster = DupCloexec(keyboard.MasterFd());
+        ends.keyboardSlave = DupCloexec(keyboard.SlaveFd());
         setup.terminalPath = keyboard.SlavePath();
     }
-    setup.out = outPipe[1];
-    setup.err = errPipe[1];
+    return ends;
+}
 
-    pid = fork();
-    if (pid == 0) {
-        RunChild(setup);
+}  // namespace
+
+ChildProcess::ChildProcess(const ProcessOptions& options) : capture(std::make_shared<Capture>()) {
+    // A child that ends without reading its input must not take us with it.
+    static const bool pipeSignalIgnored = (signal(SIGPIPE, SIG_IGN), true);
+    (void)pipeSignalIgnored;
+    ChildSetup setup = PrepareArguments(options);
+    int outPipe[2];
+    int errPipe[2];
+    {
+        std::lock_guard<std::mutex> guard(forkLock);
+        MakePipe(outPipe);
+        MakePipe(errPipe);
+        InputEnds ends = OpenInput(options.inputKind, setup);
+        inputFd = ends.write;
+        keyboardMaster = ends.keyboardMaster;
+        keyboardSlave = ends.keyboardSlave;
+        setup.out = outPipe[1];
+        setup.err = errPipe[1];
+        pid = fork();
+        if (pid == 0) {
+            RunChild(setup);
+        }
     }
     int forkErrno = errno;
     close(outPipe[1]);
     close(errPipe[1]);
-    CloseFd(inPipe[0]);
+    CloseFd(setup.input);
     if (pid < 0) {
         close(outPipe[0]);
         close(errPipe[0]);
@@ -226,8 +257,12 @@ ChildProcess::ChildProcess(const ProcessOptions& options) : capture(std::make_sh
         Fail("fork");
     }
     reader = std::thread(ReadOutput, pid, outPipe[0], errPipe[0], keyboardMaster, capture);
-    if (!options.input.empty()) {
-        WriteKeys(options.input);
+    try {
+        if (!options.input.empty()) {
+            WriteKeys(options.input);
+        }
+    } catch (const std::runtime_error&) {
+        // The child ended without reading its input; its result tells.
     }
     if (options.inputKind == InputKind::Pipe && options.closeInput) {
         CloseInput();

@@ -1,6 +1,7 @@
 #include "tests/support/Harness.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
