@@ -225,6 +225,25 @@ bool ApplyModemLines(int fd, const PortState& state) {
     return true;
 }
 
+#if defined(__APPLE__)
+// tcsetattr() here refuses any rate outside the standard ones, even the one
+// the port already runs at; such a rate is set afterwards with its own call.
+void SetStandardSpeed(termios& settings, bool standardRate, speed_t code) {
+    const speed_t speed = standardRate ? code : B9600;
+    cfsetispeed(&settings, speed);
+    cfsetospeed(&settings, speed);
+}
+#else
+// A rate outside the standard ones keeps the line's current speed here and is
+// set afterwards with its own call.
+void SetStandardSpeed(termios& settings, bool standardRate, speed_t code) {
+    if (standardRate) {
+        cfsetispeed(&settings, code);
+        cfsetospeed(&settings, code);
+    }
+}
+#endif
+
 bool SetLine(int fd, const PortState& state) {
     termios previous{};
     if (tcgetattr(fd, &previous) != 0) {
@@ -234,10 +253,7 @@ bool SetLine(int fd, const PortState& state) {
     ApplyFraming(state, wanted);
     speed_t code = B0;
     const bool standardRate = FindSpeedCode(state.baudRate, code);
-    if (standardRate) {
-        cfsetispeed(&wanted, code);
-        cfsetospeed(&wanted, code);
-    }
+    SetStandardSpeed(wanted, standardRate, code);
     const bool applied = SetAttributes(fd, wanted) &&
                          (standardRate || SetArbitraryLineSpeed(fd, state.baudRate)) &&
                          SettingsHeld(fd, wanted, state.baudRate);

@@ -264,6 +264,10 @@ TEST_F(LineSettings, RateOutsideTheStandardOnesIsSetAndReadBack) {
     port.SetBaudRate(9600).SetBaudRate(250000);
     port.LoadState();
     EXPECT_EQ(port.GetBaudRate(), 250000u);
+    port.SetBaudRate(115200);  // both directions back to a standard rate
+    const termios line = board.LineSettings();
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
+    EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B115200));
 }
 
 TEST_F(LineSettings, FlowControlSwitchesReachTheLine) {
