@@ -114,6 +114,20 @@ TEST_F(ReadTimeouts, AllOnesIntervalReturnsAtOnce) {
     EXPECT_LT(MillisecondsSince(start), 30000);
 }
 
+TEST_F(ReadTimeouts, AllOnesIntervalHandsOverWhatIsWaiting) {
+    COMPort port(board.SlavePath());
+    port.Configure(115200, 10);
+    port.SetReadTimeouts(kReadIntervalReturnAtOnce, 0, 0);
+    ASSERT_TRUE(board.Send("raw!"));
+    std::string received;
+    char buffer[128];
+    const Clock::time_point start = Clock::now();
+    while (received.size() < 4 && MillisecondsSince(start) < 5000) {
+        received.append(buffer, port.Read(buffer, sizeof buffer));
+    }
+    EXPECT_EQ(received, "raw!");
+}
+
 TEST_F(ReadTimeouts, WholeCountReadWaitsUntilTheCountIsIn) {
     COMPort port(board.SlavePath());  // not configured: reads wait for their count
     char buffer[4] = {};
