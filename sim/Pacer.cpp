@@ -9,12 +9,14 @@ constexpr std::chrono::nanoseconds kBurstCredit = std::chrono::milliseconds(2);
 constexpr size_t kUnpacedAllowance = 1 << 16;
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
 constexpr int64_t kBitsPerByte = 10;
+// Room to catch up after a late wake-up, even at low baud rates.
+constexpr int64_t kMinBurstBytes = 3;
 }  // namespace
 
 Pacer::Pacer(uint32_t baudRate) : paced(baudRate > 0) {
     if (paced) {
         byteTime = std::chrono::nanoseconds(kBitsPerByte * kNanosecondsPerSecond / baudRate);
-        maxCredit = std::max(kBurstCredit, byteTime);
+        maxCredit = std::max(kBurstCredit, byteTime * kMinBurstBytes);
     }
 }
 
