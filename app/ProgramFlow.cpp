@@ -57,6 +57,9 @@ int RunProgram(const Settings& settings, PortPlatform& platform) {
     } catch (const std::runtime_error& error) {
         FatalError(messages::kErrorOccurredFormat, error.what());
     }
+    if (files.upload.ReadFailed()) {
+        FatalError(messages::kFileReadFailedFormat, settings.dataFile);
+    }
     files.upload.Close();
     if (files.raw != nullptr) {
         std::fclose(files.raw);

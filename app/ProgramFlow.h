@@ -6,7 +6,8 @@
 //
 // Exit statuses: 0 after a download session, whatever its outcome (protocol
 // failures are messages on standard output), and after a raw copy; 1 for a
-// data file that cannot be opened or read, and for every port error. Console
+// data file that cannot be opened or read to its end ("Error reading file
+// %s\n", after the port has been closed), and for every port error. Console
 // mode ends only when the operator interrupts it.
 
 #include "app/Settings.h"

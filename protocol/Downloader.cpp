@@ -160,6 +160,9 @@ void Downloader::PrintProgress(const char* lineEnd) {
 
 int Downloader::FinishUpload() {
     PrintProgress("\n");
+    if (file.ReadFailed()) {
+        return 1;
+    }
     if (linesUploaded == 0) {
         std::printf("Error: Refusing to continue process with 0 valid lines found in file\n");
         return 1;

@@ -22,8 +22,11 @@
 //   StateDone      the session is over
 // Silence while waiting for "?", "R" or "C" sends the command again, without
 // limit. Protocol failures (no record lines, a count mismatch, "W" not
-// acknowledged) are reported on standard output and end the session. Port
-// errors pass through as std::runtime_error.
+// acknowledged) are reported on standard output and end the session. A data
+// file that cannot be read to its end also ends the session after the final
+// progress line, without "C": an image cut short must not be counted,
+// confirmed and started; the caller reports it (UploadFile::ReadFailed).
+// Port errors pass through as std::runtime_error.
 
 #include <array>
 #include <cstddef>

@@ -59,6 +59,7 @@ void UploadFile::Close() {
     blockStart = 0;
     size = 0;
     endOfData = false;
+    readFailed = false;
 }
 
 bool UploadFile::IsOpen() const {
@@ -67,6 +68,10 @@ bool UploadFile::IsOpen() const {
 
 int64_t UploadFile::Size() const {
     return size;
+}
+
+bool UploadFile::ReadFailed() const {
+    return readFailed;
 }
 
 int64_t UploadFile::Position() const {
@@ -80,6 +85,7 @@ bool UploadFile::Refill() {
     blockPos = 0;
     blockFill = std::fread(block.get(), 1, blockBytes, file);
     if (blockFill == 0) {
+        readFailed = std::ferror(file) != 0;
         endOfData = true;
         return false;
     }

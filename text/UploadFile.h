@@ -58,6 +58,8 @@ class UploadFile {
     // must be at least 2 for anything to be read; buffer is zero-terminated
     // whenever capacity is at least 1.
     size_t ReadLine(char* buffer, size_t capacity);
+    // True when the end of the data was a read failure, not the file's end.
+    bool ReadFailed() const;
 
   private:
     bool Refill();
@@ -72,6 +74,7 @@ class UploadFile {
     int64_t blockStart = 0;  // file offset of block[0]
     int64_t size = 0;
     bool endOfData = false;
+    bool readFailed = false;
 };
 
 // Prepares a record line for the wire in place: a line of 1 to 9,998

@@ -2,6 +2,7 @@
 // line ends travel, where the data ends, and the progress figures.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -125,6 +126,25 @@ TEST_F(UploadFileLines, FileWithoutRecordsIsRefusedAfterTheRequest) {
     EXPECT_EQ(AfterRequest(result),
               Progress(0, 100) +
                   "\nError: Refusing to continue process with 0 valid lines found in file\n");
+    std::string wire = board->Received();
+    EXPECT_GE(TakeRepeated(wire, "?\r\n"), 1);
+    EXPECT_GE(TakeRepeated(wire, "R\r\n"), 1);
+    EXPECT_EQ(wire, "");
+}
+
+TEST_F(UploadFileLines, DataFileThatFailsToReadStopsBeforeTheCountWithStatusOne) {
+    // Reading this process file fails at its start (nothing is mapped at
+    // address 0), where a file of data would simply end.
+    const std::string unreadable = "/proc/self/mem";
+    if (access(unreadable.c_str(), R_OK) != 0) {
+        GTEST_SKIP() << "no " << unreadable << " on this system";
+    }
+    board = harness::StartBoard();
+    const harness::ProcessResult result = Download(*board, unreadable);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err, "Error reading file /proc/self/mem\n");
+    EXPECT_EQ(AfterRequest(result), Progress(0, 100) + "\n");
     std::string wire = board->Received();
     EXPECT_GE(TakeRepeated(wire, "?\r\n"), 1);
     EXPECT_GE(TakeRepeated(wire, "R\r\n"), 1);
