@@ -152,6 +152,13 @@ void LoaderProtocol::TakeRecord(const std::string& line, std::vector<Emission>& 
     summary.started = false;
     if (status != RecordStatus::Ok) {
         ++summary.badRecords;
+        if (status == RecordStatus::BadChecksum) {
+            ++summary.checksumErrors;
+        } else if (status == RecordStatus::BadLength) {
+            ++summary.lengthErrors;
+        } else {
+            ++summary.syntaxErrors;
+        }
         badRecordNotes.push_back("-Line " + std::to_string(summary.records) + ": " +
                                  RecordStatusText(status));
     }
@@ -199,6 +206,9 @@ void LoaderProtocol::AnswerRequest(std::vector<Emission>& out) {
     requested = true;
     summary.records = 0;
     summary.badRecords = 0;
+    summary.checksumErrors = 0;
+    summary.lengthErrors = 0;
+    summary.syntaxErrors = 0;
     summary.countMatched = false;
     summary.flashed = false;
     summary.started = false;
@@ -287,7 +297,9 @@ std::string LoaderProtocol::FormatSummary(const BoardSummary& s) {
             " \"W\", " + std::to_string(s.starts) + " \"S\", " + std::to_string(s.unknownLines) +
             " unknown\n";
     text += "records received: " + std::to_string(s.records) + " (" + std::to_string(s.badRecords) +
-            " with errors";
+            " with errors: " + std::to_string(s.checksumErrors) + " checksum, " +
+            std::to_string(s.lengthErrors) + " length, " + std::to_string(s.syntaxErrors) +
+            " syntax";
     if (s.strayRecords > 0) {
         text += ", " + std::to_string(s.strayRecords) + " before \"R\" ignored";
     }

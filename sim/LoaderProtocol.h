@@ -43,7 +43,10 @@ struct BoardSummary {
     int starts = 0;        // "S" lines
     int unknownLines = 0;  // other non-empty lines that are not records
     int records = 0;       // record lines counted since the last "R"
-    int badRecords = 0;    // of those, the ones that failed the check
+    int badRecords = 0;    // of those, the ones that failed the check:
+    int checksumErrors = 0;
+    int lengthErrors = 0;
+    int syntaxErrors = 0;
     int strayRecords = 0;  // record lines before any "R"
     int64_t bytesReceived = 0;
     bool identified = false;    // a "?" was acknowledged

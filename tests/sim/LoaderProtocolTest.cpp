@@ -101,6 +101,11 @@ TEST(RecordCount, ReportsBadRecordsBeforeTheCount) {
     Answer(board, kGood1 + "\r\n" + BadChecksum() + "\r\n:0100\r\n" + kEnd + "\r\n");
     EXPECT_EQ(Answer(board, "C\r\n"), "-Line 2: checksum error\r\n-Line 3: syntax error\r\n+4\r\n");
     EXPECT_EQ(board.Summary().badRecords, 2);
+    EXPECT_EQ(board.Summary().checksumErrors, 1);
+    EXPECT_EQ(board.Summary().syntaxErrors, 1);
+    EXPECT_NE(LoaderProtocol::FormatSummary(board.Summary())
+                  .find("records received: 4 (2 with errors: 1 checksum, 0 length, 1 syntax)\n"),
+              std::string::npos);
     Answer(board, "S\r\n");
     EXPECT_FALSE(board.Summary().downloadComplete) << "bad records spoil the download";
 }
