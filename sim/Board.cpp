@@ -39,6 +39,13 @@ struct Board::Shared {
           protocol(boardConfig),
           inputPacer(boardConfig.baudRate),
           outputPacer(boardConfig.baudRate) {}
+    ~Shared() {
+        for (int fd : {wakeRead, wakeWrite, logFd}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
 
     BoardConfig config;
     PseudoTerminal pty;
@@ -93,10 +100,10 @@ Board::Board(const BoardConfig& config) : shared(new Shared(config)) {
     if (pipe(fds) != 0) {
         throw std::runtime_error(std::string("board: pipe failed: ") + std::strerror(errno));
     }
-    SetFlags(fds[0]);
-    SetFlags(fds[1]);
     shared->wakeRead = fds[0];
     shared->wakeWrite = fds[1];
+    SetFlags(fds[0]);
+    SetFlags(fds[1]);
     if (!config.logPath.empty()) {
         shared->logFd =
             open(config.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -109,11 +116,6 @@ Board::Board(const BoardConfig& config) : shared(new Shared(config)) {
 
 Board::~Board() {
     Stop();
-    close(shared->wakeRead);
-    close(shared->wakeWrite);
-    if (shared->logFd >= 0) {
-        close(shared->logFd);
-    }
 }
 
 const std::string& Board::SlavePath() const {

@@ -18,6 +18,9 @@
 // with WriteKeys("\x03"), and reads its settings with KeyboardSettings.
 // Standard output and standard error are always captured through pipes.
 //
+// To play the host by hand instead (write commands, read the board's answer
+// with a deadline), see ScriptedHost.h.
+//
 // Every wait takes a time-out in ms. It is a guard against hanging: a child
 // still running at the time-out of Wait/Run is killed (SIGKILL) and the
 // result says timedOut. Nothing here sleeps to wait for something.
