@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,9 @@ namespace {
 
 constexpr int kIdlePollMs = 100;
 constexpr size_t kReadChunkBytes = 4096;
+// At the end of a run, how long the host may take to read what was sent.
+constexpr int kLingerMs = 1000;
+constexpr int kLingerStepMs = 20;
 
 void SetFlags(int fd) {
     fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -89,6 +93,7 @@ struct Board::Shared {
         }
         return config.runTimeoutMs > 0 && Clock::now() >= deadline;
     }
+    void Linger() const;
     void ReadInput();
     void WriteOutput();
     void CloseLine();
@@ -176,6 +181,7 @@ void Board::Loop() {
                 break;
             }
             if (s.RunOver(deadline)) {
+                s.Linger();
                 break;
             }
             waitMs = s.PlanPoll(events);
@@ -201,6 +207,20 @@ void Board::Loop() {
     s.running = false;
     s.stopped = true;
     s.changed.notify_all();
+}
+
+// Waits (briefly) until the host has read everything sent: a closing master
+// takes unread bytes with it. Our own slave descriptor tells what is unread,
+// once the bytes have passed the kernel's buffers on their way to the line
+// (hence one step first).
+void Board::Shared::Linger() const {
+    for (int waited = 0; waited < kLingerMs && pty.SlaveFd() >= 0; waited += kLingerStepMs) {
+        poll(nullptr, 0, kLingerStepMs);
+        int unread = 0;
+        if (ioctl(pty.SlaveFd(), FIONREAD, &unread) != 0 || unread == 0) {
+            return;
+        }
+    }
 }
 
 // Decides what to wait for: input when the pacer lets bytes in, output when
