@@ -94,6 +94,16 @@ struct Board::Shared {
         return config.runTimeoutMs > 0 && Clock::now() >= deadline;
     }
     void Linger() const;
+    // A host that ends without giving the port back (killed) leaves the line
+    // marked for exclusive use, and as our own descriptor keeps the line
+    // open, nothing would clear the mark: every later open by a normal user
+    // would be refused. The final close of a real port clears it; the board
+    // clears it whenever the line is idle.
+    void ReleaseExclusive() const {
+        if (pty.SlaveFd() >= 0) {
+            ioctl(pty.SlaveFd(), TIOCNXCL);
+        }
+    }
     void ReadInput();
     void WriteOutput();
     void CloseLine();
@@ -190,8 +200,12 @@ void Board::Loop() {
             }
         }
         pollfd fds[2] = {{s.pty.MasterFd(), events, 0}, {s.wakeRead, POLLIN, 0}};
-        if (poll(fds, 2, waitMs) < 0 && errno != EINTR) {
+        int ready = poll(fds, 2, waitMs);
+        if (ready < 0 && errno != EINTR) {
             break;
+        }
+        if (ready == 0) {
+            s.ReleaseExclusive();
         }
         char drain[64];
         while (read(s.wakeRead, drain, sizeof drain) > 0) {

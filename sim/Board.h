@@ -9,6 +9,14 @@
 // of its BoardConfig. With a baud rate set it takes and sends bytes no faster
 // than the line would carry them.
 //
+// A host that was killed without giving the port back leaves it marked for
+// exclusive use; the board clears the mark whenever the line is idle, so the
+// port can be opened again, as a real one could.
+//
+// A host that was killed without giving the port back leaves it marked for
+// exclusive use; the board clears the mark whenever the line is idle, so the
+// port can be opened again, as a real one could.
+//
 // Every public operation is thread-safe. Waits take a time-out in ms as a
 // guard and report whether the event came (false on time-out).
 

@@ -1,5 +1,11 @@
 // The board on a real pseudo-terminal, driven by a scripted host.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -14,6 +20,7 @@ using harness::ScriptedHost;
 using Ms = std::chrono::duration<double, std::milli>;
 
 constexpr int kGuardMs = 10000;
+constexpr uid_t kNobody = 65534;
 
 const std::string kRecord = sim::FormatRecord(0x0100, 0, {9, 8, 7, 6, 5, 4, 3, 2}) + "\r\n";
 
@@ -222,4 +229,40 @@ TEST(BoardTiming, PacesWhatItSendsAtTheBaudRate) {
         EXPECT_GE(pace.measuredMs, pace.expectedMs * 0.9) << baud;
         EXPECT_LE(pace.measuredMs, pace.expectedMs * 1.1) << baud;
     }
+}
+
+// A host killed while it held the port leaves the line marked exclusive; a
+// normal user must be able to open the port again (root ignores the mark, so
+// the opener gives up root).
+TEST(BoardOnALine, PortCanBeOpenedAgainAfterAHostDiedHoldingItExclusively) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to try the open as another user";
+    }
+    auto board = harness::StartBoard();
+    ASSERT_EQ(chmod(board->SlavePath().c_str(), 0666), 0);
+    int dead = open(board->SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(dead, 0);
+    ASSERT_EQ(ioctl(dead, TIOCEXCL), 0);
+    close(dead);
+
+    auto openAsNobody = [&] {
+        pid_t child = fork();
+        if (child == 0) {
+            if (setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+                _exit(2);
+            }
+            _exit(open(board->SlavePath().c_str(), O_RDWR | O_NOCTTY) >= 0 ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 3;
+    };
+    auto deadline = sim::Clock::now() + std::chrono::milliseconds(kGuardMs);
+    int result = openAsNobody();
+    while (result == 1 && sim::Clock::now() < deadline) {
+        // Not yet idle long enough for the board; try again shortly.
+        poll(nullptr, 0, 20);
+        result = openAsNobody();
+    }
+    EXPECT_EQ(result, 0);
 }
