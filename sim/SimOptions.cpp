@@ -11,7 +11,7 @@ namespace {
 
 using Apply = std::function<bool(SimOptions&, const std::string&)>;
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* argument;  // nullptr: a switch without value
     const char* help;
@@ -123,7 +123,7 @@ bool SetQuiet(SimOptions& options, const std::string&) {
 
 // Every option, in the order --help lists them; an entry without a name is a
 // heading.
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionEntry> kOptions = {
     {"--link", "PATH", "also make a symbolic link PATH to the port (removed at exit)", SetLink},
     {"--identity", "TEXT", "text after \"+\" in the answer to \"?\"", Text(&BoardConfig::identity)},
     {"--greeting", "LINE", "a line sent after the identity line (repeatable)",
@@ -184,10 +184,10 @@ const std::vector<OptionSpec> kOptions = {
      Count(&BoardConfig::silentAfterRecords)},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.name != nullptr && name == spec.name) {
-            return &spec;
+const OptionEntry* FindOption(const std::string& name) {
+    for (const OptionEntry& entry : kOptions) {
+        if (entry.name != nullptr && name == entry.name) {
+            return &entry;
         }
     }
     return nullptr;
@@ -234,18 +234,18 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             options.help = true;
             continue;
         }
-        const OptionSpec* spec = FindOption(name);
-        if (spec == nullptr) {
+        const OptionEntry* entry = FindOption(name);
+        if (entry == nullptr) {
             options.error = "unknown option " + name;
-        } else if (spec->argument == nullptr && hasValue) {
+        } else if (entry->argument == nullptr && hasValue) {
             options.error = name + " takes no value";
-        } else if (spec->argument != nullptr && !hasValue && i + 1 >= args.size()) {
-            options.error = name + " needs a value " + spec->argument;
+        } else if (entry->argument != nullptr && !hasValue && i + 1 >= args.size()) {
+            options.error = name + " needs a value " + entry->argument;
         } else {
-            if (spec->argument != nullptr && !hasValue) {
+            if (entry->argument != nullptr && !hasValue) {
                 value = args[++i];
             }
-            if (!spec->apply(options, value)) {
+            if (!entry->apply(options, value)) {
                 options.error = "bad value for " + name + ": \"" + value + "\"";
             }
         }
@@ -270,16 +270,16 @@ std::string SimUsage() {
         "\n"
         "Options (values may also be given as --option=value; texts may hold the\n"
         "escapes \\r \\n \\t \\\\ \\xHH):\n";
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.name == nullptr) {
-            text += std::string("\n") + spec.help + "\n";
+    for (const OptionEntry& entry : kOptions) {
+        if (entry.name == nullptr) {
+            text += std::string("\n") + entry.help + "\n";
             continue;
         }
-        std::string left = std::string("  ") + spec.name;
-        if (spec.argument != nullptr) {
-            left += std::string(" ") + spec.argument;
+        std::string left = std::string("  ") + entry.name;
+        if (entry.argument != nullptr) {
+            left += std::string(" ") + entry.argument;
         }
-        text += WrapHelp(left, spec.help);
+        text += WrapHelp(left, entry.help);
     }
     text +=
         "  --help                      show this text\n"
