@@ -1,6 +1,5 @@
 #include "sim/LoaderProtocol.h"
 
-#include <cctype>
 #include <cstdlib>
 
 namespace sim {
