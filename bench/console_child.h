@@ -80,4 +80,17 @@ inline int64_t CpuNanoseconds(pid_t pid) {
     return running;
 }
 
+// How often the process has gone to sleep and been woken since it started.
+inline int64_t Wakeups(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    const std::string key = "voluntary_ctxt_switches:";
+    while (std::getline(status, line)) {
+        if (line.compare(0, key.size(), key) == 0) {
+            return std::stoll(line.substr(key.size()));
+        }
+    }
+    return -1;
+}
+
 }  // namespace console_bench

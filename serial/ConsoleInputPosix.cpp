@@ -149,10 +149,14 @@ int ConsoleInput::PollKey(uint32_t waitMs, char& key) {
 }
 
 bool ConsoleInput::WaitReadable(uint32_t waitMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     struct pollfd entry {};
     entry.fd = kInputFd;
     entry.events = POLLIN;
+    if (waitMs == 0) {
+        // The look of every loop turn: one call, no clock.
+        return poll(&entry, 1, 0) > 0;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         const int ready = poll(&entry, 1, RemainingMs(deadline));
         if (ready > 0) {
