@@ -285,6 +285,17 @@ TEST_F(ConsoleHandshake, SilentBoardIsAskedAgainAndTheTerminalDoesNotStart) {
     EXPECT_EQ(child->Wait(kGuardMs).termSignal, SIGTERM);
 }
 
+TEST_F(ConsoleHandshake, CtrlCWhileWaitingForTheBoardEndsTheProgram) {
+    sim::BoardConfig config;
+    config.silentPolls = 1000000;
+    Start(config, {});
+    ASSERT_TRUE(board->WaitForReceived("?\r\n?\r\n", kGuardMs));
+    child->WriteKeys("\x03");
+    const harness::ProcessResult result = child->Wait(kGuardMs);
+    EXPECT_EQ(result.termSignal, SIGINT) << harness::Describe(result);
+    ExpectSameSettings(child->KeyboardSettings(), FreshKeyboardSettings());
+}
+
 TEST_F(ConsoleHandshake, AnsweringBoardIsGreetedThenTheTerminalStarts) {
     sim::BoardConfig config;
     config.silentPolls = 3;
