@@ -284,9 +284,12 @@ ssize_t ReadWaiting(int fd, uint8_t* bytes, uint32_t count) {
     }
 }
 
-// Waits until fd is ready for reading (or writing) or the wait has passed.
-// An interrupted wait returns early; callers recompute what remains.
-bool WaitReady(int fd, bool forWriting, Clock::duration wait) {
+enum class Readiness { Ready, TimedOut, Failed };
+
+// Waits until fd is ready for reading (bytes, or a hang-up that the read will
+// report) or writing, or the wait has passed. An interrupted wait counts as
+// ready: the transfer finds nothing and the caller recomputes what remains.
+Readiness WaitReady(int fd, bool forWriting, Clock::duration wait) {
     fd_set ready;
     FD_ZERO(&ready);
     FD_SET(fd, &ready);
@@ -304,7 +307,10 @@ bool WaitReady(int fd, bool forWriting, Clock::duration wait) {
     }
     const int result = select(fd + 1, forWriting ? nullptr : &ready, forWriting ? &ready : nullptr,
                               nullptr, limitOrNone);
-    return result >= 0 || errno == EINTR;
+    if (result > 0 || (result < 0 && errno == EINTR)) {
+        return Readiness::Ready;
+    }
+    return result == 0 ? Readiness::TimedOut : Readiness::Failed;
 }
 
 class PosixPortPlatform : public PortPlatform {
@@ -418,22 +424,31 @@ bool PosixPortPlatform::Read(PortHandle handle, void* buffer, uint32_t count, ui
     const PosixPort& port = PortOf(handle);
     auto* bytes = static_cast<uint8_t*>(buffer);
     PortReadTimer timer(port.timeouts, count, Clock::now());
+    // Wait first and read after: a silent line then costs one select() per
+    // read, which is what keeps the idle loops of the modes cheap. A line
+    // with bytes waiting makes select() return at once.
     for (;;) {
+        const Clock::duration remaining = timer.Remaining(Clock::now(), received);
+        const bool lastRead = remaining <= Clock::duration::zero();
+        if (!lastRead) {
+            const Readiness readiness = WaitReady(port.fd, false, remaining);
+            if (readiness == Readiness::Failed) {
+                return false;
+            }
+            if (readiness == Readiness::TimedOut && remaining <= kLongestSingleWait) {
+                return true;
+            }
+        }
         const ssize_t arrived = ReadWaiting(port.fd, bytes + received, count - received);
         if (arrived < 0) {
             return false;
         }
-        const Clock::time_point now = Clock::now();
         if (arrived > 0) {
             received += static_cast<uint32_t>(arrived);
-            timer.BytesArrived(now);
+            timer.BytesArrived(Clock::now());
         }
-        const Clock::duration remaining = timer.Remaining(now, received);
-        if (received == count || remaining <= Clock::duration::zero()) {
+        if (received == count || lastRead) {
             return true;
-        }
-        if (!WaitReady(port.fd, false, remaining)) {
-            return false;
         }
     }
 }
@@ -448,7 +463,7 @@ bool PosixPortPlatform::Write(PortHandle handle, const void* buffer, uint32_t co
         if (result > 0) {
             written += static_cast<uint32_t>(result);
         } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitReady(fd, true, PortReadTimer::kWaitForever)) {
+            if (WaitReady(fd, true, PortReadTimer::kWaitForever) == Readiness::Failed) {
                 return false;
             }
         } else if (result == 0 || errno != EINTR) {
