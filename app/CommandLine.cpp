@@ -97,6 +97,8 @@ void PrintEchoLine(int argumentCount, char** arguments) {
         std::printf(" %s", arguments[i]);
     }
     std::printf("\n");
+    // Shown at once, also through a pipe, before the port is touched.
+    std::fflush(stdout);
 }
 
 }  // namespace

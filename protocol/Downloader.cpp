@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "errors/Messages.h"
+
 namespace {
 
 constexpr const char* kPowerCyclePrompt =
@@ -68,6 +70,7 @@ bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug) {
         }
         if (reply[0] == '-') {
             std::printf("%s\n", reply + 1);
+            std::fflush(stdout);
         } else if (reply[0] == '+') {
             return true;
         }
@@ -106,6 +109,7 @@ const char* Downloader::ReplyText() {
 int Downloader::StepPrompt() {
     Configure(kPollTimeoutMs);
     std::printf("%s", kPowerCyclePrompt);
+    std::fflush(stdout);
     state = StateIdentify;
     return 0;
 }
@@ -115,7 +119,8 @@ int Downloader::StepIdentify() {
     if (!ReadReply(lineBuf, port, options.debug)) {
         return 0;
     }
-    std::printf("Established communication: %s\n", ReplyText());
+    std::printf(messages::kEstablishedCommunicationFormat, ReplyText());
+    std::fflush(stdout);
     Configure(kDrainTimeoutMs);
     while (ReadReply(lineBuf, port, options.debug)) {
     }
@@ -130,6 +135,7 @@ int Downloader::StepRequest() {
         return 0;
     }
     std::printf("Start uploading file...\n");
+    std::fflush(stdout);
     state = StateUpload;
     return 0;
 }
@@ -191,6 +197,7 @@ int Downloader::StepFlash() {
     if (options.writeFlash) {
         SendCommand("W\r\n", port, options.debug);
         std::printf("Programming flash memory...\n");
+        std::fflush(stdout);
         if (!ReadReply(lineBuf, port, options.debug)) {
             std::printf("Error: Flash Write command was not acknowledged\n");
             return 1;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <string>
 
 #include "tests/protocol/DownloadTestSupport.h"
@@ -144,6 +145,31 @@ TEST_F(BoardPolling, CountRequestIsSentAgainAfterSilence) {
     const long gapMs = GapBetweenRepeatsMs(*board, "C\r\n");
     EXPECT_GE(gapMs, 2400);
     EXPECT_LE(gapMs, 30000);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DownloadOutput, PromptAndMessagesAreShownThroughAPipeWhileTheBoardIsStillSilent) {
+    sim::BoardConfig config;
+    config.silentPolls = 1000000;
+    config.pollMessages = {"-Booting"};
+    auto board = harness::StartBoard(config);
+    const std::string dataFile = harness::WriteTempFile(harness::SampleHex(3));
+    harness::ProcessOptions options;
+    options.args = {"-P", board->SlavePath(), "-F", dataFile};
+    harness::ChildProcess vantoir(options);
+
+    // Standard output is a pipe here, as with tee or a log file: the operator
+    // must see the prompt and the board's messages while the session waits.
+    // (Unflushed, they would come only once 4 KB of output had piled up, which
+    // takes far longer than this wait.)
+    const int kShownWithinMs = 5000;
+    EXPECT_TRUE(vantoir.WaitForStdout(kPrompt + "Booting\n", kShownWithinMs)) << vantoir.Stdout();
+    EXPECT_EQ(vantoir.Stdout().rfind(EchoLine(options.args) + kPrompt, 0), 0u);
+    vantoir.Signal(SIGTERM);
+    vantoir.Wait(kRunGuardMs);
 }
 
 }  // namespace
