@@ -9,21 +9,13 @@
 #include <vector>
 
 #include "FakePortPlatform.h"
+#include "MessageOf.h"
 #include "errors/Messages.h"
 #include "serial/COMPort.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
-
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "(nothing raised)";
-}
 
 // --- Construction ----------------------------------------------------------
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "MessageOf.h"
 #include "PseudoTerminal.h"
 #include "errors/Messages.h"
 #include "serial/COMPort.h"
@@ -25,15 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-std::string MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "(nothing raised)";
 }
 
 class PosixPort : public ::testing::Test {

@@ -3,6 +3,7 @@
 
 #include "sim/HexRecord.h"
 #include "sim/LoaderProtocol.h"
+#include "tests/sim/FeedBoard.h"
 
 namespace {
 
@@ -10,17 +11,8 @@ using sim::BoardConfig;
 using sim::Emission;
 using sim::LoaderProtocol;
 
-std::string Bytes(const std::vector<Emission>& emissions) {
-    std::string text;
-    for (const Emission& emission : emissions) {
-        text += emission.bytes;
-    }
-    return text;
-}
-
-std::string Answer(LoaderProtocol& board, const std::string& input) {
-    return Bytes(board.Feed(input));
-}
+using feed_board::Answer;
+using feed_board::Bytes;
 
 const std::string kRecord = sim::FormatRecord(0x0000, 0, {1, 2, 3, 4}) + "\r\n";
 
