@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kPollTimeoutMs = 50;
-constexpr uint32_t kDrainTimeoutMs = 500;
 constexpr uint32_t kTerminalReadTimeoutMs = 10;
 constexpr uint32_t kPortBufferBytes = 512;
 // A keyboard burst ends after this many characters even if more are waiting
@@ -19,17 +17,18 @@ constexpr uint32_t kPortBufferBytes = 512;
 // between and neither side can block the other.
 constexpr int kMaxKeysPerBurst = 512;
 
-// Asks with "?" after every silent read until a "+" line comes, then swallows
-// the rest of the greeting.
+// The download session's identification without its prompt: asks with "?"
+// after every silent read until a "+" line comes, then swallows the rest of
+// the greeting.
 void Handshake(COMPort& port, const ProtocolOptions& options) {
     LineBuf lineBuf;
-    port.Configure(options.baudRate, kPollTimeoutMs);
+    port.Configure(options.baudRate, Downloader::kPollTimeoutMs);
     do {
         Downloader::SendCommand("?\r\n", port, options.debug);
     } while (!Downloader::ReadReply(lineBuf, port, options.debug));
     std::printf(messages::kEstablishedCommunicationFormat, lineBuf.LastLine() + 1);
     std::fflush(stdout);
-    port.Configure(options.baudRate, kDrainTimeoutMs);
+    port.Configure(options.baudRate, Downloader::kDrainTimeoutMs);
     while (Downloader::ReadReply(lineBuf, port, options.debug)) {
     }
 }
