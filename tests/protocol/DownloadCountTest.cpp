@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "tests/protocol/DownloadTestSupport.h"
@@ -19,6 +20,11 @@ struct CountCase {
 };
 
 class CountCheck : public ::testing::TestWithParam<CountCase> {};
+
+// Shown in test names and failure messages.
+void PrintTo(const CountCase& param, std::ostream* out) {
+    *out << '"' << param.reply << '"';
+}
 
 TEST_P(CountCheck, ReplyDecidesTheOutcome) {
     const CountCase& param = GetParam();

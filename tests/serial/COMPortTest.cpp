@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,6 +47,10 @@ struct PreparationFailure {
 };
 
 class PortPreparationFailures : public ::testing::TestWithParam<PreparationFailure> {};
+
+void PrintTo(const PreparationFailure& param, std::ostream* out) {
+    *out << param.refusedCall;
+}
 
 TEST_P(PortPreparationFailures, RaiseTheirMessageAndGiveThePortBack) {
     FakePortPlatform platform;
