@@ -379,10 +379,13 @@ bool PosixPortPlatform::GetState(PortHandle handle, PortState& state) {
     state.baudRate = rate;
     const tcflag_t size = settings.c_cflag & CSIZE;
     state.byteSize = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    // Without stick parity, mark and space have the flags of odd and even:
+    // the first match is the one the line really has.
     state.parity = kParityNone;
     for (uint8_t parity = kParityOdd; parity <= kParitySpace; ++parity) {
         if ((settings.c_cflag & (PARENB | PARODD | kStickParityFlag)) == ParityFlags(parity)) {
             state.parity = parity;
+            break;
         }
     }
     state.stopBits = (settings.c_cflag & CSTOPB) != 0 ? kStopBitsTwo : kStopBitsOne;
