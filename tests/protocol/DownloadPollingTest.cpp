@@ -88,6 +88,28 @@ TEST_F(BoardPolling, MessagesWhilePollingAreShownAndPollingGoesOn) {
     EXPECT_EQ(out, Head() + Established(kIdentity) + "Start uploading file...\n" + Tail());
 }
 
+TEST_F(BoardPolling, ReplyCutByThePollTimeOutIsCompletedByTheNextPoll) {
+    // Every line comes in three pieces, the pauses between them three times
+    // the poll time-out: the "+" of the identity arrives in one step and the
+    // rest of its line only after later polls have gone out.
+    sim::BoardConfig config;
+    config.splitPauseMs = 150;
+    Run(config);
+
+    EXPECT_EQ(result.out, Head() + Established(kIdentity) + "Start uploading file...\n" + Tail());
+    EXPECT_GE(board->Summary().polls, 2);
+}
+
+TEST_F(BoardPolling, LineWithABlankBeforeThePlusIsNotAnAcknowledgement) {
+    sim::BoardConfig config;
+    config.silentPolls = 2;
+    config.pollMessages = {" +not yet"};
+    Run(config);
+
+    EXPECT_EQ(result.out, Head() + Established(kIdentity) + "Start uploading file...\n" + Tail());
+    EXPECT_GE(board->Summary().polls, 3);
+}
+
 TEST_F(BoardPolling, GreetingMessagesAreShownAfterTheAcknowledgement) {
     sim::BoardConfig config;
     config.greeting = {"-Flash 512K", "noise", "-Ready"};
