@@ -89,11 +89,12 @@ TEST_F(BoardPolling, MessagesWhilePollingAreShownAndPollingGoesOn) {
 }
 
 TEST_F(BoardPolling, ReplyCutByThePollTimeOutIsCompletedByTheNextPoll) {
-    // Every line comes in three pieces, the pauses between them three times
-    // the poll time-out: the "+" of the identity arrives in one step and the
-    // rest of its line only after later polls have gone out.
+    // Every line comes in three pieces, the pauses between them twice the
+    // poll time-out (and well inside the greeting's drain time-out): the "+"
+    // of the identity arrives in one step and the rest of its line only after
+    // a later poll has gone out.
     sim::BoardConfig config;
-    config.splitPauseMs = 150;
+    config.splitPauseMs = 100;
     Run(config);
 
     EXPECT_EQ(result.out, Head() + Established(kIdentity) + "Start uploading file...\n" + Tail());
