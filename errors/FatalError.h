@@ -6,7 +6,8 @@
 // the program finds itself (command line, upload file) call FatalError
 // directly.
 
-// Writes the formatted message to standard error and ends the program with
-// exit status 1 through the normal exit path, so buffered standard output is
-// flushed first. Never returns.
+// Flushes standard output (so that the message follows everything printed
+// before it, also when both streams go to one file), writes the formatted
+// message to standard error and ends the program with exit status 1 through
+// the normal exit path. Never returns.
 [[noreturn]] void FatalError(const char* format, ...);

@@ -62,4 +62,32 @@ TEST(ProgramFlow, PortThatVanishesDuringTheUploadEndsTheRunWithStatusOne) {
     EXPECT_EQ(result.out.find("File uploaded OK"), std::string::npos);
 }
 
+TEST(ProgramFlow, ErrorMessageComesAfterEverythingPrintedBeforeItInACombinedLog) {
+    // Standard output and standard error into one file, as in
+    // "vantoir -D ... > log 2>&1": the debug echoes of the records sent
+    // before the line broke must stand before the error, not after it.
+    sim::BoardConfig config;
+    config.hangUpAfterRecords = 50;
+    auto board = harness::StartBoard(config);
+    const std::string file = harness::WriteTempFile(harness::SampleHex(2000));
+    harness::ProcessOptions options;
+    options.binary = "/bin/sh";
+    options.args = {"-c",
+                    "exec \"$0\" \"$@\" 2>&1",
+                    harness::VantoirBinary(),
+                    "-P",
+                    board->SlavePath(),
+                    "-F",
+                    file,
+                    "-D"};
+
+    const harness::ProcessResult result = harness::Run(options, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_NE(result.out.find("Sent: :"), std::string::npos);
+    const std::string error = "Error occurred: COMPort: write failed.\n";
+    ASSERT_GE(result.out.size(), error.size());
+    EXPECT_EQ(result.out.substr(result.out.size() - error.size()), error);
+}
+
 }  // namespace
