@@ -7,8 +7,9 @@
 // Exit statuses: 0 after a download session, whatever its outcome (protocol
 // failures are messages on standard output), and after a raw copy; 1 for a
 // data file that cannot be opened or read to its end ("Error reading file
-// %s\n", after the port has been closed), and for every port error. Console
-// mode ends only when the operator interrupts it.
+// %s\n"; in download mode after the port has been closed, in raw mode at
+// once), and for every port error. Console mode ends only when the operator
+// interrupts it.
 
 #include "app/Settings.h"
 #include "serial/PortPlatform.h"
