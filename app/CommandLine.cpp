@@ -9,11 +9,6 @@
 
 namespace {
 
-const char kTitleLine[] = "Vantoir - Download utility to program Kandermoor KELVOR DSP board\n";
-const char kVersionNoticeLine[] = "Version 1.3. Provided as is, without warranty of any kind.\n";
-const char kNoticeLine[] = "Provided as is, without warranty of any kind.\n";
-const char kContactLine[] = "Questions and bug reports: the Vantoir maintainers.\n";
-
 enum class Switch { Version, Port, Baud, File, Debug, NoStart, Console, Raw, Handshake, Flash };
 
 struct SwitchEntry {
@@ -92,9 +87,9 @@ void ApplySwitch(Switch which, const char* value, Settings& settings) {
 }
 
 void PrintEchoLine(int argumentCount, char** arguments) {
-    std::printf("Parsed command line:");
+    std::printf("%s", messages::kParsedCommandLine);
     for (int i = 1; i < argumentCount; ++i) {
-        std::printf(" %s", arguments[i]);
+        std::printf(messages::kEchoArgumentFormat, arguments[i]);
     }
     std::printf("\n");
     // Shown at once, also through a pipe, before the port is touched.
@@ -157,26 +152,19 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
 }
 
 void PrintUsage(const char* programName, const Settings& settings) {
-    std::printf("%s", kTitleLine);
-    std::printf("%s", kVersionNoticeLine);
-    std::printf("%s\n", kContactLine);
-    std::printf("Usage: %s [-P <port>] [-B <baudrate>] [-F <datafile>] [-D] [-L] [-C] [-R] [-W]\n",
-                programName);
-    std::printf("[-P] specifies which serial port to use. Default: %s\n", settings.portName);
-    std::printf("[-B] specifies the baudrate. Default: %d\n", static_cast<int>(settings.baudRate));
-    std::printf("[-F] specifies the datafile to be downloaded\n");
-    std::printf("[-D] enables debugging info\n");
-    std::printf("[-L] to perform only a download (i.e. no 'start'-command is sent)\n");
-    std::printf("[-C] to enter Console mode. Causes -F and -L switches to be ignored.\n");
-    std::printf("[-R] copies the input file raw (i.e., in binary mode) to the serial port.\n");
-    std::printf("[-W] Sends a Write command after programming is done\n");
-    std::printf("\nExample: Vantoir -P COM3 -F Intel.hex\n");
+    std::printf("%s", messages::kTitleLine);
+    std::printf("%s", messages::kVersionNoticeLine);
+    std::printf("%s\n", messages::kContactLine);
+    std::printf(messages::kUsageFormat, programName);
+    std::printf(messages::kUsagePortFormat, settings.portName);
+    std::printf(messages::kUsageBaudFormat, static_cast<int>(settings.baudRate));
+    std::printf("%s", messages::kUsageSwitchLines);
     std::exit(0);
 }
 
 void PrintVersion() {
-    std::printf("%s", kTitleLine);
-    std::printf("%s", kNoticeLine);
-    std::printf("%s", kContactLine);
+    std::printf("%s", messages::kTitleLine);
+    std::printf("%s", messages::kNoticeLine);
+    std::printf("%s", messages::kContactLine);
     std::exit(1);
 }

@@ -32,4 +32,49 @@ inline constexpr const char* kFileReadFailedFormat = "Error reading file %s\n";
 inline constexpr const char* kEstablishedCommunicationFormat = "Established communication: %s\n";
 inline constexpr const char* kEnteringConsoleMode = "Entering Console mode...\n";
 
+// Command line: banners, usage and the echo of an accepted command line.
+inline constexpr const char* kTitleLine =
+    "Vantoir - Download utility to program Kandermoor KELVOR DSP board\n";
+inline constexpr const char* kVersionNoticeLine =
+    "Version 1.3. Provided as is, without warranty of any kind.\n";
+inline constexpr const char* kNoticeLine = "Provided as is, without warranty of any kind.\n";
+inline constexpr const char* kContactLine = "Questions and bug reports: the Vantoir maintainers.\n";
+inline constexpr const char* kUsageFormat =
+    "Usage: %s [-P <port>] [-B <baudrate>] [-F <datafile>] [-D] [-L] [-C] [-R] [-W]\n";
+inline constexpr const char* kUsagePortFormat =
+    "[-P] specifies which serial port to use. Default: %s\n";
+inline constexpr const char* kUsageBaudFormat = "[-B] specifies the baudrate. Default: %d\n";
+inline constexpr const char* kUsageSwitchLines =
+    "[-F] specifies the datafile to be downloaded\n"
+    "[-D] enables debugging info\n"
+    "[-L] to perform only a download (i.e. no 'start'-command is sent)\n"
+    "[-C] to enter Console mode. Causes -F and -L switches to be ignored.\n"
+    "[-R] copies the input file raw (i.e., in binary mode) to the serial port.\n"
+    "[-W] Sends a Write command after programming is done\n"
+    "\nExample: Vantoir -P COM3 -F Intel.hex\n";
+inline constexpr const char* kParsedCommandLine = "Parsed command line:";
+inline constexpr const char* kEchoArgumentFormat = " %s";
+
+// Command exchange: the debug echo, and the board's "-" lines without "-".
+inline constexpr const char* kSentFormat = "Sent: %s\n";
+inline constexpr const char* kReceivedFormat = "Received: %s\n";
+inline constexpr const char* kBoardMessageFormat = "%s\n";
+
+// Download session.
+inline constexpr const char* kPowerCyclePrompt =
+    "\nPlease cycle the power (i.e., switch off, wait approx. 5 seconds, and switch\n"
+    "back on) on the Kelvor receiver now. Communication will then be etablished.\n\n";
+inline constexpr const char* kStartUploading = "Start uploading file...\n";
+// Followed by nothing while uploading, by a line feed at the end of the file.
+inline constexpr const char* kProgressFormat = "\r%d lines uploaded (%d%%)";
+inline constexpr const char* kNoValidLines =
+    "Error: Refusing to continue process with 0 valid lines found in file\n";
+inline constexpr const char* kCountMismatchFormat =
+    "Mismatch: uploaded %d lines; DSP reported %d lines received\n";
+inline constexpr const char* kFileUploadedOk = "File uploaded OK\n";
+inline constexpr const char* kProgrammingFlash = "Programming flash memory...\n";
+inline constexpr const char* kFlashNotAcknowledged =
+    "Error: Flash Write command was not acknowledged\n";
+inline constexpr const char* kStartCommandSent = "Start command sent to DSP\n";
+
 }  // namespace messages

@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr const char* kPowerCyclePrompt =
-    "\nPlease cycle the power (i.e., switch off, wait approx. 5 seconds, and switch\n"
-    "back on) on the Kelvor receiver now. Communication will then be etablished.\n\n";
-
 // Reads a count as atoi does (leading white space, an optional sign, then
 // digits up to the first other character; no digits give 0), but a value
 // beyond the 32-bit range stops at its limit instead of wrapping round to a
@@ -31,7 +27,7 @@ int32_t ParseCount(const char* text) {
 void WriteText(const char* text, size_t length, COMPort& port, bool debug) {
     port.Write(text, static_cast<uint32_t>(length));
     if (debug) {
-        std::printf("Sent: %s\n", text);
+        std::printf(messages::kSentFormat, text);
     }
 }
 
@@ -66,10 +62,10 @@ bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug) {
         }
         const char* reply = buffer.GetLine();
         if (debug) {
-            std::printf("Received: %s\n", reply);
+            std::printf(messages::kReceivedFormat, reply);
         }
         if (reply[0] == '-') {
-            std::printf("%s\n", reply + 1);
+            std::printf(messages::kBoardMessageFormat, reply + 1);
             std::fflush(stdout);
         } else if (reply[0] == '+') {
             return true;
@@ -108,7 +104,7 @@ const char* Downloader::ReplyText() {
 
 int Downloader::StepPrompt() {
     Configure(kPollTimeoutMs);
-    std::printf("%s", kPowerCyclePrompt);
+    std::printf("%s", messages::kPowerCyclePrompt);
     std::fflush(stdout);
     state = StateIdentify;
     return 0;
@@ -134,7 +130,7 @@ int Downloader::StepRequest() {
     if (!ReadReply(lineBuf, port, options.debug)) {
         return 0;
     }
-    std::printf("Start uploading file...\n");
+    std::printf("%s", messages::kStartUploading);
     std::fflush(stdout);
     state = StateUpload;
     return 0;
@@ -160,8 +156,9 @@ int Downloader::StepUpload() {
 }
 
 void Downloader::PrintProgress(const char* lineEnd) {
-    std::printf("\r%d lines uploaded (%d%%)%s", static_cast<int>(linesUploaded),
-                Percentage(file.Position(), fileSize), lineEnd);
+    std::printf(messages::kProgressFormat, static_cast<int>(linesUploaded),
+                Percentage(file.Position(), fileSize));
+    std::printf("%s", lineEnd);
 }
 
 int Downloader::FinishUpload() {
@@ -170,7 +167,7 @@ int Downloader::FinishUpload() {
         return 1;
     }
     if (linesUploaded == 0) {
-        std::printf("Error: Refusing to continue process with 0 valid lines found in file\n");
+        std::printf("%s", messages::kNoValidLines);
         return 1;
     }
     state = StateCount;
@@ -184,11 +181,11 @@ int Downloader::StepCount() {
     }
     const int32_t reported = ParseCount(ReplyText());
     if (reported != linesUploaded) {
-        std::printf("Mismatch: uploaded %d lines; DSP reported %d lines received\n",
-                    static_cast<int>(linesUploaded), static_cast<int>(reported));
+        std::printf(messages::kCountMismatchFormat, static_cast<int>(linesUploaded),
+                    static_cast<int>(reported));
         return 1;
     }
-    std::printf("File uploaded OK\n");
+    std::printf("%s", messages::kFileUploadedOk);
     state = StateFlash;
     return 0;
 }
@@ -196,10 +193,10 @@ int Downloader::StepCount() {
 int Downloader::StepFlash() {
     if (options.writeFlash) {
         SendCommand("W\r\n", port, options.debug);
-        std::printf("Programming flash memory...\n");
+        std::printf("%s", messages::kProgrammingFlash);
         std::fflush(stdout);
         if (!ReadReply(lineBuf, port, options.debug)) {
-            std::printf("Error: Flash Write command was not acknowledged\n");
+            std::printf("%s", messages::kFlashNotAcknowledged);
             return 1;
         }
     }
@@ -210,7 +207,7 @@ int Downloader::StepFlash() {
 int Downloader::StepStart() {
     if (options.sendStart) {
         SendCommand("S\r\n", port, options.debug);
-        std::printf("Start command sent to DSP\n");
+        std::printf("%s", messages::kStartCommandSent);
     }
     state = StateDone;
     return 0;
