@@ -49,6 +49,9 @@ Downloader::Downloader(UploadFile& uploadFile, COMPort& serialPort,
 
 void Downloader::SendCommand(const char* text, COMPort& port, bool debug) {
     WriteText(text, std::strlen(text), port, debug);
+    if (debug) {
+        std::fflush(stdout);
+    }
 }
 
 bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug) {
@@ -66,8 +69,11 @@ bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug) {
         }
         if (reply[0] == '-') {
             std::printf(messages::kBoardMessageFormat, reply + 1);
+        }
+        if (debug || reply[0] == '-') {
             std::fflush(stdout);
-        } else if (reply[0] == '+') {
+        }
+        if (reply[0] == '+') {
             return true;
         }
     }

@@ -26,8 +26,9 @@
 // file that cannot be read to its end also ends the session after the final
 // progress line, without "C": an image cut short must not be counted,
 // confirmed and started; the caller reports it (UploadFile::ReadFailed).
-// Messages for the operator are flushed as they are printed, so that they show
-// at once also through a pipe (tee, a log file); the records are not.
+// Messages for the operator, and in debug mode the echoes of commands and
+// reply lines, are flushed as they are printed, so that they show at once also
+// through a pipe (tee, a log file); the records and their echoes are not.
 // Port errors pass through as std::runtime_error.
 
 #include <array>

@@ -195,4 +195,23 @@ TEST(DownloadOutput, PromptAndMessagesAreShownThroughAPipeWhileTheBoardIsStillSi
     vantoir.Wait(kRunGuardMs);
 }
 
+TEST(DownloadOutput, DebugEchoesShowThroughAPipeWhileTheBoardIsStillSilent) {
+    // Debugging a board that does not answer: every poll and every line the
+    // board sends must show as it happens, not once 4 KB have piled up.
+    sim::BoardConfig config;
+    config.silentPolls = 1000000;
+    config.pollMessages = {"booting"};
+    auto board = harness::StartBoard(config);
+    const std::string dataFile = harness::WriteTempFile(harness::SampleHex(3));
+    harness::ProcessOptions options;
+    options.args = {"-P", board->SlavePath(), "-F", dataFile, "-D"};
+    harness::ChildProcess vantoir(options);
+
+    const int kShownWithinMs = 5000;
+    EXPECT_TRUE(vantoir.WaitForStdout(kPrompt + "Sent: ?\r\n\nReceived: booting\n", kShownWithinMs))
+        << vantoir.Stdout();
+    vantoir.Signal(SIGTERM);
+    vantoir.Wait(kRunGuardMs);
+}
+
 }  // namespace
