@@ -5,7 +5,9 @@
 namespace sim {
 
 namespace {
-constexpr std::chrono::nanoseconds kBurstCredit = std::chrono::milliseconds(2);
+// Covers the scheduling delays of a busy machine, where the board's thread
+// may wake several milliseconds late many times a second.
+constexpr std::chrono::nanoseconds kBurstCredit = std::chrono::milliseconds(20);
 constexpr size_t kUnpacedAllowance = 1 << 16;
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
 constexpr int64_t kBitsPerByte = 10;

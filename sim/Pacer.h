@@ -3,8 +3,9 @@
 // would carry them (10 bit times per byte: start bit, 8 data bits, stop bit).
 //
 // It keeps a clock of when the line is next free. A line that was idle may
-// take a short burst (about 2 ms worth, at least three bytes), so that waking
-// late from poll() does not slow the average rate down.
+// take a short burst (about 20 ms worth, at least three bytes), so that waking
+// late from poll(), as happens on a loaded machine, does not slow the average
+// rate down.
 
 #include <chrono>
 #include <cstddef>
