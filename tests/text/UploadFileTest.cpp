@@ -157,6 +157,8 @@ TEST(UploadFileOpening, SizeIsMeasuredOnceAndReadingDoesNotMoveIt) {
     EXPECT_EQ(file.ReadLine(buffer, sizeof buffer), 4u);
     EXPECT_EQ(file.ReadLine(buffer, sizeof buffer), 3u);
     EXPECT_EQ(file.Position(), file.Size());
+    EXPECT_EQ(file.ReadLine(buffer, sizeof buffer), 0u);
+    EXPECT_FALSE(file.ReadFailed());  // the file's end is no failure
 
     ASSERT_TRUE(file.Open(temp.Path().c_str()));  // again, from the start
     EXPECT_EQ(file.Position(), 0);
@@ -208,7 +210,11 @@ TEST(UploadFileOpening, ReadFailureEndsTheData) {
     ASSERT_TRUE(file.Open(unreadable));
     char buffer[64];
     EXPECT_EQ(file.ReadLine(buffer, sizeof buffer), 0u);
+    EXPECT_TRUE(file.ReadFailed());
     EXPECT_EQ(file.ReadLine(buffer, sizeof buffer), 0u);
+    EXPECT_TRUE(file.ReadFailed());
+    file.Close();
+    EXPECT_FALSE(file.ReadFailed());
 }
 
 // Byte-by-byte reference reader over the whole file held in memory.
