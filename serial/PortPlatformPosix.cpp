@@ -284,6 +284,18 @@ ssize_t ReadWaiting(int fd, uint8_t* bytes, uint32_t count) {
     }
 }
 
+// A program started with a standard stream closed would get the port in its
+// place: its messages would go to the board, and the keyboard of console mode
+// would be the port. Such a descriptor is moved above them.
+int AwayFromStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) {
+        return fd;
+    }
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(fd);
+    return moved;
+}
+
 enum class Readiness { Ready, TimedOut, Failed };
 
 // Waits until fd is ready for reading (bytes, or a hang-up that the read will
@@ -337,7 +349,8 @@ PortHandle PosixPortPlatform::Open(const char* name) {
     const std::string path = DevicePathForPortName(name);
     // Not blocking: opening must not wait for carrier, and reads and writes
     // wait for readiness themselves.
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        AwayFromStandardStreams(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0) {
         return kInvalidPortHandle;
     }

@@ -1,9 +1,11 @@
 // The POSIX port layer under COMPort, on real pseudo-terminals.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -142,6 +144,36 @@ TEST_F(ExclusiveUse, SecondOpenIsRefusedUntilTheFirstCloses) {
         EXPECT_EQ(MessageOf([&] { COMPort second(board.SlavePath()); }), messages::kPortOpenFailed);
     }
     EXPECT_EQ(MessageOf([&] { COMPort again(board.SlavePath()); }), "(nothing raised)");
+}
+
+// --- Standard streams --------------------------------------------------------
+
+// A program started with standard input, output or error closed would
+// otherwise get the port in their place: its messages would go to the board,
+// and console mode would read the board's bytes as keys.
+TEST_F(PosixPort, PortNeverTakesThePlaceOfAClosedStandardStream) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(STDIN_FILENO);
+        close(STDOUT_FILENO);
+        close(STDERR_FILENO);
+        bool streamsStillClosed = false;
+        try {
+            COMPort port(board.SlavePath());
+            port.Configure(115200, 50);
+            streamsStillClosed = fcntl(STDIN_FILENO, F_GETFD) < 0 &&
+                                 fcntl(STDOUT_FILENO, F_GETFD) < 0 &&
+                                 fcntl(STDERR_FILENO, F_GETFD) < 0 && port.Write("ok", 2) == 2;
+        } catch (...) {
+        }
+        _exit(streamsStillClosed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(board.Receive(2), (std::vector<uint8_t>{'o', 'k'}));
 }
 
 // --- Paths that are no port ------------------------------------------------
