@@ -1,6 +1,6 @@
 #include <errno.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -94,6 +94,21 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// select(), not poll(): macOS's poll() does not support terminal devices such
+// as /dev/tty and reports them as not open, which would read as ready; the
+// blocking read after it would then wait for a key and stall the board's
+// output. A descriptor that select() refuses (standard input closed) counts
+// as readable: the read that follows finds the failure and ends the input.
+int SelectReadable(int waitMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(kInputFd, &readable);
+    timeval limit{};
+    limit.tv_sec = waitMs / 1000;
+    limit.tv_usec = static_cast<decltype(limit.tv_usec)>((waitMs % 1000) * 1000);
+    return select(kInputFd + 1, &readable, nullptr, nullptr, &limit);
+}
+
 }  // namespace
 
 ConsoleInput::ConsoleInput() {
@@ -149,23 +164,23 @@ int ConsoleInput::PollKey(uint32_t waitMs, char& key) {
 }
 
 bool ConsoleInput::WaitReadable(uint32_t waitMs) {
-    struct pollfd entry {};
-    entry.fd = kInputFd;
-    entry.events = POLLIN;
     if (waitMs == 0) {
         // The look of every loop turn: one call, no clock.
-        return poll(&entry, 1, 0) > 0;
+        const int ready = SelectReadable(0);
+        return ready > 0 || (ready < 0 && errno != EINTR);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
-        const int ready = poll(&entry, 1, RemainingMs(deadline));
+        const int ready = SelectReadable(RemainingMs(deadline));
         if (ready > 0) {
-            // End of input and a closed descriptor count as readable: the
-            // read that follows finds the end.
+            // End of input counts as readable: the read that follows finds it.
             return true;
         }
-        if (ready == 0 || errno != EINTR) {
+        if (ready == 0) {
             return false;
+        }
+        if (errno != EINTR) {
+            return true;
         }
     }
 }
