@@ -32,6 +32,9 @@ struct Pace {
 };
 
 Pace MeasurePace(const std::vector<sim::ReceivedChunk>& chunks, uint32_t baudRate) {
+    if (chunks.empty()) {
+        return {-1, 0};  // nothing came: fails every bound
+    }
     size_t total = 0;
     for (const sim::ReceivedChunk& chunk : chunks) {
         total += chunk.bytes.size();
@@ -198,36 +201,53 @@ TEST(BoardTiming, FlashProgressComesAtTheInterval) {
 
 // Over a second's worth of bytes the paced line must carry them within 10 %
 // of the rate the baud rate gives (10 bits a byte), in both directions; at a
-// low rate, too, where a byte takes longer than a poll tick.
+// low rate, too, where a byte takes longer than a poll tick. A busy machine
+// can only make the line slower: "never faster" is checked on every attempt,
+// "not slower" holds when one of three attempts keeps it.
+template <typename Measure>
+void ExpectPacedAt(uint32_t baud, Measure measure) {
+    bool keptUp = false;
+    for (int attempt = 0; attempt < 3 && !keptUp; ++attempt) {
+        const Pace pace = measure(baud);
+        EXPECT_GE(pace.measuredMs, pace.expectedMs * 0.9) << baud << " baud";
+        keptUp = pace.measuredMs <= pace.expectedMs * 1.1;
+    }
+    EXPECT_TRUE(keptUp) << baud << " baud: more than 10 % slow in three attempts";
+}
+
+Pace MeasureTaking(uint32_t baud) {
+    sim::BoardConfig config;
+    config.baudRate = baud;
+    config.loaderProtocol = false;
+    auto board = harness::StartBoard(config);
+    ScriptedHost host(board->SlavePath());
+    const size_t bytes = baud / 10;
+    EXPECT_TRUE(host.Write(std::string(bytes, 'x')));
+    EXPECT_TRUE(board->WaitForBytes(bytes, kGuardMs));
+    return MeasurePace(board->ReceivedChunks(), config.baudRate);
+}
+
+Pace MeasureSending(uint32_t baud) {
+    sim::BoardConfig config;
+    config.baudRate = baud;
+    config.loaderProtocol = false;
+    auto board = harness::StartBoard(config);
+    ScriptedHost host(board->SlavePath());
+    const size_t bytes = baud / 10;
+    board->Send(std::string(bytes, 'y'));
+    EXPECT_TRUE(host.ReadBytes(bytes, kGuardMs));
+    return MeasurePace(host.Chunks(), config.baudRate);
+}
+
 TEST(BoardTiming, PacesWhatItTakesAtTheBaudRate) {
     for (uint32_t baud : {38400u, 4800u}) {
-        sim::BoardConfig config;
-        config.baudRate = baud;
-        config.loaderProtocol = false;
-        auto board = harness::StartBoard(config);
-        ScriptedHost host(board->SlavePath());
-        const size_t bytes = baud / 10;
-        ASSERT_TRUE(host.Write(std::string(bytes, 'x')));
-        ASSERT_TRUE(board->WaitForBytes(bytes, kGuardMs));
-        Pace pace = MeasurePace(board->ReceivedChunks(), config.baudRate);
-        EXPECT_GE(pace.measuredMs, pace.expectedMs * 0.9) << baud;
-        EXPECT_LE(pace.measuredMs, pace.expectedMs * 1.1) << baud;
+        ExpectPacedAt(baud, MeasureTaking);
     }
 }
 
 TEST(BoardTiming, PacesWhatItSendsAtTheBaudRate) {
     for (uint32_t baud : {38400u, 4800u}) {
-        sim::BoardConfig config;
-        config.baudRate = baud;
-        config.loaderProtocol = false;
-        auto board = harness::StartBoard(config);
-        ScriptedHost host(board->SlavePath());
-        const size_t bytes = baud / 10;
-        board->Send(std::string(bytes, 'y'));
-        ASSERT_TRUE(host.ReadBytes(bytes, kGuardMs));
-        Pace pace = MeasurePace(host.Chunks(), config.baudRate);
-        EXPECT_GE(pace.measuredMs, pace.expectedMs * 0.9) << baud;
-        EXPECT_LE(pace.measuredMs, pace.expectedMs * 1.1) << baud;
+        ExpectPacedAt(baud, MeasureSending);
     }
 }
 
