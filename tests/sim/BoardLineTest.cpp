@@ -215,28 +215,30 @@ void ExpectPacedAt(uint32_t baud, Measure measure) {
     EXPECT_TRUE(keptUp) << baud << " baud: more than 10 % slow in three attempts";
 }
 
-Pace MeasureTaking(uint32_t baud) {
+// A second's worth of bytes over a paced line, taken by the board (the host
+// writes) or sent by it (the host reads), timed where they arrive.
+Pace MeasureLine(uint32_t baud, bool boardSends) {
     sim::BoardConfig config;
     config.baudRate = baud;
     config.loaderProtocol = false;
     auto board = harness::StartBoard(config);
     ScriptedHost host(board->SlavePath());
     const size_t bytes = baud / 10;
+    if (boardSends) {
+        board->Send(std::string(bytes, 'y'));
+        EXPECT_TRUE(host.ReadBytes(bytes, kGuardMs));
+        return MeasurePace(host.Chunks(), baud);
+    }
     EXPECT_TRUE(host.Write(std::string(bytes, 'x')));
     EXPECT_TRUE(board->WaitForBytes(bytes, kGuardMs));
-    return MeasurePace(board->ReceivedChunks(), config.baudRate);
+    return MeasurePace(board->ReceivedChunks(), baud);
 }
 
+Pace MeasureTaking(uint32_t baud) {
+    return MeasureLine(baud, false);
+}
 Pace MeasureSending(uint32_t baud) {
-    sim::BoardConfig config;
-    config.baudRate = baud;
-    config.loaderProtocol = false;
-    auto board = harness::StartBoard(config);
-    ScriptedHost host(board->SlavePath());
-    const size_t bytes = baud / 10;
-    board->Send(std::string(bytes, 'y'));
-    EXPECT_TRUE(host.ReadBytes(bytes, kGuardMs));
-    return MeasurePace(host.Chunks(), config.baudRate);
+    return MeasureLine(baud, true);
 }
 
 TEST(BoardTiming, PacesWhatItTakesAtTheBaudRate) {
