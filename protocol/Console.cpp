@@ -23,13 +23,7 @@ constexpr int kMaxKeysPerBurst = 512;
 void Handshake(COMPort& port, const ProtocolOptions& options) {
     LineBuf lineBuf;
     port.Configure(options.baudRate, Downloader::kPollTimeoutMs);
-    do {
-        Downloader::SendCommand("?\r\n", port, options.debug);
-    } while (!Downloader::ReadReply(lineBuf, port, options.debug));
-    std::printf(messages::kEstablishedCommunicationFormat, lineBuf.LastLine() + 1);
-    std::fflush(stdout);
-    port.Configure(options.baudRate, Downloader::kDrainTimeoutMs);
-    while (Downloader::ReadReply(lineBuf, port, options.debug)) {
+    while (!Downloader::Identify(lineBuf, port, options)) {
     }
 }
 

@@ -214,4 +214,27 @@ TEST(DownloadOutput, DebugEchoesShowThroughAPipeWhileTheBoardIsStillSilent) {
     vantoir.Wait(kRunGuardMs);
 }
 
+TEST_F(BoardPolling, LateAnswersToRepeatedCommandsAreNotTakenForLaterOnes) {
+    // "R" and "C" are each answered after the 3 s wait, so each goes out
+    // again and the board answers twice. The second "+" of "R" would pass for
+    // the count (0), the second of "C" for the flash acknowledgement, and "S"
+    // would reach the board while it writes its flash.
+    sim::BoardConfig config;
+    config.lateRequestMs = 3500;
+    config.lateCountMs = 3500;
+    config.expectFlash = true;
+    Run(config, {"-W"});
+
+    EXPECT_EQ(result.out, EchoLine({"-P", board->SlavePath(), "-F", dataFile, "-W"}) + kPrompt +
+                              Established(kIdentity) + "Start uploading file...\n" +
+                              UploadProgress(content) +
+                              "File uploaded OK\nProgramming flash memory...\n"
+                              "Programming flash: 33%\nProgramming flash: 66%\n"
+                              "Programming flash: 100%\nStart command sent to DSP\n");
+    EXPECT_EQ(board->Summary().requests, 2);
+    EXPECT_EQ(board->Summary().countQueries, 2);
+    ASSERT_TRUE(board->WaitForStart(kRunGuardMs));
+    EXPECT_TRUE(board->Summary().downloadComplete);
+}
+
 }  // namespace
