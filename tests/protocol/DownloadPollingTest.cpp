@@ -195,6 +195,20 @@ TEST(DownloadOutput, PromptAndMessagesAreShownThroughAPipeWhileTheBoardIsStillSi
     vantoir.Wait(kRunGuardMs);
 }
 
+TEST(DownloadOutput, FinalProgressLineShowsThroughAPipeBeforeTheCountIsAnswered) {
+    sim::BoardConfig config;
+    config.ignoreCounts = 1;  // the session then waits 3 s for the count
+    auto board = harness::StartBoard(config);
+    const std::string content = harness::SampleHex(3);
+    harness::ProcessOptions options;
+    options.args = {"-P", board->SlavePath(), "-F", harness::WriteTempFile(content)};
+    harness::ChildProcess vantoir(options);
+
+    EXPECT_TRUE(vantoir.WaitForStdout(UploadProgress(content), kRunGuardMs)) << vantoir.Stdout();
+    EXPECT_LE(board->Summary().countQueries, 1) << "shown only once the count was answered";
+    EXPECT_EQ(vantoir.Wait(kRunGuardMs).exitStatus, 0);
+}
+
 TEST(DownloadOutput, DebugEchoesShowThroughAPipeWhileTheBoardIsStillSilent) {
     // Debugging a board that does not answer: every poll and every line the
     // board sends must show as it happens, not once 4 KB have piled up.
