@@ -8,7 +8,9 @@
 // record byte to the "C" command that follows the last record), their ratio,
 // vantoir's peak resident memory (ru_maxrss) for a 1 MB and the large file, and the
 // upload time of a 100 KB file to a board that paces a 115200-baud line
-// against the line's own time for those bytes.
+// against the line's own time for those bytes. Exits with status 1 when a
+// goal is missed (each missed goal is named on standard error) or the
+// measurement fails, 0 when every goal is met.
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -33,6 +35,13 @@ namespace {
 constexpr int kBytesPerRecord = 32;
 constexpr int kGuardMs = 600000;
 constexpr uint32_t kPacedBaud = 115200;
+
+// The goals: vantoir's throughput at least this share of the baseline's; its
+// peak memory for the large file at most this much above the 1 MB file's;
+// the paced upload at most this much longer than the line's own time.
+constexpr double kRatioGoal = 0.90;
+constexpr double kMemoryGrowthGoal = 0.10;
+constexpr double kPacedExcessGoal = 0.03;
 
 // This program's own path, for running itself in measure mode.
 const char* selfPath = "download_bench";
@@ -182,6 +191,14 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// Names a missed goal on standard error and counts it.
+void ReportGoal(const char* what, bool met, int& missed) {
+    if (!met) {
+        std::fprintf(stderr, "download_bench: goal missed: %s\n", what);
+        ++missed;
+    }
+}
+
 double MegabytesPerSecond(size_t bytes, double seconds) {
     return static_cast<double>(bytes) / 1e6 / seconds;
 }
@@ -200,6 +217,7 @@ int main(int argc, char** argv) {
         std::perror("mkdtemp");
         return 1;
     }
+    int status = 1;
     try {
         const HexFile large = MakeFile(directory, "large.hex", megabytes << 20);
         const HexFile small = MakeFile(directory, "small.hex", 1 << 20);
@@ -223,18 +241,26 @@ int main(int argc, char** argv) {
                     MegabytesPerSecond(large.recordBytes, baselineSeconds));
         std::printf("vantoir:                       %.3f s, %.1f MB/s\n", vantoirSeconds,
                     MegabytesPerSecond(large.recordBytes, vantoirSeconds));
-        std::printf("throughput ratio vantoir/baseline: %.2f (goal >= 0.90)\n",
-                    baselineSeconds / vantoirSeconds);
-        std::printf("peak RSS: %ld KB for %zu bytes, %ld KB for %zu bytes (goal: within 10%%)\n",
-                    smallPeakKb, small.text.size(), largePeakKb, large.text.size());
+        const double ratio = baselineSeconds / vantoirSeconds;
+        std::printf("throughput ratio vantoir/baseline: %.2f (goal >= %.2f)\n", ratio, kRatioGoal);
+        std::printf("peak RSS: %ld KB for %zu bytes, %ld KB for %zu bytes (goal: within %.0f%%)\n",
+                    smallPeakKb, small.text.size(), largePeakKb, large.text.size(),
+                    kMemoryGrowthGoal * 100.0);
 
         const double pacedSeconds = RunVantoir(paced, kPacedBaud).seconds;
         const double lineSeconds = static_cast<double>(paced.recordBytes) * 10.0 / kPacedBaud;
+        const double pacedExcess = pacedSeconds / lineSeconds - 1.0;
         std::printf(
-            "paced %u baud, %zu record bytes: %.3f s, line time %.3f s, +%.2f%% "
-            "(goal <= 3%%)\n",
-            kPacedBaud, paced.recordBytes, pacedSeconds, lineSeconds,
-            (pacedSeconds / lineSeconds - 1.0) * 100.0);
+            "paced %u baud, %zu record bytes: %.3f s, line time %.3f s, %+.2f%% "
+            "(goal <= %+.0f%%)\n",
+            kPacedBaud, paced.recordBytes, pacedSeconds, lineSeconds, pacedExcess * 100.0,
+            kPacedExcessGoal * 100.0);
+        const double memoryLimitKb = static_cast<double>(smallPeakKb) * (1.0 + kMemoryGrowthGoal);
+        int missed = 0;
+        ReportGoal("throughput ratio", ratio >= kRatioGoal, missed);
+        ReportGoal("peak memory", static_cast<double>(largePeakKb) <= memoryLimitKb, missed);
+        ReportGoal("paced upload time", pacedExcess <= kPacedExcessGoal, missed);
+        status = missed == 0 ? 0 : 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "download_bench: %s\n", error.what());
         return 1;
@@ -243,5 +269,5 @@ int main(int argc, char** argv) {
     std::remove((std::string(directory) + "/small.hex").c_str());
     std::remove((std::string(directory) + "/paced.hex").c_str());
     rmdir(directory);
-    return 0;
+    return status;
 }

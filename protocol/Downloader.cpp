@@ -174,6 +174,7 @@ int Downloader::FinishUpload() {
     }
     if (linesUploaded == 0) {
         std::printf("%s", messages::kNoValidLines);
+        failed = true;
         return 1;
     }
     state = StateCount;
@@ -189,6 +190,7 @@ int Downloader::StepCount() {
     if (reported != linesUploaded) {
         std::printf(messages::kCountMismatchFormat, static_cast<int>(linesUploaded),
                     static_cast<int>(reported));
+        failed = true;
         return 1;
     }
     std::printf("%s", messages::kFileUploadedOk);
@@ -203,6 +205,7 @@ int Downloader::StepFlash() {
         std::fflush(stdout);
         if (!ReadReply(lineBuf, port, options.debug)) {
             std::printf("%s", messages::kFlashNotAcknowledged);
+            failed = true;
             return 1;
         }
     }

@@ -68,6 +68,10 @@ class Downloader {
     // One step of the session: 0 while it goes on, 1 once it has finished
     // (successfully or on a protocol failure, reported on standard output).
     int Step();
+    // Once the session has finished: true when it stopped on a protocol
+    // failure (no record lines, a count mismatch, "W" not acknowledged), so
+    // that the run can end with a failure status.
+    bool Failed() const { return failed; }
 
     // Writes text (CR LF included) to port in one write; with debug, echoes
     // "Sent: %s\n" after the write.
@@ -103,6 +107,7 @@ class Downloader {
     COMPort& port;
     int64_t fileSize = 0;
     int32_t linesUploaded = 0;
+    bool failed = false;
     ProtocolOptions options;
     // Room for a read of kLineBufferBytes - 1 characters, its terminator and
     // the CR that preparation may add.
