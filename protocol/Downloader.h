@@ -107,8 +107,8 @@ class Downloader {
     COMPort& port;
     int64_t fileSize = 0;
     int32_t linesUploaded = 0;
-    bool failed = false;
     ProtocolOptions options;
+    bool failed = false;  // the session stopped on a protocol failure
     // Room for a read of kLineBufferBytes - 1 characters, its terminator and
     // the CR that preparation may add.
     std::array<char, kLineBufferBytes + 1> line{};
