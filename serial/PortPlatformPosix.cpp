@@ -616,7 +616,13 @@ bool PosixPortPlatform::DrainOutput(PortHandle handle, uint32_t waitMs) {
             return false;
         }
         const Clock::time_point now = Clock::now();
-        if (queued == 0 || now >= deadline) {
+        if (queued == 0) {
+            // The driver's queue does not count the chip's own transmit FIFO;
+            // with the queue empty, tcdrain() waits only the few byte times
+            // the FIFO still holds, until the transmitter is empty.
+            return tcdrain(PortOf(handle).fd) == 0 || errno != EIO;
+        }
+        if (now >= deadline) {
             return true;
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(kLook, deadline - now));
