@@ -22,7 +22,6 @@ cases=(
     usb_unplug_mid_upload
     usb_unplug_during_flash_wait
     usb_unplug_in_console
-    debug
 )
 
 data=$work/initramfs/data
@@ -239,12 +238,4 @@ case_usb_unplug_in_console() {
     board_start usb --no-protocol
     guest_send 60 ". /guest-tools; console_kept_open ttyUSB0 k"
     unplug 'k'
-}
-case_debug() {
-    rate=9600
-    board_start uart --expect-flash
-    guest 60 "time vantoir -D -P ttyS1 -W -F large.hex"
-    board_stop
-    cat $run/out | tr '\r' '\n' | grep -v 'lines upl' | tail -20; cat $run/err
-    ls -la $board_log $data/large.hex
 }
