@@ -127,7 +127,8 @@ stop_guest() {
 # and leaves its output in $run/out and $run/err, its status in $rc.
 guest_send() {
     guest_limit=$1
-    printf '%s %s\n' "$1" "$2" >&"$guest_in"
+    printf '$ %s\n' "$2" >>"$run/$case_name.txt"
+    printf '%s %s\n' "$1" "${2//$'\n'/ }" >&"$guest_in"
 }
 
 guest_collect() {
@@ -139,7 +140,11 @@ guest_collect() {
         case $reply in
         *@@OUT*) "$busybox" xxd -r -p <<<"${reply#*@@OUT }" >"$run/out" ;;
         *@@ERR*) "$busybox" xxd -r -p <<<"${reply#*@@ERR }" >"$run/err" ;;
-        *@@RC*) rc=${reply#*@@RC }; return 0 ;;
+        *@@RC*)
+            rc=${reply#*@@RC }
+            { cat "$run/out" "$run/err"; echo "[status $rc]"; } >>"$run/$case_name.txt"
+            return 0
+            ;;
         esac
     done
     fail "the guest did not answer within $((guest_limit + 20)) s"
@@ -213,7 +218,7 @@ run_cases() {
     local name passed=0 failed=0
     for name in "${cases[@]}"; do
         [[ -z $1 || $name =~ $1 ]] || continue
-        case_name=$name failures=() rate=0
+        case_name=$name failures=() rate=0 board_pid=
         local t0=$SECONDS
         "case_$name" || true
         [ -z "$board_pid" ] || board_stop
