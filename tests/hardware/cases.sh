@@ -136,7 +136,7 @@ case_uart_refused_run_leaves_no_handshake() {
 case_uart_slow_line_reply_not_taken_for_next_command() {
     rate=9600
     board_start uart --expect-flash
-    guest 60 "vantoir -P ttyS1 -W -F large.hex"
+    guest 60 "vantoir -P ttyS1 -B 9600 -W -F large.hex"
     board_stop
     expect_rc 0
     expect_out "File uploaded OK"
@@ -152,7 +152,7 @@ case_uart_slow_line_reply_not_taken_for_next_command() {
 case_uart_tail_sent_before_close() {
     rate=38400
     board_start uart --no-protocol
-    guest 30 "closing-wait /dev/ttyS1 none && vantoir -P ttyS1 -R -F raw.bin; s=\$?; closing-wait /dev/ttyS1 3000; exit \$s"
+    guest 30 "closing-wait /dev/ttyS1 none && vantoir -P ttyS1 -B 38400 -R -F raw.bin; s=\$?; closing-wait /dev/ttyS1 3000; exit \$s"
     expect_rc 0
     wait_board_bytes "$(stat -c %s "$data/raw.bin")" 10
     board_stop
@@ -228,7 +228,7 @@ case_usb_unplug_while_polling() {
 case_usb_unplug_mid_upload() {
     rate=38400
     board_start usb
-    guest_send 60 "vantoir -P ttyUSB0 -F huge.hex"
+    guest_send 60 "vantoir -P ttyUSB0 -B 38400 -F huge.hex"
     unplug ':20'
     # The error begins a line of its own, after the open progress line.
     [ "$(tail -c 1 "$run/unplugged.out" | od -An -c | tr -d ' ')" = '\n' ] || fail "stdout does not end its progress line: $(tail -c 50 "$run/unplugged.out" | tr "\r" "|")"

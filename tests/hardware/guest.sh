@@ -82,25 +82,25 @@ make_initramfs() {
     (cd "$stage" && find . | "$busybox" cpio -o -H newc 2>/dev/null) >"$work/initramfs.cpio"
 }
 
-# Starts the two line bridges and QEMU; returns once the guest serves commands.
+# Starts QEMU under hwline, which bridges its two board lines; returns once the
+# guest serves commands.
 start_guest() {
     run=$1
     rm -rf "$run" && mkdir -p "$run"
     local line
     for line in uart usb; do
-        mkfifo "$run/$line.in" "$run/$line.out" "$run/$line.ctl" "$run/$line.reply"
-        "$hwline" bridge "$run/$line" "$run/$line.ctl" "$run/$line.reply" &
-        pids+=($!)
+        mkfifo "$run/$line.ctl" "$run/$line.reply"
     done
     exec {uart_ctl}<>"$run/uart.ctl" {uart_reply}<>"$run/uart.reply"
     exec {usb_ctl}<>"$run/usb.ctl" {usb_reply}<>"$run/usb.reply"
     coproc GUEST {
-        exec timeout 900 qemu-system-x86_64 -accel tcg -m 256 -nodefaults -no-reboot -display none \
+        exec "$hwline" guest "$run" -- timeout 900 qemu-system-x86_64 -accel tcg -m 256 \
+            -nodefaults -no-reboot -display none \
             -kernel "$work/kernel/vmlinuz" -initrd "$work/initramfs.cpio" \
             -append "console=ttyS0 quiet loglevel=1 panic=-1" \
             -chardev stdio,id=console,signal=off -serial chardev:console \
-            -chardev pipe,id=uart,path="$run/uart" -serial chardev:uart \
-            -device qemu-xhci -chardev pipe,id=usbline,path="$run/usb" \
+            -chardev socket,id=uart,fd=3 -serial chardev:uart \
+            -device qemu-xhci -chardev socket,id=usbline,fd=4 \
             -device usb-serial,id=u1,chardev=usbline \
             -monitor unix:"$run/monitor",server=on,wait=off 2>"$run/qemu.err"
     }

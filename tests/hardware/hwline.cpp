@@ -1,17 +1,17 @@
 // hwline: host-side helper of the guest test suite (scripts/test-hardware).
 //
-//   hwline bridge BASE CONTROL REPLY
-//       Joins one serial line of the QEMU guest (a pipe chardev: BASE.out
-//       carries what the guest sends, BASE.in what it receives) to the
-//       pseudo-terminal of the current simulated board. Commands, one per line
-//       on the FIFO CONTROL, each answered with "ok" on the FIFO REPLY:
+//   hwline guest RUNDIR -- COMMAND...
+//       Runs COMMAND (QEMU) with two serial lines of the guest on descriptors
+//       3 ("uart") and 4 ("usb"), each one end of a socket pair, and joins each
+//       line to the pseudo-terminal of the current simulated board. The end
+//       QEMU writes to has the smallest send buffer the system allows, so that
+//       a paced line backs up into the guest as a real one does. Commands, one
+//       per line on the FIFO RUNDIR/LINE.ctl, each answered with "ok" on the
+//       FIFO RUNDIR/LINE.reply:
 //         open PATH RATE  wire the line to PATH; with RATE > 0 what the guest
-//                         sends is taken at most at RATE baud (10 bits a byte),
-//                         so the guest's own queue fills as on a real line
+//                         sends is taken at most at RATE baud (10 bits a byte)
 //         close           unwire (bytes the guest sends meanwhile are dropped)
-//         quit            end
-//       The guest-to-host pipe is shrunk to one page, so that no more than
-//       that waits outside the guest.
+//       Ends when COMMAND ends; ending it (SIGTERM) ends COMMAND.
 //   hwline monitor SOCKET COMMAND
 //       Sends one command to the QEMU human monitor on a UNIX socket and
 //       prints its answer.
@@ -22,6 +22,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <vector>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -42,8 +46,7 @@ int openFifo(const std::string& path)
 }
 
 struct Bridge {
-    int fromGuest = -1;
-    int toGuest = -1;
+    int guest = -1;
     int control = -1;
     int reply = -1;
     int board = -1;
@@ -76,16 +79,13 @@ struct Bridge {
         next = Clock::now();
     }
 
-    // Runs the complete command lines received so far; false on "quit".
-    bool runCommands()
+    // Runs the complete command lines received so far.
+    void runCommands()
     {
         size_t end;
         while ((end = commands.find('\n')) != std::string::npos) {
             std::string line = commands.substr(0, end);
             commands.erase(0, end + 1);
-            if (line == "quit") {
-                return false;
-            }
             if (line.rfind("open ", 0) == 0) {
                 size_t space = line.rfind(' ');
                 wire(line.substr(5, space - 5), std::stol(line.substr(space + 1)));
@@ -94,7 +94,6 @@ struct Bridge {
             }
             (void)!write(reply, "ok\n", 3);
         }
-        return true;
     }
 
     std::chrono::nanoseconds byteTime() const
@@ -122,7 +121,7 @@ struct Bridge {
     void guestToBoard(size_t limit)
     {
         char buf[4096];
-        ssize_t n = read(fromGuest, buf, std::min(limit, sizeof buf));
+        ssize_t n = read(guest, buf, std::min(limit, sizeof buf));
         if (n <= 0 || board < 0) {
             return;
         }
@@ -153,48 +152,113 @@ struct Bridge {
             }
             return;
         }
-        (void)!write(toGuest, buf, size_t(n)); // a full pipe drops, as an overrun would
+        (void)!write(guest, buf, size_t(n)); // a full buffer drops, as an overrun would
     }
 
-    int run()
+    // Adds this line's descriptors to the poll set.
+    void watch(std::vector<pollfd>& set, int& waitMs)
     {
-        for (;;) {
-            int waitMs = -1;
-            size_t allowed = allowance(waitMs);
-            pollfd p[3] = {{control, POLLIN, 0}, {fromGuest, short(allowed ? POLLIN : 0), 0}, {board, POLLIN, 0}};
-            if (poll(p, board >= 0 ? 3 : 2, waitMs) < 0 && errno != EINTR) {
-                return 1;
-            }
-            if (p[0].revents & POLLIN) {
-                char buf[512];
-                ssize_t n = read(control, buf, sizeof buf);
-                commands.append(buf, size_t(std::max<ssize_t>(n, 0)));
-                if (!runCommands()) {
-                    return 0;
-                }
-            }
-            if (p[1].revents & POLLIN) {
-                guestToBoard(allowed);
-            }
-            if (board >= 0 && (p[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-                boardToGuest();
-            }
+        int lineWait = -1;
+        allowed = allowance(lineWait);
+        if (lineWait >= 0 && (waitMs < 0 || lineWait < waitMs)) {
+            waitMs = lineWait;
+        }
+        first = set.size();
+        set.push_back({control, POLLIN, 0});
+        set.push_back({guest, short(allowed ? POLLIN : 0), 0});
+        set.push_back({board, short(board >= 0 ? POLLIN : 0), 0});
+    }
+
+    void serve(const std::vector<pollfd>& set)
+    {
+        if (set[first].revents & POLLIN) {
+            char buf[512];
+            ssize_t n = read(control, buf, sizeof buf);
+            commands.append(buf, size_t(std::max<ssize_t>(n, 0)));
+            runCommands();
+        }
+        if (set[first + 1].revents & POLLIN) {
+            guestToBoard(allowed);
+        }
+        if (board >= 0 && (set[first + 2].revents & (POLLIN | POLLHUP | POLLERR))) {
+            boardToGuest();
         }
     }
+
+    size_t allowed = 0;
+    size_t first = 0;
 };
 
-int bridge(const std::string& base, const std::string& control, const std::string& reply)
+volatile sig_atomic_t stopRequested = 0;
+
+void onStop(int)
 {
-    Bridge b;
-    b.fromGuest = openFifo(base + ".out");
-    b.toGuest = openFifo(base + ".in");
-    b.control = openFifo(control);
-    b.reply = openFifo(reply);
-    if (b.fromGuest < 0 || b.toGuest < 0 || b.control < 0 || b.reply < 0) {
+    stopRequested = 1;
+}
+
+// A line to the guest: a socket pair, QEMU's end (returned in qemuEnd) with
+// the smallest send buffer the system allows.
+int lineFor(Bridge& b, const std::string& run, const std::string& name, int& qemuEnd)
+{
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        std::perror("socketpair");
         return 1;
     }
-    fcntl(b.fromGuest, F_SETPIPE_SZ, 4096);
-    return b.run();
+    int smallest = 1;
+    setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
+    fcntl(pair[0], F_SETFL, O_NONBLOCK);
+    b.guest = pair[0];
+    qemuEnd = pair[1];
+    b.control = openFifo(run + "/" + name + ".ctl");
+    b.reply = openFifo(run + "/" + name + ".reply");
+    return b.control < 0 || b.reply < 0;
+}
+
+int guest(const std::string& run, char** command)
+{
+    Bridge lines[2];
+    int ends[2];
+    if (lineFor(lines[0], run, "uart", ends[0]) || lineFor(lines[1], run, "usb", ends[1])) {
+        return 1;
+    }
+    std::signal(SIGTERM, onStop);
+    std::signal(SIGINT, onStop);
+    pid_t child = fork();
+    if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        // Out of the way of 3 and 4 first, then onto them (dup2 keeps them open
+        // across exec).
+        int uart = fcntl(ends[0], F_DUPFD_CLOEXEC, 10);
+        int usb = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
+        if (dup2(uart, 3) != 3 || dup2(usb, 4) != 4) {
+            _exit(127);
+        }
+        execvp(command[0], command);
+        std::perror(command[0]);
+        _exit(127);
+    }
+    close(ends[0]);
+    close(ends[1]);
+    int status = 0;
+    while (!stopRequested && waitpid(child, &status, WNOHANG) == 0) {
+        std::vector<pollfd> set;
+        int waitMs = 200;
+        for (Bridge& b : lines) {
+            b.watch(set, waitMs);
+        }
+        if (poll(set.data(), set.size(), waitMs) < 0 && errno != EINTR) {
+            break;
+        }
+        for (Bridge& b : lines) {
+            b.serve(set);
+        }
+    }
+    if (stopRequested) {
+        kill(child, SIGTERM);
+        waitpid(child, &status, 0);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
 // Reads from the monitor until its prompt; false after the deadline.
@@ -246,12 +310,12 @@ int monitor(const std::string& socketPath, const std::string& command)
 int main(int argc, char** argv)
 {
     std::string what = argc > 1 ? argv[1] : "";
-    if (what == "bridge" && argc == 5) {
-        return bridge(argv[2], argv[3], argv[4]);
+    if (what == "guest" && argc > 4 && std::string(argv[3]) == "--") {
+        return guest(argv[2], argv + 4);
     }
     if (what == "monitor" && argc == 4) {
         return monitor(argv[2], argv[3]);
     }
-    std::fprintf(stderr, "usage: hwline bridge BASE CONTROL REPLY | hwline monitor SOCKET COMMAND\n");
+    std::fprintf(stderr, "usage: hwline guest RUNDIR -- COMMAND... | hwline monitor SOCKET COMMAND\n");
     return 2;
 }
