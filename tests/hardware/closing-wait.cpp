@@ -1,16 +1,15 @@
 // closing-wait PORT none|CENTISECONDS: sets how long the guest's serial driver
 // lets queued output drain when the port is closed ("none": discard it at
 // once, as BSD-derived systems do for a non-blocking descriptor).
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: closing-wait PORT none|CENTISECONDS\n");
         return 2;
@@ -22,7 +21,8 @@ int main(int argc, char** argv)
         return 1;
     }
     bool none = std::strcmp(argv[2], "none") == 0;
-    info.closing_wait = static_cast<unsigned short>(none ? ASYNC_CLOSING_WAIT_NONE : std::atoi(argv[2]));
+    info.closing_wait =
+        static_cast<unsigned short>(none ? ASYNC_CLOSING_WAIT_NONE : std::atoi(argv[2]));
     if (ioctl(fd, TIOCSSERIAL, &info) != 0) {
         std::perror("TIOCSSERIAL");
         return 1;

@@ -57,7 +57,7 @@ make_data() {
     local data=$1
     mkdir -p "$data"
     "$hexgen" 20 >"$data/small.hex"
-    "$hexgen" 70 32 >"$data/large.hex"
+    "$hexgen" 85 >"$data/queued.hex"
     "$hexgen" 400 32 >"$data/huge.hex"
     printf ':0400000001020304F2\r\n:00000001FF' >"$data/noend.hex"
     local i byte all=""

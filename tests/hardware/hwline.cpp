@@ -15,29 +15,28 @@
 //   hwline monitor SOCKET COMMAND
 //       Sends one command to the QEMU human monitor on a UNIX socket and
 //       prints its answer.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <csignal>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <vector>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <termios.h>
-#include <unistd.h>
+#include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int openFifo(const std::string& path)
-{
+int openFifo(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         std::perror(path.c_str());
@@ -54,16 +53,14 @@ struct Bridge {
     Clock::time_point next{};
     std::string commands;
 
-    void unwire()
-    {
+    void unwire() {
         if (board >= 0) {
             close(board);
         }
         board = -1;
     }
 
-    void wire(const std::string& path, long baud)
-    {
+    void wire(const std::string& path, long baud) {
         unwire();
         board = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (board < 0) {
@@ -80,8 +77,7 @@ struct Bridge {
     }
 
     // Runs the complete command lines received so far.
-    void runCommands()
-    {
+    void runCommands() {
         size_t end;
         while ((end = commands.find('\n')) != std::string::npos) {
             std::string line = commands.substr(0, end);
@@ -96,15 +92,13 @@ struct Bridge {
         }
     }
 
-    std::chrono::nanoseconds byteTime() const
-    {
+    std::chrono::nanoseconds byteTime() const {
         return std::chrono::nanoseconds(10'000'000'000LL / rate);
     }
 
     // How many bytes from the guest may be taken now (pacing), and the poll
     // time-out until more may.
-    size_t allowance(int& waitMs)
-    {
+    size_t allowance(int& waitMs) {
         waitMs = -1;
         if (rate <= 0 || board < 0) {
             return 4096;
@@ -112,14 +106,14 @@ struct Bridge {
         auto now = Clock::now();
         next = std::max(next, now - 4 * byteTime());
         if (next > now) {
-            waitMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()) + 1;
+            waitMs =
+                int(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()) + 1;
             return 0;
         }
         return size_t((now - next) / byteTime()) + 1;
     }
 
-    void guestToBoard(size_t limit)
-    {
+    void guestToBoard(size_t limit) {
         char buf[4096];
         ssize_t n = read(guest, buf, std::min(limit, sizeof buf));
         if (n <= 0 || board < 0) {
@@ -142,22 +136,20 @@ struct Bridge {
         }
     }
 
-    void boardToGuest()
-    {
+    void boardToGuest() {
         char buf[4096];
         ssize_t n = read(board, buf, sizeof buf);
         if (n <= 0) {
             if (n == 0 || errno != EAGAIN) {
-                unwire(); // the board has gone
+                unwire();  // the board has gone
             }
             return;
         }
-        (void)!write(guest, buf, size_t(n)); // a full buffer drops, as an overrun would
+        (void)!write(guest, buf, size_t(n));  // a full buffer drops, as an overrun would
     }
 
     // Adds this line's descriptors to the poll set.
-    void watch(std::vector<pollfd>& set, int& waitMs)
-    {
+    void watch(std::vector<pollfd>& set, int& waitMs) {
         int lineWait = -1;
         allowed = allowance(lineWait);
         if (lineWait >= 0 && (waitMs < 0 || lineWait < waitMs)) {
@@ -169,8 +161,7 @@ struct Bridge {
         set.push_back({board, short(board >= 0 ? POLLIN : 0), 0});
     }
 
-    void serve(const std::vector<pollfd>& set)
-    {
+    void serve(const std::vector<pollfd>& set) {
         if (set[first].revents & POLLIN) {
             char buf[512];
             ssize_t n = read(control, buf, sizeof buf);
@@ -191,15 +182,13 @@ struct Bridge {
 
 volatile sig_atomic_t stopRequested = 0;
 
-void onStop(int)
-{
+void onStop(int) {
     stopRequested = 1;
 }
 
 // A line to the guest: a socket pair, QEMU's end (returned in qemuEnd) with
 // the smallest send buffer the system allows.
-int lineFor(Bridge& b, const std::string& run, const std::string& name, int& qemuEnd)
-{
+int lineFor(Bridge& b, const std::string& run, const std::string& name, int& qemuEnd) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         std::perror("socketpair");
@@ -215,15 +204,8 @@ int lineFor(Bridge& b, const std::string& run, const std::string& name, int& qem
     return b.control < 0 || b.reply < 0;
 }
 
-int guest(const std::string& run, char** command)
-{
-    Bridge lines[2];
-    int ends[2];
-    if (lineFor(lines[0], run, "uart", ends[0]) || lineFor(lines[1], run, "usb", ends[1])) {
-        return 1;
-    }
-    std::signal(SIGTERM, onStop);
-    std::signal(SIGINT, onStop);
+// Starts COMMAND with the guest's ends of the lines as descriptors 3 and 4.
+pid_t start(const int ends[2], char** command) {
     pid_t child = fork();
     if (child == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -238,6 +220,18 @@ int guest(const std::string& run, char** command)
         std::perror(command[0]);
         _exit(127);
     }
+    return child;
+}
+
+int guest(const std::string& run, char** command) {
+    Bridge lines[2];
+    int ends[2];
+    if (lineFor(lines[0], run, "uart", ends[0]) || lineFor(lines[1], run, "usb", ends[1])) {
+        return 1;
+    }
+    std::signal(SIGTERM, onStop);
+    std::signal(SIGINT, onStop);
+    pid_t child = start(ends, command);
     close(ends[0]);
     close(ends[1]);
     int status = 0;
@@ -262,11 +256,12 @@ int guest(const std::string& run, char** command)
 }
 
 // Reads from the monitor until its prompt; false after the deadline.
-bool readToPrompt(int fd, std::string& text, Clock::time_point deadline)
-{
+bool readToPrompt(int fd, std::string& text, Clock::time_point deadline) {
     static const std::string prompt = "(qemu) ";
-    while (text.size() < prompt.size() || text.compare(text.size() - prompt.size(), prompt.size(), prompt) != 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    while (text.size() < prompt.size() ||
+           text.compare(text.size() - prompt.size(), prompt.size(), prompt) != 0) {
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{fd, POLLIN, 0};
         if (left <= 0 || poll(&p, 1, int(left)) <= 0) {
             return false;
@@ -281,8 +276,7 @@ bool readToPrompt(int fd, std::string& text, Clock::time_point deadline)
     return true;
 }
 
-int monitor(const std::string& socketPath, const std::string& command)
-{
+int monitor(const std::string& socketPath, const std::string& command) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -305,10 +299,9 @@ int monitor(const std::string& socketPath, const std::string& command)
     return ok ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string what = argc > 1 ? argv[1] : "";
     if (what == "guest" && argc > 4 && std::string(argv[3]) == "--") {
         return guest(argv[2], argv + 4);
@@ -316,6 +309,7 @@ int main(int argc, char** argv)
     if (what == "monitor" && argc == 4) {
         return monitor(argv[2], argv[3]);
     }
-    std::fprintf(stderr, "usage: hwline guest RUNDIR -- COMMAND... | hwline monitor SOCKET COMMAND\n");
+    std::fprintf(stderr,
+                 "usage: hwline guest RUNDIR -- COMMAND... | hwline monitor SOCKET COMMAND\n");
     return 2;
 }
