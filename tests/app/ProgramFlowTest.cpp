@@ -85,6 +85,10 @@ TEST(ProgramFlow, PortThatVanishesDuringTheUploadEndsTheRunWithStatusOne) {
     EXPECT_EQ(result.err, "Error occurred: COMPort: write failed.\n");
     EXPECT_NE(result.out.find("Start uploading file...\n"), std::string::npos);
     EXPECT_EQ(result.out.find("File uploaded OK"), std::string::npos);
+    // The open progress line is ended, so that in a log of both streams the
+    // error starts a line of its own.
+    ASSERT_FALSE(result.out.empty());
+    EXPECT_EQ(result.out.back(), '\n') << result.out;
 }
 
 TEST(ProgramFlow, ErrorMessageComesAfterEverythingPrintedBeforeItInACombinedLog) {
