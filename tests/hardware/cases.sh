@@ -17,6 +17,8 @@ cases=(
     uart_last_record_without_line_end
     usb_download_with_flash
     usb_rate_left_to_the_adapter
+    usb_late_request_reply_is_not_a_count
+    usb_late_count_reply_is_not_a_flash_acknowledgement
     usb_raw_copy_byte_exact
     usb_unplug_while_polling
     usb_unplug_mid_upload
@@ -189,6 +191,30 @@ case_usb_download_with_flash() {
 # The FTDI driver divides by fractions: a rate the 8250 only approximates runs.
 case_usb_rate_left_to_the_adapter() {
     download usb ttyUSB0 -B 12345
+}
+
+# A board that answers "R" after the 3 s wait: "R" goes again and both "+"
+# come back; the second must not be read as the board's count.
+case_usb_late_request_reply_is_not_a_count() {
+    board_start usb --late-request 3300
+    guest 30 "vantoir -P ttyUSB0 -F small.hex"
+    board_stop
+    expect_rc 0
+    expect_no_out "Mismatch"
+    expect_out "File uploaded OK"
+    expect_board 0
+}
+
+# The same for "C": the second count must not be read as the flash's "+".
+case_usb_late_count_reply_is_not_a_flash_acknowledgement() {
+    board_start usb --late-count 3300 --expect-flash
+    guest 30 "vantoir -P ttyUSB0 -W -F small.hex"
+    board_stop
+    expect_rc 0
+    expect_out "File uploaded OK"
+    expect_out "Programming flash: 100%"
+    expect_out "Start command sent to DSP"
+    expect_board 0
 }
 
 case_usb_raw_copy_byte_exact() {
