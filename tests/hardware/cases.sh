@@ -255,6 +255,7 @@ case_usb_unplug_mid_upload() {
     rate=38400
     board_start usb
     guest_send 60 "vantoir -P ttyUSB0 -B 38400 -F huge.hex"
+    wait_board_bytes 8000 30
     unplug ':20'
     # The error begins a line of its own, after the open progress line.
     [ "$(tail -c 1 "$run/unplugged.out" | od -An -c | tr -d ' ')" = '\n' ] || fail "stdout does not end its progress line: $(tail -c 50 "$run/unplugged.out" | tr "\r" "|")"
