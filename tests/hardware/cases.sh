@@ -56,10 +56,11 @@ wait_board_bytes() {
     done
 }
 
-# raw_copy LINE PORT: -R of raw.bin (every byte value) arrives unchanged.
+# raw_copy LINE COMMAND: COMMAND, a -R of raw.bin (every byte value), gets it
+# to the board unchanged.
 raw_copy() {
     board_start "$1" --no-protocol
-    guest 30 "vantoir -P $2 -R -F raw.bin"
+    guest 30 "$2"
     expect_rc 0
     wait_board_bytes "$(stat -c %s "$data/raw.bin")" 10
     board_stop
@@ -83,7 +84,7 @@ case_uart_download() {
 }
 
 case_uart_raw_copy_byte_exact() {
-    raw_copy uart ttyS1
+    raw_copy uart "vantoir -P ttyS1 -R -F raw.bin"
 }
 
 case_uart_console_keys_from_pipe() {
@@ -153,12 +154,8 @@ case_uart_slow_line_reply_not_taken_for_next_command() {
 # descriptor is treated on BSD-derived systems), nothing may be lost.
 case_uart_tail_sent_before_close() {
     rate=38400
-    board_start uart --no-protocol
-    guest 30 "closing-wait /dev/ttyS1 none && vantoir -P ttyS1 -B 38400 -R -F raw.bin; s=\$?; closing-wait /dev/ttyS1 3000; exit \$s"
-    expect_rc 0
-    wait_board_bytes "$(stat -c %s "$data/raw.bin")" 10
-    board_stop
-    cmp -s "$board_log" "$data/raw.bin" || fail "the board received other bytes than raw.bin"
+    raw_copy uart "closing-wait /dev/ttyS1 none && vantoir -P ttyS1 -B 38400 -R -F raw.bin;
+        s=\$?; closing-wait /dev/ttyS1 3000; exit \$s"
 }
 
 case_uart_console_keys_while_board_streams() {
@@ -218,7 +215,7 @@ case_usb_late_count_reply_is_not_a_flash_acknowledgement() {
 }
 
 case_usb_raw_copy_byte_exact() {
-    raw_copy usb ttyUSB0
+    raw_copy usb "vantoir -P ttyUSB0 -R -F raw.bin"
 }
 
 # unplug PATTERN: once the board has received PATTERN, pulls the adapter out;
