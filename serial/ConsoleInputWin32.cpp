@@ -89,6 +89,12 @@ ConsoleInput::ConsoleInput() {
     SetConsoleCtrlHandler(RestoreOnControlEvent, TRUE);
     InterlockedExchange(&modeChanged, 1);
     terminal = SetConsoleMode(inputHandle, ENABLE_PROCESSED_INPUT) != FALSE;
+    // A console on a terminal of another system (Wine's) may switch that
+    // terminal to key-at-a-time input only when input is first asked for;
+    // asking now makes the switch before the caller shows that keys are
+    // taken.
+    DWORD waiting = 0;
+    GetNumberOfConsoleInputEvents(inputHandle, &waiting);
     if (!terminal) {
         InterlockedExchange(&modeChanged, 0);
         SetConsoleCtrlHandler(RestoreOnControlEvent, FALSE);

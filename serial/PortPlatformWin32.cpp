@@ -60,11 +60,13 @@ void DcbFromState(const PortState& state, DCB& dcb) {
     dcb.StopBits = state.stopBits;
 }
 
+// The settings a driver reports back as it holds them. (Some report the RTS
+// handshake as RTS held on, so the RTS control is not compared.)
 bool SameSettings(const DCB& wanted, const DCB& actual) {
     return wanted.BaudRate == actual.BaudRate && wanted.ByteSize == actual.ByteSize &&
            wanted.Parity == actual.Parity && wanted.StopBits == actual.StopBits &&
-           wanted.fOutxCtsFlow == actual.fOutxCtsFlow && wanted.fRtsControl == actual.fRtsControl &&
-           wanted.fOutX == actual.fOutX && wanted.fInX == actual.fInX;
+           wanted.fOutxCtsFlow == actual.fOutxCtsFlow && wanted.fOutX == actual.fOutX &&
+           wanted.fInX == actual.fInX;
 }
 
 bool ReadDcb(HANDLE port, DCB& dcb) {
@@ -170,11 +172,21 @@ bool Win32PortPlatform::SetTimeouts(PortHandle handle, const PortTimeouts& timeo
     return SetCommTimeouts(HandleOf(handle), &comm) != FALSE;
 }
 
+// A read cut short by its time-out is no failure, but a device that has gone
+// away may also end reads with no bytes and no failure (a pseudo-terminal
+// under a compatibility layer whose other side hung up): the port's status
+// tells the two apart, as it cannot be read from a port that is gone.
 bool Win32PortPlatform::Read(PortHandle handle, void* buffer, uint32_t count, uint32_t& received) {
+    const HANDLE port = HandleOf(handle);
     DWORD arrived = 0;
-    const BOOL ok = ReadFile(HandleOf(handle), buffer, count, &arrived, nullptr);
+    const BOOL ok = ReadFile(port, buffer, count, &arrived, nullptr);
     received = arrived;
-    return ok != FALSE;
+    if (!ok) {
+        return false;
+    }
+    DWORD errors = 0;
+    COMSTAT status{};
+    return arrived == count || ClearCommError(port, &errors, &status) != FALSE;
 }
 
 // Write time-outs may end a write with part of the buffer handed over; the

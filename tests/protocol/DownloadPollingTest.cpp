@@ -51,7 +51,7 @@ class BoardPolling : public ::testing::Test {
         EXPECT_EQ(result.err, "");
     }
     std::string Head() const {
-        return EchoLine({"-P", board->SlavePath(), "-F", dataFile}) + kPrompt;
+        return EchoLine({"-P", harness::PortName(*board), "-F", dataFile}) + kPrompt;
     }
     std::string Tail() const {
         return UploadProgress(content) + "File uploaded OK\nStart command sent to DSP\n";
@@ -181,7 +181,7 @@ TEST(DownloadOutput, PromptAndMessagesAreShownThroughAPipeWhileTheBoardIsStillSi
     auto board = harness::StartBoard(config);
     const std::string dataFile = harness::WriteTempFile(harness::SampleHex(3));
     harness::ProcessOptions options;
-    options.args = {"-P", board->SlavePath(), "-F", dataFile};
+    options.args = {"-P", harness::PortName(*board), "-F", dataFile};
     harness::ChildProcess vantoir(options);
 
     // Standard output is a pipe here, as with tee or a log file: the operator
@@ -204,7 +204,7 @@ TEST(DownloadOutput, DebugEchoesShowThroughAPipeWhileTheBoardIsStillSilent) {
     auto board = harness::StartBoard(config);
     const std::string dataFile = harness::WriteTempFile(harness::SampleHex(3));
     harness::ProcessOptions options;
-    options.args = {"-P", board->SlavePath(), "-F", dataFile, "-D"};
+    options.args = {"-P", harness::PortName(*board), "-F", dataFile, "-D"};
     harness::ChildProcess vantoir(options);
 
     const int kShownWithinMs = 5000;
