@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "serial/PortName.h"
@@ -14,9 +15,35 @@
 
 namespace {
 
-HANDLE HandleOf(PortHandle handle) {
-    return reinterpret_cast<HANDLE>(handle);
+// An open port and what the layer keeps about it.
+struct Win32Port {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string refusal;  // why the last SetState was refused
+};
+
+Win32Port& PortOf(PortHandle handle) {
+    return *reinterpret_cast<Win32Port*>(handle);
 }
+
+HANDLE HandleOf(PortHandle handle) {
+    return PortOf(handle).handle;
+}
+
+// How long DrainOutput looks again at a queue that is not empty yet.
+constexpr DWORD kDrainPollMs = 2;
+
+struct CapabilityRate {
+    DWORD code;
+    uint32_t rate;
+};
+
+constexpr CapabilityRate kCapabilityRates[] = {
+    {BAUD_075, 75},      {BAUD_110, 110},       {BAUD_134_5, 134},   {BAUD_150, 150},
+    {BAUD_300, 300},     {BAUD_600, 600},       {BAUD_1200, 1200},   {BAUD_1800, 1800},
+    {BAUD_2400, 2400},   {BAUD_4800, 4800},     {BAUD_7200, 7200},   {BAUD_9600, 9600},
+    {BAUD_14400, 14400}, {BAUD_19200, 19200},   {BAUD_38400, 38400}, {BAUD_56K, 56000},
+    {BAUD_57600, 57600}, {BAUD_115200, 115200}, {BAUD_128K, 128000},
+};
 
 // Every byte passes from the moment the port is open: no XON/XOFF (a port
 // left that way by another program would swallow 0x11 and 0x13), no dropped
@@ -93,6 +120,67 @@ COMMTIMEOUTS CommFromTimeouts(const PortTimeouts& timeouts) {
     return comm;
 }
 
+// The highest rate a port's capability code names; 0 when it names none (a
+// port that takes any rate its clock can make).
+uint32_t HighestRate(DWORD maxBaud) {
+    if ((maxBaud & BAUD_USER) != 0) {
+        return 0;
+    }
+    uint32_t highest = 0;
+    for (const CapabilityRate& entry : kCapabilityRates) {
+        if (entry.code == maxBaud) {
+            highest = entry.rate;
+        }
+    }
+    return highest;
+}
+
+bool ParitySettable(WORD settable, uint8_t parity) {
+    static constexpr WORD kParityBits[] = {PARITY_NONE, PARITY_ODD, PARITY_EVEN, PARITY_MARK,
+                                           PARITY_SPACE};
+    return parity <= kParitySpace && (settable & kParityBits[parity]) != 0;
+}
+
+bool StopBitsSettable(WORD settable, uint8_t stopBits) {
+    static constexpr WORD kStopBits[] = {STOPBITS_10, STOPBITS_15, STOPBITS_20};
+    return stopBits <= kStopBitsTwo && (settable & kStopBits[stopBits]) != 0;
+}
+
+// Why the port refuses state, from what its driver says it can do; empty
+// when that does not tell.
+std::string RefusalReason(HANDLE port, const PortState& state) {
+    COMMPROP properties{};
+    if (!GetCommProperties(port, &properties)) {
+        return std::string();
+    }
+    const uint32_t highest = HighestRate(properties.dwMaxBaud);
+    if (highest != 0 && state.baudRate > highest) {
+        return "the port runs at most " + std::to_string(highest) + " baud";
+    }
+    if (properties.wSettableData != 0 && state.byteSize >= 5 && state.byteSize <= 8 &&
+        (properties.wSettableData & (DATABITS_5 << (state.byteSize - 5))) == 0) {
+        return "the port has no " + std::to_string(state.byteSize) + " data bits";
+    }
+    const WORD stopParity = properties.wSettableStopParity;
+    if (stopParity != 0 && !ParitySettable(stopParity, state.parity)) {
+        return "the port has no such parity";
+    }
+    if (stopParity != 0 && !StopBitsSettable(stopParity, state.stopBits)) {
+        return "the port has no such number of stop bits";
+    }
+    return std::string();
+}
+
+// Applies the state over what the port has, and reads back what it holds.
+bool ApplyDcb(HANDLE port, const PortState& state, DCB& wanted, DCB& actual) {
+    if (!ReadDcb(port, wanted)) {
+        return false;
+    }
+    DcbFromState(state, wanted);
+    wanted.fBinary = TRUE;
+    return SetCommState(port, &wanted) != FALSE && ReadDcb(port, actual);
+}
+
 class Win32PortPlatform : public PortPlatform {
   public:
     PortHandle Open(const char* name) override;
@@ -107,6 +195,9 @@ class Win32PortPlatform : public PortPlatform {
     bool ClearBreak(PortHandle handle) override;
     bool GetModemStatus(PortHandle handle, uint8_t& signals) override;
     bool GetProperties(PortHandle handle, PortProperties& properties) override;
+    bool QueuedOutput(PortHandle handle, uint32_t& queued) override;
+    bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
+    std::string RefusalDetail(PortHandle handle) override;
     bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
 };
 
@@ -122,16 +213,25 @@ PortHandle Win32PortPlatform::Open(const char* name) {
     if (port == INVALID_HANDLE_VALUE) {
         return kInvalidPortHandle;
     }
+    auto* record = new (std::nothrow) Win32Port;
+    if (record == nullptr) {
+        CloseHandle(port);
+        return kInvalidPortHandle;
+    }
+    record->handle = port;
     DCB dcb;
     if (ReadDcb(port, dcb)) {
         MakeBinaryClean(dcb);
         SetCommState(port, &dcb);
     }
-    return reinterpret_cast<PortHandle>(port);
+    return reinterpret_cast<PortHandle>(record);
 }
 
 bool Win32PortPlatform::Close(PortHandle handle) {
-    return CloseHandle(HandleOf(handle)) != FALSE;
+    Win32Port* record = &PortOf(handle);
+    const HANDLE port = record->handle;
+    delete record;
+    return CloseHandle(port) != FALSE;
 }
 
 bool Win32PortPlatform::GetState(PortHandle handle, PortState& state) {
@@ -145,17 +245,29 @@ bool Win32PortPlatform::GetState(PortHandle handle, PortState& state) {
 
 // The fields the state does not carry keep what the port has; a driver that
 // takes a setting without applying it is caught by reading the state back.
+// A driver that cannot turn the RTS/CTS handshake on runs without it.
 bool Win32PortPlatform::SetState(PortHandle handle, const PortState& state) {
-    const HANDLE port = HandleOf(handle);
-    DCB wanted;
-    if (!ReadDcb(port, wanted)) {
+    Win32Port& record = PortOf(handle);
+    record.refusal.clear();
+    DCB previous;
+    if (!ReadDcb(record.handle, previous)) {
         return false;
     }
-    DcbFromState(state, wanted);
-    wanted.fBinary = TRUE;
+    DCB wanted;
     DCB actual;
-    return SetCommState(port, &wanted) != FALSE && ReadDcb(port, actual) &&
-           SameSettings(wanted, actual);
+    bool held = ApplyDcb(record.handle, state, wanted, actual) && SameSettings(wanted, actual);
+    if (!held && state.outxCtsFlow) {
+        PortState withoutHandshake = state;
+        withoutHandshake.outxCtsFlow = false;
+        withoutHandshake.rtsControl = kRtsControlEnable;
+        held = ApplyDcb(record.handle, withoutHandshake, wanted, actual) &&
+               SameSettings(wanted, actual);
+    }
+    if (!held) {
+        SetCommState(record.handle, &previous);
+        record.refusal = RefusalReason(record.handle, state);
+    }
+    return held;
 }
 
 bool Win32PortPlatform::GetTimeouts(PortHandle handle, PortTimeouts& timeouts) {
@@ -232,6 +344,43 @@ bool Win32PortPlatform::GetProperties(PortHandle handle, PortProperties& propert
     }
     properties.maxBaud = comm.dwMaxBaud;
     return true;
+}
+
+// The driver's output queue, from the port's status.
+bool Win32PortPlatform::QueuedOutput(PortHandle handle, uint32_t& queued) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(HandleOf(handle), &errors, &status)) {
+        return false;
+    }
+    queued = status.cbOutQue;
+    return true;
+}
+
+// Waits for the queue to empty, then for the last bytes to leave the device.
+// FlushFileBuffers has no time limit, so it is only called once the queue is
+// empty, when it returns promptly.
+bool Win32PortPlatform::DrainOutput(PortHandle handle, uint32_t waitMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        uint32_t queued = 0;
+        if (!QueuedOutput(handle, queued)) {
+            return false;
+        }
+        if (queued == 0) {
+            FlushFileBuffers(HandleOf(handle));
+            return true;
+        }
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= waitMs) {
+            return true;
+        }
+        Sleep(waitMs - waited < kDrainPollMs ? waitMs - waited : kDrainPollMs);
+    }
+}
+
+std::string Win32PortPlatform::RefusalDetail(PortHandle handle) {
+    return PortOf(handle).refusal;
 }
 
 bool Win32PortPlatform::BuildState(const char* definition, PortState& state,

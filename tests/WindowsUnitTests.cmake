@@ -24,6 +24,10 @@ vantoir_windows_unit_test(unit_text
 vantoir_windows_unit_test(unit_serial
   SOURCES serial/COMPortTest.cpp serial/PortHelpersTest.cpp protocol/ConsoleKeySequencesTest.cpp
   LIBRARIES vantoir_serial)
+# Needs a console as standard input: scripts/test-windows runs it on a terminal.
+vantoir_windows_unit_test(unit_console
+  SOURCES serial/ConsoleInputWin32Test.cpp
+  LIBRARIES vantoir_serial)
 vantoir_windows_unit_test(unit_app
   SOURCES app/CommandLineParseTest.cpp
   LIBRARIES vantoir_app)

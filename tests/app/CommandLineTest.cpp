@@ -37,7 +37,7 @@ TEST(CommandLineInformation, NoArgumentsPrintsTheUsageWithDefaultsAndStatusZero)
         "Questions and bug reports: the Vantoir maintainers.\n"
         "\n"
         "Usage: " +
-        harness::VantoirBinary() +
+        harness::ProgramPathAsShown() +
         " [-P <port>] [-B <baudrate>] [-F <datafile>] [-D] [-L] [-C] [-R] [-W]\n"
         "[-P] specifies which serial port to use. Default: COM1\n"
         "[-B] specifies the baudrate. Default: 115200\n"

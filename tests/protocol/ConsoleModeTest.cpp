@@ -51,8 +51,8 @@ void ExpectSameSettings(const termios& actual, const termios& expected) {
 class ConsoleSession : public ::testing::Test {
   protected:
     void Start(harness::InputKind input = harness::InputKind::Terminal,
-               const std::string& firstInput = "", bool closeInput = true) {
-        sim::BoardConfig config;
+               const std::string& firstInput = "", bool closeInput = true,
+               sim::BoardConfig config = {}) {
         config.loaderProtocol = false;
         board = harness::StartBoard(config);
         args = {"-P", harness::PortName(*board), "-C"};
@@ -137,8 +137,9 @@ TEST_F(ConsoleKeysReachTheBoard, KeysTypedQuicklyInOrder) {
 }
 
 TEST_F(ConsoleKeysReachTheBoard, ControlKeysTheTerminalWouldTake) {
-    SKIP_UNDER_WINE("Wine's console leaves the terminal's signal keys on: Ctrl-Z and Ctrl-\\ "
-                    "would stop or quit Wine itself");
+    SKIP_UNDER_WINE(
+        "Wine's console leaves the terminal's signal keys on: Ctrl-Z and Ctrl-\\ "
+        "would stop or quit Wine itself");
     Start();
     // Ctrl-S, Ctrl-Q, Ctrl-V, Ctrl-O, Ctrl-Z (suspend), Ctrl-\ (quit), Ctrl-Y,
     // Ctrl-R, Ctrl-W, Ctrl-U, Ctrl-D, LF.
@@ -169,6 +170,25 @@ TEST_F(ConsoleShowsBoardOutput, UnchangedWithControlBytes) {
     board->Send(bytes);
     ASSERT_TRUE(child->WaitForStdout(kBanner + bytes, kGuardMs));
     EXPECT_EQ(child->Stdout(), EchoLine(args) + kBanner + bytes);
+}
+
+TEST_F(ConsoleShowsBoardOutput, KeysReachABoardThatStreamsWithoutPause) {
+    SKIP_UNDER_WINE(
+        "Wine's console hands a key to a program that is busy with the port seconds late "
+        "(tens of kilobytes into the stream), far later than any Windows console");
+    sim::BoardConfig config;
+    config.baudRate = 115200;  // paced, as a real line: reads seldom end empty
+    Start(harness::InputKind::Terminal, "", true, config);
+    board->Send(std::string(60000, 'x'));  // about 5 s on the line
+    ASSERT_TRUE(child->WaitForStdout("xxxx", kGuardMs)) << child->Stderr();
+
+    // Counted in bytes of the stream, not in time: the key must go out within
+    // a few reads of 512 bytes, not wait for a pause in the stream.
+    const size_t sentBefore = board->Sent().size();
+    TypeAndExpect("k", "k");
+    const size_t sentMeanwhile = board->Sent().size() - sentBefore;
+    EXPECT_FALSE(board->WaitForSendIdle(0)) << "the key arrived only after the stream";
+    EXPECT_LT(sentMeanwhile, 8u * 512u);
 }
 
 TEST_F(ConsoleShowsBoardOutput, WhileKeysAreTyped) {
@@ -292,8 +312,9 @@ TEST_F(ConsoleHandshake, SilentBoardIsAskedAgainAndTheTerminalDoesNotStart) {
 }
 
 TEST_F(ConsoleHandshake, CtrlCWhileWaitingForTheBoardEndsTheProgram) {
-    SKIP_UNDER_WINE("before the keyboard is taken, Ctrl-C ends the program through Wine's "
-                    "default handler, which exits with status 0 where Windows gives 0xC000013A");
+    SKIP_UNDER_WINE(
+        "before the keyboard is taken, Ctrl-C ends the program through Wine's "
+        "default handler, which exits with status 0 where Windows gives 0xC000013A");
     sim::BoardConfig config;
     config.silentPolls = 1000000;
     Start(config, {});

@@ -100,8 +100,9 @@ TEST(RawCopy, EmptyFileSendsNothingAndEndsQuietly) {
 }
 
 TEST(RawCopy, FileThatCannotBeReadStopsTheCopyWithStatusOne) {
-    SKIP_UNDER_WINE("Windows does not open a directory as a file, so this way of making a read "
-                    "fail after the opening does not exist there");
+    SKIP_UNDER_WINE(
+        "Windows does not open a directory as a file, so this way of making a read "
+        "fail after the opening does not exist there");
     auto board = StartRawBoard(false);
     // A directory opens as a stream on this system, but reading it fails.
     const std::string file = harness::WriteTempFile("", "x");

@@ -119,9 +119,9 @@ struct ChildProcess::Capture {
         const auto found = [&] {
             return NativeLineEnds(this->*stream).find(text) != std::string::npos;
         };
-        return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                                [&] { return found() || Done(); }) &&
-               found();
+        return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
+            return found() || Done();
+        }) && found();
     }
 };
 

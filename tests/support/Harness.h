@@ -51,6 +51,10 @@ namespace harness {
 // file that VANTOIR_EXE names).
 std::string VantoirBinary();
 
+// The program's path as it sees it in its own command line: under Wine the
+// DOS path of the .exe file (drive Z: is the root of the file system).
+std::string ProgramPathAsShown();
+
 // The program under test is the Windows build, run under Wine.
 bool RunsWindowsBuild();
 
@@ -179,11 +183,11 @@ ProcessResult Run(const ProcessOptions& options, int timeoutMs);
 ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs);
 
 // Skips the current test, saying why, when the Windows build runs under Wine.
-#define SKIP_UNDER_WINE(why)                                        \
-    do {                                                            \
-        if (::harness::RunsWindowsBuild()) {                        \
-            GTEST_SKIP() << "under Wine: " << (why);                \
-        }                                                           \
+#define SKIP_UNDER_WINE(why)                         \
+    do {                                             \
+        if (::harness::RunsWindowsBuild()) {         \
+            GTEST_SKIP() << "under Wine: " << (why); \
+        }                                            \
     } while (false)
 
 // Human-readable form of a result, for failure messages.

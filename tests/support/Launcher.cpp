@@ -67,6 +67,18 @@ std::string VantoirBinary() {
     return exe != nullptr ? exe : VANTOIR_BINARY;
 }
 
+std::string ProgramPathAsShown() {
+    std::string path = VantoirBinary();
+    if (!RunsWindowsBuild()) {
+        return path;
+    }
+    path = std::filesystem::absolute(path).lexically_normal().string();
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return "Z:" + path;
+}
+
 bool RunsWindowsBuild() {
     return Environment("VANTOIR_EXE") != nullptr;
 }
