@@ -66,6 +66,8 @@ class ConsoleInput {
     // Reads what is waiting and turns it into characters.
     void ReadAvailable();
     void TakeBytes(const uint8_t* bytes, std::size_t count);
+    // Gives out the next decoded character; false when none is left.
+    bool TakeCharacter(char& key);
 
     bool terminal = false;
     bool ended = false;

@@ -117,15 +117,7 @@ int ConsoleInput::PollKey(uint32_t waitMs, char& key) {
         ReadAvailable();
         waitMs = 0;
     }
-    if (nextCharacter == characters.size()) {
-        return 0;
-    }
-    key = characters[nextCharacter++];
-    if (nextCharacter == characters.size()) {
-        characters.clear();
-        nextCharacter = 0;
-    }
-    return 1;
+    return TakeCharacter(key) ? 1 : 0;
 }
 
 // A console's handle is signalled while input records wait. A pipe is
