@@ -1,7 +1,8 @@
 #pragma once
 // ConsoleInput: the keyboard of console mode, read from standard input.
+// One implementation per platform (ConsoleInputPosix.cpp, ConsoleInputWin32.cpp).
 //
-// When standard input is a terminal, construction puts it in key-at-a-time
+// POSIX systems. When standard input is a terminal, construction puts it in key-at-a-time
 // mode: no echo, no line editing, no CR/LF mapping, no flow-control or
 // literal-next characters; the interrupt key (Ctrl-C) still ends the program,
 // while the quit and suspend characters reach the board like any other key.
@@ -17,6 +18,17 @@
 //
 // Standard input is never made non-blocking: PollKey waits for readiness with
 // the time it is given (0: only looks), then reads what is there.
+//
+// Windows. When standard input is a console, construction sets its input
+// mode to processed input only (key at a time, no echo, Ctrl-C and
+// Ctrl-Break still end the program) and keys are taken from its input
+// records: one character per key press, nothing for keys without one. The
+// mode found is given back by the destructor, at program exit, and by a
+// console control handler on Ctrl-C, Ctrl-Break and the closing of the
+// console; after Ctrl-C or Ctrl-Break the program ends with exit code
+// 0xC000013A, as the system's own handler would. Any other standard input (a
+// pipe, a file, NUL) is taken byte for byte as above; its end stops the
+// keyboard.
 //
 // Only one ConsoleInput may exist at a time.
 
@@ -54,6 +66,8 @@ class ConsoleInput {
     // Reads what is waiting and turns it into characters.
     void ReadAvailable();
     void TakeBytes(const uint8_t* bytes, std::size_t count);
+    // Gives out the next decoded character; false when none is left.
+    bool TakeCharacter(char& key);
 
     bool terminal = false;
     bool ended = false;

@@ -152,15 +152,7 @@ int ConsoleInput::PollKey(uint32_t waitMs, char& key) {
             return 0;
         }
     }
-    if (nextCharacter == characters.size()) {
-        return 0;
-    }
-    key = characters[nextCharacter++];
-    if (nextCharacter == characters.size()) {
-        characters.clear();
-        nextCharacter = 0;
-    }
-    return 1;
+    return TakeCharacter(key) ? 1 : 0;
 }
 
 bool ConsoleInput::WaitReadable(uint32_t waitMs) {

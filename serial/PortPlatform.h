@@ -1,7 +1,7 @@
 #pragma once
 // The platform layer under COMPort: the few operating-system calls a serial
 // port needs, behind one interface. Each platform has one implementation file
-// (PortPlatformPosix.cpp, later PortPlatformWin32.cpp); the build picks it.
+// (PortPlatformPosix.cpp, PortPlatformWin32.cpp); the build picks it.
 // Tests substitute a fake that records calls and can refuse any of them.
 //
 // Every call returns true on success and false on failure; COMPort turns a

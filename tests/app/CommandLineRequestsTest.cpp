@@ -62,7 +62,8 @@ TEST(CommandLineInformation, HelpVersionAndPortListSwitchesAnswerAndEndTheRun) {
         }
         for (size_t start = 0; start < result.out.size();
              start = result.out.find('\n', start) + 1) {
-            EXPECT_EQ(result.out.compare(start, 5, "/dev/"), 0) << result.out;
+            const std::string device = harness::RunsWindowsBuild() ? "COM" : "/dev/";
+            EXPECT_EQ(result.out.compare(start, device.size(), device), 0) << result.out;
         }
     }
 }

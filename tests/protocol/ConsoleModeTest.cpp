@@ -55,7 +55,7 @@ class ConsoleSession : public ::testing::Test {
                sim::BoardConfig config = {}) {
         config.loaderProtocol = false;
         board = harness::StartBoard(config);
-        args = {"-P", board->SlavePath(), "-C"};
+        args = {"-P", harness::PortName(*board), "-C"};
         harness::ProcessOptions options;
         options.args = args;
         options.inputKind = input;
@@ -63,6 +63,9 @@ class ConsoleSession : public ::testing::Test {
         options.closeInput = closeInput;
         child = std::make_unique<harness::ChildProcess>(options);
         ASSERT_TRUE(child->WaitForStdout(kBanner, kGuardMs)) << child->Stdout() << child->Stderr();
+        if (input == harness::InputKind::Terminal) {
+            ASSERT_TRUE(child->WaitForKeyAtATime(kGuardMs));
+        }
     }
 
     // Types keys and waits until the board has received expected (from the
@@ -134,6 +137,9 @@ TEST_F(ConsoleKeysReachTheBoard, KeysTypedQuicklyInOrder) {
 }
 
 TEST_F(ConsoleKeysReachTheBoard, ControlKeysTheTerminalWouldTake) {
+    SKIP_UNDER_WINE(
+        "Wine's console leaves the terminal's signal keys on: Ctrl-Z and Ctrl-\\ "
+        "would stop or quit Wine itself");
     Start();
     // Ctrl-S, Ctrl-Q, Ctrl-V, Ctrl-O, Ctrl-Z (suspend), Ctrl-\ (quit), Ctrl-Y,
     // Ctrl-R, Ctrl-W, Ctrl-U, Ctrl-D, LF.
@@ -167,6 +173,9 @@ TEST_F(ConsoleShowsBoardOutput, UnchangedWithControlBytes) {
 }
 
 TEST_F(ConsoleShowsBoardOutput, KeysReachABoardThatStreamsWithoutPause) {
+    SKIP_UNDER_WINE(
+        "Wine's console hands a key to a program that is busy with the port seconds late "
+        "(tens of kilobytes into the stream), far later than any Windows console");
     sim::BoardConfig config;
     config.baudRate = 115200;  // paced, as a real line: reads seldom end empty
     Start(harness::InputKind::Terminal, "", true, config);
@@ -272,7 +281,7 @@ class ConsoleHandshake : public ::testing::Test {
   protected:
     void Start(const sim::BoardConfig& config, std::vector<std::string> extraArgs) {
         board = harness::StartBoard(config);
-        args = {"-P", board->SlavePath(), "-C", "-fp"};
+        args = {"-P", harness::PortName(*board), "-C", "-fp"};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         harness::ProcessOptions options;
         options.args = args;
@@ -303,6 +312,9 @@ TEST_F(ConsoleHandshake, SilentBoardIsAskedAgainAndTheTerminalDoesNotStart) {
 }
 
 TEST_F(ConsoleHandshake, CtrlCWhileWaitingForTheBoardEndsTheProgram) {
+    SKIP_UNDER_WINE(
+        "before the keyboard is taken, Ctrl-C ends the program through Wine's "
+        "default handler, which exits with status 0 where Windows gives 0xC000013A");
     sim::BoardConfig config;
     config.silentPolls = 1000000;
     Start(config, {});
@@ -319,6 +331,7 @@ TEST_F(ConsoleHandshake, AnsweringBoardIsGreetedThenTheTerminalStarts) {
     config.greeting = {"-Ready for commands", "no sign, ignored", "+second acknowledgment"};
     Start(config, {});
     ASSERT_TRUE(child->WaitForStdout(kBanner, kGuardMs)) << child->Stdout() << child->Stderr();
+    ASSERT_TRUE(child->WaitForKeyAtATime(kGuardMs));
     EXPECT_EQ(child->Stdout(), EchoLine(args) + "Established communication: " + config.identity +
                                    "\nReady for commands\n" + kBanner);
     EXPECT_EQ(board->Received(), "?\r\n?\r\n?\r\n?\r\n");

@@ -192,7 +192,7 @@ class FileChangedDuringTheSession : public ::testing::Test {
     // "R" is answered.
     void RunUntilRead(const std::string& dataFile, const std::function<void()>& change) {
         harness::ProcessOptions options;
-        options.args = {"-P", board->SlavePath(), "-F", dataFile, "-L"};
+        options.args = {"-P", harness::PortName(*board), "-F", dataFile, "-L"};
         vantoir = std::make_unique<harness::ChildProcess>(options);
         ASSERT_TRUE(board->WaitForReceived("?\r\n", kRunGuardMs));
         board->Send("+ID\r\n");

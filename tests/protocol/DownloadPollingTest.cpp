@@ -51,7 +51,7 @@ class BoardPolling : public ::testing::Test {
         EXPECT_EQ(result.err, "");
     }
     std::string Head() const {
-        return EchoLine({"-P", board->SlavePath(), "-F", dataFile}) + kPrompt;
+        return EchoLine({"-P", harness::PortName(*board), "-F", dataFile}) + kPrompt;
     }
     std::string Tail() const {
         return UploadProgress(content) + "File uploaded OK\nStart command sent to DSP\n";
@@ -181,7 +181,7 @@ TEST(DownloadOutput, PromptAndMessagesAreShownThroughAPipeWhileTheBoardIsStillSi
     auto board = harness::StartBoard(config);
     const std::string dataFile = harness::WriteTempFile(harness::SampleHex(3));
     harness::ProcessOptions options;
-    options.args = {"-P", board->SlavePath(), "-F", dataFile};
+    options.args = {"-P", harness::PortName(*board), "-F", dataFile};
     harness::ChildProcess vantoir(options);
 
     // Standard output is a pipe here, as with tee or a log file: the operator
@@ -201,7 +201,7 @@ TEST(DownloadOutput, FinalProgressLineShowsThroughAPipeBeforeTheCountIsAnswered)
     auto board = harness::StartBoard(config);
     const std::string content = harness::SampleHex(3);
     harness::ProcessOptions options;
-    options.args = {"-P", board->SlavePath(), "-F", harness::WriteTempFile(content)};
+    options.args = {"-P", harness::PortName(*board), "-F", harness::WriteTempFile(content)};
     harness::ChildProcess vantoir(options);
 
     EXPECT_TRUE(vantoir.WaitForStdout(UploadProgress(content), kRunGuardMs)) << vantoir.Stdout();
@@ -218,7 +218,7 @@ TEST(DownloadOutput, DebugEchoesShowThroughAPipeWhileTheBoardIsStillSilent) {
     auto board = harness::StartBoard(config);
     const std::string dataFile = harness::WriteTempFile(harness::SampleHex(3));
     harness::ProcessOptions options;
-    options.args = {"-P", board->SlavePath(), "-F", dataFile, "-D"};
+    options.args = {"-P", harness::PortName(*board), "-F", dataFile, "-D"};
     harness::ChildProcess vantoir(options);
 
     const int kShownWithinMs = 5000;
@@ -239,8 +239,8 @@ TEST_F(BoardPolling, LateAnswersToRepeatedCommandsAreNotTakenForLaterOnes) {
     config.expectFlash = true;
     Run(config, {"-W"});
 
-    EXPECT_EQ(result.out, EchoLine({"-P", board->SlavePath(), "-F", dataFile, "-W"}) + kPrompt +
-                              Established(kIdentity) + "Start uploading file...\n" +
+    EXPECT_EQ(result.out, EchoLine({"-P", harness::PortName(*board), "-F", dataFile, "-W"}) +
+                              kPrompt + Established(kIdentity) + "Start uploading file...\n" +
                               UploadProgress(content) +
                               "File uploaded OK\nProgramming flash memory...\n"
                               "Programming flash: 33%\nProgramming flash: 66%\n"

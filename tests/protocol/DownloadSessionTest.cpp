@@ -15,7 +15,7 @@ constexpr const char* kIdentity = "KELVOR DSP boot loader 2.4";
 
 std::string SessionStart(const sim::Board& board, const std::string& dataFile,
                          const std::vector<std::string>& extraArgs = {}) {
-    std::vector<std::string> args = {"-P", board.SlavePath(), "-F", dataFile};
+    std::vector<std::string> args = {"-P", harness::PortName(board), "-F", dataFile};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     return EchoLine(args) + kPrompt + Established(kIdentity) + "Start uploading file...\n";
 }
@@ -108,7 +108,7 @@ TEST(DebugEcho, EveryCommandSentAndLineReceivedIsEchoed) {
     // (and answered, the answer then shown by the drain) before the rest.
     const std::string out = result.out;
     const size_t start =
-        EchoLine({"-P", board->SlavePath(), "-F", dataFile, "-D"}).size() + kPrompt.size();
+        EchoLine({"-P", harness::PortName(*board), "-F", dataFile, "-D"}).size() + kPrompt.size();
     ASSERT_GE(out.size(), start);
     if (board->Summary().polls == 1) {
         EXPECT_EQ(out.substr(start), expected);

@@ -108,7 +108,7 @@ inline void ExpectSessionOnWire(std::string wire, const std::string& records,
 // Runs vantoir with args against board and returns the result.
 inline harness::ProcessResult Download(sim::Board& board, const std::string& dataFile,
                                        std::vector<std::string> extraArgs = {}) {
-    std::vector<std::string> args = {"-P", board.SlavePath(), "-F", dataFile};
+    std::vector<std::string> args = {"-P", harness::PortName(board), "-F", dataFile};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     return harness::RunVantoir(args, kRunGuardMs);
 }

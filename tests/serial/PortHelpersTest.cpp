@@ -148,6 +148,24 @@ TEST(PortNames, PathsStandAndOtherNamesLiveUnderDev) {
     EXPECT_EQ(DevicePathForPortName("COM99999999999"), "/dev/COM99999999999");
 }
 
+// Without the device-namespace prefix Windows opens only COM1 to COM9.
+TEST(PortNames, WindowsComNamesGetTheDevicePrefix) {
+    EXPECT_EQ(WindowsDeviceNameForPortName("COM1"), "\\\\.\\COM1");
+    EXPECT_EQ(WindowsDeviceNameForPortName("COM12"), "\\\\.\\COM12");
+    EXPECT_EQ(WindowsDeviceNameForPortName("com256"), "\\\\.\\com256");
+    EXPECT_EQ(WindowsDeviceNameForPortName("Com1000"), "\\\\.\\Com1000");
+}
+
+TEST(PortNames, OtherWindowsNamesPassUnchanged) {
+    EXPECT_EQ(WindowsDeviceNameForPortName("\\\\.\\COM12"), "\\\\.\\COM12");
+    EXPECT_EQ(WindowsDeviceNameForPortName("\\\\.\\CNCA0"), "\\\\.\\CNCA0");
+    EXPECT_EQ(WindowsDeviceNameForPortName("COM"), "COM");
+    EXPECT_EQ(WindowsDeviceNameForPortName("COM1:"), "COM1:");
+    EXPECT_EQ(WindowsDeviceNameForPortName("COMX"), "COMX");
+    EXPECT_EQ(WindowsDeviceNameForPortName("NUL"), "NUL");
+    EXPECT_EQ(WindowsDeviceNameForPortName("C:\\ports\\board"), "C:\\ports\\board");
+}
+
 // --- Rates of a whole-number divisor --------------------------------------
 
 TEST(DivisorRates, StandardRatesOfAUartClockAreExact) {

@@ -96,7 +96,7 @@ struct ChildSetup {
     dup2(setup.err, 2);
     signal(SIGPIPE, SIG_DFL);
     signal(SIGINT, SIG_DFL);
-    execv(setup.argv[0], setup.argv.data());
+    execvp(setup.argv[0], setup.argv.data());
     _exit(127);
 }
 
@@ -116,9 +116,12 @@ struct ChildProcess::Capture {
     bool Done() const { return outDone && errDone; }
     bool WaitFor(std::string Capture::*stream, const std::string& text, int timeoutMs) const {
         std::unique_lock<std::mutex> guard(lock);
+        const auto found = [&] {
+            return NativeLineEnds(this->*stream).find(text) != std::string::npos;
+        };
         return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
-            return (this->*stream).find(text) != std::string::npos || Done();
-        }) && (this->*stream).find(text) != std::string::npos;
+            return found() || Done();
+        }) && found();
     }
 };
 
@@ -183,8 +186,11 @@ namespace {
 
 ChildSetup PrepareArguments(const ProcessOptions& options) {
     ChildSetup setup;
-    setup.argStrings.push_back(options.binary.empty() ? VantoirBinary() : options.binary);
-    setup.argStrings.insert(setup.argStrings.end(), options.args.begin(), options.args.end());
+    setup.argStrings =
+        options.binary.empty() ? LaunchCommand(VantoirBinary(), options.args) : options.args;
+    if (!options.binary.empty()) {
+        setup.argStrings.insert(setup.argStrings.begin(), options.binary);
+    }
     for (std::string& arg : setup.argStrings) {
         setup.argv.push_back(arg.data());
     }
@@ -309,14 +315,29 @@ termios ChildProcess::KeyboardSettings() const {
     return settings;
 }
 
+bool ChildProcess::WaitForKeyAtATime(int timeoutMs) const {
+    // A terminal's settings change without any event to wait for: they are
+    // looked at every millisecond until the deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if ((KeyboardSettings().c_lflag & ICANON) == 0) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 std::string ChildProcess::Stdout() const {
     std::lock_guard<std::mutex> guard(capture->lock);
-    return capture->out;
+    return NativeLineEnds(capture->out);
 }
 
 std::string ChildProcess::Stderr() const {
     std::lock_guard<std::mutex> guard(capture->lock);
-    return capture->err;
+    return NativeLineEnds(capture->err);
 }
 
 std::string ChildProcess::TerminalOutput() const {
@@ -352,14 +373,15 @@ ProcessResult ChildProcess::Wait(int timeoutMs) {
         capture->changed.wait(guard, [&] { return capture->exited; });
     }
     ProcessResult result;
-    result.out = capture->out;
-    result.err = capture->err;
+    result.out = NativeLineEnds(capture->out);
+    result.err = NativeLineEnds(capture->err);
     result.timedOut = killedByGuard;
     if (WIFEXITED(capture->rawStatus)) {
         result.exitStatus = WEXITSTATUS(capture->rawStatus);
     } else if (WIFSIGNALED(capture->rawStatus)) {
         result.termSignal = WTERMSIG(capture->rawStatus);
     }
+    ReportInterruptAsNative(result);
     return result;
 }
 

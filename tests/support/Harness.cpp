@@ -47,10 +47,6 @@ class TempRoot {
 
 }  // namespace
 
-std::string VantoirBinary() {
-    return VANTOIR_BINARY;
-}
-
 std::unique_ptr<sim::Board> StartBoard(const sim::BoardConfig& config) {
     auto board = std::make_unique<sim::Board>(config);
     board->Start();

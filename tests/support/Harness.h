@@ -21,6 +21,14 @@
 // To play the host by hand instead (write commands, read the board's answer
 // with a deadline), see ScriptedHost.h.
 //
+// The same tests run the Windows build under Wine when VANTOIR_EXE names the
+// .exe file (see Launcher.cpp): the program is started through
+// VANTOIR_LAUNCHER (default "wine"), a board's port is named by PortName (a
+// COM port of the Wine prefix that leads to the board's pseudo-terminal),
+// and the CR LF that the Windows C runtime writes for each LF of the
+// program's output is turned back into LF. Tests of what Wine cannot show
+// skip themselves through SkipUnderWine.
+//
 // Every wait takes a time-out in ms. It is a guard against hanging: a child
 // still running at the time-out of Wait/Run is killed (SIGKILL) and the
 // result says timedOut. Nothing here sleeps to wait for something.
@@ -39,8 +47,37 @@
 
 namespace harness {
 
-// Path of the vantoir binary under test (built with the tests).
+// Path of the vantoir binary under test (built with the tests, or the .exe
+// file that VANTOIR_EXE names).
 std::string VantoirBinary();
+
+// The program's path as it sees it in its own command line: under Wine the
+// DOS path of the .exe file (drive Z: is the root of the file system).
+std::string ProgramPathAsShown();
+
+// The program under test is the Windows build, run under Wine.
+bool RunsWindowsBuild();
+
+// The name under which the program reaches the board's port: its device path
+// for the native build; a COM port of the Wine prefix (COM10 or above, so
+// the device-namespace naming is used) that leads there for the Windows build.
+std::string PortName(const sim::Board& board);
+
+// A COM port of the Wine prefix with the name given (Windows build only).
+std::string NamedComPort(const sim::Board& board, const std::string& comName);
+
+// The command line that starts binary with args: the binary itself, or the
+// launcher in front of it.
+std::vector<std::string> LaunchCommand(const std::string& binary,
+                                       const std::vector<std::string>& args);
+
+// The program's output as a native build writes it.
+std::string NativeLineEnds(const std::string& text);
+
+struct ProcessResult;
+// An end by Ctrl-C as a native build reports it (SIGINT): a Windows program
+// ends with the exit code 0xC000013A instead.
+void ReportInterruptAsNative(ProcessResult& result);
 
 // A board on a fresh pseudo-terminal, already running on its own thread.
 std::unique_ptr<sim::Board> StartBoard(const sim::BoardConfig& config = sim::BoardConfig());
@@ -103,6 +140,11 @@ class ChildProcess {
     // own descriptor of its slave, valid before and after the child ends.
     termios KeyboardSettings() const;
 
+    // Waits until the keyboard terminal takes input key by key (Terminal
+    // only). Wine's console switches the terminal a moment after the program
+    // has set its console mode; a native build has done it before its banner.
+    bool WaitForKeyAtATime(int timeoutMs) const;
+
     // Output captured so far.
     std::string Stdout() const;
     std::string Stderr() const;
@@ -139,6 +181,14 @@ class ChildProcess {
 ProcessResult Run(const ProcessOptions& options, int timeoutMs);
 // Runs vantoir with args, input from /dev/null.
 ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs);
+
+// Skips the current test, saying why, when the Windows build runs under Wine.
+#define SKIP_UNDER_WINE(why)                         \
+    do {                                             \
+        if (::harness::RunsWindowsBuild()) {         \
+            GTEST_SKIP() << "under Wine: " << (why); \
+        }                                            \
+    } while (false)
 
 // Human-readable form of a result, for failure messages.
 std::string Describe(const ProcessResult& result);

@@ -1,0 +1,3 @@
+# 32-bit Windows, cross-compiled with mingw-w64.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

@@ -1,0 +1,3 @@
+# 64-bit Windows, cross-compiled with mingw-w64.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

@@ -1,0 +1,36 @@
+# GoogleTest built from source (Debian's googletest package ships it).
+set(VANTOIR_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+# Its own warnings are not ours to fix.
+add_subdirectory(${VANTOIR_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(gtest_target gtest gtest_main)
+  set_target_properties(${gtest_target} PROPERTIES COMPILE_OPTIONS "-w")
+endforeach()
+
+function(vantoir_windows_unit_test name)
+  cmake_parse_arguments(arg "" "" "SOURCES;LIBRARIES" ${ARGN})
+  list(TRANSFORM arg_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  add_executable(${name} ${arg_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} gtest gtest_main)
+  target_compile_definitions(${name} PRIVATE VANTOIR_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  set_property(GLOBAL APPEND PROPERTY VANTOIR_WINDOWS_UNIT_TESTS ${name})
+endfunction()
+
+vantoir_windows_unit_test(unit_text
+  SOURCES text/LineBufTest.cpp text/RingBufTest.cpp text/UploadFileTest.cpp text/AllocSpy.cpp
+  LIBRARIES vantoir_text)
+vantoir_windows_unit_test(unit_serial
+  SOURCES serial/COMPortTest.cpp serial/PortHelpersTest.cpp protocol/ConsoleKeySequencesTest.cpp
+  LIBRARIES vantoir_serial)
+# Needs a console as standard input: scripts/test-windows runs it on a terminal.
+vantoir_windows_unit_test(unit_console
+  SOURCES serial/ConsoleInputWin32Test.cpp
+  LIBRARIES vantoir_serial)
+vantoir_windows_unit_test(unit_app
+  SOURCES app/CommandLineParseTest.cpp
+  LIBRARIES vantoir_app)
+
+get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)
+add_custom_target(windows_unit_tests DEPENDS ${unit_tests})
