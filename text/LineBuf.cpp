@@ -22,6 +22,9 @@ int32_t LineBuf::PutChar(char c) {
     }
     if (byte != kCr && byte != kLf) {
         lastEnd = 0;
+        if (ring.Count() >= kMaxLineBytes) {
+            CompleteLine();  // over-long: ended here as if by a line end
+        }
         ring.Put(byte);
         return lineReady;
     }
@@ -48,9 +51,7 @@ void LineBuf::CompleteLine() {
     }
     line[n] = '\0';
     lineReady = 1;
-    if (ring.Capacity() == 0) {
-        ring.Reset();
-    }
+    ring.ReleaseSpare();
 }
 
 int32_t LineBuf::PutString(const char* s) {
