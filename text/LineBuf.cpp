@@ -23,7 +23,7 @@ int32_t LineBuf::PutChar(char c) {
     if (byte != kCr && byte != kLf) {
         lastEnd = 0;
         if (ring.Count() >= kMaxLineBytes) {
-            CompleteLine();  // over-long: ended here as if by a line end
+            CompleteLine(false);  // over-long: ended here as if by a line end
         }
         ring.Put(byte);
         return lineReady;
@@ -34,12 +34,14 @@ int32_t LineBuf::PutChar(char c) {
     }
     lastEnd = byte;
     ring.Put(byte);
-    CompleteLine();
+    CompleteLine(true);
     return lineReady;
 }
 
-// Moves the whole ring, line end included, into a new line text.
-void LineBuf::CompleteLine() {
+// Moves the whole ring, line end included, into a new line text. While a
+// peer keeps sending without a line end the ring keeps its storage (reused
+// for every cut, so memory stays flat); a real line end gives it back.
+void LineBuf::CompleteLine(bool lineEnded) {
     const int32_t n = ring.Count();
     TextRelease(line);
     line = static_cast<char*>(TextAllocate(static_cast<size_t>(n) + 1));
@@ -51,7 +53,9 @@ void LineBuf::CompleteLine() {
     }
     line[n] = '\0';
     lineReady = 1;
-    ring.ReleaseSpare();
+    if (lineEnded || ring.Capacity() == 0) {
+        ring.ReleaseSpare();
+    }
 }
 
 int32_t LineBuf::PutString(const char* s) {

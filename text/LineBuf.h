@@ -8,8 +8,8 @@
 // long: the byte that would make it longer first ends it, as if a line end
 // had arrived, and begins the next line, so a peer that never ends its line
 // cannot make the buffer grow at will. A completed line is copied into a text
-// of its own length, and a ring that had to grow for it returns to its
-// initial size.
+// of its own length; once a line has ended with a line end, a ring that had
+// to grow for it returns to its initial size.
 //
 // The text returned by GetLine and LastLine belongs to the LineBuf and stays
 // valid until the next line completes, Reset, or the end of the LineBuf.
@@ -58,7 +58,7 @@ class LineBuf {
     void Reset();
 
   private:
-    void CompleteLine();
+    void CompleteLine(bool lineEnded);
     char* LineText();
 
     RingBuf ring;
