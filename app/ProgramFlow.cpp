@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
+#include "errors/PortError.h"
 #include "protocol/Console.h"
 #include "protocol/Downloader.h"
 #include "protocol/RawCopy.h"
@@ -55,6 +57,10 @@ int RunProgram(const Settings& settings, PortPlatform& platform) {
         COMPort port(settings.portName, platform);
         RunMode(port, settings, files);
     } catch (const std::runtime_error& error) {
+        const std::string detail = DetailOf(error);
+        if (!detail.empty()) {
+            FatalError(messages::kErrorOccurredWithDetailFormat, error.what(), detail.c_str());
+        }
         FatalError(messages::kErrorOccurredFormat, error.what());
     }
     if (files.upload.ReadFailed()) {

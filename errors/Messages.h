@@ -20,11 +20,17 @@ inline constexpr const char* kPortWriteFailed = "COMPort: write failed.";
 inline constexpr const char* kPortPropertiesFailed = "COMPort: failed to retrieve port properties.";
 inline constexpr const char* kPortModemSignalsFailed = "COMPort: failed to retrieve modem signals.";
 
+// The detail line of a refused setting: "The port refused 76800 baud: the
+// port's clock makes it run at 57600 baud (-25.0 %)."
+inline constexpr const char* kRefusedSettingPrefix = "The port refused ";
+
 // Formats for FatalError.
 inline constexpr const char* kUnknownSwitchFormat = "Unknown commandline switch: %s\n";
 inline constexpr const char* kMissingArgumentFormat = "Missing argument to switch %s\n";
 inline constexpr const char* kCannotOpenUploadFormat = "Can't open file %s for upload\n";
 inline constexpr const char* kErrorOccurredFormat = "Error occurred: %s\n";
+// The same with the port's detail line after it.
+inline constexpr const char* kErrorOccurredWithDetailFormat = "Error occurred: %s\n%s\n";
 // Raw copy: the data file could not be read to its end.
 inline constexpr const char* kFileReadFailedFormat = "Error reading file %s\n";
 

@@ -23,13 +23,7 @@ constexpr int kMaxKeysPerBurst = 512;
 void Handshake(COMPort& port, const ProtocolOptions& options) {
     LineBuf lineBuf;
     port.Configure(options.baudRate, Downloader::kPollTimeoutMs);
-    do {
-        Downloader::SendCommand("?\r\n", port, options.debug);
-    } while (!Downloader::ReadReply(lineBuf, port, options.debug));
-    std::printf(messages::kEstablishedCommunicationFormat, lineBuf.LastLine() + 1);
-    std::fflush(stdout);
-    port.Configure(options.baudRate, Downloader::kDrainTimeoutMs);
-    while (Downloader::ReadReply(lineBuf, port, options.debug)) {
+    while (!Downloader::Identify(lineBuf, port, options)) {
     }
 }
 
@@ -40,9 +34,10 @@ void SendKeys(COMPort& port, ConsoleInput& keyboard) {
     }
 }
 
-// Shows the board's output until a read brings nothing; false if the first
-// read already did.
-bool ShowBoardOutput(COMPort& port) {
+// Shows the board's output until a read brings nothing, then flushes it;
+// false if the first read already did. Keys typed meanwhile go out between
+// the reads, so that a board that never pauses still gets them.
+bool ShowBoardOutput(COMPort& port, ConsoleInput& keyboard) {
     char buffer[kPortBufferBytes];
     uint32_t received = port.Read(buffer, kPortBufferBytes);
     if (received == 0) {
@@ -50,6 +45,7 @@ bool ShowBoardOutput(COMPort& port) {
     }
     while (received > 0) {
         std::fwrite(buffer, 1, received, stdout);
+        SendKeys(port, keyboard);
         received = port.Read(buffer, kPortBufferBytes);
     }
     std::fflush(stdout);
@@ -70,6 +66,6 @@ void RunConsole(COMPort& port, const ProtocolOptions& options) {
     std::fflush(stdout);
     for (;;) {
         SendKeys(port, keyboard);
-        ShowBoardOutput(port);
+        ShowBoardOutput(port, keyboard);
     }
 }

@@ -24,16 +24,10 @@ int32_t ParseCount(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-void WriteText(const char* text, size_t length, COMPort& port, bool debug) {
-    port.Write(text, static_cast<uint32_t>(length));
-    if (debug) {
-        std::printf(messages::kSentFormat, text);
-    }
-}
-
-// The share of fileBytes that position makes, in whole percent, truncated.
+// The share of fileBytes that position makes, in whole percent, truncated;
+// never past 100, also when the file grew after it was measured.
 int Percentage(int64_t position, int64_t fileBytes) {
-    if (fileBytes <= 0) {
+    if (fileBytes <= 0 || position >= fileBytes) {
         return 100;
     }
     return static_cast<int>(100 * position / fileBytes);
@@ -47,39 +41,16 @@ Downloader::Downloader(UploadFile& uploadFile, COMPort& serialPort,
     fileSize = file.Size();
 }
 
-void Downloader::SendCommand(const char* text, COMPort& port, bool debug) {
-    WriteText(text, std::strlen(text), port, debug);
-    if (debug) {
-        std::fflush(stdout);
-    }
-}
-
-bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug) {
-    for (;;) {
-        char byte = 0;
-        if (port.Read(&byte, 1) == 0) {
-            return false;
-        }
-        if (buffer.PutChar(byte) == 0) {
-            continue;
-        }
-        const char* reply = buffer.GetLine();
-        if (debug) {
-            std::printf(messages::kReceivedFormat, reply);
-        }
-        if (reply[0] == '-') {
-            std::printf(messages::kBoardMessageFormat, reply + 1);
-        }
-        if (debug || reply[0] == '-') {
-            std::fflush(stdout);
-        }
-        if (reply[0] == '+') {
-            return true;
-        }
-    }
-}
-
 int Downloader::Step() {
+    try {
+        return StepState();
+    } catch (...) {
+        EndProgressLine();
+        throw;
+    }
+}
+
+int Downloader::StepState() {
     switch (state) {
         case StatePrompt:
             return StepPrompt();
@@ -116,15 +87,15 @@ int Downloader::StepPrompt() {
     return 0;
 }
 
+bool Downloader::Exchange(const char* command) {
+    SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs);
+    SendCommand(command, port, options.debug);
+    return AwaitReply(lineBuf, port, options.debug);
+}
+
 int Downloader::StepIdentify() {
-    SendCommand("?\r\n", port, options.debug);
-    if (!ReadReply(lineBuf, port, options.debug)) {
+    if (!Identify(lineBuf, port, options)) {
         return 0;
-    }
-    std::printf(messages::kEstablishedCommunicationFormat, ReplyText());
-    std::fflush(stdout);
-    Configure(kDrainTimeoutMs);
-    while (ReadReply(lineBuf, port, options.debug)) {
     }
     Configure(kReplyTimeoutMs);
     state = StateRequest;
@@ -132,8 +103,7 @@ int Downloader::StepIdentify() {
 }
 
 int Downloader::StepRequest() {
-    SendCommand("R\r\n", port, options.debug);
-    if (!ReadReply(lineBuf, port, options.debug)) {
+    if (!Exchange("R\r\n")) {
         return 0;
     }
     std::printf("%s", messages::kStartUploading);
@@ -144,7 +114,8 @@ int Downloader::StepRequest() {
 
 int Downloader::StepUpload() {
     size_t length = file.ReadLine(line.data(), kLineBufferBytes);
-    if (length == 0) {
+    // A line cut short by a failed read is not sent.
+    if (length == 0 || file.ReadFailed()) {
         return FinishUpload();
     }
     length = PrepareRecordLine(line.data(), length);
@@ -152,10 +123,11 @@ int Downloader::StepUpload() {
     if (line[0] != ':') {
         return 0;
     }
-    WriteText(line.data(), length, port, options.debug);
+    SendText(line.data(), length, port, options.debug);
     if (linesUploaded % kProgressInterval == 0) {
         PrintProgress("");
         std::fflush(stdout);
+        progressLineOpen = true;
     }
     ++linesUploaded;
     return 0;
@@ -167,8 +139,17 @@ void Downloader::PrintProgress(const char* lineEnd) {
     std::printf("%s", lineEnd);
 }
 
+void Downloader::EndProgressLine() {
+    if (progressLineOpen) {
+        std::printf("\n");
+        progressLineOpen = false;
+    }
+}
+
 int Downloader::FinishUpload() {
     PrintProgress("\n");
+    progressLineOpen = false;
+    std::fflush(stdout);
     if (file.ReadFailed()) {
         return 1;
     }
@@ -181,8 +162,7 @@ int Downloader::FinishUpload() {
 }
 
 int Downloader::StepCount() {
-    SendCommand("C\r\n", port, options.debug);
-    if (!ReadReply(lineBuf, port, options.debug)) {
+    if (!Exchange("C\r\n")) {
         return 0;
     }
     const int32_t reported = ParseCount(ReplyText());
@@ -198,10 +178,11 @@ int Downloader::StepCount() {
 
 int Downloader::StepFlash() {
     if (options.writeFlash) {
+        SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs);
         SendCommand("W\r\n", port, options.debug);
         std::printf("%s", messages::kProgrammingFlash);
         std::fflush(stdout);
-        if (!ReadReply(lineBuf, port, options.debug)) {
+        if (!AwaitReply(lineBuf, port, options.debug)) {
             std::printf("%s", messages::kFlashNotAcknowledged);
             return 1;
         }

@@ -14,11 +14,19 @@
 //                  line is set to 3,000 ms for the rest of the session
 //   StateRequest   "R" until a "+" line
 //   StateUpload    one line of the data file per step; lines beginning with
-//                  ":" are sent (one write each, LF sent as CR LF), the others
-//                  skipped; progress every 100 record lines and at the end
+//                  ":" are sent (one write each, with CR LF, see
+//                  PrepareRecordLine), the others skipped; progress every
+//                  100 record lines and at the end
 //   StateCount     "C" until a "+" line; its number must match the count sent
 //   StateFlash     with writeFlash, "W" once, and its "+" awaited
-//   StateStart     with sendStart, "S" once; no reply awaited
+//   StateStart     with sendStart, "S" once; no reply awaited (closing the
+//                  port waits for it to leave)
+// "R", "C" and "W" go out as an exchange: first the line is settled (what the
+// board still sends is taken until it has been quiet for kQuietMs, and a "+"
+// among it is dropped: an answer that came before the command cannot be its
+// answer, only a late one to an earlier command); then the command is sent,
+// and the reply's time-out starts once the command has left the port (its
+// output queue drained, bounded by the line time).
 //   StateDone      the session is over
 // Silence while waiting for "?", "R" or "C" sends the command again, without
 // limit. Protocol failures (no record lines, a count mismatch, "W" not
@@ -26,6 +34,8 @@
 // file that cannot be read to its end also ends the session after the final
 // progress line, without "C": an image cut short must not be counted,
 // confirmed and started; the caller reports it (UploadFile::ReadFailed).
+// An error that ends the session mid-upload ends the open progress line
+// first, so that its message starts a line of its own.
 // Messages for the operator, and in debug mode the echoes of commands and
 // reply lines, are flushed as they are printed, so that they show at once also
 // through a pipe (tee, a log file); the records and their echoes are not.
@@ -55,6 +65,8 @@ class Downloader {
     static constexpr uint32_t kPollTimeoutMs = 50;
     static constexpr uint32_t kDrainTimeoutMs = 500;
     static constexpr uint32_t kReplyTimeoutMs = 3000;
+    // Silence that shows the board has nothing more to say before a command.
+    static constexpr uint32_t kQuietMs = 50;
 
     // One read of the data file yields at most kLineBufferBytes - 1 characters.
     static constexpr size_t kLineBufferBytes = 10000;
@@ -79,7 +91,28 @@ class Downloader {
     // debug every completed line as "Received: %s\n".
     static bool ReadReply(LineBuf& buffer, COMPort& port, bool debug);
 
+    // Takes what the board sends, as ReadReply does, until the line has been
+    // quiet for kQuietMs; "+" lines among it are dropped. Leaves the port's
+    // read time-out at readTimeoutMs.
+    static void SettleLine(LineBuf& buffer, COMPort& port, bool debug, uint32_t readTimeoutMs);
+    // Waits for the command just sent to leave the port (bounded, see
+    // COMPort::DrainOutput), then ReadReply.
+    static bool AwaitReply(LineBuf& buffer, COMPort& port, bool debug);
+    // One attempt to identify the boot loader on a line set up for polling:
+    // "?" and ReadReply. On a "+" line shows "Established communication: %s\n"
+    // with its text, sets the line to kDrainTimeoutMs and takes the rest of
+    // the greeting until a read brings nothing, then returns true; false when
+    // the board stayed silent (the caller asks again).
+    static bool Identify(LineBuf& buffer, COMPort& port, const ProtocolOptions& options);
+
   private:
+    // Writes length bytes of text in one write; with debug, echoes
+    // "Sent: %s\n" after it (not flushed).
+    static void SendText(const char* text, size_t length, COMPort& port, bool debug);
+    // SettleLine, the command, AwaitReply.
+    bool Exchange(const char* command);
+
+    int StepState();
     int StepPrompt();
     int StepIdentify();
     int StepRequest();
@@ -90,9 +123,11 @@ class Downloader {
 
     int FinishUpload();
     // "\r%d lines uploaded (%d%%)" with the share of the file's bytes
-    // consumed so far (64-bit, so any file size gives 0 to 100; an empty file
-    // gives 100), then lineEnd.
+    // consumed so far (64-bit; never past 100, also for a file that grew
+    // after it was measured; an empty file gives 100), then lineEnd.
     void PrintProgress(const char* lineEnd);
+    // Ends a progress line left open by the upload.
+    void EndProgressLine();
     void Configure(uint32_t readTimeoutMs);
     // The text after the leading "+" of the acknowledgement just taken.
     const char* ReplyText();
@@ -103,8 +138,9 @@ class Downloader {
     COMPort& port;
     int64_t fileSize = 0;
     int32_t linesUploaded = 0;
+    bool progressLineOpen = false;
     ProtocolOptions options;
     // Room for a read of kLineBufferBytes - 1 characters, its terminator and
-    // the CR that preparation may add.
+    // what preparation may add (see PrepareRecordLine).
     std::array<char, kLineBufferBytes + 1> line{};
 };

@@ -1,14 +1,58 @@
 #include "serial/COMPort.h"
 
+#include <algorithm>
 #include <exception>
-#include <stdexcept>
+#include <string>
 
 #include "errors/Messages.h"
+#include "errors/PortError.h"
 
 namespace {
 
 [[noreturn]] void Raise(const char* message) {
-    throw std::runtime_error(message);
+    throw PortError(message);
+}
+
+const char* ParityName(uint8_t parity) {
+    static const char* const kNames[] = {"no parity", "odd parity", "even parity", "mark parity",
+                                         "space parity"};
+    return parity <= kParitySpace ? kNames[parity] : "an unknown parity";
+}
+
+const char* StopBitsName(uint8_t stopBits) {
+    return stopBits == kStopBitsOne          ? "one stop bit"
+           : stopBits == kStopBitsOneAndHalf ? "1.5 stop bits"
+           : stopBits == kStopBitsTwo        ? "two stop bits"
+                                             : "an unknown number of stop bits";
+}
+
+void AddSetting(std::string& list, const std::string& setting) {
+    list += (list.empty() ? "" : ", ") + setting;
+}
+
+// The settings in which wanted differs from what the port runs with.
+std::string RefusedSettings(const PortState& wanted, const PortState& held) {
+    std::string list;
+    if (wanted.baudRate != held.baudRate) {
+        AddSetting(list, std::to_string(wanted.baudRate) + " baud");
+    }
+    if (wanted.byteSize != held.byteSize) {
+        AddSetting(list, std::to_string(wanted.byteSize) + " data bits");
+    }
+    if (wanted.parity != held.parity) {
+        AddSetting(list, ParityName(wanted.parity));
+    }
+    if (wanted.stopBits != held.stopBits) {
+        AddSetting(list, StopBitsName(wanted.stopBits));
+    }
+    if (wanted.outxCtsFlow != held.outxCtsFlow || wanted.rtsControl != held.rtsControl) {
+        AddSetting(list,
+                   std::string("the RTS/CTS handshake ") + (wanted.outxCtsFlow ? "on" : "off"));
+    }
+    if (wanted.outX != held.outX || wanted.inX != held.inX) {
+        AddSetting(list, std::string("XON/XOFF flow control ") + (wanted.outX ? "on" : "off"));
+    }
+    return list.empty() ? "the line settings" : list;
 }
 
 }  // namespace
@@ -36,6 +80,8 @@ void COMPort::Prepare() {
     if (!platform.GetState(handle, *portState)) {
         Raise(messages::kPortGetStateFailed);
     }
+    foundState = *portState;
+    appliedState = *portState;
     PortTimeouts timeouts;
     if (!platform.GetTimeouts(handle, timeouts)) {
         Raise(messages::kPortGetTimeoutsFailed);
@@ -57,6 +103,13 @@ COMPort::~COMPort() noexcept(false) {
     if (handle == kInvalidPortHandle) {
         return;
     }
+    // A device that fails here fails the close too, or has nothing left to
+    // lose: neither result is looked at.
+    uint32_t queued = 0;
+    if (platform.QueuedOutput(handle, queued) && queued > 0) {
+        platform.DrainOutput(handle, DrainLimitMs(queued));
+    }
+    PutBackFoundState();
     const bool closed = platform.Close(handle);
     handle = kInvalidPortHandle;
     // Raising while another error unwinds the stack would end the program;
@@ -136,11 +189,38 @@ void COMPort::LoadState() {
     if (!platform.GetState(handle, *portState)) {
         Raise(messages::kPortGetStateFailed);
     }
+    appliedState = *portState;
 }
 
 void COMPort::ApplyState() {
     if (!platform.SetState(handle, *portState)) {
-        Raise(messages::kPortSetStateFailed);
+        std::string detail =
+            messages::kRefusedSettingPrefix + RefusedSettings(*portState, appliedState);
+        const std::string reason = platform.RefusalDetail(handle);
+        detail += (reason.empty() ? "" : ": ") + reason + ".";
+        throw PortError(messages::kPortSetStateFailed, detail);
+    }
+    appliedState = *portState;
+}
+
+void COMPort::PutBackFoundState() {
+    if (appliedState.outxCtsFlow || appliedState.rtsControl == kRtsControlHandshake) {
+        platform.SetState(handle, foundState);
+    }
+}
+
+uint32_t COMPort::DrainLimitMs(uint32_t queued) const {
+    constexpr uint64_t kBitsPerByte = 10;
+    const uint64_t rate = std::max<uint32_t>(appliedState.baudRate, 1);
+    const uint64_t lineMs = (uint64_t{queued} * kBitsPerByte * 1000 + rate - 1) / rate;
+    return static_cast<uint32_t>(std::min<uint64_t>(lineMs + kDrainMarginMs, UINT32_MAX));
+}
+
+void COMPort::DrainOutput() {
+    uint32_t queued = 0;
+    if (!platform.QueuedOutput(handle, queued) ||
+        (queued > 0 && !platform.DrainOutput(handle, DrainLimitMs(queued)))) {
+        Raise(messages::kPortWriteFailed);
     }
 }
 

@@ -9,8 +9,10 @@
 // previous setting. Read time-outs live in the port: each change fetches
 // them, changes the read values and writes them back.
 //
-// Every failing platform call raises std::runtime_error with a fixed text
-// from errors/Messages.h. The class prints nothing.
+// Every failing platform call raises a PortError (errors/PortError.h, a
+// std::runtime_error) with a fixed text from errors/Messages.h; a refused
+// state also carries a detail line naming the setting and, where the
+// platform tells, what the port can do. The class prints nothing.
 //
 // A read of N bytes under the read time-outs (interval, multiplier, constant):
 //   0, 0, 0               waits until all N bytes have arrived
@@ -31,8 +33,12 @@ class COMPort {
     // kPortSetStateFailed; when a step after the opening fails, the port is
     // closed again before the error leaves.
     explicit COMPort(const char* name, PortPlatform& platform = SystemPortPlatform());
-    // Closes the port. Raises kPortCloseFailed when closing fails, unless
-    // another error is already leaving; never ends the program abnormally.
+    // Closes the port, after waiting (bounded, as DrainOutput) for what was
+    // written to leave; when no line set-up has turned the RTS/CTS handshake
+    // off (a run that ended early), the settings found at open are put back
+    // first, so that the next program is not held by the handshake. Raises
+    // kPortCloseFailed when closing fails, unless another error is already
+    // leaving; never ends the program abnormally.
     ~COMPort() noexcept(false);
 
     COMPort(const COMPort&) = delete;
@@ -81,6 +87,12 @@ class COMPort {
     // kPortWriteFailed.
     uint32_t Write(const void* buffer, uint32_t count);
 
+    // Waits until what was written has left the port: at most the line time
+    // of the bytes still queued at the current rate (10 bits a byte) plus
+    // kDrainMarginMs. kPortWriteFailed when the device fails meanwhile.
+    void DrainOutput();
+    static constexpr uint32_t kDrainMarginMs = 500;
+
     // Returns only when a byte has arrived, whatever the time-outs.
     uint8_t ReadByte();
     COMPort& WriteByte(uint8_t byte);
@@ -100,9 +112,15 @@ class COMPort {
 
   private:
     void Prepare();
+    // How long the queued bytes take on the line at the applied rate, plus
+    // the margin.
+    uint32_t DrainLimitMs(uint32_t queued) const;
+    void PutBackFoundState();
 
     PortPlatform& platform;
     PortHandle handle = kInvalidPortHandle;
     std::unique_ptr<PortState> portState;
+    PortState foundState;    // as the port was when opened
+    PortState appliedState;  // as last applied without refusal
     int uncaughtAtOpen = 0;  // errors already leaving when the port was opened
 };

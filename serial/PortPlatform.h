@@ -8,6 +8,7 @@
 // failure into its fixed error message. The layer itself never throws.
 
 #include <cstdint>
+#include <string>
 
 // The line settings of a port: a portable record of the device control block
 // fields the program works with.
@@ -88,7 +89,10 @@ class PortPlatform {
     virtual bool Close(PortHandle handle) = 0;
 
     // Read and apply the line settings. SetState refuses what the device
-    // cannot do, and what the driver accepted without applying it.
+    // cannot do, and what the driver accepted without applying it, except the
+    // RTS/CTS handshake: a device that cannot turn it on runs without it (the
+    // state read back says so); one that cannot turn it off refuses. A
+    // refused state leaves the port as it was.
     virtual bool GetState(PortHandle handle, PortState& state) = 0;
     virtual bool SetState(PortHandle handle, const PortState& state) = 0;
     // The time-outs belong to the handle; the write values are kept as given.
@@ -109,6 +113,20 @@ class PortPlatform {
     // without modem lines (a pseudo-terminal).
     virtual bool GetModemStatus(PortHandle handle, uint8_t& signals) = 0;
     virtual bool GetProperties(PortHandle handle, PortProperties& properties) = 0;
+
+    // Bytes that Write has handed over and the device has not yet sent on the
+    // line (the driver's output queue). 0 when the platform cannot tell.
+    // False when the device fails (gone away).
+    virtual bool QueuedOutput(PortHandle handle, uint32_t& queued) = 0;
+    // Waits until everything written has left the device, or waitMs have
+    // passed, whichever comes first; a line stopped by the peer or a device
+    // that never empties cannot hold the caller longer than that. Running out
+    // of time is not a failure; false only when the device fails.
+    virtual bool DrainOutput(PortHandle handle, uint32_t waitMs) = 0;
+    // Why the last SetState on handle that returned false was refused, as a
+    // short clause for the operator, for example "the port runs at most
+    // 115200 baud"; empty when the platform has nothing to add to the fact.
+    virtual std::string RefusalDetail(PortHandle handle) = 0;
 
     // Parses a line definition ("baud=9600 parity=N data=8 stop=1 to=on" or
     // "9600,n,8,1") into state and timeouts; only the fields the text names

@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <thread>
 
+#include "serial/DivisorRate.h"
 #include "serial/PortDefinition.h"
 #include "serial/PortName.h"
 #include "serial/PortPlatform.h"
@@ -28,6 +30,7 @@ using Clock = PortReadTimer::Clock;
 struct PosixPort {
     int fd = -1;
     PortTimeouts timeouts;
+    std::string refusal;  // why the last SetState was refused
 };
 
 PosixPort& PortOf(PortHandle handle) {
@@ -130,15 +133,49 @@ bool TakeExclusiveUse(int fd) {
     return true;
 }
 
-bool SettableOnPosix(const PortState& state) {
+// What this layer cannot express at all; the reason for the operator, or
+// empty when the state can be tried.
+std::string UnsettableOnPosix(const PortState& state) {
     const bool handshake = state.rtsControl == kRtsControlHandshake;
-    return state.baudRate != 0 && state.baudRate <= kHighestRate && state.byteSize >= 5 &&
-           state.byteSize <= 8 && state.parity <= kParitySpace &&
-           (state.parity < kParityMark || kStickParityFlag != 0) &&
-           (state.stopBits == kStopBitsOne || state.stopBits == kStopBitsTwo) &&
-           state.rtsControl <= kRtsControlHandshake && state.dtrControl <= kDtrControlEnable &&
-           !state.outxDsrFlow && state.outxCtsFlow == handshake &&
-           (!handshake || kHandshakeFlags != 0);
+    if (state.baudRate == 0 || state.baudRate > kHighestRate) {
+        return "the rate must be 1 to " + std::to_string(kHighestRate) + " baud";
+    }
+    if (state.byteSize < 5 || state.byteSize > 8) {
+        return "a character has 5 to 8 data bits";
+    }
+    if (state.parity > kParitySpace || (state.parity >= kParityMark && kStickParityFlag == 0)) {
+        return "the system has no such parity";
+    }
+    if (state.stopBits != kStopBitsOne && state.stopBits != kStopBitsTwo) {
+        return "the system has one or two stop bits only";
+    }
+    if (state.rtsControl > kRtsControlHandshake || state.dtrControl > kDtrControlEnable ||
+        state.outxDsrFlow || state.outxCtsFlow != handshake ||
+        (handshake && kHandshakeFlags == 0)) {
+        return "the system has no such handshake";
+    }
+    return std::string();
+}
+
+// The kernel's UART driver takes a rate its divisor only approximates and
+// reads back the rate asked for, so such a rate is refused here.
+std::string UnreachableRate(int fd, uint32_t rate) {
+    uint32_t baseRate = 0;
+    if (!ReadUartBaseRate(fd, baseRate)) {
+        return std::string();
+    }
+    if (rate > baseRate + baseRate / 100) {
+        return "the port runs at most " + std::to_string(baseRate) + " baud";
+    }
+    const uint32_t actual = DivisorRate(baseRate, rate);
+    const int32_t tenths = RateDeviationTenths(actual, rate);
+    if (tenths >= -kMaxRateDeviationTenths && tenths <= kMaxRateDeviationTenths) {
+        return std::string();
+    }
+    const int32_t size = tenths < 0 ? -tenths : tenths;
+    return "the port's clock makes it run at " + std::to_string(actual) + " baud (" +
+           (tenths < 0 ? "-" : "+") + std::to_string(size / 10) + "." + std::to_string(size % 10) +
+           " %)";
 }
 
 tcflag_t SizeFlag(uint8_t byteSize) {
@@ -194,14 +231,27 @@ bool RateMatches(uint32_t actual, uint32_t wanted) {
 }
 
 // Drivers may return success for a setting they did not take (a UART that
-// cannot make a rate keeps its old one), so what was set is read back.
-bool SettingsHeld(int fd, const termios& wanted, uint32_t rate) {
+// cannot make a rate keeps its old one), so what was set is read back. Only
+// what the line's data depends on counts: a driver that cannot turn the
+// RTS/CTS handshake on clears it, and the line works without it; one that
+// keeps it on when it was to go off would stop the output.
+std::string SettingsHeld(int fd, const termios& wanted, uint32_t rate) {
     termios actual{};
     uint32_t actualRate = 0;
-    return tcgetattr(fd, &actual) == 0 && LineSpeed(fd, actual, actualRate) &&
-           RateMatches(actualRate, rate) &&
-           (actual.c_cflag & kFramingFlags) == (wanted.c_cflag & kFramingFlags) &&
-           (actual.c_iflag & kInputFlags) == (wanted.c_iflag & kInputFlags);
+    if (tcgetattr(fd, &actual) != 0 || !LineSpeed(fd, actual, actualRate)) {
+        return "the driver does not report its settings";
+    }
+    if (!RateMatches(actualRate, rate)) {
+        return "the driver runs the port at " + std::to_string(actualRate) + " baud instead";
+    }
+    constexpr tcflag_t kDataFlags = kFramingFlags & ~kHandshakeFlags;
+    const bool handshakeStuck =
+        (wanted.c_cflag & kHandshakeFlags) == 0 && (actual.c_cflag & kHandshakeFlags) != 0;
+    if ((actual.c_cflag & kDataFlags) != (wanted.c_cflag & kDataFlags) || handshakeStuck ||
+        (actual.c_iflag & kInputFlags) != (wanted.c_iflag & kInputFlags)) {
+        return "the driver kept a setting of its own";
+    }
+    return std::string();
 }
 
 bool IsMissingModemLines(int error) {
@@ -244,9 +294,15 @@ void SetStandardSpeed(termios& settings, bool standardRate, speed_t code) {
 }
 #endif
 
-bool SetLine(int fd, const PortState& state) {
+// Applies state; on a refusal puts the previous settings back and says why
+// in refusal (left empty when the system gave no reason).
+bool SetLine(int fd, const PortState& state, std::string& refusal) {
     termios previous{};
     if (tcgetattr(fd, &previous) != 0) {
+        return false;
+    }
+    refusal = UnreachableRate(fd, state.baudRate);
+    if (!refusal.empty()) {
         return false;
     }
     termios wanted = previous;
@@ -254,14 +310,14 @@ bool SetLine(int fd, const PortState& state) {
     speed_t code = B0;
     const bool standardRate = FindSpeedCode(state.baudRate, code);
     SetStandardSpeed(wanted, standardRate, code);
-    const bool applied = SetAttributes(fd, wanted) &&
-                         (standardRate || SetArbitraryLineSpeed(fd, state.baudRate)) &&
-                         SettingsHeld(fd, wanted, state.baudRate);
-    if (!applied) {
-        SetAttributes(fd, previous);
-        return false;
+    if (SetAttributes(fd, wanted) && (standardRate || SetArbitraryLineSpeed(fd, state.baudRate))) {
+        refusal = SettingsHeld(fd, wanted, state.baudRate);
+        if (refusal.empty()) {
+            return ApplyModemLines(fd, state);
+        }
     }
-    return ApplyModemLines(fd, state);
+    SetAttributes(fd, previous);
+    return false;
 }
 
 // Reads what the device holds, without waiting: the count, 0 when nothing is
@@ -340,6 +396,9 @@ class PosixPortPlatform : public PortPlatform {
     bool GetModemStatus(PortHandle handle, uint8_t& signals) override;
     bool GetProperties(PortHandle handle, PortProperties& properties) override;
     bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
+    bool QueuedOutput(PortHandle handle, uint32_t& queued) override;
+    bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
+    std::string RefusalDetail(PortHandle handle) override;
 };
 
 PortHandle PosixPortPlatform::Open(const char* name) {
@@ -378,6 +437,13 @@ bool PosixPortPlatform::Close(PortHandle handle) {
     const int fd = port->fd;
     delete port;
     ioctl(fd, TIOCNXCL);
+    // Some systems drop what is still in the transmitter at the close of a
+    // non-blocking descriptor; with the queue empty a blocking close waits
+    // only for those last bytes.
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued == 0) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
     // After an interrupted close the descriptor is gone all the same.
     return close(fd) == 0 || errno == EINTR;
 }
@@ -419,7 +485,9 @@ bool PosixPortPlatform::GetState(PortHandle handle, PortState& state) {
 }
 
 bool PosixPortPlatform::SetState(PortHandle handle, const PortState& state) {
-    return SettableOnPosix(state) && SetLine(PortOf(handle).fd, state);
+    PosixPort& port = PortOf(handle);
+    port.refusal = UnsettableOnPosix(state);
+    return port.refusal.empty() && SetLine(port.fd, state, port.refusal);
 }
 
 bool PosixPortPlatform::GetTimeouts(PortHandle handle, PortTimeouts& timeouts) {
@@ -521,6 +589,37 @@ bool PosixPortPlatform::GetProperties(PortHandle handle, PortProperties& propert
 bool PosixPortPlatform::BuildState(const char* definition, PortState& state,
                                    PortTimeouts& timeouts) {
     return ParsePortDefinition(definition, state, timeouts);
+}
+
+bool PosixPortPlatform::QueuedOutput(PortHandle handle, uint32_t& queued) {
+    int bytes = 0;
+    queued = 0;
+    if (ioctl(PortOf(handle).fd, TIOCOUTQ, &bytes) != 0) {
+        return IsMissingModemLines(errno);
+    }
+    queued = bytes > 0 ? static_cast<uint32_t>(bytes) : 0;
+    return true;
+}
+
+bool PosixPortPlatform::DrainOutput(PortHandle handle, uint32_t waitMs) {
+    // tcdrain() has no time limit, so the queue is watched instead.
+    constexpr auto kLook = std::chrono::milliseconds(2);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        uint32_t queued = 0;
+        if (!QueuedOutput(handle, queued)) {
+            return false;
+        }
+        const Clock::time_point now = Clock::now();
+        if (queued == 0 || now >= deadline) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(kLook, deadline - now));
+    }
+}
+
+std::string PosixPortPlatform::RefusalDetail(PortHandle handle) {
+    return PortOf(handle).refusal;
 }
 
 }  // namespace

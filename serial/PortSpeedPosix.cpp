@@ -4,6 +4,10 @@
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
+#include <linux/major.h>
+#include <linux/serial.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 // <sys/ioctl.h> would bring <termios.h> definitions that clash with the
 // kernel's struct termios2 above.
@@ -30,6 +34,23 @@ bool ReadLineSpeed(int fd, uint32_t& rate) {
     return true;
 }
 
+// Only the ports of the kernel's serial driver (major TTY_MAJOR, the ttyS
+// devices) with a UART of the 8250 family: USB adapters report such types too,
+// with clocks that do not describe how they divide.
+bool ReadUartBaseRate(int fd, uint32_t& baseRate) {
+    struct stat device {};
+    if (fstat(fd, &device) != 0 || !S_ISCHR(device.st_mode) || major(device.st_rdev) != TTY_MAJOR) {
+        return false;
+    }
+    struct serial_struct serial {};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || serial.type < PORT_8250 || serial.type > PORT_RSA ||
+        serial.baud_base <= 0) {
+        return false;
+    }
+    baseRate = static_cast<uint32_t>(serial.baud_base);
+    return true;
+}
+
 #elif defined(__APPLE__)
 
 #include <IOKit/serial/ioss.h>
@@ -51,6 +72,10 @@ bool ReadLineSpeed(int fd, uint32_t& rate) {
     return true;
 }
 
+bool ReadUartBaseRate(int, uint32_t&) {
+    return false;
+}
+
 #else
 
 bool SetArbitraryLineSpeed(int, uint32_t) {
@@ -58,6 +83,10 @@ bool SetArbitraryLineSpeed(int, uint32_t) {
 }
 
 bool ReadLineSpeed(int, uint32_t&) {
+    return false;
+}
+
+bool ReadUartBaseRate(int, uint32_t&) {
     return false;
 }
 

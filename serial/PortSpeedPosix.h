@@ -12,3 +12,9 @@ bool SetArbitraryLineSpeed(int fd, uint32_t rate);
 // The output rate the driver reports in bits per second; false when the
 // platform cannot report it beyond the standard constants.
 bool ReadLineSpeed(int fd, uint32_t& rate);
+
+// The clock of a UART that divides it by a whole number, as the kernel's own
+// UART driver reports it (the rate at divisor 1); false for every other kind
+// of port (USB adapters, pseudo-terminals), whose drivers make their rates in
+// their own ways.
+bool ReadUartBaseRate(int fd, uint32_t& baseRate);

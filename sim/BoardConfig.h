@@ -50,6 +50,11 @@ struct BoardConfig {
     int ignoreRequests = 0;
     // The first ignoreCounts "C" get no answer at all.
     int ignoreCounts = 0;
+    // The answer to the first "R" / "C" that is answered goes out this many
+    // ms late (a board busy with its records); what the board sends after it
+    // waits behind it.
+    int lateRequestMs = 0;
+    int lateCountMs = 0;
 
     // --- Faults: wrong answers -----------------------------------------------
     // Added to the true count in the answer to "C" (a wrong count).

@@ -201,6 +201,11 @@ void LoaderProtocol::AnswerRequest(std::vector<Emission>& out) {
         ++ignoredRequests;
         return;
     }
+    const int late = requestAnswered ? 0 : config.lateRequestMs;
+    requestAnswered = true;
+    if (late > 0) {
+        out.push_back({late, ""});
+    }
     for (const std::string& message : config.requestMessages) {
         EmitLine(message, 0, out);
     }
@@ -225,6 +230,11 @@ void LoaderProtocol::AnswerCount(std::vector<Emission>& out) {
     if (ignoredCounts < config.ignoreCounts) {
         ++ignoredCounts;
         return;
+    }
+    const int late = countAnswered ? 0 : config.lateCountMs;
+    countAnswered = true;
+    if (late > 0) {
+        out.push_back({late, ""});
     }
     for (const std::string& note : badRecordNotes) {
         EmitLine(note, 0, out);

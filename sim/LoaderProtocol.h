@@ -114,6 +114,8 @@ class LoaderProtocol {
     int ignoredPolls = 0;
     int ignoredRequests = 0;
     int ignoredCounts = 0;
+    bool requestAnswered = false;
+    bool countAnswered = false;
     bool requested = false;
     bool connected = false;
     bool hangUpDue = false;

@@ -155,6 +155,9 @@ size_t PrepareRecordLine(char* buffer, size_t length) {
         buffer[length - 1] = '\r';
         buffer[length] = '\n';
         ++length;
+    } else if (!endsInLf && length >= 1 && length < kUploadLineBytes - 1) {
+        buffer[length++] = '\r';
+        buffer[length++] = '\n';
     }
     buffer[length] = '\0';
     return length;

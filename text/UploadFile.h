@@ -78,10 +78,12 @@ class UploadFile {
 };
 
 // Prepares a record line for the wire in place: a line of 1 to 9,998
-// characters that ends in LF, not already preceded by CR, gets CR LF. Every
-// other line stays as read (a last line without LF, a piece of an over-long
-// line, a line of 9,999 characters). Writes the terminating zero after the
-// result, so buffer must hold length + 2 bytes when the line can grow and
-// length + 1 otherwise: a kUploadLineBytes buffer filled by ReadLine always
-// suffices. Returns the new length.
+// characters that ends in LF, not already preceded by CR, gets CR LF; a line
+// without LF that is shorter than a full read (the file's last line, or one
+// ended by 0x1A) gets CR LF appended, so that it cannot run into what is sent
+// after it. Every other line stays as read (a piece of an over-long line, a
+// line of 9,999 characters). Writes the terminating zero after the result,
+// so buffer must hold length + 3 bytes when the line can grow and length + 1
+// otherwise: a buffer of kUploadLineBytes + 1 filled by ReadLine with
+// kUploadLineBytes always suffices. Returns the new length.
 size_t PrepareRecordLine(char* buffer, size_t length);

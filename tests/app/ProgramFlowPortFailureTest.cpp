@@ -50,6 +50,12 @@ class FailingPlatform : public PortPlatform {
         return true;
     }
     bool GetProperties(PortHandle, PortProperties&) override { return true; }
+    bool QueuedOutput(PortHandle, uint32_t& queued) override {
+        queued = 0;
+        return true;
+    }
+    bool DrainOutput(PortHandle, uint32_t) override { return true; }
+    std::string RefusalDetail(PortHandle) override { return std::string(); }
     bool BuildState(const char*, PortState&, PortTimeouts&) override { return true; }
 
   private:

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "tests/support/Harness.h"
@@ -46,6 +50,27 @@ TEST(ProgramFlow, WithoutDataFileTheEmptyNameIsReported) {
     EXPECT_EQ(result.err, "Can't open file  for upload\n");
 }
 
+TEST(ProgramFlow, RefusedRateIsNamedAndThePortIsLeftWithoutTheHandshake) {
+    auto board = harness::StartBoard();
+    const std::string file = harness::WriteTempFile(harness::SampleHex(3));
+
+    const harness::ProcessResult result =
+        harness::RunVantoir({"-P", board->SlavePath(), "-B", "0", "-F", file}, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err,
+              "Error occurred: COMPort: could not modify serial port state.\n"
+              "The port refused 0 baud: the rate must be 1 to 2147483647 baud.\n");
+    // Opening turned the handshake on; the next program must not find it so.
+    const int fd = open(board->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios settings{};
+    ASSERT_EQ(tcgetattr(fd, &settings), 0);
+    close(fd);
+    EXPECT_EQ(settings.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(board->BytesReceived(), 0);
+}
+
 TEST(ProgramFlow, PortThatVanishesDuringTheUploadEndsTheRunWithStatusOne) {
     sim::BoardConfig config;
     config.hangUpAfterRecords = 100;
@@ -60,6 +85,10 @@ TEST(ProgramFlow, PortThatVanishesDuringTheUploadEndsTheRunWithStatusOne) {
     EXPECT_EQ(result.err, "Error occurred: COMPort: write failed.\n");
     EXPECT_NE(result.out.find("Start uploading file...\n"), std::string::npos);
     EXPECT_EQ(result.out.find("File uploaded OK"), std::string::npos);
+    // The open progress line is ended, so that in a log of both streams the
+    // error starts a line of its own.
+    ASSERT_FALSE(result.out.empty());
+    EXPECT_EQ(result.out.back(), '\n') << result.out;
 }
 
 TEST(ProgramFlow, ErrorMessageComesAfterEverythingPrintedBeforeItInACombinedLog) {

@@ -51,8 +51,8 @@ void ExpectSameSettings(const termios& actual, const termios& expected) {
 class ConsoleSession : public ::testing::Test {
   protected:
     void Start(harness::InputKind input = harness::InputKind::Terminal,
-               const std::string& firstInput = "", bool closeInput = true) {
-        sim::BoardConfig config;
+               const std::string& firstInput = "", bool closeInput = true,
+               sim::BoardConfig config = {}) {
         config.loaderProtocol = false;
         board = harness::StartBoard(config);
         args = {"-P", board->SlavePath(), "-C"};
@@ -164,6 +164,22 @@ TEST_F(ConsoleShowsBoardOutput, UnchangedWithControlBytes) {
     board->Send(bytes);
     ASSERT_TRUE(child->WaitForStdout(kBanner + bytes, kGuardMs));
     EXPECT_EQ(child->Stdout(), EchoLine(args) + kBanner + bytes);
+}
+
+TEST_F(ConsoleShowsBoardOutput, KeysReachABoardThatStreamsWithoutPause) {
+    sim::BoardConfig config;
+    config.baudRate = 115200;  // paced, as a real line: reads seldom end empty
+    Start(harness::InputKind::Terminal, "", true, config);
+    board->Send(std::string(60000, 'x'));  // about 5 s on the line
+    ASSERT_TRUE(child->WaitForStdout("xxxx", kGuardMs)) << child->Stderr();
+
+    // Counted in bytes of the stream, not in time: the key must go out within
+    // a few reads of 512 bytes, not wait for a pause in the stream.
+    const size_t sentBefore = board->Sent().size();
+    TypeAndExpect("k", "k");
+    const size_t sentMeanwhile = board->Sent().size() - sentBefore;
+    EXPECT_FALSE(board->WaitForSendIdle(0)) << "the key arrived only after the stream";
+    EXPECT_LT(sentMeanwhile, 8u * 512u);
 }
 
 TEST_F(ConsoleShowsBoardOutput, WhileKeysAreTyped) {

@@ -195,6 +195,20 @@ TEST(DownloadOutput, PromptAndMessagesAreShownThroughAPipeWhileTheBoardIsStillSi
     vantoir.Wait(kRunGuardMs);
 }
 
+TEST(DownloadOutput, FinalProgressLineShowsThroughAPipeBeforeTheCountIsAnswered) {
+    sim::BoardConfig config;
+    config.ignoreCounts = 1;  // the session then waits 3 s for the count
+    auto board = harness::StartBoard(config);
+    const std::string content = harness::SampleHex(3);
+    harness::ProcessOptions options;
+    options.args = {"-P", board->SlavePath(), "-F", harness::WriteTempFile(content)};
+    harness::ChildProcess vantoir(options);
+
+    EXPECT_TRUE(vantoir.WaitForStdout(UploadProgress(content), kRunGuardMs)) << vantoir.Stdout();
+    EXPECT_LE(board->Summary().countQueries, 1) << "shown only once the count was answered";
+    EXPECT_EQ(vantoir.Wait(kRunGuardMs).exitStatus, 0);
+}
+
 TEST(DownloadOutput, DebugEchoesShowThroughAPipeWhileTheBoardIsStillSilent) {
     // Debugging a board that does not answer: every poll and every line the
     // board sends must show as it happens, not once 4 KB have piled up.
@@ -212,6 +226,29 @@ TEST(DownloadOutput, DebugEchoesShowThroughAPipeWhileTheBoardIsStillSilent) {
         << vantoir.Stdout();
     vantoir.Signal(SIGTERM);
     vantoir.Wait(kRunGuardMs);
+}
+
+TEST_F(BoardPolling, LateAnswersToRepeatedCommandsAreNotTakenForLaterOnes) {
+    // "R" and "C" are each answered after the 3 s wait, so each goes out
+    // again and the board answers twice. The second "+" of "R" would pass for
+    // the count (0), the second of "C" for the flash acknowledgement, and "S"
+    // would reach the board while it writes its flash.
+    sim::BoardConfig config;
+    config.lateRequestMs = 3500;
+    config.lateCountMs = 3500;
+    config.expectFlash = true;
+    Run(config, {"-W"});
+
+    EXPECT_EQ(result.out, EchoLine({"-P", board->SlavePath(), "-F", dataFile, "-W"}) + kPrompt +
+                              Established(kIdentity) + "Start uploading file...\n" +
+                              UploadProgress(content) +
+                              "File uploaded OK\nProgramming flash memory...\n"
+                              "Programming flash: 33%\nProgramming flash: 66%\n"
+                              "Programming flash: 100%\nStart command sent to DSP\n");
+    EXPECT_EQ(board->Summary().requests, 2);
+    EXPECT_EQ(board->Summary().countQueries, 2);
+    ASSERT_TRUE(board->WaitForStart(kRunGuardMs));
+    EXPECT_TRUE(board->Summary().downloadComplete);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "FakePortPlatform.h"
 #include "MessageOf.h"
 #include "errors/Messages.h"
+#include "errors/PortError.h"
 #include "serial/COMPort.h"
 
 namespace {
@@ -120,7 +121,16 @@ TEST_F(ConfigureSteps, LeaveDtrAndXonXoffAsTheyWereFound) {
 
 TEST_F(ConfigureSteps, RefusedRateStopsAtTheFirstStepAndStaysInTheCopy) {
     platform.refuseState = [](const PortState& state) { return state.baudRate == 230400; };
-    EXPECT_EQ(MessageOf([&] { port.Configure(230400, 50); }), messages::kPortSetStateFailed);
+    platform.refusalDetail = "the port runs at most 115200 baud";
+    try {
+        port.Configure(230400, 50);
+        ADD_FAILURE() << "nothing raised";
+    } catch (const PortError& error) {
+        EXPECT_STREQ(error.what(), messages::kPortSetStateFailed);
+        EXPECT_EQ(error.Detail(),
+                  "The port refused 230400 baud: the port runs at most 115200 baud.");
+    }
+    platform.calls.erase(platform.calls.begin() + 1, platform.calls.end());
     EXPECT_EQ(platform.calls, (Calls{"SetState"}));
     EXPECT_EQ(port.GetBaudRate(), 230400u);
     EXPECT_EQ(platform.state.baudRate, 4800u);
@@ -254,14 +264,57 @@ TEST_F(LineSignals, ModemSignalsAndMaxBaudComeFromThePlatform) {
 
 // --- Closing ---------------------------------------------------------------
 
-TEST(PortClosing, DestructionOnlyClosesThePort) {
+TEST_F(ConfigureSteps, RefusalNamesEverySettingThatWouldHaveChanged) {
+    platform.refused = {"SetState"};
+    // A refused value stays in the copy, so the next refusal names it too.
+    MessageOf([&] { port.SetParity(kParityOdd); });
+    try {
+        port.SetDataBits(6);
+        ADD_FAILURE() << "nothing raised";
+    } catch (const PortError& error) {
+        EXPECT_EQ(error.Detail(), "The port refused 6 data bits, odd parity.");
+    }
+}
+
+TEST(PortClosing, DestructionAfterASetUpLetsTheQueueDrainThenCloses) {
     FakePortPlatform platform;
     {
         COMPort port("COM1", platform);
-        port.Configure(115200, 50);
+        port.Configure(9600, 50);
         platform.calls.clear();
+        platform.queuedOutput = 960;  // one second of line time at 9600 baud
     }
-    EXPECT_EQ(platform.calls, (Calls{"Close"}));
+    EXPECT_EQ(platform.calls, (Calls{"QueuedOutput", "DrainOutput", "Close"}));
+    EXPECT_EQ(platform.drainWaits, (std::vector<uint32_t>{1000 + COMPort::kDrainMarginMs}));
+}
+
+TEST(PortClosing, AnEarlyEndPutsBackTheSettingsFoundAtOpen) {
+    FakePortPlatform platform;
+    const PortState found = platform.state;
+    platform.refuseState = [](const PortState& state) { return state.baudRate == 12345; };
+    MessageOf([&] {
+        COMPort port("COM1", platform);
+        ASSERT_TRUE(platform.state.outxCtsFlow);
+        port.Configure(12345, 50);
+    });
+    EXPECT_FALSE(platform.state.outxCtsFlow);
+    EXPECT_EQ(platform.state.rtsControl, found.rtsControl);
+    EXPECT_EQ(platform.state.baudRate, found.baudRate);
+    EXPECT_EQ(platform.calls.back(), "Close");
+}
+
+TEST(PortTransfers, DrainWaitsAtMostTheQueuesLineTimeAndFailsWithTheDevice) {
+    FakePortPlatform platform;
+    COMPort port("COM1", platform);
+    port.Configure(115200, 50);
+    port.DrainOutput();  // nothing queued: no wait
+    platform.queuedOutput = 4000;
+    port.DrainOutput();
+    EXPECT_EQ(platform.drainWaits, (std::vector<uint32_t>{348 + COMPort::kDrainMarginMs}));
+    platform.queuedOutput = 1;
+    platform.refused = {"DrainOutput"};
+    EXPECT_EQ(MessageOf([&] { port.DrainOutput(); }), messages::kPortWriteFailed);
+    platform.refused.clear();
 }
 
 TEST(PortClosing, CloseFailureRaisesItsMessage) {

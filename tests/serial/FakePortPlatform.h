@@ -28,6 +28,11 @@ class FakePortPlatform : public PortPlatform {
     std::vector<std::string> reads;
     std::string written;
     uint8_t modemSignals = 0;
+    // What QueuedOutput reports, the waits DrainOutput was given, and the
+    // detail of a refused SetState.
+    uint32_t queuedOutput = 0;
+    std::vector<uint32_t> drainWaits;
+    std::string refusalDetail;
 
     FakePortPlatform() {
         state.baudRate = 4800;
@@ -114,6 +119,20 @@ class FakePortPlatform : public PortPlatform {
         out.baudRate = 1200;
         outTimeouts.writeTotalConstant = 60000;
         return true;
+    }
+
+    bool QueuedOutput(PortHandle, uint32_t& queued) override {
+        queued = queuedOutput;
+        return Record("QueuedOutput");
+    }
+    bool DrainOutput(PortHandle, uint32_t waitMs) override {
+        drainWaits.push_back(waitMs);
+        queuedOutput = 0;
+        return Record("DrainOutput");
+    }
+    std::string RefusalDetail(PortHandle) override {
+        Record("RefusalDetail");
+        return refusalDetail;
     }
 
     std::string openedName;

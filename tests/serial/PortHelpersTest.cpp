@@ -1,10 +1,11 @@
 // The platform-neutral helpers of the port layer: read time-out rules, line
-// definitions and port names.
+// definitions, port names and the rates of a whole-number divisor.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
+#include "serial/DivisorRate.h"
 #include "serial/PortDefinition.h"
 #include "serial/PortName.h"
 #include "serial/PortReadTimer.h"
@@ -145,6 +146,30 @@ TEST(PortNames, PathsStandAndOtherNamesLiveUnderDev) {
     EXPECT_EQ(DevicePathForPortName("COM0"), "/dev/COM0");
     EXPECT_EQ(DevicePathForPortName("COMX"), "/dev/COMX");
     EXPECT_EQ(DevicePathForPortName("COM99999999999"), "/dev/COM99999999999");
+}
+
+// --- Rates of a whole-number divisor --------------------------------------
+
+TEST(DivisorRates, StandardRatesOfAUartClockAreExact) {
+    for (uint32_t rate : {115200u, 57600u, 38400u, 19200u, 9600u, 1200u, 300u}) {
+        EXPECT_EQ(DivisorRate(115200, rate), rate);
+        EXPECT_EQ(RateDeviationTenths(DivisorRate(115200, rate), rate), 0);
+    }
+}
+
+TEST(DivisorRates, OthersRunAtTheNearestDivisor) {
+    EXPECT_EQ(DivisorRate(115200, 12345), 12800u);     // divisor 9
+    EXPECT_EQ(RateDeviationTenths(12800, 12345), 37);  // +3.7 %, past the limit
+    EXPECT_EQ(DivisorRate(115200, 76800), 57600u);     // 1.5 rounds up to 2
+    EXPECT_EQ(RateDeviationTenths(57600, 76800), -250);
+    EXPECT_EQ(DivisorRate(115200, 100000), 115200u);
+    EXPECT_EQ(DivisorRate(115200, 500000), 115200u);  // divisor at least 1
+    EXPECT_EQ(DivisorRate(115200, 1), 2u);            // divisor at most 65535
+    EXPECT_EQ(DivisorRate(0, 9600), 0u);
+    // 1 % is still taken; any more is not.
+    EXPECT_EQ(RateDeviationTenths(1010, 1000), 10);
+    EXPECT_EQ(RateDeviationTenths(10101, 10000), 11);
+    EXPECT_EQ(RateDeviationTenths(9899, 10000), -11);
 }
 
 }  // namespace

@@ -57,6 +57,20 @@ TEST(SilentBoard, IgnoresTheFirstRequestsAndCounts) {
     EXPECT_EQ(Answer(board, "C\r\n"), "+1\r\n");
 }
 
+TEST(SilentBoard, AnswersTheFirstRequestAndCountLate) {
+    BoardConfig config = Quiet();
+    config.lateRequestMs = 3500;
+    config.lateCountMs = 4000;
+    LoaderProtocol board(config);
+    for (const char* command : {"R\r\n", "C\r\n"}) {
+        const std::vector<Emission> first = board.Feed(command);
+        ASSERT_FALSE(first.empty());
+        EXPECT_EQ(first.front().delayMs, command[0] == 'R' ? 3500 : 4000);
+        EXPECT_EQ(Bytes(first), command[0] == 'R' ? "+\r\n" : "+0\r\n");
+        EXPECT_EQ(board.Feed(command).front().delayMs, 0) << "the repeated " << command;
+    }
+}
+
 TEST(SilentBoard, FallsSilentAfterRecordsButKeepsReceiving) {
     BoardConfig config = Quiet();
     config.silentAfterRecords = 2;

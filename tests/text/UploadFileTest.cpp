@@ -278,7 +278,7 @@ TEST(UploadFileRandomContent, MatchesAByteByByteReaderAcrossBlockBoundaries) {
 // PrepareRecordLine over a copy with room for growth; returns the result.
 std::string Prepare(const std::string& line) {
     std::vector<char> buffer(line.begin(), line.end());
-    buffer.resize(line.size() + 2, '#');
+    buffer.resize(line.size() + 3, '#');
     const size_t length = PrepareRecordLine(buffer.data(), line.size());
     EXPECT_EQ(buffer[length], '\0');
     return std::string(buffer.data(), length);
@@ -292,11 +292,17 @@ TEST(RecordLinePreparation, LineFeedBecomesCrLfOnlyWithinTheLimit) {
     EXPECT_EQ(Prepare(c9997 + "B\n"), c9997 + "B\n");
 }
 
+TEST(RecordLinePreparation, ALastLineWithoutLineFeedGetsCrLf) {
+    EXPECT_EQ(Prepare(":00"), ":00\r\n");
+    const std::string c9998(9998, 'A');  // the longest a read ends without LF
+    EXPECT_EQ(Prepare(c9998), c9998 + "\r\n");
+}
+
 TEST(RecordLinePreparation, OtherLinesStayAsRead) {
     EXPECT_EQ(Prepare(":00\r\n"), ":00\r\n");
     EXPECT_EQ(Prepare("\r\n"), "\r\n");
-    EXPECT_EQ(Prepare(":00"), ":00");
     EXPECT_EQ(Prepare(""), "");
+    // A full read without LF is a piece of an over-long line.
     EXPECT_EQ(Prepare(std::string(9999, ':')), std::string(9999, ':'));
 }
 
