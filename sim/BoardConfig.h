@@ -66,11 +66,8 @@ struct BoardConfig {
     bool flashNeverAck = false;
 
     // --- Faults: late, repeated and extra answers -----------------------------
-    // Extra wait before the "+" that answers the first "R", the first "C" or
-    // the "W" (for "W", after its progress lines and its own interval); later
-    // answers come at once, behind the late one.
-    int requestAckDelayMs = 0;
-    int countAckDelayMs = 0;
+    // Extra wait before the "+" that answers "W", after its progress lines
+    // and its own interval (see also lateRequestMs, lateCountMs).
     int flashAckDelayMs = 0;
     // Every "+" line that answers "?", "R", "C" or "W" is sent this many
     // times more, right after the first.

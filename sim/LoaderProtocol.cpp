@@ -209,7 +209,7 @@ void LoaderProtocol::AnswerRequest(std::vector<Emission>& out) {
     for (const std::string& message : config.requestMessages) {
         EmitLine(message, 0, out);
     }
-    EmitAck("+", summary.requests == 1 ? config.requestAckDelayMs : 0, out);
+    EmitAck("+", 0, out);
     requested = true;
     summary.records = 0;
     summary.badRecords = 0;
@@ -245,7 +245,7 @@ void LoaderProtocol::AnswerCount(std::vector<Emission>& out) {
     std::string reply = config.countReply
                             ? *config.countReply
                             : "+" + std::to_string(summary.records + config.countOffset);
-    EmitAck(reply, summary.countQueries == 1 ? config.countAckDelayMs : 0, out);
+    EmitAck(reply, 0, out);
     summary.countMatched = requested && !reply.empty() && reply[0] == '+' &&
                            LeadingNumber(reply.substr(1)) == summary.records;
     summary.flashed = false;

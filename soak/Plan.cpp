@@ -219,11 +219,11 @@ void DrawAnswers(Rng& rng, Plan& plan, bool& flashLate) {
         plan.faults += "repeated-acks ";
     }
     if (Chance(rng, 8)) {
-        b.requestAckDelayMs = AroundTimeout(rng, late);
+        b.lateRequestMs = AroundTimeout(rng, late);
         plan.faults += late ? "late-request-ack " : "slow-request-ack ";
     }
     if (Chance(rng, 8)) {
-        b.countAckDelayMs = AroundTimeout(rng, late);
+        b.lateCountMs = AroundTimeout(rng, late);
         plan.faults += late ? "late-count-ack " : "slow-count-ack ";
     }
     plan.writeFlash = Chance(rng, 40);
@@ -293,7 +293,7 @@ Ending ExpectEnding(const Plan& plan, bool flashLate) {
 double AllowedSeconds(const Plan& plan) {
     const sim::BoardConfig& b = plan.board;
     double s = 2.5 + 0.06 * b.silentPolls + 3.2 * (b.ignoreRequests + b.ignoreCounts);
-    s += (b.requestAckDelayMs + b.countAckDelayMs) / 1000.0;
+    s += (b.lateRequestMs + b.lateCountMs) / 1000.0;
     s += static_cast<double>(plan.file.size()) / 40000.0;
     if (plan.writeFlash) {
         s += (b.flashProgressLines + 1) * b.flashIntervalMs / 1000.0 + 3.2 +
