@@ -72,6 +72,12 @@ class ScriptedPort : public PortPlatform {
         return true;
     }
     bool BuildState(const char*, PortState&, PortTimeouts&) override { return false; }
+    bool QueuedOutput(PortHandle, uint32_t& queued) override {
+        queued = 0;
+        return true;
+    }
+    bool DrainOutput(PortHandle, uint32_t) override { return true; }
+    std::string RefusalDetail(PortHandle) override { return ""; }
 
   private:
     PortState state;
