@@ -18,6 +18,8 @@ const std::string kMismatch = "Mismatch: uploaded ";
 const std::string kFlashNotAcked = "Error: Flash Write command was not acknowledged\n";
 const std::string kPortError = "Error occurred: COMPort: ";
 
+int protocolFailureStatus = 1;
+
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -40,9 +42,10 @@ std::vector<std::string> Arguments(const Plan& plan, const std::string& port,
 // Every ending whose signs the result shows; a sound run shows one.
 std::vector<Ending> SeenEndings(const harness::ProcessResult& r) {
     std::vector<Ending> seen;
-    const bool failed = r.exitStatus == 1 && r.termSignal == 0 && !r.timedOut;
+    const bool ended = r.termSignal == 0 && !r.timedOut;
+    const bool failed = ended && r.exitStatus == protocolFailureStatus;
     const bool quietErr = r.err.empty();
-    if (failed && r.err.rfind(kPortError, 0) == 0) {
+    if (ended && r.exitStatus == 1 && r.err.rfind(kPortError, 0) == 0) {
         seen.push_back(Ending::PortError);
     }
     if (failed && quietErr && Has(r.out, kNoRecords)) {
@@ -196,6 +199,10 @@ bool OnlyItsOwnDownload(const std::string& received, const std::string& records)
 }
 
 }  // namespace
+
+void SetProtocolFailureStatus(int status) {
+    protocolFailureStatus = status;
+}
 
 Verdict RunAndCheck(const Plan& plan) {
     auto board = harness::StartBoard(plan.board);

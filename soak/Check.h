@@ -18,6 +18,10 @@ struct Verdict {
     double seconds = 0;  // how long vantoir ran
 };
 
+// The exit status the protocol failures (no record lines, a count mismatch, a
+// flash not acknowledged) must end with; 1 unless set before any run.
+void SetProtocolFailureStatus(int status);
+
 // Runs plan's download on a board of its own and checks it.
 Verdict RunAndCheck(const Plan& plan);
 

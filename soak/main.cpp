@@ -4,6 +4,8 @@
 // parallel to eight boards.
 //
 // Usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N]
+//                    [--failure-status S]  (S: the protocol failures' exit
+//                    status, 1 by default; 0 for builds from before it was 1)
 // Run i uses seed SEED + i; "kelvor-soak 1 S" replays the run of seed S.
 // Prints a tally per ending and every wrong run with its seed; exits 1 on
 // any wrong run.
@@ -30,6 +32,7 @@ struct Options {
     uint64_t seed = 0;
     int jobs = 4;
     int parallelRounds = 1;
+    int failureStatus = 1;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -38,6 +41,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         const std::string arg = argv[i];
         if ((arg == "--jobs" || arg == "--parallel-rounds") && i + 1 < argc) {
             (arg == "--jobs" ? options.jobs : options.parallelRounds) = std::atoi(argv[++i]);
+        } else if (arg == "--failure-status" && i + 1 < argc) {
+            options.failureStatus = std::atoi(argv[++i]);
         } else if (!arg.empty() && arg[0] != '-') {
             positional.push_back(arg);
         } else {
@@ -123,7 +128,9 @@ void RunParallelRounds(const Options& options, Tally& tally) {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N]\n");
+        std::fprintf(stderr,
+                     "usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N] "
+                     "[--failure-status S]\n");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -131,6 +138,7 @@ int main(int argc, char** argv) {
                 options.runs, static_cast<unsigned long long>(options.seed), options.jobs,
                 options.parallelRounds, soak::kParallelBoards);
     std::fflush(stdout);
+    soak::SetProtocolFailureStatus(options.failureStatus);
     Tally tally;
     RunMany(options, tally);
     RunParallelRounds(options, tally);
