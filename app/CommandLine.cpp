@@ -4,12 +4,28 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/PortListing.h"
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
+#include "errors/Version.h"
 
 namespace {
 
-enum class Switch { Version, Port, Baud, File, Debug, NoStart, Console, Raw, Handshake, Flash };
+enum class Switch {
+    Version,
+    Port,
+    Baud,
+    File,
+    Debug,
+    NoStart,
+    Console,
+    Raw,
+    Handshake,
+    Flash,
+    Help,
+    VersionLine,
+    ListPorts,
+};
 
 struct SwitchEntry {
     const char* text;
@@ -19,10 +35,21 @@ struct SwitchEntry {
 
 // Matched in this order; the first match decides.
 const SwitchEntry kSwitches[] = {
-    {"-v", Switch::Version, false}, {"-P", Switch::Port, true},   {"-B", Switch::Baud, true},
-    {"-F", Switch::File, true},     {"-D", Switch::Debug, false}, {"-L", Switch::NoStart, false},
-    {"-C", Switch::Console, false}, {"-R", Switch::Raw, false},   {"-fp", Switch::Handshake, false},
+    {"-v", Switch::Version, false},
+    {"-P", Switch::Port, true},
+    {"-B", Switch::Baud, true},
+    {"-F", Switch::File, true},
+    {"-D", Switch::Debug, false},
+    {"-L", Switch::NoStart, false},
+    {"-C", Switch::Console, false},
+    {"-R", Switch::Raw, false},
+    {"-fp", Switch::Handshake, false},
     {"-W", Switch::Flash, false},
+    {"--help", Switch::Help, false},
+    {"-h", Switch::Help, false},
+    {"-?", Switch::Help, false},
+    {"--version", Switch::VersionLine, false},
+    {"--list-ports", Switch::ListPorts, false},
 };
 
 char FoldAsciiLetter(char c) {
@@ -52,10 +79,24 @@ bool IsConversionSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-void ApplySwitch(Switch which, const char* value, Settings& settings) {
+// The switches that answer a request and end the program.
+void AnswerRequest(Switch which, const char* programName) {
     switch (which) {
         case Switch::Version:
             PrintVersion();
+        case Switch::Help:
+            PrintUsage(programName, Settings());
+        case Switch::VersionLine:
+            PrintVersionLine();
+        case Switch::ListPorts:
+            PrintPortList();
+        default:
+            break;
+    }
+}
+
+void ApplySwitch(Switch which, const char* value, Settings& settings) {
+    switch (which) {
         case Switch::Port:
             settings.portName = value;
             break;
@@ -83,7 +124,13 @@ void ApplySwitch(Switch which, const char* value, Settings& settings) {
         case Switch::Flash:
             settings.writeFlash = 1;
             break;
+        default:
+            break;
     }
+}
+
+const char* ProgramName(char** arguments) {
+    return arguments[0] != nullptr ? arguments[0] : "vantoir";
 }
 
 void PrintEchoLine(int argumentCount, char** arguments) {
@@ -132,7 +179,7 @@ ProtocolOptions ToProtocolOptions(const Settings& settings) {
 
 void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
     if (argumentCount < 2) {
-        PrintUsage(arguments[0] != nullptr ? arguments[0] : "vantoir", settings);
+        PrintUsage(ProgramName(arguments), settings);
     }
     for (int i = 1; i < argumentCount; ++i) {
         const SwitchEntry* entry = FindSwitch(arguments[i]);
@@ -146,6 +193,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
             }
             value = arguments[++i];
         }
+        AnswerRequest(entry->which, ProgramName(arguments));
         ApplySwitch(entry->which, value, settings);
     }
     PrintEchoLine(argumentCount, arguments);
@@ -153,12 +201,17 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
 
 void PrintUsage(const char* programName, const Settings& settings) {
     std::printf("%s", messages::kTitleLine);
-    std::printf("%s", messages::kVersionNoticeLine);
+    std::printf(messages::kVersionNoticeFormat, version::kVersion);
     std::printf("%s\n", messages::kContactLine);
     std::printf(messages::kUsageFormat, programName);
     std::printf(messages::kUsagePortFormat, settings.portName);
     std::printf(messages::kUsageBaudFormat, static_cast<int>(settings.baudRate));
     std::printf("%s", messages::kUsageSwitchLines);
+    std::exit(0);
+}
+
+void PrintVersionLine() {
+    std::printf(messages::kVersionLineFormat, version::kVersion);
     std::exit(0);
 }
 

@@ -21,27 +21,29 @@ struct DataFiles {
     std::FILE* raw = nullptr;
 };
 
-void RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                 UploadFile& file) {
+// The exit status of the session: 1 when it stopped on a protocol failure.
+int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
+                UploadFile& file) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
     Downloader downloader(file, port, options);
     while (downloader.Step() == 0) {
     }
+    return downloader.Failed() ? 1 : 0;
 }
 
-void RunMode(COMPort& port, const Settings& settings, DataFiles& files) {
+// The exit status of the mode, once it has ended normally.
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files) {
     const ProtocolOptions options = ToProtocolOptions(settings);
     switch (settings.mode) {
         case ModeConsole:
             RunConsole(port, options);
         case ModeRaw:
             RunRawCopy(port, options, settings.dataFile, files.raw);
-            break;
+            return 0;
         default:
-            RunDownload(port, settings, options, files.upload);
-            break;
+            return RunDownload(port, settings, options, files.upload);
     }
 }
 
@@ -53,9 +55,10 @@ int RunProgram(const Settings& settings) {
 
 int RunProgram(const Settings& settings, PortPlatform& platform) {
     DataFiles files;
+    int status = 0;
     try {
         COMPort port(settings.portName, platform);
-        RunMode(port, settings, files);
+        status = RunMode(port, settings, files);
     } catch (const std::runtime_error& error) {
         const std::string detail = DetailOf(error);
         if (!detail.empty()) {
@@ -70,5 +73,5 @@ int RunProgram(const Settings& settings, PortPlatform& platform) {
     if (files.raw != nullptr) {
         std::fclose(files.raw);
     }
-    return 0;
+    return status;
 }

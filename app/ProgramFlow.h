@@ -4,8 +4,9 @@
 // ends the run with "Error occurred: %s\n" on standard error and status 1,
 // after the port has been closed by unwinding.
 //
-// Exit statuses: 0 after a download session, whatever its outcome (protocol
-// failures are messages on standard output), and after a raw copy; 1 for a
+// Exit statuses: 0 after a complete download session and after a raw copy; 1
+// after a download session that stopped on a protocol failure (its message is
+// on standard output, and the port and the file are closed first); 1 for a
 // data file that cannot be opened or read to its end ("Error reading file
 // %s\n"; in download mode after the port has been closed, in raw mode at
 // once), and for every port error. Console mode ends only when the operator

@@ -41,8 +41,9 @@ inline constexpr const char* kEnteringConsoleMode = "Entering Console mode...\n"
 // Command line: banners, usage and the echo of an accepted command line.
 inline constexpr const char* kTitleLine =
     "Vantoir - Download utility to program Kandermoor KELVOR DSP board\n";
-inline constexpr const char* kVersionNoticeLine =
-    "Version 1.3. Provided as is, without warranty of any kind.\n";
+// With the version (errors/Version.h).
+inline constexpr const char* kVersionNoticeFormat =
+    "Version %s. Provided as is, without warranty of any kind.\n";
 inline constexpr const char* kNoticeLine = "Provided as is, without warranty of any kind.\n";
 inline constexpr const char* kContactLine = "Questions and bug reports: the Vantoir maintainers.\n";
 inline constexpr const char* kUsageFormat =
@@ -58,6 +59,8 @@ inline constexpr const char* kUsageSwitchLines =
     "[-R] copies the input file raw (i.e., in binary mode) to the serial port.\n"
     "[-W] Sends a Write command after programming is done\n"
     "\nExample: Vantoir -P COM3 -F Intel.hex\n";
+// --version, with the version.
+inline constexpr const char* kVersionLineFormat = "Vantoir %s\n";
 inline constexpr const char* kParsedCommandLine = "Parsed command line:";
 inline constexpr const char* kEchoArgumentFormat = " %s";
 
@@ -65,6 +68,9 @@ inline constexpr const char* kEchoArgumentFormat = " %s";
 inline constexpr const char* kSentFormat = "Sent: %s\n";
 inline constexpr const char* kReceivedFormat = "Received: %s\n";
 inline constexpr const char* kBoardMessageFormat = "%s\n";
+
+// --list-ports: on standard error when the system reports no serial port.
+inline constexpr const char* kNoSerialPorts = "No serial ports found.\n";
 
 // Download session.
 inline constexpr const char* kPowerCyclePrompt =

@@ -155,6 +155,7 @@ int Downloader::FinishUpload() {
     }
     if (linesUploaded == 0) {
         std::printf("%s", messages::kNoValidLines);
+        failed = true;
         return 1;
     }
     state = StateCount;
@@ -169,6 +170,7 @@ int Downloader::StepCount() {
     if (reported != linesUploaded) {
         std::printf(messages::kCountMismatchFormat, static_cast<int>(linesUploaded),
                     static_cast<int>(reported));
+        failed = true;
         return 1;
     }
     std::printf("%s", messages::kFileUploadedOk);
@@ -184,6 +186,7 @@ int Downloader::StepFlash() {
         std::fflush(stdout);
         if (!AwaitReply(lineBuf, port, options.debug)) {
             std::printf("%s", messages::kFlashNotAcknowledged);
+            failed = true;
             return 1;
         }
     }

@@ -80,6 +80,10 @@ class Downloader {
     // One step of the session: 0 while it goes on, 1 once it has finished
     // (successfully or on a protocol failure, reported on standard output).
     int Step();
+    // Once the session has finished: true when it stopped on a protocol
+    // failure (no record lines, a count mismatch, "W" not acknowledged), so
+    // that the run can end with a failure status.
+    bool Failed() const { return failed; }
 
     // Writes text (CR LF included) to port in one write; with debug, echoes
     // "Sent: %s\n" after the write.
@@ -140,6 +144,7 @@ class Downloader {
     int32_t linesUploaded = 0;
     bool progressLineOpen = false;
     ProtocolOptions options;
+    bool failed = false;  // the session stopped on a protocol failure
     // Room for a read of kLineBufferBytes - 1 characters, its terminator and
     // what preparation may add (see PrepareRecordLine).
     std::array<char, kLineBufferBytes + 1> line{};

@@ -301,9 +301,14 @@ bool SetLine(int fd, const PortState& state, std::string& refusal) {
     if (tcgetattr(fd, &previous) != 0) {
         return false;
     }
-    refusal = UnreachableRate(fd, state.baudRate);
-    if (!refusal.empty()) {
-        return false;
+    // A rate the line already runs at is not judged again: it may be one
+    // another program chose.
+    uint32_t currentRate = 0;
+    if (!LineSpeed(fd, previous, currentRate) || currentRate != state.baudRate) {
+        refusal = UnreachableRate(fd, state.baudRate);
+        if (!refusal.empty()) {
+            return false;
+        }
     }
     termios wanted = previous;
     ApplyFraming(state, wanted);

@@ -112,7 +112,9 @@ TEST_F(UploadFileLines, OverlongLineIsSentInPiecesOf9999Characters) {
     const std::string longLine = ":" + std::string(10050, 'C') + "\n";
     const harness::ProcessResult result = Run(kRecordA + "\n" + longLine + kEnd + "\n");
 
-    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    // The board sees the bare first piece and the end record as one line:
+    // a count mismatch, status 1.
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
     // The first piece (9,999 characters, no line end) is a record; the rest
     // does not begin with ":" and is skipped.
     ExpectSessionOnWire(board->Received(),
@@ -123,7 +125,7 @@ TEST_F(UploadFileLines, OverlongLineIsSentInPiecesOf9999Characters) {
 TEST_F(UploadFileLines, FileWithoutRecordsIsRefusedAfterTheRequest) {
     const harness::ProcessResult result = Run("; nothing here\n\n");
 
-    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
     EXPECT_EQ(AfterRequest(result),
               Progress(0, 100) +
                   "\nError: Refusing to continue process with 0 valid lines found in file\n");
@@ -155,7 +157,7 @@ TEST_F(UploadFileLines, DataFileThatFailsToReadStopsBeforeTheCountWithStatusOne)
 TEST_F(UploadFileLines, EmptyFileShowsAHundredPercentAndIsRefused) {
     const harness::ProcessResult result = Run("");
 
-    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
     EXPECT_EQ(AfterRequest(result),
               Progress(0, 100) +
                   "\nError: Refusing to continue process with 0 valid lines found in file\n");

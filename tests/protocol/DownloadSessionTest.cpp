@@ -79,7 +79,7 @@ TEST(FlashWrite, SilenceAfterTheCommandEndsTheSessionWithoutStart) {
 
     const harness::ProcessResult result = Download(*board, dataFile, {"-W"});
 
-    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
     EXPECT_EQ(result.out, SessionStart(*board, dataFile, {"-W"}) + UploadProgress(content) +
                               "File uploaded OK\nProgramming flash memory...\n"
                               "Programming flash: 100%\n"

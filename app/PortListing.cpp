@@ -1,0 +1,50 @@
+#include "app/PortListing.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "errors/Messages.h"
+
+namespace {
+
+void AppendField(std::string& line, const char* key, const std::string& value, bool quoted) {
+    if (value.empty()) {
+        return;
+    }
+    line += line.back() == ' ' ? "" : " ";
+    line += key;
+    line += '=';
+    line += quoted ? '"' + value + '"' : value;
+}
+
+}  // namespace
+
+std::string FormatPortLine(const PortInfo& port) {
+    std::string line = port.path + "  ";
+    AppendField(line, "driver", port.driver, false);
+    AppendField(line, "device", port.device, false);
+    if (!port.vendorId.empty() || !port.productId.empty()) {
+        AppendField(line, "usb", port.vendorId + ":" + port.productId, false);
+    }
+    AppendField(line, "manufacturer", port.manufacturer, true);
+    AppendField(line, "product", port.product, true);
+    AppendField(line, "serial", port.serialNumber, true);
+    AppendField(line, "by-id", port.byIdPath, false);
+    while (line.back() == ' ') {
+        line.pop_back();
+    }
+    return line;
+}
+
+void PrintPortList() {
+    const std::vector<PortInfo> ports = ListSerialPorts();
+    for (const PortInfo& port : ports) {
+        std::printf("%s\n", FormatPortLine(port).c_str());
+    }
+    if (ports.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s", messages::kNoSerialPorts);
+    }
+    std::exit(0);
+}
