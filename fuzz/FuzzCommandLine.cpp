@@ -1,9 +1,10 @@
 // The command-line parser fed arbitrary argument vectors (the input split at
 // zero bytes, at most 12 arguments), checked against a model of the rules:
 // switches matched whole, in their order, with A to Z case-folded; a value
-// taken whatever it looks like; the first unknown argument, a missing value
-// or -v ends the parse with its status; later settings overwrite earlier
-// ones. Program ends are caught by wrapping exit at link time.
+// taken whatever it looks like; the first unknown argument, a missing value,
+// -v or a request (--help, -h, -?, --version, --list-ports) ends the parse
+// with its status; later settings overwrite earlier ones. Program ends are caught by wrapping exit
+// at link time.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -71,6 +72,10 @@ Expected Model(const std::vector<std::string>& args) {
         const bool valued = s == "-P" || s == "-B" || s == "-F";
         if (s == "-V") {
             e.status = 1;
+            return e;
+        }
+        if (s == "--HELP" || s == "-H" || s == "-?" || s == "--VERSION" || s == "--LIST-PORTS") {
+            e.status = 0;  // answered, and the program ends
             return e;
         }
         if (valued && i + 1 == args.size()) {
