@@ -69,7 +69,9 @@ class Lines {
 // met before any character of a read, the data; a read takes at most
 // capacity - 1 characters up to and including LF. Of the lines, those
 // beginning with ":" are sent; one of 1 to 9,998 characters ending in LF not
-// preceded by CR goes out with CR LF instead.
+// preceded by CR goes out with CR LF instead, and one that ended without LF
+// before filling a read (at the end of the file, or at 0x1A) gets CR LF;
+// the piece of an over-long line goes as read.
 inline std::vector<std::string> SentRecords(const std::string& file, size_t capacity,
                                             size_t* consumed) {
     std::vector<std::string> sent;
@@ -99,6 +101,8 @@ inline std::vector<std::string> SentRecords(const std::string& file, size_t capa
         const size_t n = piece.size();
         if (n <= 9998 && piece.back() == '\n' && !(n >= 2 && piece[n - 2] == '\r')) {
             piece.insert(n - 1, "\r");
+        } else if (piece.back() != '\n' && n + 1 < capacity) {
+            piece += "\r\n";  // a whole line without its end
         }
         if (piece[0] == ':') {
             sent.push_back(piece);
