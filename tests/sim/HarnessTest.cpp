@@ -71,6 +71,21 @@ TEST(ChildRunner, SignalsARunningChildAndWaitsForItsOutput) {
     EXPECT_TRUE(child.Exited());
 }
 
+// A thread (or a runtime, around fork) that blocks signals must not pass the
+// mask on: the program would then never end on a hang-up.
+TEST(ChildRunner, ChildStartsWithNoSignalBlocked) {
+    sigset_t hangUp;
+    sigset_t kept;
+    sigemptyset(&hangUp);
+    sigaddset(&hangUp, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &hangUp, &kept);
+    ChildProcess child(Shell("echo ready; while :; do :; done"));
+    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+    ASSERT_TRUE(child.WaitForStdout("ready\n", kGuardMs));
+    child.Signal(SIGHUP);
+    EXPECT_EQ(child.Wait(kGuardMs).termSignal, SIGHUP);
+}
+
 TEST(ChildInput, ComesFromNullByDefault) {
     ProcessResult result = harness::Run(Shell("cat; echo end"), kGuardMs);
     EXPECT_EQ(result.out, "end\n");

@@ -96,6 +96,12 @@ struct ChildSetup {
     dup2(setup.err, 2);
     signal(SIGPIPE, SIG_DFL);
     signal(SIGINT, SIG_DFL);
+    // The program starts with no signal blocked, whatever the forking thread
+    // had blocked (a runtime may block signals around fork): a blocked
+    // SIGHUP would never end it.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     execv(setup.argv[0], setup.argv.data());
     _exit(127);
 }
