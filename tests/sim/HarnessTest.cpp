@@ -71,16 +71,19 @@ TEST(ChildRunner, SignalsARunningChildAndWaitsForItsOutput) {
     EXPECT_TRUE(child.Exited());
 }
 
-// A thread (or a runtime, around fork) that blocks signals must not pass the
-// mask on: the program would then never end on a hang-up.
-TEST(ChildRunner, ChildStartsWithNoSignalBlocked) {
+// A test program started under nohup (SIGHUP ignored), or a thread that
+// blocks SIGHUP, must not pass that on: the program would never end on a
+// hang-up.
+TEST(ChildRunner, ChildStartsWithSignalsAtTheirDefaults) {
     sigset_t hangUp;
-    sigset_t kept;
+    sigset_t keptMask;
     sigemptyset(&hangUp);
     sigaddset(&hangUp, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &hangUp, &kept);
+    pthread_sigmask(SIG_BLOCK, &hangUp, &keptMask);
+    void (*keptAction)(int) = signal(SIGHUP, SIG_IGN);
     ChildProcess child(Shell("echo ready; while :; do :; done"));
-    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+    signal(SIGHUP, keptAction);
+    pthread_sigmask(SIG_SETMASK, &keptMask, nullptr);
     ASSERT_TRUE(child.WaitForStdout("ready\n", kGuardMs));
     child.Signal(SIGHUP);
     EXPECT_EQ(child.Wait(kGuardMs).termSignal, SIGHUP);
