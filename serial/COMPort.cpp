@@ -105,8 +105,10 @@ COMPort::~COMPort() noexcept(false) {
     }
     // A device that fails here fails the close too, or has nothing left to
     // lose: neither result is looked at.
+    // Also with nothing queued in the driver: the last bytes may still be in
+    // the chip, which some systems' close discards.
     uint32_t queued = 0;
-    if (platform.QueuedOutput(handle, queued) && queued > 0) {
+    if (platform.QueuedOutput(handle, queued)) {
         platform.DrainOutput(handle, DrainLimitMs(queued));
     }
     PutBackFoundState();
@@ -205,7 +207,9 @@ void COMPort::ApplyState() {
 
 void COMPort::PutBackFoundState() {
     if (appliedState.outxCtsFlow || appliedState.rtsControl == kRtsControlHandshake) {
-        platform.SetState(handle, foundState);
+        if (!platform.RestoreOpenSettings(handle)) {
+            platform.SetState(handle, foundState);
+        }
     }
 }
 

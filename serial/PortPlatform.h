@@ -127,6 +127,11 @@ class PortPlatform {
     // short clause for the operator, for example "the port runs at most
     // 115200 baud"; empty when the platform has nothing to add to the fact.
     virtual std::string RefusalDetail(PortHandle handle) = 0;
+    // Puts back every setting of the line as Open found it, including those
+    // PortState does not describe (a terminal's line discipline on POSIX).
+    // False when the platform cannot; the caller then applies the PortState
+    // it read at open instead.
+    virtual bool RestoreOpenSettings(PortHandle /*handle*/) { return false; }
 
     // Parses a line definition ("baud=9600 parity=N data=8 stop=1 to=on" or
     // "9600,n,8,1") into state and timeouts; only the fields the text names

@@ -31,6 +31,8 @@ struct PosixPort {
     int fd = -1;
     PortTimeouts timeouts;
     std::string refusal;  // why the last SetState was refused
+    termios found{};      // the line as Open found it
+    bool foundKnown = false;
 };
 
 PosixPort& PortOf(PortHandle handle) {
@@ -404,6 +406,7 @@ class PosixPortPlatform : public PortPlatform {
     bool QueuedOutput(PortHandle handle, uint32_t& queued) override;
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
+    bool RestoreOpenSettings(PortHandle handle) override;
 };
 
 PortHandle PosixPortPlatform::Open(const char* name) {
@@ -423,17 +426,18 @@ PortHandle PosixPortPlatform::Open(const char* name) {
         close(fd);
         return kInvalidPortHandle;
     }
-    termios settings{};
-    if (tcgetattr(fd, &settings) == 0) {
-        MakeBinaryClean(settings);
-        SetAttributes(fd, settings);
-    }
     auto* port = new (std::nothrow) PosixPort;
     if (port == nullptr) {
         close(fd);
         return kInvalidPortHandle;
     }
     port->fd = fd;
+    if (tcgetattr(fd, &port->found) == 0) {
+        port->foundKnown = true;
+        termios settings = port->found;
+        MakeBinaryClean(settings);
+        SetAttributes(fd, settings);
+    }
     return reinterpret_cast<PortHandle>(port);
 }
 
@@ -616,7 +620,13 @@ bool PosixPortPlatform::DrainOutput(PortHandle handle, uint32_t waitMs) {
             return false;
         }
         const Clock::time_point now = Clock::now();
-        if (queued == 0 || now >= deadline) {
+        if (queued == 0) {
+            // The driver's queue does not count the chip's own transmit FIFO;
+            // with the queue empty, tcdrain() waits only the few byte times
+            // the FIFO still holds, until the transmitter is empty.
+            return tcdrain(PortOf(handle).fd) == 0 || errno != EIO;
+        }
+        if (now >= deadline) {
             return true;
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(kLook, deadline - now));
@@ -625,6 +635,11 @@ bool PosixPortPlatform::DrainOutput(PortHandle handle, uint32_t waitMs) {
 
 std::string PosixPortPlatform::RefusalDetail(PortHandle handle) {
     return PortOf(handle).refusal;
+}
+
+bool PosixPortPlatform::RestoreOpenSettings(PortHandle handle) {
+    const PosixPort& port = PortOf(handle);
+    return port.foundKnown && SetAttributes(port.fd, port.found);
 }
 
 }  // namespace

@@ -50,9 +50,23 @@ TEST(ProgramFlow, WithoutDataFileTheEmptyNameIsReported) {
     EXPECT_EQ(result.err, "Can't open file  for upload\n");
 }
 
-TEST(ProgramFlow, RefusedRateIsNamedAndThePortIsLeftWithoutTheHandshake) {
+namespace {
+
+termios SettingsOf(const std::string& path) {
+    termios settings{};
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(tcgetattr(fd, &settings), 0);
+    close(fd);
+    return settings;
+}
+
+}  // namespace
+
+TEST(ProgramFlow, RefusedRateIsNamedAndThePortIsLeftAsItWasFound) {
     auto board = harness::StartBoard();
     const std::string file = harness::WriteTempFile(harness::SampleHex(3));
+    const termios found = SettingsOf(board->SlavePath());
 
     const harness::ProcessResult result =
         harness::RunVantoir({"-P", board->SlavePath(), "-B", "0", "-F", file}, kRunGuardMs);
@@ -61,13 +75,14 @@ TEST(ProgramFlow, RefusedRateIsNamedAndThePortIsLeftWithoutTheHandshake) {
     EXPECT_EQ(result.err,
               "Error occurred: COMPort: could not modify serial port state.\n"
               "The port refused 0 baud: the rate must be 1 to 2147483647 baud.\n");
-    // Opening turned the handshake on; the next program must not find it so.
-    const int fd = open(board->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    termios settings{};
-    ASSERT_EQ(tcgetattr(fd, &settings), 0);
-    close(fd);
+    // Opening turned the handshake on and made the line raw; the next program
+    // must find neither.
+    const termios settings = SettingsOf(board->SlavePath());
     EXPECT_EQ(settings.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(settings.c_iflag, found.c_iflag);
+    EXPECT_EQ(settings.c_oflag, found.c_oflag);
+    EXPECT_EQ(settings.c_lflag, found.c_lflag);
+    EXPECT_EQ(settings.c_cflag, found.c_cflag);
     EXPECT_EQ(board->BytesReceived(), 0);
 }
 

@@ -1,0 +1,271 @@
+# The cases of scripts/test-hardware, run in this order. ttyS1 is the guest's
+# 8250 UART, ttyUSB0 the emulated FTDI adapter; every unplug case plugs the
+# adapter in again and proves it with a complete download.
+
+cases=(
+    uart_download
+    uart_raw_copy_byte_exact
+    uart_console_keys_from_pipe
+    uart_exclusive_open
+    uart_rates_taken
+    uart_rates_approximated_are_refused
+    uart_rates_beyond_the_driver_are_refused
+    uart_refused_run_leaves_no_handshake
+    uart_slow_line_reply_not_taken_for_next_command
+    uart_tail_sent_before_close
+    uart_console_keys_while_board_streams
+    uart_last_record_without_line_end
+    usb_download_with_flash
+    usb_rate_left_to_the_adapter
+    usb_late_request_reply_is_not_a_count
+    usb_late_count_reply_is_not_a_flash_acknowledgement
+    usb_raw_copy_byte_exact
+    usb_unplug_while_polling
+    usb_unplug_mid_upload
+    usb_unplug_during_flash_wait
+    usb_unplug_in_console
+)
+
+data=$work/initramfs/data
+refusal="Error occurred: COMPort: could not modify serial port state."
+
+now_ms() {
+    local t=${EPOCHREALTIME/./}
+    echo $((10#$t / 1000))
+}
+
+# download LINE PORT [vantoir options]: a complete download of small.hex.
+download() {
+    local line=$1 port=$2
+    shift 2
+    board_start "$line"
+    guest 30 "vantoir -P $port $* -F small.hex"
+    board_stop
+    expect_rc 0
+    expect_out "File uploaded OK"
+    expect_out "Start command sent to DSP"
+    expect_board 0
+}
+
+# wait_board_bytes N SECONDS: waits until the board has received N bytes.
+wait_board_bytes() {
+    local deadline=$((SECONDS + $2))
+    until [ "$(stat -c %s "$board_log" 2>/dev/null || echo 0)" -ge "$1" ]; do
+        [ $SECONDS -lt $deadline ] || { fail "the board received $(stat -c %s "$board_log") of $1 bytes"; return 1; }
+        sleep 0.02
+    done
+}
+
+# raw_copy LINE COMMAND: COMMAND, a -R of raw.bin (every byte value), gets it
+# to the board unchanged.
+raw_copy() {
+    board_start "$1" --no-protocol
+    guest 30 "$2"
+    expect_rc 0
+    wait_board_bytes "$(stat -c %s "$data/raw.bin")" 10
+    board_stop
+    cmp -s "$board_log" "$data/raw.bin" || fail "the board received other bytes than raw.bin"
+}
+
+# refused PORT RATE: the rate ends the run with the refusal and a second line
+# naming the rate; nothing reaches the board.
+refused() {
+    board_start uart
+    guest 10 "vantoir -P $1 -B $2 -F small.hex"
+    board_stop
+    expect_rc 1
+    [ "$(head -n 1 "$run/err")" = "$refusal" ] || fail "-B $2: first line of stderr is not the refusal"
+    [ "$(wc -l <"$run/err")" -eq 2 ] || fail "-B $2: stderr has no second line saying what was refused"
+    [ ! -s "$board_log" ] || fail "-B $2: the board received bytes"
+}
+
+case_uart_download() {
+    download uart ttyS1
+}
+
+case_uart_raw_copy_byte_exact() {
+    raw_copy uart "vantoir -P ttyS1 -R -F raw.bin"
+}
+
+case_uart_console_keys_from_pipe() {
+    board_start uart --no-protocol --echo
+    guest 10 "printf 'hi\r' | timeout -s INT 2 vantoir -P ttyS1 -C"
+    board_stop
+    expect_out "Entering Console mode..."
+    expect_out $'hi\r'
+    [ "$(cat "$board_log")" = $'hi\r' ] || fail "the board received '$(cat -v "$board_log")', not 'hi^M'"
+}
+
+case_uart_exclusive_open() {
+    board_start uart
+    guest 20 ". /guest-tools; hold ttyS1; vantoir -P ttyS1 -F small.hex; s=\$?; release 2>/dev/null; exit \$s"
+    board_stop
+    expect_rc 1
+    expect_err "Error occurred: COMPort: failed to open."
+}
+
+case_uart_rates_taken() {
+    local rate_
+    for rate_ in 115200 57600 9600 1000; do
+        download uart ttyS1 -B $rate_
+    done
+}
+
+case_uart_rates_approximated_are_refused() {
+    local rate_
+    for rate_ in 12345 76800 100000; do
+        refused ttyS1 $rate_
+    done
+}
+
+case_uart_rates_beyond_the_driver_are_refused() {
+    refused ttyS1 230400
+    grep -q 115200 "$run/err" || fail "-B 230400: stderr does not say the port's highest rate 115200"
+    refused ttyS1 0
+}
+
+# A run that ends before its line set-up gives back the rate and handshake it
+# found (opening turns the handshake on, which would stall the next writer).
+case_uart_refused_run_leaves_no_handshake() {
+    guest 10 "stty -F /dev/ttyS1 9600 -crtscts 2>/dev/null; vantoir -P ttyS1 -B 230400 -F small.hex;
+        stty -F /dev/ttyS1 -a 2>/dev/null"
+    expect_out "Parsed command line"
+    expect_out "speed 9600 baud"
+    expect_out "-crtscts"
+}
+
+# queued.hex (3.9 KB) fits in the driver's buffer at once: at 9600 baud the
+# records take 4 s to leave, and the wait for the count must start after them.
+case_uart_slow_line_reply_not_taken_for_next_command() {
+    rate=9600
+    board_start uart --expect-flash
+    guest 60 "vantoir -P ttyS1 -B 9600 -W -F queued.hex"
+    board_stop
+    expect_rc 0
+    expect_out "File uploaded OK"
+    expect_out "Start command sent to DSP"
+    local counts
+    counts=$(grep -ac $'^C\r$' "$board_log" || true)
+    [ "$counts" = 1 ] || fail "\"C\" was sent $counts times"
+    expect_board 0
+}
+
+# With the driver told to discard queued output at close (as a non-blocking
+# descriptor is treated on BSD-derived systems), nothing may be lost.
+case_uart_tail_sent_before_close() {
+    rate=38400
+    raw_copy uart "closing-wait /dev/ttyS1 none && vantoir -P ttyS1 -B 38400 -R -F raw.bin;
+        s=\$?; closing-wait /dev/ttyS1 3000; exit \$s"
+}
+
+case_uart_console_keys_while_board_streams() {
+    board_start uart --no-protocol --baud 115200 --long-line 60000
+    guest 20 "{ printf a; sleep 1; printf b; } | timeout -s INT 3 vantoir -P ttyS1 -C >/dev/null"
+    board_stop
+    [ "$(cat "$board_log")" = ab ] || fail "the board received '$(cat "$board_log")', not 'ab'"
+}
+
+case_uart_last_record_without_line_end() {
+    board_start uart --no-start-expected
+    guest 20 "vantoir -P ttyS1 -L -F noend.hex"
+    board_stop
+    expect_rc 0
+    expect_out "File uploaded OK"
+    grep -qa $'^:00000001FF\r$' "$board_log" || fail "the end record did not arrive as a line of its own"
+    expect_board 0
+}
+
+case_usb_download_with_flash() {
+    board_start usb --expect-flash
+    guest 30 "vantoir -P ttyUSB0 -W -F small.hex"
+    board_stop
+    expect_rc 0
+    expect_out "Programming flash memory..."
+    expect_out "Start command sent to DSP"
+    expect_board 0
+}
+
+# The FTDI driver divides by fractions: a rate the 8250 only approximates runs.
+case_usb_rate_left_to_the_adapter() {
+    download usb ttyUSB0 -B 12345
+}
+
+# A board that answers "R" after the 3 s wait: "R" goes again and both "+"
+# come back; the second must not be read as the board's count.
+case_usb_late_request_reply_is_not_a_count() {
+    board_start usb --late-request 3300
+    guest 30 "vantoir -P ttyUSB0 -F small.hex"
+    board_stop
+    expect_rc 0
+    expect_no_out "Mismatch"
+    expect_out "File uploaded OK"
+    expect_board 0
+}
+
+# The same for "C": the second count must not be read as the flash's "+".
+case_usb_late_count_reply_is_not_a_flash_acknowledgement() {
+    board_start usb --late-count 3300 --expect-flash
+    guest 30 "vantoir -P ttyUSB0 -W -F small.hex"
+    board_stop
+    expect_rc 0
+    expect_out "File uploaded OK"
+    expect_out "Programming flash: 100%"
+    expect_out "Start command sent to DSP"
+    expect_board 0
+}
+
+case_usb_raw_copy_byte_exact() {
+    raw_copy usb "vantoir -P ttyUSB0 -R -F raw.bin"
+}
+
+# unplug PATTERN: once the board has received PATTERN, pulls the adapter out;
+# vantoir must end at once with the port's read or write failure. Then plugs
+# it in again and proves it with a complete download.
+unplug() {
+    wait_board_log "$1" 30 || { guest_collect; return; }
+    local t0
+    t0=$(now_ms)
+    monitor "device_del u1"
+    guest_collect
+    local took=$(($(now_ms) - t0))
+    echo "[unplugged; vantoir ended $took ms later]" >>"$run/$case_name.txt"
+    board_stop
+    expect_rc 1
+    case $(cat "$run/err") in
+    "Error occurred: COMPort: read failed." | "Error occurred: COMPort: write failed.") ;;
+    *) fail "stderr was '$(cat "$run/err")'" ;;
+    esac
+    [ $took -lt 3000 ] || fail "vantoir ended $took ms after the unplug"
+    cp "$run/out" "$run/unplugged.out"
+    monitor "device_add usb-serial,id=u1,chardev=usbline"
+    guest 20 ". /guest-tools; wait_for_device /dev/ttyUSB0"
+    download usb ttyUSB0
+}
+
+case_usb_unplug_while_polling() {
+    board_start usb --silent-polls 100000
+    guest_send 60 "vantoir -P ttyUSB0 -F small.hex"
+    unplug '?'
+}
+
+case_usb_unplug_mid_upload() {
+    rate=38400
+    board_start usb
+    guest_send 60 "vantoir -P ttyUSB0 -B 38400 -F huge.hex"
+    wait_board_bytes 8000 30
+    unplug ':20'
+    # The error begins a line of its own, after the open progress line.
+    [ "$(tail -c 1 "$run/unplugged.out" | od -An -c | tr -d ' ')" = '\n' ] || fail "stdout does not end its progress line: $(tail -c 50 "$run/unplugged.out" | tr "\r" "|")"
+}
+
+case_usb_unplug_during_flash_wait() {
+    board_start usb --expect-flash --flash-lines 100 --flash-interval 200
+    guest_send 60 "vantoir -P ttyUSB0 -W -F small.hex"
+    unplug 'W'
+}
+
+case_usb_unplug_in_console() {
+    board_start usb --no-protocol
+    guest_send 60 ". /guest-tools; console_kept_open ttyUSB0 k"
+    unplug 'k'
+}
