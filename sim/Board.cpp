@@ -68,6 +68,7 @@ struct Board::Shared {
     Clock::time_point frontDue{};
     size_t frontOffset = 0;
     bool hangUpRequested = false;
+    bool startedWhileSending = false;
     bool stopped = false;
     bool running = false;
     Pacer inputPacer;
@@ -277,7 +278,12 @@ void Board::Shared::ReadInput() {
     }
     now = Clock::now();
     inputPacer.Consume(static_cast<size_t>(got));
+    const int startsBefore = protocol.Summary().starts;
+    const bool sending = std::any_of(outbox.begin(), outbox.end(),
+                                     [](const Emission& e) { return e.flashAcknowledgement; });
     std::vector<Emission> answer = protocol.Feed(std::string_view(buffer, got));
+    startedWhileSending =
+        startedWhileSending || (sending && protocol.Summary().starts > startsBefore);
     std::string taken(buffer, protocol.LastTaken());
     if (!taken.empty()) {
         received += taken;
@@ -398,7 +404,9 @@ bool Board::WaitForStopped(int timeoutMs) const {
 
 BoardSummary Board::Summary() const {
     std::lock_guard<std::mutex> lock(shared->lock);
-    return shared->protocol.Summary();
+    BoardSummary summary = shared->protocol.Summary();
+    summary.startedWhileSending = shared->startedWhileSending;
+    return summary;
 }
 
 }  // namespace sim

@@ -65,6 +65,20 @@ struct BoardConfig {
     // Never acknowledge "W" (progress lines are still sent).
     bool flashNeverAck = false;
 
+    // --- Faults: late, repeated and extra answers -----------------------------
+    // Extra wait before the "+" that answers "W", after its progress lines
+    // and its own interval (see also lateRequestMs, lateCountMs).
+    int flashAckDelayMs = 0;
+    // Every "+" line that answers "?", "R", "C" or "W" is sent this many
+    // times more, right after the first.
+    int repeatAcks = 0;
+    // Lines sent after "C" arrived, before the answer (after the notes on bad
+    // records).
+    std::vector<std::string> countMessages;
+    // Every recordMessageInterval record lines, "-Received N records" is sent
+    // at once, while the upload goes on; 0 = never.
+    int recordMessageInterval = 0;
+
     // --- Faults: the shape of what is sent -----------------------------------
     // When > 0 every line the board sends goes out in three writes with
     // pauses of this many ms: the first half of the text; the rest and CR;

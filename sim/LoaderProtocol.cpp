@@ -161,6 +161,9 @@ void LoaderProtocol::TakeRecord(const std::string& line, std::vector<Emission>& 
         badRecordNotes.push_back("-Line " + std::to_string(summary.records) + ": " +
                                  RecordStatusText(status));
     }
+    if (config.recordMessageInterval > 0 && summary.records % config.recordMessageInterval == 0) {
+        EmitLine("-Received " + std::to_string(summary.records) + " records", 0, out);
+    }
     if (config.hangUpAfterRecords > 0 && summary.records >= config.hangUpAfterRecords) {
         hangUpDue = true;
         return;
@@ -182,7 +185,7 @@ void LoaderProtocol::AnswerPoll(std::vector<Emission>& out) {
         ++ignoredPolls;
         return;
     }
-    EmitLine("+" + config.identity, 0, out);
+    EmitAck("+" + config.identity, 0, out);
     for (const std::string& line : config.greeting) {
         EmitLine(line, 0, out);
     }
@@ -206,7 +209,7 @@ void LoaderProtocol::AnswerRequest(std::vector<Emission>& out) {
     for (const std::string& message : config.requestMessages) {
         EmitLine(message, 0, out);
     }
-    EmitLine("+", 0, out);
+    EmitAck("+", 0, out);
     requested = true;
     summary.records = 0;
     summary.badRecords = 0;
@@ -236,10 +239,13 @@ void LoaderProtocol::AnswerCount(std::vector<Emission>& out) {
     for (const std::string& note : badRecordNotes) {
         EmitLine(note, 0, out);
     }
+    for (const std::string& message : config.countMessages) {
+        EmitLine(message, 0, out);
+    }
     std::string reply = config.countReply
                             ? *config.countReply
                             : "+" + std::to_string(summary.records + config.countOffset);
-    EmitLine(reply, 0, out);
+    EmitAck(reply, 0, out);
     summary.countMatched = requested && !reply.empty() && reply[0] == '+' &&
                            LeadingNumber(reply.substr(1)) == summary.records;
     summary.flashed = false;
@@ -259,7 +265,12 @@ void LoaderProtocol::AnswerFlash(std::vector<Emission>& out) {
     if (config.flashNeverAck) {
         return;
     }
-    EmitLine("+", config.flashIntervalMs, out);
+    const size_t first = out.size();
+    const size_t end = EmitAck("+", config.flashIntervalMs + config.flashAckDelayMs, out);
+    for (size_t i = first; i < end; ++i) {
+        // The host has the line once its CR is out.
+        out[i].flashAcknowledgement = out[i].bytes.find('\r') != std::string::npos;
+    }
     summary.flashed = summary.countMatched;
 }
 
@@ -272,6 +283,15 @@ void LoaderProtocol::AnswerStart(std::vector<Emission>& out) {
     for (const std::string& message : config.startMessages) {
         EmitLine(message, 0, out);
     }
+}
+
+size_t LoaderProtocol::EmitAck(const std::string& line, int delayMs, std::vector<Emission>& out) {
+    EmitLine(line, delayMs, out);
+    const size_t endOfFirst = out.size();
+    for (int i = 0; i < config.repeatAcks; ++i) {
+        EmitLine(line, 0, out);
+    }
+    return endOfFirst;
 }
 
 void LoaderProtocol::EmitLine(const std::string& line, int delayMs, std::vector<Emission>& out) {

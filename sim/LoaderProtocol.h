@@ -32,6 +32,9 @@ namespace sim {
 struct Emission {
     int delayMs = 0;
     std::string bytes;
+    // The end of the acknowledgement of "W", which the host has to wait for
+    // before it sends "S".
+    bool flashAcknowledgement = false;
 };
 
 // What the board has seen so far.
@@ -55,6 +58,10 @@ struct BoardSummary {
     bool flashed = false;       // a "W" was acknowledged after that "C"
     bool started = false;       // an "S" arrived after that "C"
     bool hungUp = false;        // the board closed the line
+    // An "S" arrived while the acknowledgement of "W" was still waiting to be
+    // sent: the host did not wait for the flash to be written.
+    // Kept by Board, which knows what is still queued.
+    bool startedWhileSending = false;
     // A complete, valid download: at least one record, none bad, the count
     // asked and answered truly, then (with expectFlash) "W" acknowledged and
     // (with expectStart) "S".
@@ -94,6 +101,9 @@ class LoaderProtocol {
     void AnswerStart(std::vector<Emission>& out);
     // Appends line (plus CR LF, noise and splitting as configured).
     void EmitLine(const std::string& line, int delayMs, std::vector<Emission>& out);
+    // Appends an acknowledgement line, repeated as configured; returns the
+    // end, in out, of the emissions of its first copy.
+    size_t EmitAck(const std::string& line, int delayMs, std::vector<Emission>& out);
     bool Silent() const;
     void UpdateComplete();
 

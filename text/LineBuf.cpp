@@ -22,6 +22,9 @@ int32_t LineBuf::PutChar(char c) {
     }
     if (byte != kCr && byte != kLf) {
         lastEnd = 0;
+        if (ring.Count() >= kMaxLineBytes) {
+            CompleteLine(false);  // over-long: ended here as if by a line end
+        }
         ring.Put(byte);
         return lineReady;
     }
@@ -31,12 +34,14 @@ int32_t LineBuf::PutChar(char c) {
     }
     lastEnd = byte;
     ring.Put(byte);
-    CompleteLine();
+    CompleteLine(true);
     return lineReady;
 }
 
-// Moves the whole ring, line end included, into a new line text.
-void LineBuf::CompleteLine() {
+// Moves the whole ring, line end included, into a new line text. While a
+// peer keeps sending without a line end the ring keeps its storage (reused
+// for every cut, so memory stays flat); a real line end gives it back.
+void LineBuf::CompleteLine(bool lineEnded) {
     const int32_t n = ring.Count();
     TextRelease(line);
     line = static_cast<char*>(TextAllocate(static_cast<size_t>(n) + 1));
@@ -48,8 +53,8 @@ void LineBuf::CompleteLine() {
     }
     line[n] = '\0';
     lineReady = 1;
-    if (ring.Capacity() == 0) {
-        ring.Reset();
+    if (lineEnded || ring.Capacity() == 0) {
+        ring.ReleaseSpare();
     }
 }
 

@@ -4,8 +4,12 @@
 // CR, LF, CR LF and LF CR end a line, also when the two bytes of a pair come
 // in different calls; CR CR and LF LF give an empty second line. Zero bytes
 // are ignored; bytes 0x80 to 0xFF are ordinary characters. The bytes of the
-// line being assembled wait in a RingBuf, so a line has no length limit other
-// than memory. A completed line is copied into a text of its own length.
+// line being assembled wait in a RingBuf. A line is at most kMaxLineBytes
+// long: the byte that would make it longer first ends it, as if a line end
+// had arrived, and begins the next line, so a peer that never ends its line
+// cannot make the buffer grow at will. A completed line is copied into a text
+// of its own length; once a line has ended with a line end, a ring that had
+// to grow for it returns to its initial size.
 //
 // The text returned by GetLine and LastLine belongs to the LineBuf and stays
 // valid until the next line completes, Reset, or the end of the LineBuf.
@@ -25,6 +29,9 @@
 
 class LineBuf {
   public:
+    // The longest line, line end not included.
+    static constexpr int32_t kMaxLineBytes = 64 * 1024;
+
     // size 0: growable ring (what the program uses); > 0: fixed ring, which
     // keeps only the last size - 1 bytes of a longer line.
     explicit LineBuf(int32_t size = 0);
@@ -51,7 +58,7 @@ class LineBuf {
     void Reset();
 
   private:
-    void CompleteLine();
+    void CompleteLine(bool lineEnded);
     char* LineText();
 
     RingBuf ring;

@@ -106,3 +106,10 @@ void RingBuf::Reset() {
     data = nullptr;
     Allocate();
 }
+
+void RingBuf::ReleaseSpare() {
+    const bool grownAndEmpty = fixedSize == 0 && capacity > kStepBytes && Count() == 0;
+    if (capacity == 0 || grownAndEmpty) {
+        Reset();
+    }
+}

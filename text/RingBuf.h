@@ -36,6 +36,9 @@ class RingBuf {
     // Discards the content and returns to the initial capacity (100 bytes, or
     // the fixed size), allocating fresh storage.
     void Reset();
+    // An empty growable ring that has grown, or a ring that has lost its
+    // storage, returns to its initial capacity; otherwise nothing changes.
+    void ReleaseSpare();
 
     int32_t Capacity() const { return capacity; }
 

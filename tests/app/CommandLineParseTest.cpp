@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,15 @@
 namespace {
 
 // Parses in this process, for command lines that are accepted.
+// The settings point into the argument texts, as into argv: like argv, the
+// texts stay alive until the test program ends.
 Settings Parse(std::vector<std::string> args, std::string* echo = nullptr) {
+    static std::deque<std::string> argumentTexts;
     args.insert(args.begin(), "vantoir");
     std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
+    for (const std::string& arg : args) {
+        argumentTexts.push_back(arg);
+        argv.push_back(argumentTexts.back().data());
     }
     argv.push_back(nullptr);
     Settings settings;

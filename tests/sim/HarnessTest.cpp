@@ -71,6 +71,24 @@ TEST(ChildRunner, SignalsARunningChildAndWaitsForItsOutput) {
     EXPECT_TRUE(child.Exited());
 }
 
+// A test program started under nohup (SIGHUP ignored), or a thread that
+// blocks SIGHUP, must not pass that on: the program would never end on a
+// hang-up.
+TEST(ChildRunner, ChildStartsWithSignalsAtTheirDefaults) {
+    sigset_t hangUp;
+    sigset_t keptMask;
+    sigemptyset(&hangUp);
+    sigaddset(&hangUp, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &hangUp, &keptMask);
+    void (*keptAction)(int) = signal(SIGHUP, SIG_IGN);
+    ChildProcess child(Shell("echo ready; while :; do :; done"));
+    signal(SIGHUP, keptAction);
+    pthread_sigmask(SIG_SETMASK, &keptMask, nullptr);
+    ASSERT_TRUE(child.WaitForStdout("ready\n", kGuardMs));
+    child.Signal(SIGHUP);
+    EXPECT_EQ(child.Wait(kGuardMs).termSignal, SIGHUP);
+}
+
 TEST(ChildInput, ComesFromNullByDefault) {
     ProcessResult result = harness::Run(Shell("cat; echo end"), kGuardMs);
     EXPECT_EQ(result.out, "end\n");

@@ -94,8 +94,16 @@ struct ChildSetup {
     dup2(input, 0);
     dup2(setup.out, 1);
     dup2(setup.err, 2);
-    signal(SIGPIPE, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
+    // The program starts with every signal at its default and none blocked,
+    // however the test program was started: an ignored SIGHUP (under nohup)
+    // or SIGINT (a background job) is passed on through exec, and so is a
+    // blocked one, and either would keep the program from ending on it.
+    for (int number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU}) {
+        signal(number, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     execvp(setup.argv[0], setup.argv.data());
     _exit(127);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -135,6 +136,39 @@ TEST(LineBufRingSize, GrowsOneStepForALongLineAndShrinksWhenTaken) {
     EXPECT_EQ(std::string(fresh.GetLine()), std::string(150, 'b'));
     Feed(fresh, "\nnext\r");
     EXPECT_STREQ(fresh.GetLine(), "next");
+}
+
+// A peer that never ends its line: each 64 KiB ends a line, the ring never
+// grows past one such line, and it returns to its first size afterwards.
+TEST(LineBufRingSize, LineWithoutEndIsCutAt64KiBAndTheRingShrinksBack) {
+    AllocSpy spy;
+    LineBuf buf;
+    const std::string limit(LineBuf::kMaxLineBytes, 'a');
+    EXPECT_EQ(Feed(buf, limit), std::string(limit.size(), '0'));
+    EXPECT_EQ(buf.PutChar('b'), 1);  // one byte too many ends the line before it
+    EXPECT_EQ(std::string(buf.GetLine()), limit);
+    EXPECT_EQ(Feed(buf, "c\r\n"), "011");
+    EXPECT_STREQ(buf.GetLine(), "bc");
+
+    size_t largest = 0;
+    for (size_t size : spy.reallocSizes) {
+        largest = std::max(largest, size);
+    }
+    EXPECT_LE(largest, static_cast<size_t>(LineBuf::kMaxLineBytes + 100));
+    spy.reallocSizes.clear();
+    Feed(buf, std::string(98, 'd') + "\n");
+    EXPECT_TRUE(spy.reallocSizes.empty());  // back to 100 bytes
+    buf.GetLine();
+
+    std::string lines;
+    for (int i = 0; i < 3 * LineBuf::kMaxLineBytes; ++i) {
+        if (buf.PutChar('e') == 1) {
+            lines += std::to_string(std::string(buf.GetLine()).size()) + " ";
+        }
+    }
+    EXPECT_EQ(lines, "65536 65536 ");
+    EXPECT_EQ(buf.PutChar('\r'), 1);  // a line of exactly 64 KiB ends normally
+    EXPECT_EQ(std::string(buf.GetLine()), std::string(LineBuf::kMaxLineBytes, 'e'));
 }
 
 TEST(LineBufRingSize, FixedRingKeepsTheLastBytesOfALongLine) {

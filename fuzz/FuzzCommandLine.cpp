@@ -1,0 +1,186 @@
+// The command-line parser fed arbitrary argument vectors (the input split at
+// zero bytes, at most 12 arguments), checked against a model of the rules:
+// switches matched whole, in their order, with A to Z case-folded; a value
+// taken whatever it looks like; the first unknown argument, a missing value,
+// -v or a request (--help, -h, -?, --version, --list-ports) ends the parse
+// with its status; later settings overwrite earlier ones. Program ends are
+// caught by wrapping exit at link time; the jump out of exit() leaves behind
+// what the frames it skips still own, as the real exit() does, so
+// scripts/fuzz runs this target without leak detection.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "fuzz/Check.h"
+#include "fuzz/StdoutCapture.h"
+
+namespace {
+
+std::jmp_buf programEnd;
+int endStatus = -1;
+bool parsing = false;
+
+struct Expected {
+    int status = -1;  // -1: accepted
+    std::string port = "COM1";
+    std::string file;
+    int64_t baud = 115200;
+    int sendStart = 1, debug = 0, flash = 0, handshake = 0;
+    uint8_t mode = ModeDownload;
+};
+
+std::string Folded(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+int64_t Decimal(const std::string& text) {
+    size_t i = text.find_first_not_of(" \t\n\v\f\r");
+    if (i == std::string::npos) {
+        return 0;
+    }
+    const bool negative = text[i] == '-';
+    i += (text[i] == '-' || text[i] == '+') ? 1 : 0;
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > 2147483648LL) {
+            value = 2147483648LL;
+        }
+    }
+    value = negative ? -value : value;
+    return value > INT32_MAX ? INT32_MAX : value;
+}
+
+Expected Model(const std::vector<std::string>& args) {
+    Expected e;
+    if (args.empty()) {
+        e.status = 0;
+        return e;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string s = Folded(args[i]);
+        const bool valued = s == "-P" || s == "-B" || s == "-F";
+        if (s == "-V") {
+            e.status = 1;
+            return e;
+        }
+        if (s == "--HELP" || s == "-H" || s == "-?" || s == "--VERSION" || s == "--LIST-PORTS") {
+            e.status = 0;  // answered, and the program ends
+            return e;
+        }
+        if (valued && i + 1 == args.size()) {
+            e.status = 1;
+            return e;
+        }
+        if (s == "-P") {
+            e.port = args[++i];
+        } else if (s == "-B") {
+            e.baud = Decimal(args[++i]);
+        } else if (s == "-F") {
+            e.file = args[++i];
+        } else if (s == "-D") {
+            e.debug = 1;
+        } else if (s == "-L") {
+            e.sendStart = 0;
+        } else if (s == "-C") {
+            e.mode = ModeConsole;
+        } else if (s == "-R") {
+            e.mode = ModeRaw;
+        } else if (s == "-FP") {
+            e.handshake = 1;
+        } else if (s == "-W") {
+            e.flash = 1;
+        } else {
+            e.status = 1;
+            return e;
+        }
+    }
+    return e;
+}
+
+}  // namespace
+
+extern "C" [[noreturn]] void __real_exit(int status);
+
+// Ends of the program while the parser runs come back here; the fuzzer's own
+// exit goes through.
+extern "C" [[noreturn]] void __wrap_exit(int status) {
+    if (!parsing) {
+        __real_exit(status);
+    }
+    parsing = false;
+    endStatus = status;
+    std::longjmp(programEnd, 1);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static StdoutCapture capture;
+    static const int devNull = open("/dev/null", O_WRONLY);
+    std::vector<std::string> args;
+    std::string current;
+    for (size_t i = 0; i < size && args.size() < 12; ++i) {
+        if (data[i] == 0) {
+            args.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(static_cast<char>(data[i]));
+        }
+    }
+    if (!current.empty() && args.size() < 12) {
+        args.push_back(current);
+    }
+    std::vector<std::string> texts = args;
+    texts.insert(texts.begin(), "vantoir");
+    std::vector<char*> argv;
+    for (std::string& text : texts) {
+        argv.push_back(&text[0]);
+    }
+    argv.push_back(nullptr);
+
+    const Expected expected = Model(args);
+    Settings settings;
+    endStatus = -1;
+    std::fflush(stderr);
+    const int keptStderr = dup(2);
+    dup2(devNull, 2);  // the messages of rejected lines
+    if (setjmp(programEnd) == 0) {
+        parsing = true;
+        ParseCommandLine(static_cast<int>(texts.size()), argv.data(), settings);
+        parsing = false;
+    }
+    std::fflush(stderr);
+    dup2(keptStderr, 2);
+    close(keptStderr);
+    const std::string printed = capture.Take();
+    FUZZ_CHECK(endStatus == expected.status,
+               "status " << endStatus << ", expected " << expected.status);
+    if (expected.status != -1) {
+        return 0;
+    }
+    std::string echo = "Parsed command line:";
+    for (const std::string& arg : args) {
+        echo += " " + arg;
+    }
+    FUZZ_CHECK(printed == echo + "\n", "echo line");
+    FUZZ_CHECK(settings.portName == expected.port, "port");
+    FUZZ_CHECK(settings.dataFile == expected.file, "file");
+    FUZZ_CHECK(settings.baudRate == expected.baud, "baud " << settings.baudRate);
+    FUZZ_CHECK(settings.sendStart == expected.sendStart && settings.debug == expected.debug &&
+                   settings.writeFlash == expected.flash &&
+                   settings.consoleHandshake == expected.handshake &&
+                   settings.mode == expected.mode,
+               "flags");
+    return 0;
+}

@@ -1,0 +1,115 @@
+#pragma once
+// Small reference models for the fuzz targets, written from the rules of each
+// unit rather than from its code: when a target finds the unit and its model
+// disagreeing, one of the two misreads the rules.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace model {
+
+// Reply lines: CR, LF, CR LF and LF CR end a line (a pair counts once, also
+// split), CR CR and LF LF give an empty second line, zero bytes vanish, and a
+// line reaching 64 KiB characters is ended before the byte that would make it
+// longer.
+class Lines {
+  public:
+    static constexpr size_t kLongest = 64 * 1024;
+
+    // Feeds one byte; true when it completed a line (the line then waits in
+    // Completed(), with its end character, until replaced).
+    bool Feed(uint8_t byte) {
+        if (byte == 0) {
+            return false;
+        }
+        const bool isEnd = byte == '\r' || byte == '\n';
+        if (!isEnd) {
+            pairOpen = 0;
+            bool cut = false;
+            if (current.size() == kLongest) {
+                Finish();
+                cut = true;
+            }
+            current.push_back(static_cast<char>(byte));
+            return cut;
+        }
+        if (pairOpen != 0 && pairOpen != byte) {
+            pairOpen = 0;
+            return false;
+        }
+        pairOpen = byte;
+        current.push_back(static_cast<char>(byte));
+        Finish();
+        return true;
+    }
+    const std::string& Completed() const { return completed; }
+    // The completed line without its end characters.
+    std::string Trimmed() const {
+        std::string text = completed;
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
+            text.pop_back();
+        }
+        return text;
+    }
+
+  private:
+    void Finish() {
+        completed = current;
+        current.clear();
+    }
+    std::string current;
+    std::string completed;
+    uint8_t pairOpen = 0;
+};
+
+// The upload file read as text and cut into what the download sends: a CR is
+// dropped and the byte after it kept whatever it is; 0x1A ends a line and,
+// met before any character of a read, the data; a read takes at most
+// capacity - 1 characters up to and including LF. Of the lines, those
+// beginning with ":" are sent; one of 1 to 9,998 characters ending in LF not
+// preceded by CR goes out with CR LF instead, and one that ended without LF
+// before filling a read (at the end of the file, or at 0x1A) gets CR LF;
+// the piece of an over-long line goes as read.
+inline std::vector<std::string> SentRecords(const std::string& file, size_t capacity,
+                                            size_t* consumed) {
+    std::vector<std::string> sent;
+    size_t at = 0;
+    for (;;) {
+        std::string piece;
+        bool endOfData = false;
+        while (piece.size() + 1 < capacity && at < file.size()) {
+            uint8_t byte = static_cast<uint8_t>(file[at++]);
+            if (byte == '\r') {
+                if (at == file.size()) {
+                    break;
+                }
+                byte = static_cast<uint8_t>(file[at++]);
+            } else if (byte == 0x1A) {
+                endOfData = piece.empty();
+                break;
+            }
+            piece.push_back(static_cast<char>(byte));
+            if (byte == '\n') {
+                break;
+            }
+        }
+        if (endOfData || piece.empty()) {
+            break;
+        }
+        const size_t n = piece.size();
+        if (n <= 9998 && piece.back() == '\n' && !(n >= 2 && piece[n - 2] == '\r')) {
+            piece.insert(n - 1, "\r");
+        } else if (piece.back() != '\n' && n + 1 < capacity) {
+            piece += "\r\n";  // a whole line without its end
+        }
+        if (piece[0] == ':') {
+            sent.push_back(piece);
+        }
+    }
+    *consumed = at;
+    return sent;
+}
+
+}  // namespace model

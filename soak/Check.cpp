@@ -1,0 +1,248 @@
+#include "soak/Check.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "tests/support/Harness.h"
+
+namespace soak {
+namespace {
+
+const std::string kUploadedOk = "File uploaded OK\n";
+const std::string kStartSent = "Start command sent to DSP\n";
+const std::string kProgramming = "Programming flash memory...\n";
+const std::string kNoRecords =
+    "Error: Refusing to continue process with 0 valid lines found in file\n";
+const std::string kMismatch = "Mismatch: uploaded ";
+const std::string kFlashNotAcked = "Error: Flash Write command was not acknowledged\n";
+const std::string kPortError = "Error occurred: COMPort: ";
+
+int protocolFailureStatus = 1;
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Arguments(const Plan& plan, const std::string& port,
+                                   const std::string& file) {
+    std::vector<std::string> args = {"-P", port, "-F", file};
+    if (plan.writeFlash) {
+        args.push_back("-W");
+    }
+    if (!plan.sendStart) {
+        args.push_back("-L");
+    }
+    if (plan.debug) {
+        args.push_back("-D");
+    }
+    return args;
+}
+
+// Every ending whose signs the result shows; a sound run shows one.
+std::vector<Ending> SeenEndings(const harness::ProcessResult& r) {
+    std::vector<Ending> seen;
+    const bool ended = r.termSignal == 0 && !r.timedOut;
+    const bool failed = ended && r.exitStatus == protocolFailureStatus;
+    const bool quietErr = r.err.empty();
+    if (ended && r.exitStatus == 1 && r.err.rfind(kPortError, 0) == 0) {
+        seen.push_back(Ending::PortError);
+    }
+    if (failed && quietErr && Has(r.out, kNoRecords)) {
+        seen.push_back(Ending::NoRecords);
+    }
+    if (failed && quietErr && Has(r.out, kMismatch)) {
+        seen.push_back(Ending::Mismatch);
+    }
+    if (failed && quietErr && Has(r.out, kFlashNotAcked)) {
+        seen.push_back(Ending::FlashNotAcked);
+    }
+    const bool failureShown =
+        Has(r.out, kNoRecords) || Has(r.out, kMismatch) || Has(r.out, kFlashNotAcked);
+    if (r.exitStatus == 0 && quietErr && Has(r.out, kUploadedOk) && !failureShown) {
+        seen.push_back(Ending::Complete);
+    }
+    return seen;
+}
+
+// The record lines as the board received them: from the first ":" to the
+// "C" that follows them (or to the end, when the line broke first).
+std::string ReceivedRecords(const std::string& received, bool& whole) {
+    const size_t start = received.find(':');
+    whole = false;
+    if (start == std::string::npos) {
+        return "";
+    }
+    const size_t end = received.find("\r\nC\r\n", start);
+    whole = end != std::string::npos;
+    return whole ? received.substr(start, end + 2 - start) : received.substr(start);
+}
+
+// What the board had to acknowledge before "S" came, and the ending's own
+// details.
+std::string CheckEndingDetails(const Plan& plan, const harness::ProcessResult& r,
+                               sim::Board& board) {
+    const sim::BoardSummary summary = board.Summary();
+    if (Has(r.out, kUploadedOk) &&
+        (plan.reportedCount != plan.recordLines || summary.records != plan.boardCount)) {
+        return "\"File uploaded OK\" without the board's true count";
+    }
+    if (Has(r.out, kStartSent)) {
+        board.WaitForReceived("S\r\n", 5000);
+        const sim::BoardSummary after = board.Summary();
+        if (after.startedWhileSending || (plan.writeFlash && !after.flashed) ||
+            !after.countMatched) {
+            return "\"Start command sent to DSP\" before the board acknowledged";
+        }
+    }
+    if (plan.ending == Ending::Mismatch) {
+        const std::string line = kMismatch + std::to_string(plan.recordLines) +
+                                 " lines; DSP reported " + std::to_string(plan.reportedCount) +
+                                 " lines received\n";
+        return Has(r.out, line) ? "" : "mismatch message differs";
+    }
+    if (plan.ending == Ending::Complete) {
+        if (Has(r.out, kStartSent) != plan.sendStart) {
+            return "start command sent or not against -L";
+        }
+        if (Has(r.out, kProgramming) != plan.writeFlash) {
+            return "flash step against -W";
+        }
+    }
+    return "";
+}
+
+std::string CheckRecords(const Plan& plan, const std::string& received) {
+    bool whole = false;
+    const std::string records = ReceivedRecords(received, whole);
+    if (plan.ending == Ending::PortError) {
+        return plan.records.compare(0, records.size(), records) == 0
+                   ? ""
+                   : "the board received records that were not prepared";
+    }
+    if (plan.ending == Ending::NoRecords) {
+        return records.empty() ? "" : "records sent from a file without any";
+    }
+    if (records != plan.records) {
+        return "the board's bytes differ from the prepared lines (" +
+               std::to_string(records.size()) + " received, " +
+               std::to_string(plan.records.size()) + " prepared)";
+    }
+    return "";
+}
+
+std::string CheckShown(const Plan& plan, const harness::ProcessResult& r) {
+    if (plan.ending == Ending::PortError || plan.ending == Ending::NoRecords) {
+        return "";
+    }
+    for (const std::string& message : plan.shownMessages) {
+        if (!Has(r.out, "\n" + message + "\n") && r.out.rfind(message + "\n", 0) != 0) {
+            return "board message \"" + message + "\" not shown";
+        }
+    }
+    return "";
+}
+
+Verdict Judge(const Plan& plan, const harness::ProcessResult& r, double seconds,
+              sim::Board& board) {
+    Verdict v;
+    v.seconds = seconds;
+    const std::vector<Ending> seen = SeenEndings(r);
+    v.ending = seen.size() == 1
+                   ? EndingName(seen[0])
+                   : (r.timedOut || r.termSignal != 0 ? "crashed-or-hung" : "unrecognised");
+    std::string problem;
+    if (seen.size() != 1 || seen[0] != plan.ending) {
+        problem = "got " + v.ending;
+    } else if (seconds > plan.allowedSeconds) {
+        problem = "ran " + std::to_string(seconds) + " s, waits allow " +
+                  std::to_string(plan.allowedSeconds) + " s";
+    }
+    for (const std::string& next : {CheckEndingDetails(plan, r, board),
+                                    CheckRecords(plan, board.Received()), CheckShown(plan, r)}) {
+        if (problem.empty()) {
+            problem = next;
+        }
+    }
+    v.ok = problem.empty();
+    if (!v.ok) {
+        v.detail = problem + "\n" + harness::Describe(r);
+    }
+    return v;
+}
+
+int GuardMs(const Plan& plan) {
+    return static_cast<int>((plan.allowedSeconds * 2 + 20) * 1000);
+}
+
+double Since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The whole of what a board received in a clean download: polls, requests,
+// the records, count queries and the start command, nothing else.
+bool OnlyItsOwnDownload(const std::string& received, const std::string& records) {
+    size_t at = 0;
+    auto skipAll = [&](const std::string& command) {
+        while (received.compare(at, command.size(), command) == 0) {
+            at += command.size();
+        }
+    };
+    skipAll("?\r\n");
+    skipAll("R\r\n");
+    if (received.compare(at, records.size(), records) != 0) {
+        return false;
+    }
+    at += records.size();
+    skipAll("C\r\n");
+    return received.substr(at) == "S\r\n";
+}
+
+}  // namespace
+
+void SetProtocolFailureStatus(int status) {
+    protocolFailureStatus = status;
+}
+
+Verdict RunAndCheck(const Plan& plan) {
+    auto board = harness::StartBoard(plan.board);
+    const std::string file = harness::WriteTempFile(plan.file);
+    const auto start = std::chrono::steady_clock::now();
+    harness::ProcessResult result =
+        harness::RunVantoir(Arguments(plan, board->SlavePath(), file), GuardMs(plan));
+    const double seconds = Since(start);
+    Verdict verdict = Judge(plan, result, seconds, *board);
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    return verdict;
+}
+
+std::vector<Verdict> RunParallelAndCheck(const std::vector<Plan>& plans) {
+    std::vector<std::unique_ptr<sim::Board>> boards;
+    std::vector<std::unique_ptr<harness::ChildProcess>> children;
+    std::vector<std::string> files;
+    const auto start = std::chrono::steady_clock::now();
+    for (const Plan& plan : plans) {
+        boards.push_back(harness::StartBoard(plan.board));
+        files.push_back(harness::WriteTempFile(plan.file));
+        harness::ProcessOptions options;
+        options.args = Arguments(plan, boards.back()->SlavePath(), files.back());
+        children.push_back(std::make_unique<harness::ChildProcess>(options));
+    }
+    std::vector<Verdict> verdicts;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        harness::ProcessResult result = children[i]->Wait(GuardMs(plans[i]));
+        Verdict verdict = Judge(plans[i], result, Since(start), *boards[i]);
+        boards[i]->WaitForReceived("S\r\n", 5000);
+        if (verdict.ok && !OnlyItsOwnDownload(boards[i]->Received(), plans[i].records)) {
+            verdict.ok = false;
+            verdict.detail = "the board received more than its own download";
+        }
+        verdicts.push_back(verdict);
+        std::error_code ignored;
+        std::filesystem::remove(files[i], ignored);
+    }
+    return verdicts;
+}
+
+}  // namespace soak

@@ -1,0 +1,32 @@
+#pragma once
+// Running one planned download (or eight at once) with the real vantoir
+// binary against kelvor-sim boards, and judging how it ended.
+
+#include <string>
+#include <vector>
+
+#include "soak/Plan.h"
+
+namespace soak {
+
+inline constexpr int kParallelBoards = 8;
+
+struct Verdict {
+    bool ok = false;
+    std::string ending;  // the ending seen ("complete", ..., or "unrecognised")
+    std::string detail;  // what was wrong
+    double seconds = 0;  // how long vantoir ran
+};
+
+// The exit status the protocol failures (no record lines, a count mismatch, a
+// flash not acknowledged) must end with; 1 unless set before any run.
+void SetProtocolFailureStatus(int status);
+
+// Runs plan's download on a board of its own and checks it.
+Verdict RunAndCheck(const Plan& plan);
+
+// Runs the clean plans at once, each to a board of its own; every one must
+// complete and each board must have received exactly its own download.
+std::vector<Verdict> RunParallelAndCheck(const std::vector<Plan>& plans);
+
+}  // namespace soak

@@ -1,0 +1,52 @@
+#pragma once
+// One run of the soak, drawn from a seed: an upload file, a board with a
+// random mix of faults, the switches of vantoir, and what must come of it.
+//
+// The expectations are worked out here from the faults and from a plain
+// reading of the file's rules (fuzz/Models.h), never by asking the program.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/BoardConfig.h"
+
+namespace soak {
+
+// The legitimate endings of a download.
+enum class Ending {
+    Complete,       // verified download, status 0
+    NoRecords,      // "Error: Refusing to continue ...", status 1
+    Mismatch,       // "Mismatch: uploaded ...", status 1
+    FlashNotAcked,  // "Error: Flash Write command was not acknowledged", status 1
+    PortError,      // "Error occurred: COMPort: ..." on standard error, status 1
+};
+
+const char* EndingName(Ending ending);
+
+struct Plan {
+    uint64_t seed = 0;
+    std::string file;         // the upload file's bytes
+    sim::BoardConfig board;   // the board and its faults
+    bool writeFlash = false;  // -W
+    bool sendStart = true;    // not -L
+    bool debug = false;       // -D
+    std::string faults;       // the faults drawn, for the report
+
+    // What must happen.
+    Ending ending = Ending::Complete;
+    std::string records;    // the bytes of the record lines as they must reach the board
+    int recordLines = 0;    // lines vantoir counts
+    int boardCount = 0;     // lines the board counts (and reports, unless told to lie)
+    int reportedCount = 0;  // the number in the board's answer to "C"
+    std::vector<std::string> shownMessages;  // "-" lines that must be shown (without "-")
+    double allowedSeconds = 0;               // the protocol's own waits, generously
+};
+
+// Draws the run of seed.
+Plan MakePlan(uint64_t seed);
+
+// A clean run (no faults) of a file of its own, for the parallel boards.
+Plan MakeCleanPlan(uint64_t seed);
+
+}  // namespace soak

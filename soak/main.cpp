@@ -1,0 +1,159 @@
+// kelvor-soak: many downloads of random files by the real vantoir binary
+// against simulated boards with random faults, each checked against the
+// ending its plan expects (soak/Plan.h); then rounds of eight downloads in
+// parallel to eight boards.
+//
+// Usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N]
+//                    [--failure-status S]  (S: the protocol failures' exit
+//                    status, 1 by default; 0 for builds from before it was 1)
+// Run i uses seed SEED + i; "kelvor-soak 1 S" replays the run of seed S.
+// Prints a tally per ending and every wrong run with its seed; exits 1 on
+// any wrong run.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "soak/Check.h"
+#include "soak/Plan.h"
+
+namespace {
+
+struct Options {
+    int runs = 100;
+    uint64_t seed = 0;
+    int jobs = 4;
+    int parallelRounds = 1;
+    int failureStatus = 1;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--jobs" || arg == "--parallel-rounds") && i + 1 < argc) {
+            (arg == "--jobs" ? options.jobs : options.parallelRounds) = std::atoi(argv[++i]);
+        } else if (arg == "--failure-status" && i + 1 < argc) {
+            options.failureStatus = std::atoi(argv[++i]);
+        } else if (!arg.empty() && arg[0] != '-') {
+            positional.push_back(arg);
+        } else {
+            return false;
+        }
+    }
+    if (positional.empty() || positional.size() > 2) {
+        return false;
+    }
+    options.runs = std::atoi(positional[0].c_str());
+    options.seed =
+        positional.size() > 1
+            ? std::strtoull(positional[1].c_str(), nullptr, 10)
+            : static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) %
+                  1000000000ULL;
+    return options.runs >= 0 && options.jobs > 0 && options.parallelRounds >= 0;
+}
+
+struct Tally {
+    std::mutex lock;
+    std::map<std::string, int> endings;
+    std::vector<std::string> failures;
+    double longest = 0;
+    double longestAllowed = 0;
+
+    void Add(const soak::Plan& plan, const soak::Verdict& verdict) {
+        std::lock_guard<std::mutex> guard(lock);
+        ++endings[verdict.ending];
+        if (verdict.seconds > longest) {
+            longest = verdict.seconds;
+            longestAllowed = plan.allowedSeconds;
+        }
+        if (!verdict.ok) {
+            failures.push_back("seed " + std::to_string(plan.seed) + " (" + plan.faults +
+                               "): expected " + soak::EndingName(plan.ending) + ", " +
+                               verdict.detail);
+            std::fprintf(stderr, "soak: WRONG seed %llu: %s\n",
+                         static_cast<unsigned long long>(plan.seed), failures.back().c_str());
+        }
+    }
+};
+
+void RunMany(const Options& options, Tally& tally) {
+    std::atomic<int> next{0};
+    std::atomic<int> done{0};
+    auto worker = [&] {
+        for (int i = next++; i < options.runs; i = next++) {
+            const soak::Plan plan = soak::MakePlan(options.seed + static_cast<uint64_t>(i));
+            tally.Add(plan, soak::RunAndCheck(plan));
+            const int finished = ++done;
+            if (finished % 100 == 0) {
+                std::printf("soak: %d of %d runs\n", finished, options.runs);
+                std::fflush(stdout);
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int j = 0; j < std::min(options.jobs, std::max(options.runs, 1)); ++j) {
+        workers.emplace_back(worker);
+    }
+    for (std::thread& t : workers) {
+        t.join();
+    }
+}
+
+void RunParallelRounds(const Options& options, Tally& tally) {
+    for (int round = 0; round < options.parallelRounds; ++round) {
+        std::vector<soak::Plan> plans;
+        for (int b = 0; b < soak::kParallelBoards; ++b) {
+            plans.push_back(soak::MakeCleanPlan(options.seed + 1000000ULL * (round + 1) + b));
+        }
+        const std::vector<soak::Verdict> verdicts = soak::RunParallelAndCheck(plans);
+        for (size_t b = 0; b < plans.size(); ++b) {
+            soak::Verdict verdict = verdicts[b];
+            verdict.ending = "parallel-" + verdict.ending;
+            tally.Add(plans[b], verdict);
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N] "
+                     "[--failure-status S]\n");
+        return 2;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::printf("soak: %d runs from seed %llu, %d at a time; %d rounds of %d boards in parallel\n",
+                options.runs, static_cast<unsigned long long>(options.seed), options.jobs,
+                options.parallelRounds, soak::kParallelBoards);
+    std::fflush(stdout);
+    soak::SetProtocolFailureStatus(options.failureStatus);
+    Tally tally;
+    RunMany(options, tally);
+    RunParallelRounds(options, tally);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("soak: tally after %.0f s:\n", seconds);
+    for (const auto& [ending, count] : tally.endings) {
+        std::printf("soak:   %-32s %6d\n", ending.c_str(), count);
+    }
+    std::printf("soak: longest run %.1f s (its protocol waits allow %.1f s)\n", tally.longest,
+                tally.longestAllowed);
+    for (const std::string& failure : tally.failures) {
+        std::printf("soak: WRONG %s\n", failure.c_str());
+    }
+    std::printf("soak: %zu wrong endings%s\n", tally.failures.size(),
+                tally.failures.empty() ? "" : " (replay one: scripts/soak 1 SEED)");
+    return tally.failures.empty() ? 0 : 1;
+}
