@@ -225,7 +225,8 @@ TEST(DownloadOutput, DebugEchoesShowThroughAPipeWhileTheBoardIsStillSilent) {
     // line it sends may follow more than one echo.
     const int kShownWithinMs = 5000;
     EXPECT_TRUE(vantoir.WaitForStdout("\nReceived: booting\n", kShownWithinMs)) << vantoir.Stdout();
-    EXPECT_NE(vantoir.Stdout().find(kPrompt + "Sent: ?\r\n\n"), std::string::npos) << vantoir.Stdout();
+    EXPECT_NE(vantoir.Stdout().find(kPrompt + "Sent: ?\r\n\n"), std::string::npos)
+        << vantoir.Stdout();
     vantoir.Signal(SIGTERM);
     vantoir.Wait(kRunGuardMs);
 }
