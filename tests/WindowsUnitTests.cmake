@@ -19,7 +19,8 @@ function(vantoir_windows_unit_test name)
 endfunction()
 
 vantoir_windows_unit_test(unit_text
-  SOURCES text/LineBufTest.cpp text/RingBufTest.cpp text/UploadFileTest.cpp text/AllocSpy.cpp
+  SOURCES text/LineBufTest.cpp text/RingBufTest.cpp text/UploadFileTest.cpp text/Sha256Test.cpp
+          text/AllocSpy.cpp
   LIBRARIES vantoir_text)
 vantoir_windows_unit_test(unit_serial
   SOURCES serial/COMPortTest.cpp serial/PortHelpersTest.cpp protocol/ConsoleKeySequencesTest.cpp

@@ -12,31 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "tests/text/TempFile.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-// A file with the given bytes in the test's temporary directory, removed at
-// the end of the test.
-class TempFile {
-  public:
-    explicit TempFile(const std::string& bytes) {
-        static int serial = 0;
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path = fs::path(::testing::TempDir()) /
-               (std::string("upload_") + info->name() + "_" + std::to_string(++serial) + ".hex");
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    ~TempFile() {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-    }
-    std::string Path() const { return path.string(); }
-
-  private:
-    fs::path path;
-};
+using testfiles::TempFile;
 
 // Each line read, with the position after it.
 using Reads = std::vector<std::pair<std::string, int64_t>>;
