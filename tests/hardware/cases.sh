@@ -272,7 +272,8 @@ case_usb_unplug_in_console() {
 }
 
 # The adapter chosen by its USB identity: QEMU's usb-serial device reports
-# vendor 0403 and product 6001, as an FTDI FT232 does.
+# vendor 0403 and product 6001, as an FTDI FT232 does (manufacturer "QEMU",
+# serial number "1-0000:00:02.0-1", made from its place on the bus).
 case_usb_download_by_adapter_identity() {
     guest 10 "vantoir --list-ports"
     expect_out "/dev/ttyUSB0  driver=ftdi_sio usb=0403:6001"
