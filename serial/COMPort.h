@@ -123,7 +123,8 @@ class COMPort {
     // What the system lists for the opened port (USB vendor, product and
     // serial number among it); nullopt when it lists no such port (a
     // pseudo-terminal). For a usb: name, the entry that selected the port,
-    // without listing again; otherwise the list is read at this call.
+    // without listing again; otherwise the list is read at this call (so ask
+    // while the port is there: an unplugged adapter is no longer listed).
     std::optional<PortInfo> DescribeOpenedPort() const;
 
   private:
