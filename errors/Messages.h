@@ -24,6 +24,17 @@ inline constexpr const char* kPortModemSignalsFailed = "COMPort: failed to retri
 // port's clock makes it run at 57600 baud (-25.0 %)."
 inline constexpr const char* kRefusedSettingPrefix = "The port refused ";
 
+// Detail lines of kPortOpenFailed for a port chosen by its USB identity
+// (serial/PortSelector.h): the name as given, then for several matches their
+// paths and a hint.
+inline constexpr const char* kNoPortMatchesFormat = "No serial port matches %s.";
+inline constexpr const char* kPortsMatchFormat = "%d serial ports match %s: %s (%s).";
+inline constexpr const char* kAddSerialNumberHint = "add the serial number";
+inline constexpr const char* kGivePathHint = "give the path of one of them instead";
+inline constexpr const char* kNotUsbPortNameFormat =
+    "Not a USB port name: %s (give usb:VID:PID or usb:VID:PID:SERIAL, VID and PID four hex "
+    "digits each).";
+
 // Formats for FatalError.
 inline constexpr const char* kUnknownSwitchFormat = "Unknown commandline switch: %s\n";
 inline constexpr const char* kMissingArgumentFormat = "Missing argument to switch %s\n";

@@ -6,6 +6,7 @@
 
 #include "errors/Messages.h"
 #include "errors/PortError.h"
+#include "serial/PortSelector.h"
 
 namespace {
 
@@ -60,10 +61,7 @@ std::string RefusedSettings(const PortState& wanted, const PortState& held) {
 COMPort::COMPort(const char* name, PortPlatform& portPlatform)
     : platform(portPlatform), uncaughtAtOpen(std::uncaught_exceptions()) {
     portState.reset();
-    handle = platform.Open(name);
-    if (handle == kInvalidPortHandle) {
-        Raise(messages::kPortOpenFailed);
-    }
+    Open(name);
     try {
         Prepare();
     } catch (...) {
@@ -73,6 +71,29 @@ COMPort::COMPort(const char* name, PortPlatform& portPlatform)
         handle = kInvalidPortHandle;
         throw;
     }
+}
+
+void COMPort::Open(const char* name) {
+    if (name != nullptr && IsUsbPortName(name)) {
+        selectedPort = SelectUsbPort(name, platform.ListPorts());
+        name = selectedPort->path.c_str();
+    }
+    handle = platform.Open(name);
+    if (handle == kInvalidPortHandle) {
+        Raise(messages::kPortOpenFailed);
+    }
+    devicePath = platform.DevicePath(name);
+}
+
+const std::string& COMPort::DevicePath() const {
+    return devicePath;
+}
+
+std::optional<PortInfo> COMPort::DescribeOpenedPort() const {
+    if (selectedPort) {
+        return selectedPort;
+    }
+    return FindListedPort(platform.ListPorts(), devicePath);
 }
 
 void COMPort::Prepare() {
