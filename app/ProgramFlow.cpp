@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/ImageCheckRun.h"
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
 #include "errors/PortError.h"
@@ -54,6 +55,14 @@ int RunProgram(const Settings& settings) {
 }
 
 int RunProgram(const Settings& settings, PortPlatform& platform) {
+    // The image is checked before the port is opened: a refused one never
+    // reaches the board.
+    if (settings.checkImage != 0 || settings.checkOnly != 0) {
+        const ImageCheckRun check = RunImageCheck(settings.dataFile);
+        if (!check.sound || settings.checkOnly != 0) {
+            return check.sound ? 0 : 1;
+        }
+    }
     DataFiles files;
     int status = 0;
     try {

@@ -77,6 +77,12 @@ class UploadFile {
     bool readFailed = false;
 };
 
+// A line as read is a record line, to be sent and counted, when it begins
+// with a colon; every other line is skipped.
+inline bool IsRecordLine(const char* line, size_t length) {
+    return length >= 1 && line[0] == ':';
+}
+
 // Prepares a record line for the wire in place: a line of 1 to 9,998
 // characters that ends in LF, not already preceded by CR, gets CR LF; a line
 // without LF that is shorter than a full read (the file's last line, or one
