@@ -26,6 +26,9 @@ constexpr uint64_t kAddressSpace = 0x100000000;
 // How much of the file's start tells what kind of file it is.
 constexpr size_t kSniffBytes = 4096;
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
+const char kElfMagic[] =
+    "\x7F"
+    "ELF";
 
 int HexValue(char c) {
     static const char kDigits[] = "0123456789ABCDEF0123456789abcdef";
@@ -329,7 +332,7 @@ void CheckLines(UploadFile& file, ImageChecker& checker) {
     checker.Finish();
 }
 
-bool StartsWithIgnoringCase(const unsigned char* bytes, size_t length, const char* text) {
+bool StartsWithIgnoringCase(const uint8_t* bytes, size_t length, const char* text) {
     const size_t textLength = std::strlen(text);
     if (length < textLength) {
         return false;
@@ -343,7 +346,7 @@ bool StartsWithIgnoringCase(const unsigned char* bytes, size_t length, const cha
     return true;
 }
 
-bool LooksLikeHtml(const unsigned char* bytes, size_t length) {
+bool LooksLikeHtml(const uint8_t* bytes, size_t length) {
     size_t at = 0;
     if (length >= 3 && std::memcmp(bytes, kByteOrderMark, 3) == 0) {
         at = 3;
@@ -357,7 +360,7 @@ bool LooksLikeHtml(const unsigned char* bytes, size_t length) {
 
 // A zero byte, or more than one in ten bytes a control character that text
 // does not hold.
-bool LooksBinary(const unsigned char* bytes, size_t length) {
+bool LooksBinary(const uint8_t* bytes, size_t length) {
     size_t controls = 0;
     for (size_t i = 0; i < length; ++i) {
         if (bytes[i] == 0) {
@@ -369,19 +372,12 @@ bool LooksBinary(const unsigned char* bytes, size_t length) {
     return controls * 10 > length;
 }
 
-// The finding for a file that is plainly no Intel-HEX text, or nullptr.
-const char* KindOfFile(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return nullptr;
-    }
-    unsigned char start[kSniffBytes];
-    const size_t length = std::fread(start, 1, sizeof start, file);
-    std::fclose(file);
-    if (length >= 4 && std::memcmp(start,
-                                   "\x7F"
-                                   "ELF",
-                                   4) == 0) {
+// The finding for a file that is plainly no Intel-HEX text, from its first
+// bytes, or nullptr.
+const char* KindOfFile(const uint8_t* start, size_t length) {
+    length = std::min(length, kSniffBytes);
+    if (length >= sizeof kElfMagic - 1 &&
+        std::memcmp(start, kElfMagic, sizeof kElfMagic - 1) == 0) {
         return messages::kLooksLikeElf;
     }
     if (LooksLikeHtml(start, length)) {
@@ -408,10 +404,21 @@ ImageCheckResult CheckImageFile(const char* path, size_t keptFindings) {
     }
     result.opened = true;
     ImageChecker checker(result, keptFindings);
-    if (const char* kind = KindOfFile(path)) {
-        checker.Add(0, kind);
-    }
+    // One reading serves the lines, the digest and the look at the first
+    // bytes, so that a pipe is checked as well as a file.
+    Sha256 digest;
+    bool first = true;
+    file.ObserveBlocks([&](const uint8_t* bytes, size_t count) {
+        if (first) {
+            first = false;
+            if (const char* kind = KindOfFile(bytes, count)) {
+                checker.Add(0, kind);
+            }
+        }
+        digest.Update(bytes, count);
+    });
     CheckLines(file, checker);
-    result.sha256 = Sha256OfFile(path).value_or(std::string());
+    const bool readWhole = file.ReadRest() && !file.ReadFailed();
+    result.sha256 = readWhole ? digest.HexDigest() : std::string();
     return result;
 }

@@ -76,7 +76,9 @@ struct ImageCheckResult {
 // and does not look at the file's first bytes (CheckImageFile does).
 ImageCheckResult CheckImage(UploadFile& file, size_t keptFindings = kKeptImageFindings);
 
-// Opens path and checks it: what its first bytes look like, then its lines,
-// then the SHA-256 digest of its bytes. opened is false (and nothing else is
-// filled in) when the file cannot be opened for upload.
+// Opens path and checks it: what its first bytes look like, its lines, and
+// the SHA-256 digest of all its bytes, in one reading (a pipe is checked as
+// well as a file; the digest is empty when the file fails to read to its
+// end). opened is false (and nothing else is filled in) when the file cannot
+// be opened for upload.
 ImageCheckResult CheckImageFile(const char* path, size_t keptFindings = kKeptImageFindings);
