@@ -30,10 +30,26 @@ const char kElfMagic[] =
     "\x7F"
     "ELF";
 
-int HexValue(char c) {
-    static const char kDigits[] = "0123456789ABCDEF0123456789abcdef";
-    const char* at = c == '\0' ? nullptr : std::strchr(kDigits, c);
-    return at == nullptr ? -1 : static_cast<int>(at - kDigits) % 16;
+// The value of each byte as a hex digit, -1 for the others.
+struct HexDigitTable {
+    int8_t value[256] = {};
+    constexpr HexDigitTable() {
+        for (int byte = 0; byte < 256; ++byte) {
+            value[byte] = -1;
+        }
+        for (int digit = 0; digit < 10; ++digit) {
+            value['0' + digit] = static_cast<int8_t>(digit);
+        }
+        for (int digit = 0; digit < 6; ++digit) {
+            value['A' + digit] = static_cast<int8_t>(10 + digit);
+            value['a' + digit] = static_cast<int8_t>(10 + digit);
+        }
+    }
+};
+constexpr HexDigitTable kHexDigits;
+
+inline int HexValue(char c) {
+    return kHexDigits.value[static_cast<unsigned char>(c)];
 }
 
 // A character as a finding shows it: 'G', or 0x0D when it does not print.
