@@ -91,9 +91,9 @@ inline constexpr const char* kStartCommandSent = "Start command sent to DSP\n";
 
 // The image check (--check, --check-only). Each finding goes to standard
 // error as "FILE:LINE: message" ("FILE: message" for the file as a whole),
-// at most kKeptImageFindings (text/ImageCheck.h) of them, then the count of the rest; then one
-// summary line: "image refused" on standard error, "image OK" on standard
-// output. Scripts grep these texts: keep them stable.
+// the first kKeptImageFindings (text/ImageCheck.h) of them, then the count
+// of the rest; then one summary line: "image refused" on standard error,
+// "image OK" on standard output. Scripts grep these texts: keep them stable.
 inline constexpr const char* kCheckNeedsDownload =
     "Switch --check needs download mode: it cannot be used with -C or -R\n";
 inline constexpr const char* kImageFindingFormat = "%s:%lld: %s\n";
