@@ -11,6 +11,10 @@
 // %s\n"; in download mode after the port has been closed, in raw mode at
 // once), and for every port error. Console mode ends only when the operator
 // interrupts it.
+//
+// With --check or --check-only the data file is checked first, before the
+// port is opened (app/ImageCheckRun.h): a refused image ends the run with
+// status 1; --check-only ends after the check, with 0 for a sound image.
 
 #include "app/Settings.h"
 #include "serial/PortPlatform.h"
