@@ -166,6 +166,7 @@ TEST(CheckBeforeDownload, ASoundImageIsDownloadedAsWithoutTheCheck) {
                                       "no start address") +
                                session);
     EXPECT_EQ(checked.err, plain.err);
+    ASSERT_TRUE(checkedBoard->WaitForStart(kRunGuardMs));
     download_test::ExpectSessionOnWire(checkedBoard->Received(), download_test::OnWire(content),
                                        "S\r\n");
 }
