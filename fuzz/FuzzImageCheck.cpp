@@ -6,8 +6,6 @@
 // are ascending and apart; the findings kept are the first ones; the digest
 // is that of the whole file.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -15,18 +13,12 @@
 
 #include "fuzz/Check.h"
 #include "fuzz/Models.h"
+#include "fuzz/ScratchFile.h"
 #include "sim/HexRecord.h"
 #include "text/ImageCheck.h"
 #include "text/Sha256.h"
 
 namespace {
-
-std::string ScratchPath() {
-    static const std::string path =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/vantoir-fuzz-image-" +
-        std::to_string(getpid());
-    return path;
-}
 
 // The record type of a record line the board takes.
 int TypeOf(const std::string& record) {
@@ -58,13 +50,11 @@ void CheckSound(const ImageCheckResult& result, const std::vector<std::string>& 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string content(reinterpret_cast<const char*>(data), size);
-    std::FILE* out = std::fopen(ScratchPath().c_str(), "wb");
-    FUZZ_CHECK(out != nullptr, "scratch file");
-    std::fwrite(content.data(), 1, content.size(), out);
-    std::fclose(out);
+    static const std::string path = ScratchPath("image");
+    WriteScratch(path, content);
     const size_t kept = size % 4 == 0 ? kKeptImageFindings : size % 4;
 
-    const ImageCheckResult result = CheckImageFile(ScratchPath().c_str(), kept);
+    const ImageCheckResult result = CheckImageFile(path.c_str(), kept);
 
     size_t consumed = 0;
     const std::vector<std::string> sent = model::SentRecords(content, kUploadLineBytes, &consumed);
