@@ -25,6 +25,8 @@ enum class Switch {
     Help,
     VersionLine,
     ListPorts,
+    CheckImage,
+    CheckOnly,
 };
 
 struct SwitchEntry {
@@ -50,6 +52,8 @@ const SwitchEntry kSwitches[] = {
     {"-?", Switch::Help, false},
     {"--version", Switch::VersionLine, false},
     {"--list-ports", Switch::ListPorts, false},
+    {"--check", Switch::CheckImage, false},
+    {"--check-only", Switch::CheckOnly, false},
 };
 
 char FoldAsciiLetter(char c) {
@@ -124,6 +128,12 @@ void ApplySwitch(Switch which, const char* value, Settings& settings) {
         case Switch::Flash:
             settings.writeFlash = 1;
             break;
+        case Switch::CheckImage:
+            settings.checkImage = 1;
+            break;
+        case Switch::CheckOnly:
+            settings.checkOnly = 1;
+            break;
         default:
             break;
     }
@@ -195,6 +205,10 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         }
         AnswerRequest(entry->which, ProgramName(arguments));
         ApplySwitch(entry->which, value, settings);
+    }
+    // Console mode never reads the data file, and raw mode copies any file.
+    if (settings.checkImage != 0 && settings.checkOnly == 0 && settings.mode != ModeDownload) {
+        FatalError("%s", messages::kCheckNeedsDownload);
     }
     PrintEchoLine(argumentCount, arguments);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/ImageCheckRun.h"
 #include "app/Settings.h"
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
@@ -87,6 +88,14 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     DataFiles files;
     try {
         ParseCommandLine(argumentCount, arguments, settings);
+        // The image is checked before the port is opened: a refused one
+        // never reaches the board.
+        if (settings.checkImage != 0 || settings.checkOnly != 0) {
+            const ImageCheckRun check = RunImageCheck(settings.dataFile);
+            if (!check.sound || settings.checkOnly != 0) {
+                return {check.sound ? 0 : 1, std::string()};
+            }
+        }
         const int status = RunOnPort(settings, platform, files);
         if (files.upload.ReadFailed()) {
             FatalError(messages::kFileReadFailedFormat, settings.dataFile);

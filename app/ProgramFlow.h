@@ -14,7 +14,12 @@
 // after a download session that stopped on a protocol failure (its message is
 // on standard output, and the port and the file are closed first); 1 for a
 // rejected argument, for a data file that cannot be opened or read to its end
-// ("Error reading file %s\n"), and for every port error.
+// ("Error reading file %s\n"), and for every port error. Console mode ends
+// only when the operator interrupts it.
+//
+// With --check or --check-only the data file is checked first, before the
+// port is opened (app/ImageCheckRun.h): a refused image ends the run with
+// status 1; --check-only ends after the check, with 0 for a sound image.
 
 #include <string>
 

@@ -3,11 +3,12 @@
 // switches matched whole, in their order, with A to Z case-folded; a value
 // taken whatever it looks like; the first unknown argument, a missing value,
 // -v or a request (--help, -h, -?, --version, --list-ports) ends the parse
-// with its status; later settings overwrite earlier ones. A rejected
-// argument raises a ProgramError, caught here; the answered requests end the
-// program, caught by wrapping exit at link time: the jump out of exit()
-// leaves behind what the frames it skips still own, as the real exit() does,
-// so scripts/fuzz runs this target without leak detection.
+// with its status; later settings overwrite earlier ones; --check with
+// console or raw mode (and without --check-only) is rejected at the end. A
+// rejected argument raises a ProgramError, caught here; the answered requests
+// end the program, caught by wrapping exit at link time: the jump out of
+// exit() leaves behind what the frames it skips still own, as the real exit()
+// does, so scripts/fuzz runs this target without leak detection.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,7 +35,7 @@ struct Expected {
     std::string port = "COM1";
     std::string file;
     int64_t baud = 115200;
-    int sendStart = 1, debug = 0, flash = 0, handshake = 0;
+    int sendStart = 1, debug = 0, flash = 0, handshake = 0, check = 0, checkOnly = 0;
     uint8_t mode = ModeDownload;
 };
 
@@ -104,10 +105,17 @@ Expected Model(const std::vector<std::string>& args) {
             e.handshake = 1;
         } else if (s == "-W") {
             e.flash = 1;
+        } else if (s == "--CHECK") {
+            e.check = 1;
+        } else if (s == "--CHECK-ONLY") {
+            e.checkOnly = 1;
         } else {
             e.status = 1;
             return e;
         }
+    }
+    if (e.check == 1 && e.checkOnly == 0 && e.mode != ModeDownload) {
+        e.status = 1;
     }
     return e;
 }
@@ -186,7 +194,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(settings.sendStart == expected.sendStart && settings.debug == expected.debug &&
                    settings.writeFlash == expected.flash &&
                    settings.consoleHandshake == expected.handshake &&
-                   settings.mode == expected.mode,
+                   settings.mode == expected.mode && settings.checkImage == expected.check &&
+                   settings.checkOnly == expected.checkOnly,
                "flags");
     return 0;
 }

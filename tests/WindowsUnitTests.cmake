@@ -20,6 +20,7 @@ endfunction()
 
 vantoir_windows_unit_test(unit_text
   SOURCES text/LineBufTest.cpp text/RingBufTest.cpp text/UploadFileTest.cpp text/Sha256Test.cpp
+          text/ImageCheckTest.cpp
           text/AllocSpy.cpp
   LIBRARIES vantoir_text)
 vantoir_windows_unit_test(unit_serial
@@ -31,7 +32,7 @@ vantoir_windows_unit_test(unit_console
   SOURCES serial/ConsoleInputWin32Test.cpp
   LIBRARIES vantoir_serial)
 vantoir_windows_unit_test(unit_app
-  SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp
+  SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/ImageCheckTextTest.cpp
   LIBRARIES vantoir_app)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)

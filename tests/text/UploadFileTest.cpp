@@ -256,6 +256,27 @@ TEST(UploadFileRandomContent, MatchesAByteByByteReaderAcrossBlockBoundaries) {
     }
 }
 
+TEST(UploadFileBlockObserver, SeesEveryByteOnceUntranslatedAlsoAfterTheEndOfTheData) {
+    std::mt19937 random(11);
+    for (const size_t block : {size_t{1}, size_t{7}, size_t{4096}, UploadFile::kBlockBytes}) {
+        const std::string bytes = RandomFileBytes(random, 5000) + "\x1A" + "after\r\r\n";
+        TempFile temp(bytes);
+        UploadFile file(block);
+        ASSERT_TRUE(file.Open(temp.Path().c_str()));
+        std::string seen;
+        file.ObserveBlocks([&seen](const uint8_t* data, size_t count) {
+            seen.append(reinterpret_cast<const char*>(data), count);
+        });
+        char line[kUploadLineBytes];
+        while (file.ReadLine(line, sizeof line) != 0) {
+        }
+        EXPECT_TRUE(file.ReadRest());
+        EXPECT_EQ(seen, bytes) << "block " << block;
+        EXPECT_TRUE(file.ReadRest()) << "a second time reads nothing more";
+        EXPECT_EQ(seen, bytes) << "block " << block;
+    }
+}
+
 // PrepareRecordLine over a copy with room for growth; returns the result.
 std::string Prepare(const std::string& line) {
     std::vector<char> buffer(line.begin(), line.end());
