@@ -8,9 +8,9 @@
 // Fills settings from the arguments and prints the echo line. Ends the program
 // itself for the usage text (no arguments, --help, -h, -?: status 0), the
 // short banner (-v, status 1), the version line (--version, status 0), the
-// list of serial ports (--list-ports, status 0) and every rejected argument
-// (status 1). Like every switch these are matched whole, ignoring the case of
-// A to Z; arguments after them are not looked at.
+// list of serial ports (--list-ports, status 0); every rejected argument
+// ends the run through FatalError (status 1). Like every switch these are matched whole, ignoring
+// the case of A to Z; arguments after them are not looked at.
 void ParseCommandLine(int argumentCount, char** arguments, Settings& settings);
 
 // Full banner and usage on standard output; exit status 0.

@@ -1,6 +1,7 @@
 #include "serial/COMPort.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -26,6 +27,14 @@ const char* StopBitsName(uint8_t stopBits) {
                                              : "an unknown number of stop bits";
 }
 
+// A rate past the signed 32-bit range is the pattern of a negative rate (the
+// program's settings pass one on that way): it is named as the negative
+// number, the way it was typed.
+std::string RateText(uint32_t rate) {
+    return rate > static_cast<uint32_t>(INT32_MAX) ? std::to_string(static_cast<int32_t>(rate))
+                                                   : std::to_string(rate);
+}
+
 void AddSetting(std::string& list, const std::string& setting) {
     list += (list.empty() ? "" : ", ") + setting;
 }
@@ -34,7 +43,7 @@ void AddSetting(std::string& list, const std::string& setting) {
 std::string RefusedSettings(const PortState& wanted, const PortState& held) {
     std::string list;
     if (wanted.baudRate != held.baudRate) {
-        AddSetting(list, std::to_string(wanted.baudRate) + " baud");
+        AddSetting(list, RateText(wanted.baudRate) + " baud");
     }
     if (wanted.byteSize != held.byteSize) {
         AddSetting(list, std::to_string(wanted.byteSize) + " data bits");

@@ -12,7 +12,8 @@
 // Every failing platform call raises a PortError (errors/PortError.h, a
 // std::runtime_error) with a fixed text from errors/Messages.h; a refused
 // state also carries a detail line naming the setting and, where the
-// platform tells, what the port can do. The class prints nothing.
+// platform tells, what the port can do (a rate past 2147483647 is named as
+// the negative number of the same 32-bit pattern). The class prints nothing.
 //
 // A read of N bytes under the read time-outs (interval, multiplier, constant):
 //   0, 0, 0               waits until all N bytes have arrived
