@@ -1,12 +1,15 @@
 #include "app/ProgramFlow.h"
 
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/RunReport.h"
 #include "app/Settings.h"
 #include "errors/FatalError.h"
+#include "errors/Interrupted.h"
 #include "errors/Messages.h"
 #include "errors/PortError.h"
 #include "errors/ProgramError.h"
@@ -14,6 +17,7 @@
 #include "protocol/Downloader.h"
 #include "protocol/RawCopy.h"
 #include "serial/COMPort.h"
+#include "serial/Interrupt.h"
 #include "text/UploadFile.h"
 
 namespace {
@@ -46,12 +50,14 @@ int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& 
     return downloader.Failed() ? 1 : 0;
 }
 
-// The exit status of the mode, once it has ended normally.
-int RunMode(COMPort& port, const Settings& settings, DataFiles& files) {
-    const ProtocolOptions options = ToProtocolOptions(settings);
+// The exit status of the mode, once it has ended normally. observer hears
+// what the protocol does (nullptr: nobody).
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files, SessionObserver* observer) {
+    ProtocolOptions options = ToProtocolOptions(settings);
+    options.observer = observer;
     switch (settings.mode) {
         case ModeConsole:
-            RunConsole(port, options);
+            return RunConsole(port, options);
         case ModeRaw:
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
@@ -62,9 +68,13 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files) {
 
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
-int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files) {
+int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
+              RunReport* report) {
+    if (report != nullptr) {
+        report->SetDevice(platform.DeviceName(settings.portName));
+    }
     COMPort port(settings.portName, platform);
-    return RunMode(port, settings, files);
+    return RunMode(port, settings, files, report);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -76,6 +86,16 @@ RunEnd EndOfPortError(const std::runtime_error& error) {
     return {1, FormatText(messages::kErrorOccurredFormat, error.what())};
 }
 
+// Appends the run's record; a record that cannot be written is said on
+// standard error and fails a run that had not failed.
+void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, RunEnd& end) {
+    const char* interruptName = end.interrupt != 0 ? InterruptName(end.interrupt) : nullptr;
+    if (!report.Write(kind, end.status, end.message, interruptName) && end.interrupt == 0) {
+        end.message += FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
+        end.status = end.status == 0 ? 1 : end.status;
+    }
+}
+
 }  // namespace
 
 RunEnd RunProgram(int argumentCount, char** arguments) {
@@ -85,26 +105,51 @@ RunEnd RunProgram(int argumentCount, char** arguments) {
 RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     Settings settings;
     DataFiles files;
+    std::unique_ptr<RunReport> report;
+    RunEnd end;
+    RunEndKind kind = RunEndKind::Normal;
     try {
         ParseCommandLine(argumentCount, arguments, settings);
-        const int status = RunOnPort(settings, platform, files);
+        InstallInterruptHandlers();
+        if (settings.reportFile != nullptr) {
+            report = std::make_unique<RunReport>(settings.reportFile, settings);
+        }
+        end.status = RunOnPort(settings, platform, files, report.get());
         if (files.upload.ReadFailed()) {
             FatalError(messages::kFileReadFailedFormat, settings.dataFile);
         }
-        return {status, std::string()};
+    } catch (const InterruptedError& interrupt) {
+        kind = RunEndKind::Interrupted;
+        end.interrupt = interrupt.Request();
     } catch (const ProgramError& error) {
-        return {error.Status(), error.what()};
+        kind = RunEndKind::ProgramError;
+        end = {error.Status(), error.what()};
     } catch (const std::runtime_error& error) {
-        return EndOfPortError(error);
+        kind = RunEndKind::PortError;
+        end = EndOfPortError(error);
     } catch (...) {
         // Anything else still ends the program abnormally, but only once the
         // stack has been unwound to here, so that the port has been given
         // back first.
         throw;
     }
+    // A request that came where no transfer noticed it (while the port was
+    // being closed, or the file read) ends the run all the same, as it
+    // would have without the handlers.
+    if (InterruptRequest() != 0) {
+        kind = RunEndKind::Interrupted;
+        end = {end.status, std::string(), InterruptRequest()};
+    }
+    if (report != nullptr) {
+        WriteReport(*report, kind, settings, end);
+    }
+    return end;
 }
 
 int EndProgram(const RunEnd& end) {
+    if (end.interrupt != 0) {
+        EndAsInterrupted(end.interrupt);
+    }
     std::fflush(stdout);
     if (!end.message.empty()) {
         std::fputs(end.message.c_str(), stderr);

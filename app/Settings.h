@@ -19,6 +19,15 @@ struct Settings {
     int32_t writeFlash = 0;
     int32_t consoleHandshake = 0;
     uint8_t mode = ModeDownload;
+    // --timeout: seconds each unanswered wait for the boot loader may last;
+    // 0: without limit.
+    uint32_t timeoutSeconds = 0;
+    // --report: the file that gets one JSON line per run; nullptr: none.
+    const char* reportFile = nullptr;
+    // --repeat, --boards: download board after board; boards 0: until the
+    // operator ends the run.
+    bool repeat = false;
+    uint32_t boards = 0;
 };
 
 // What the protocol modes take of the settings. A negative baud rate passes

@@ -5,13 +5,23 @@
 #include <exception>
 #include <string>
 
+#include "errors/Interrupted.h"
 #include "errors/Messages.h"
 #include "errors/PortError.h"
+#include "serial/Interrupt.h"
 
 namespace {
 
 [[noreturn]] void Raise(const char* message) {
     throw PortError(message);
+}
+
+// An interrupt the operator asked for ends the run at the next transfer.
+void RaiseIfInterrupted() {
+    const int request = InterruptRequest();
+    if (request != 0) {
+        throw InterruptedError(request);
+    }
 }
 
 const char* ParityName(uint8_t parity) {
@@ -272,16 +282,22 @@ bool COMPort::GetSoftwareFlowControl() const {
 }
 
 uint32_t COMPort::Read(void* buffer, uint32_t count) {
+    RaiseIfInterrupted();
     uint32_t received = 0;
-    if (!platform.Read(handle, buffer, count, received)) {
+    const bool ok = platform.Read(handle, buffer, count, received);
+    RaiseIfInterrupted();
+    if (!ok) {
         Raise(messages::kPortReadFailed);
     }
     return received;
 }
 
 uint32_t COMPort::Write(const void* buffer, uint32_t count) {
+    RaiseIfInterrupted();
     uint32_t written = 0;
-    if (!platform.Write(handle, buffer, count, written)) {
+    const bool ok = platform.Write(handle, buffer, count, written);
+    RaiseIfInterrupted();
+    if (!ok) {
         Raise(messages::kPortWriteFailed);
     }
     return written;

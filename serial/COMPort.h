@@ -83,6 +83,9 @@ class COMPort {
 
     // Reads up to count bytes under the current read time-outs and returns how
     // many arrived (0 when the time-out passed first). kPortReadFailed.
+    // Read and Write raise InterruptedError (errors/Interrupted.h) instead,
+    // before or after the transfer, once the operator has asked to end the
+    // run (serial/Interrupt.h); a wait that the request cuts short returns.
     uint32_t Read(void* buffer, uint32_t count);
     // Writes the whole buffer; returns the count the platform reports.
     // kPortWriteFailed.

@@ -133,6 +133,10 @@ class PortPlatform {
     // it read at open instead.
     virtual bool RestoreOpenSettings(PortHandle /*handle*/) { return false; }
 
+    // The device that Open opens for name (a record of the run names it);
+    // name itself when the platform opens names as they are.
+    virtual std::string DeviceName(const char* name) { return name != nullptr ? name : ""; }
+
     // Parses a line definition ("baud=9600 parity=N data=8 stop=1 to=on" or
     // "9600,n,8,1") into state and timeouts; only the fields the text names
     // change. False when the text cannot be parsed.

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "serial/DivisorRate.h"
+#include "serial/Interrupt.h"
 #include "serial/PortDefinition.h"
 #include "serial/PortName.h"
 #include "serial/PortPlatform.h"
@@ -407,6 +408,7 @@ class PosixPortPlatform : public PortPlatform {
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
     bool RestoreOpenSettings(PortHandle handle) override;
+    std::string DeviceName(const char* name) override { return DevicePathForPortName(name); }
 };
 
 PortHandle PosixPortPlatform::Open(const char* name) {
@@ -540,7 +542,8 @@ bool PosixPortPlatform::Read(PortHandle handle, void* buffer, uint32_t count, ui
             received += static_cast<uint32_t>(arrived);
             timer.BytesArrived(Clock::now());
         }
-        if (received == count || lastRead) {
+        // A request to end the run cuts the wait short (COMPort raises it).
+        if (received == count || lastRead || InterruptRequest() != 0) {
             return true;
         }
     }
@@ -556,7 +559,8 @@ bool PosixPortPlatform::Write(PortHandle handle, const void* buffer, uint32_t co
         if (result > 0) {
             written += static_cast<uint32_t>(result);
         } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (WaitReady(fd, true, PortReadTimer::kWaitForever) == Readiness::Failed) {
+            if (InterruptRequest() != 0 ||
+                WaitReady(fd, true, PortReadTimer::kWaitForever) == Readiness::Failed) {
                 return false;
             }
         } else if (result == 0 || errno != EINTR) {

@@ -201,6 +201,7 @@ class Win32PortPlatform : public PortPlatform {
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
     bool RestoreOpenSettings(PortHandle handle) override;
+    std::string DeviceName(const char* name) override { return WindowsDeviceNameForPortName(name); }
     bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
 };
 
