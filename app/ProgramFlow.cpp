@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "app/BoardAfterBoard.h"
 #include "app/CommandLine.h"
 #include "app/RunReport.h"
 #include "app/Settings.h"
@@ -40,9 +42,12 @@ struct DataFiles {
 
 // The exit status of the session: 1 when it stopped on a protocol failure.
 int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file) {
+                UploadFile& file, RunReport* report) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
+    }
+    if (settings.repeat) {
+        return RunBoardAfterBoard(port, settings, options, file, report);
     }
     Downloader downloader(file, port, options);
     while (downloader.Step() == 0) {
@@ -50,11 +55,11 @@ int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& 
     return downloader.Failed() ? 1 : 0;
 }
 
-// The exit status of the mode, once it has ended normally. observer hears
-// what the protocol does (nullptr: nobody).
-int RunMode(COMPort& port, const Settings& settings, DataFiles& files, SessionObserver* observer) {
+// The exit status of the mode, once it has ended normally. report hears
+// what the protocol does (nullptr: none is kept).
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report) {
     ProtocolOptions options = ToProtocolOptions(settings);
-    options.observer = observer;
+    options.observer = report;
     switch (settings.mode) {
         case ModeConsole:
             return RunConsole(port, options);
@@ -62,7 +67,7 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, SessionOb
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload);
+            return RunDownload(port, settings, options, files.upload, report);
     }
 }
 
@@ -89,8 +94,10 @@ RunEnd EndOfPortError(const std::runtime_error& error) {
 // Appends the run's record; a record that cannot be written is said on
 // standard error and fails a run that had not failed.
 void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, RunEnd& end) {
-    const char* interruptName = end.interrupt != 0 ? InterruptName(end.interrupt) : nullptr;
-    if (!report.Write(kind, end.status, end.message, interruptName) && end.interrupt == 0) {
+    const bool bySignal = end.interrupt != 0;
+    const char* interruptName = bySignal ? InterruptName(end.interrupt) : nullptr;
+    const std::optional<int> status = bySignal ? std::nullopt : std::optional<int>(end.status);
+    if (!report.Write(kind, status, end.message, interruptName) && !bySignal) {
         end.message += FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
         end.status = end.status == 0 ? 1 : end.status;
     }
@@ -140,7 +147,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
     }
-    if (report != nullptr) {
+    if (report != nullptr && report->Pending()) {
         WriteReport(*report, kind, settings, end);
     }
     return end;

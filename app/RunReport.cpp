@@ -34,23 +34,6 @@ int PhaseIndex(SessionPhase phase) {
     }
 }
 
-const char* OutcomeName(SessionOutcome outcome) {
-    switch (outcome) {
-        case SessionOutcome::Complete:
-            return "complete";
-        case SessionOutcome::NoRecords:
-            return "no-records";
-        case SessionOutcome::CountMismatch:
-            return "count-mismatch";
-        case SessionOutcome::FlashNotAcknowledged:
-            return "flash-not-acknowledged";
-        case SessionOutcome::Timeout:
-            return "timeout";
-        default:
-            return "file-error";
-    }
-}
-
 const char* ModeName(uint8_t mode) {
     return mode == ModeConsole ? "console" : mode == ModeRaw ? "raw" : "download";
 }
@@ -73,8 +56,12 @@ std::string IsoTime(std::chrono::system_clock::time_point at) {
 }
 
 // Seconds to the millisecond.
+double ToMillisecond(double seconds) {
+    return std::round(seconds * 1000.0) / 1000.0;
+}
+
 double Seconds(std::chrono::steady_clock::duration duration) {
-    return std::round(std::chrono::duration<double>(duration).count() * 1000.0) / 1000.0;
+    return ToMillisecond(std::chrono::duration<double>(duration).count());
 }
 
 template <typename T>
@@ -128,6 +115,7 @@ void RunReport::SetOutcome(const std::string& outcome) {
 
 void RunReport::StartBoard(uint32_t number) {
     session = Session();
+    pending = true;
     boardNumber = number;
     startedAt = std::chrono::system_clock::now();
     startedClock = Clock::now();
@@ -178,7 +166,7 @@ void RunReport::OnStartSent() {
 }
 
 void RunReport::OnOutcome(SessionOutcome outcome, const char* message) {
-    session.outcome = OutcomeName(outcome);
+    session.outcome = SessionOutcomeName(outcome);
     session.message = message;
 }
 
@@ -202,8 +190,8 @@ std::string RunReport::OutcomeFor(RunEndKind kind) const {
     }
 }
 
-std::string RunReport::Line(RunEndKind kind, int exitStatus, const std::string& message,
-                            const char* interruptName) const {
+std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
+                            const std::string& message, const char* interruptName) const {
     const Clock::time_point now = Clock::now();
     Session ended = session;
     if (ended.currentPhase >= 0) {
@@ -238,20 +226,21 @@ std::string RunReport::Line(RunEndKind kind, int exitStatus, const std::string& 
         settings.timeoutSeconds != 0 ? Json(settings.timeoutSeconds) : Json(nullptr);
     record["outcome"] = OutcomeFor(kind);
     record["error"] = error.empty() ? Json(nullptr) : Json(error);
-    record["exit_status"] = interruptName != nullptr ? Json(nullptr) : Json(exitStatus);
+    record["exit_status"] = OrNull(exitStatus);
     record["signal"] = interruptName != nullptr ? Json(interruptName) : Json(nullptr);
     record["seconds"] = Seconds(now - startedClock);
-    record["phases"] = {{"waiting", std::round(ended.phaseSeconds[0] * 1000.0) / 1000.0},
-                        {"upload", std::round(ended.phaseSeconds[1] * 1000.0) / 1000.0},
-                        {"count", std::round(ended.phaseSeconds[2] * 1000.0) / 1000.0},
-                        {"flash", std::round(ended.phaseSeconds[3] * 1000.0) / 1000.0}};
+    record["phases"] = {{"waiting", ToMillisecond(ended.phaseSeconds[0])},
+                        {"upload", ToMillisecond(ended.phaseSeconds[1])},
+                        {"count", ToMillisecond(ended.phaseSeconds[2])},
+                        {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
     return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-bool RunReport::Write(RunEndKind kind, int exitStatus, const std::string& message,
+bool RunReport::Write(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
                       const char* interruptName) {
+    pending = false;
     return file.Append(Line(kind, exitStatus, message, interruptName));
 }

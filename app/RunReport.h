@@ -75,6 +75,11 @@ class RunReport : public SessionObserver {
     // Starts the record of a further board of the same run: what the session
     // told is forgotten, the clock starts again.
     void StartBoard(uint32_t number);
+    // A record has been started and not yet written (every record until it
+    // is written; a further board's from StartBoard on).
+    bool Pending() const { return pending; }
+    // Drops the record begun, unwritten (a board that never came).
+    void Discard() { pending = false; }
 
     void OnPhase(SessionPhase phase) override;
     void OnBoardIdentified(const char* text) override;
@@ -88,13 +93,15 @@ class RunReport : public SessionObserver {
     // The outcome the record will give for an end of this kind.
     std::string OutcomeFor(RunEndKind kind) const;
 
-    // The record as one line of JSON with its line end. message is what went
-    // to standard error (empty when nothing); interruptName is the request
-    // that ended the run, or nullptr.
-    std::string Line(RunEndKind kind, int exitStatus, const std::string& message,
+    // The record as one line of JSON with its line end. exitStatus is the
+    // program's (nothing when a signal ends it); message is what went to
+    // standard error (empty when nothing); interruptName is the request that
+    // ended the run or the board's session, or nullptr.
+    std::string Line(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
                      const char* interruptName) const;
-    // Appends Line; false when the file did not take it.
-    bool Write(RunEndKind kind, int exitStatus, const std::string& message,
+    // Appends Line; false when the file did not take it. The record is no
+    // longer pending either way.
+    bool Write(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
                const char* interruptName);
 
     static constexpr size_t kMaxBoardMessages = 100;
@@ -133,4 +140,5 @@ class RunReport : public SessionObserver {
     std::chrono::system_clock::time_point startedAt;
     Clock::time_point startedClock;
     Session session;
+    bool pending = true;
 };

@@ -93,6 +93,10 @@ inline constexpr const char* kProgrammingFlash = "Programming flash memory...\n"
 inline constexpr const char* kFlashNotAcknowledged =
     "Error: Flash Write command was not acknowledged\n";
 inline constexpr const char* kStartCommandSent = "Start command sent to DSP\n";
+// --repeat: after each board, and at the end of the run.
+inline constexpr const char* kBoardTallyFormat =
+    "Board %u: %s. Boards so far: %u complete, %u failed.\n";
+inline constexpr const char* kBoardsInAllFormat = "Boards in all: %u complete, %u failed.\n";
 // --timeout: a wait that went unanswered for the number of seconds given.
 inline constexpr const char* kNoAnswerWithinFormat =
     "Error: No answer from the receiver within %u s\n";

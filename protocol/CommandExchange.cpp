@@ -30,6 +30,9 @@ bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug, const Rep
         if (port.Read(&byte, 1) == 0) {
             return false;
         }
+        if (watch.heard != nullptr) {
+            *watch.heard = true;
+        }
         if (buffer.PutChar(byte) == 0) {
             if (watch.deadline != nullptr && watch.deadline->Passed()) {
                 return false;
@@ -87,6 +90,22 @@ bool Downloader::Identify(LineBuf& buffer, COMPort& port, const ProtocolOptions&
     while (ReadReply(buffer, port, options.debug, ReplyWatch{options.observer, nullptr})) {
     }
     return true;
+}
+
+void Downloader::AwaitBoardGone(LineBuf& buffer, COMPort& port, const ProtocolOptions& options) {
+    port.Configure(options.baudRate, kPollTimeoutMs);
+    Deadline quiet;
+    quiet.StartOnce(kGoneQuietMs);
+    while (!quiet.Passed()) {
+        bool heard = false;
+        SendCommand("?\r\n", port, options.debug);
+        while (ReadReply(buffer, port, options.debug, ReplyWatch{nullptr, nullptr, &heard})) {
+        }
+        if (heard) {
+            quiet.Reset();
+            quiet.StartOnce(kGoneQuietMs);
+        }
+    }
 }
 
 void Downloader::StartTimeout(Deadline& limit, const ProtocolOptions& options) {

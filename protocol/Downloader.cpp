@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "errors/FatalError.h"
+#include "errors/Interrupted.h"
 #include "errors/Messages.h"
 
 namespace {
@@ -49,6 +50,10 @@ Downloader::Downloader(UploadFile& uploadFile, COMPort& serialPort,
 int Downloader::Step() {
     try {
         return StepState();
+    } catch (const InterruptedError&) {
+        // The program ends as the signal would have ended it: nothing more
+        // printed.
+        throw;
     } catch (...) {
         EndProgressLine();
         throw;
@@ -89,15 +94,17 @@ void Downloader::EnterPhase(SessionPhase phase) {
     observer.OnPhase(phase);
 }
 
-int Downloader::Fail(SessionOutcome outcome, const std::string& text) {
+int Downloader::Fail(SessionOutcome failure, const std::string& text) {
     std::printf("%s", text.c_str());
-    observer.OnOutcome(outcome, text.substr(0, text.find('\n')).c_str());
+    observer.OnOutcome(failure, text.substr(0, text.find('\n')).c_str());
+    outcome = failure;
     failed = true;
     return 1;
 }
 
 int Downloader::TimedOut(const char* format) {
     ReportTimeout(format, options);
+    outcome = SessionOutcome::Timeout;
     failed = true;
     return 1;
 }
@@ -186,6 +193,7 @@ int Downloader::FinishUpload() {
     std::fflush(stdout);
     if (file.ReadFailed()) {
         observer.OnOutcome(SessionOutcome::FileReadFailed, "");
+        outcome = SessionOutcome::FileReadFailed;
         return 1;
     }
     if (linesUploaded == 0) {
@@ -238,6 +246,7 @@ int Downloader::StepStart() {
         observer.OnStartSent();
     }
     observer.OnOutcome(SessionOutcome::Complete, "");
+    outcome = SessionOutcome::Complete;
     state = StateDone;
     return 0;
 }

@@ -50,6 +50,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "protocol/Deadline.h"
@@ -63,6 +64,7 @@
 struct ReplyWatch {
     SessionObserver* observer = nullptr;
     const Deadline* deadline = nullptr;  // nullptr: no limit of its own
+    bool* heard = nullptr;               // set once any byte has arrived
 };
 
 class Downloader {
@@ -99,6 +101,14 @@ class Downloader {
     // failure (no record lines, a count mismatch, "W" not acknowledged), so
     // that the run can end with a failure status.
     bool Failed() const { return failed; }
+    // How the session ended, once it has (nothing while it runs or when a
+    // port error or an interrupt ended it).
+    const std::optional<SessionOutcome>& Outcome() const { return outcome; }
+    // The boot loader has answered "?" in this session.
+    bool Identified() const { return state > StateIdentify; }
+    // Ends a progress line left open by the upload (a port error does so
+    // itself; an interrupt leaves the line as it was).
+    void EndProgressLine();
 
     // Writes text (CR LF included) to port in one write; with debug, echoes
     // "Sent: %s\n" after the write.
@@ -129,6 +139,13 @@ class Downloader {
     // board stayed silent (the caller asks again).
     static bool Identify(LineBuf& buffer, COMPort& port, const ProtocolOptions& options,
                          const Deadline& limit = Deadline());
+    // Between two boards of a run: polls with "?" (showing "-" lines as
+    // always) until the line has been quiet for kGoneQuietMs, so that the
+    // board that was just programmed has been switched off or taken out.
+    // Returns with the line set up for polling.
+    static void AwaitBoardGone(LineBuf& buffer, COMPort& port, const ProtocolOptions& options);
+    static constexpr uint32_t kGoneQuietMs = 1000;
+
     // Starts limit at the first call of a phase when options has a time-out.
     static void StartTimeout(Deadline& limit, const ProtocolOptions& options);
     // Prints the time-out message made of format and the options' seconds,
@@ -163,8 +180,6 @@ class Downloader {
     // consumed so far (64-bit; never past 100, also for a file that grew
     // after it was measured; an empty file gives 100), then lineEnd.
     void PrintProgress(const char* lineEnd);
-    // Ends a progress line left open by the upload.
-    void EndProgressLine();
     void Configure(uint32_t readTimeoutMs);
     // The text after the leading "+" of the acknowledgement just taken.
     const char* ReplyText();
@@ -178,6 +193,7 @@ class Downloader {
     bool progressLineOpen = false;
     ProtocolOptions options;
     bool failed = false;  // the session stopped on a protocol failure
+    std::optional<SessionOutcome> outcome;
     Deadline phaseLimit;  // the time-out of the phase waiting for "?", "R", "C"
     SessionObserver noObserver;
     SessionObserver& observer;

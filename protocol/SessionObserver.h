@@ -33,6 +33,10 @@ enum class SessionOutcome {
     FileReadFailed,        // the data file could not be read to its end
 };
 
+// The outcome's name in records and tallies: "complete", "no-records",
+// "count-mismatch", "flash-not-acknowledged", "timeout", "file-error".
+const char* SessionOutcomeName(SessionOutcome outcome);
+
 class SessionObserver {
   public:
     virtual ~SessionObserver() = default;

@@ -54,7 +54,8 @@ struct ReportedRun {
     Json record;
 };
 
-ReportedRun Download(sim::Board& board, const std::string& file, std::vector<std::string> extra = {}) {
+ReportedRun Download(sim::Board& board, const std::string& file,
+                     std::vector<std::string> extra = {}) {
     const std::string report = MissingReportPath();
     std::vector<std::string> args = {"-P",  harness::PortName(board), "-F", file, "--report",
                                      report};
@@ -117,6 +118,7 @@ TEST(RunReport, CompleteDownloadIsRecordedWithEverythingThatWentOntoTheBoard) {
     EXPECT_TRUE(record["board_number"].is_null());
     EXPECT_GT(record["phases"]["flash"].get<double>(), 0.2);  // three 100 ms progress lines
     ExpectTimesOfARun(record);
+    ASSERT_TRUE(board->WaitForStart(kRunGuardMs));
     EXPECT_TRUE(board->Summary().downloadComplete);
 }
 
@@ -139,7 +141,8 @@ TEST(RunReport, ProtocolFailuresAreRecordedWithTheMessagePrinted) {
         sim::BoardConfig config;
         config.flashNeverAck = true;
         auto board = harness::StartBoard(config);
-        const ReportedRun run = Download(*board, harness::WriteTempFile(harness::SampleHex(5)), {"-W"});
+        const ReportedRun run =
+            Download(*board, harness::WriteTempFile(harness::SampleHex(5)), {"-W"});
         EXPECT_EQ(run.record["outcome"], "flash-not-acknowledged");
         EXPECT_EQ(run.record["flash"], "not-acknowledged");
         EXPECT_EQ(run.record["error"], "Error: Flash Write command was not acknowledged");

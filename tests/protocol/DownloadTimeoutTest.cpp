@@ -107,6 +107,8 @@ TEST(DownloadTimeout, BoardThatAnswersInTimeCompletesAsWithoutIt) {
 
     EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
     EXPECT_NE(result.out.find("File uploaded OK\nStart command sent to DSP\n"), std::string::npos);
+    // The board may take the last command a moment after the program ended.
+    ASSERT_TRUE(board->WaitForStart(kRunGuardMs));
     ExpectSessionOnWire(board->Received(), OnWire(content), "S\r\n");
 }
 
@@ -124,6 +126,7 @@ TEST(DownloadTimeout, CountsFromTheFirstCommandOfEachPhase) {
     const harness::ProcessResult result = DownloadWithTimeout(*board, file, "5");
 
     EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    ASSERT_TRUE(board->WaitForStart(kRunGuardMs));
     std::string wire = board->Received();
     EXPECT_GE(TakeRepeated(wire, "?\r\n"), 1);
     EXPECT_EQ(TakeRepeated(wire, "R\r\n"), 2);
