@@ -16,14 +16,6 @@ namespace {
     throw PortError(message);
 }
 
-// An interrupt the operator asked for ends the run at the next transfer.
-void RaiseIfInterrupted() {
-    const int request = InterruptRequest();
-    if (request != 0) {
-        throw InterruptedError(request);
-    }
-}
-
 const char* ParityName(uint8_t parity) {
     static const char* const kNames[] = {"no parity", "odd parity", "even parity", "mark parity",
                                          "space parity"};
@@ -126,8 +118,12 @@ COMPort::~COMPort() noexcept(false) {
     // lose: neither result is looked at.
     // Also with nothing queued in the driver: the last bytes may still be in
     // the chip, which some systems' close discards.
+    // The operator who asked to end the run wants it ended now: what is
+    // still queued is dropped rather than waited for.
     uint32_t queued = 0;
-    if (platform.QueuedOutput(handle, queued)) {
+    if (interrupted) {
+        platform.DiscardOutput(handle);
+    } else if (platform.QueuedOutput(handle, queued)) {
         platform.DrainOutput(handle, DrainLimitMs(queued));
     }
     PutBackFoundState();
@@ -279,6 +275,14 @@ uint8_t COMPort::GetStopBits() const {
 }
 bool COMPort::GetSoftwareFlowControl() const {
     return portState->outX && portState->inX;
+}
+
+void COMPort::RaiseIfInterrupted() {
+    const int request = InterruptRequest();
+    if (request != 0) {
+        interrupted = true;
+        throw InterruptedError(request);
+    }
 }
 
 uint32_t COMPort::Read(void* buffer, uint32_t count) {

@@ -35,8 +35,8 @@ class COMPort {
     // closed again before the error leaves.
     explicit COMPort(const char* name, PortPlatform& platform = SystemPortPlatform());
     // Closes the port, after waiting (bounded, as DrainOutput) for what was
-    // written to leave; when no line set-up has turned the RTS/CTS handshake
-    // off (a run that ended early), the settings found at open are put back
+    // written to leave (after an interrupt it is dropped instead); when no line set-up has turned
+    // the RTS/CTS handshake off (a run that ended early), the settings found at open are put back
     // first, so that the next program is not held by the handshake. Raises
     // kPortCloseFailed when closing fails, unless another error is already
     // leaving; never ends the program abnormally.
@@ -124,7 +124,11 @@ class COMPort {
     PortPlatform& platform;
     PortHandle handle = kInvalidPortHandle;
     std::unique_ptr<PortState> portState;
-    PortState foundState;    // as the port was when opened
-    PortState appliedState;  // as last applied without refusal
-    int uncaughtAtOpen = 0;  // errors already leaving when the port was opened
+    PortState foundState;      // as the port was when opened
+    PortState appliedState;    // as last applied without refusal
+    int uncaughtAtOpen = 0;    // errors already leaving when the port was opened
+    bool interrupted = false;  // InterruptedError was raised
+
+    // Raises InterruptedError once the operator has asked to end the run.
+    void RaiseIfInterrupted();
 };

@@ -408,6 +408,9 @@ class PosixPortPlatform : public PortPlatform {
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
     bool RestoreOpenSettings(PortHandle handle) override;
+    bool DiscardOutput(PortHandle handle) override {
+        return tcflush(PortOf(handle).fd, TCOFLUSH) == 0;
+    }
     std::string DeviceName(const char* name) override { return DevicePathForPortName(name); }
 };
 
