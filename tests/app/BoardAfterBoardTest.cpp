@@ -4,32 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "tests/app/ReportRecords.h"
+#include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 
 namespace {
 
-using Json = nlohmann::json;
+using download_test::kPrompt;
+using report_test::Json;
+using report_test::ReadRecords;
 
 constexpr int kGuardMs = 60000;
-
-const std::string kPrompt =
-    "\nPlease cycle the power (i.e., switch off, wait approx. 5 seconds, and switch\n"
-    "back on) on the Kelvor receiver now. Communication will then be etablished.\n\n";
-
-std::vector<Json> ReadRecords(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<Json> records;
-    std::string line;
-    while (std::getline(file, line)) {
-        records.push_back(Json::parse(line));
-    }
-    return records;
-}
 
 int Occurrences(const std::string& text, const std::string& piece) {
     int count = 0;

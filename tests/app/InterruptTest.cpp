@@ -5,31 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
-#include <nlohmann/json.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "tests/app/ReportRecords.h"
+#include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 
 namespace {
 
-using Json = nlohmann::json;
+using download_test::EchoLine;
+using download_test::kPrompt;
+using report_test::Json;
+using report_test::OnlyRecord;
 
 constexpr int kGuardMs = 60000;
 constexpr int kForever = 1000000;
-
-const std::string kPrompt =
-    "\nPlease cycle the power (i.e., switch off, wait approx. 5 seconds, and switch\n"
-    "back on) on the Kelvor receiver now. Communication will then be etablished.\n\n";
-
-std::string EchoLine(const std::vector<std::string>& args) {
-    std::string line = "Parsed command line:";
-    for (const std::string& arg : args) {
-        line += " " + arg;
-    }
-    return line + "\n";
-}
 
 // The name a record gives Ctrl-C: the Windows build gets it as a console
 // event.
@@ -42,32 +34,29 @@ std::string CtrlCName() {
 #define SKIP_SIGNAL_UNDER_WINE() \
     SKIP_UNDER_WINE("Wine ends the program on SIGTERM and SIGHUP without telling it")
 
-Json OnlyRecord(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::string line;
-    std::vector<Json> records;
-    while (std::getline(file, line)) {
-        records.push_back(Json::parse(line));
-    }
-    EXPECT_EQ(records.size(), 1u);
-    return records.empty() ? Json() : records.front();
-}
-
 struct SignalledRun {
     harness::ProcessResult result;
     std::vector<std::string> args;
 };
 
-// Starts vantoir with args, waits until its output holds ready, sends it the
-// signal and waits for its end.
-SignalledRun SignalWhen(const std::vector<std::string>& args, const std::string& ready,
+// Starts vantoir with args, waits until ready says the moment has come (a
+// guard time-out inside), sends it the signal and waits for its end.
+SignalledRun SignalWhen(const std::vector<std::string>& args,
+                        const std::function<bool(harness::ChildProcess&)>& ready,
                         int signalNumber) {
     harness::ProcessOptions options;
     options.args = args;
     harness::ChildProcess child(options);
-    EXPECT_TRUE(child.WaitForStdout(ready, kGuardMs)) << child.Stdout() << child.Stderr();
+    EXPECT_TRUE(ready(child)) << child.Stdout() << child.Stderr();
     child.Signal(signalNumber);
     return {child.Wait(kGuardMs), args};
+}
+
+SignalledRun SignalWhen(const std::vector<std::string>& args, const std::string& shown,
+                        int signalNumber) {
+    return SignalWhen(
+        args, [&](harness::ChildProcess& child) { return child.WaitForStdout(shown, kGuardMs); },
+        signalNumber);
 }
 
 TEST(Interrupt, PlainRunEndsByTheSignalWithNothingMorePrinted) {
@@ -121,12 +110,11 @@ TEST(Interrupt, SigtermDuringTheUploadKeepsTheRecordsSentSoFar) {
         "-F",       harness::WriteTempFile(harness::SampleHex(2000)),
         "-B",       "9600",
         "--report", report};
-    harness::ProcessOptions options;
-    options.args = args;
-    harness::ChildProcess child(options);
-    ASSERT_TRUE(board->WaitForRecords(20, kGuardMs));
-    child.Signal(SIGTERM);
-    const harness::ProcessResult result = child.Wait(kGuardMs);
+    const harness::ProcessResult result =
+        SignalWhen(
+            args, [&](harness::ChildProcess&) { return board->WaitForRecords(20, kGuardMs); },
+            SIGTERM)
+            .result;
 
     EXPECT_EQ(result.termSignal, SIGTERM) << harness::Describe(result);
     EXPECT_EQ(result.err, "");
@@ -149,12 +137,11 @@ TEST(Interrupt, SighupWhileTheRequestGoesUnansweredEndsTheWait) {
         "-F",       harness::WriteTempFile(harness::SampleHex(5)),
         "--report", report};
 
-    harness::ProcessOptions options;
-    options.args = args;
-    harness::ChildProcess child(options);
-    ASSERT_TRUE(board->WaitForReceived("R\r\n", kGuardMs));
-    child.Signal(SIGHUP);
-    const harness::ProcessResult result = child.Wait(kGuardMs);
+    const harness::ProcessResult result =
+        SignalWhen(
+            args, [&](harness::ChildProcess&) { return board->WaitForReceived("R\r\n", kGuardMs); },
+            SIGHUP)
+            .result;
 
     EXPECT_EQ(result.termSignal, SIGHUP) << harness::Describe(result);
     const Json record = OnlyRecord(report);

@@ -5,40 +5,24 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/app/ReportRecords.h"
 #include "tests/support/Harness.h"
 #include "text/Sha256.h"
 
 namespace {
 
-using Json = nlohmann::json;
+using report_test::Json;
+using report_test::OnlyRecord;
+using report_test::ReadRecords;
 
 constexpr int kRunGuardMs = 60000;
 constexpr int kForever = 1000000;
-
-std::vector<Json> ReadRecords(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<Json> records;
-    std::string line;
-    while (std::getline(file, line)) {
-        records.push_back(Json::parse(line));
-    }
-    return records;
-}
-
-// The one record of a report file written by one run.
-Json OnlyRecord(const std::string& path) {
-    const std::vector<Json> records = ReadRecords(path);
-    EXPECT_EQ(records.size(), 1u);
-    return records.empty() ? Json() : records.front();
-}
 
 std::string NewReportPath() {
     return harness::WriteTempFile("", "report.jsonl");
