@@ -3,10 +3,11 @@
 // switches matched whole, in their order, with A to Z case-folded; a value
 // taken whatever it looks like; the first unknown argument, a missing value,
 // -v or a request (--help, -h, -?, --version, --list-ports) ends the parse
-// with its status; later settings overwrite earlier ones. Program ends are
-// caught by wrapping exit at link time; the jump out of exit() leaves behind
-// what the frames it skips still own, as the real exit() does, so
-// scripts/fuzz runs this target without leak detection.
+// with its status; later settings overwrite earlier ones. A rejected
+// argument raises a ProgramError, caught here; the answered requests end the
+// program, caught by wrapping exit at link time: the jump out of exit()
+// leaves behind what the frames it skips still own, as the real exit() does,
+// so scripts/fuzz runs this target without leak detection.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "errors/ProgramError.h"
 #include "fuzz/Check.h"
 #include "fuzz/StdoutCapture.h"
 
@@ -157,7 +159,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dup2(devNull, 2);  // the messages of rejected lines
     if (setjmp(programEnd) == 0) {
         parsing = true;
-        ParseCommandLine(static_cast<int>(texts.size()), argv.data(), settings);
+        try {
+            ParseCommandLine(static_cast<int>(texts.size()), argv.data(), settings);
+        } catch (const ProgramError& error) {
+            endStatus = error.Status();
+        }
         parsing = false;
     }
     std::fflush(stderr);
