@@ -97,21 +97,6 @@ TEST_F(RunRecord, OutcomeFollowsHowTheRunEnded) {
     EXPECT_EQ(console.OutcomeFor(RunEndKind::Normal), "ended");
 }
 
-TEST_F(RunRecord, ErrorIsTheMessagePrintedWithoutItsLineEnd) {
-    RunReport report(reportPath.c_str(), settings);
-    const Json portError = Json::parse(
-        report.Line(RunEndKind::PortError, 1, "Error occurred: COMPort: read failed.\n", nullptr));
-    EXPECT_EQ(portError["error"], "Error occurred: COMPort: read failed.");
-    EXPECT_EQ(portError["exit_status"], 1);
-    report.OnOutcome(SessionOutcome::Timeout, "Error: No answer from the receiver within 5 s");
-    const Json timeout = Json::parse(report.Line(RunEndKind::Normal, 1, "", nullptr));
-    EXPECT_EQ(timeout["error"], "Error: No answer from the receiver within 5 s");
-    const Json signal =
-        Json::parse(report.Line(RunEndKind::Interrupted, std::nullopt, "", "SIGINT"));
-    EXPECT_TRUE(signal["exit_status"].is_null());
-    EXPECT_EQ(signal["signal"], "SIGINT");
-}
-
 TEST_F(RunRecord, BoardMessagesStopAtAHundredAndTheRestAreCounted) {
     RunReport report(reportPath.c_str(), settings);
     for (int i = 0; i < 130; ++i) {
@@ -153,22 +138,6 @@ TEST_F(RunRecord, EachBoardOfARunIsARecordOfItsOwn) {
     EXPECT_EQ(Json::parse(lines[0])["board"], "first");
     EXPECT_EQ(Json::parse(lines[1])["board_number"], 2);
     EXPECT_TRUE(Json::parse(lines[1])["board"].is_null());
-}
-
-TEST_F(RunRecord, ReportsAppendToWhatTheFileHolds) {
-    {
-        std::ofstream existing(reportPath, std::ios::binary);
-        existing << "{\"earlier\":true}\n";
-    }
-    RunReport first(reportPath.c_str(), settings);
-    RunReport second(reportPath.c_str(), settings);
-    EXPECT_TRUE(first.Write(RunEndKind::Normal, 0, "", nullptr));
-    EXPECT_TRUE(second.Write(RunEndKind::PortError, 1, "e\n", nullptr));
-    const std::vector<std::string> lines = LinesOf(reportPath);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "{\"earlier\":true}");
-    EXPECT_EQ(Json::parse(lines[1])["outcome"], "ended");
-    EXPECT_EQ(Json::parse(lines[2])["outcome"], "port-error");
 }
 
 }  // namespace
