@@ -27,6 +27,10 @@ enum class Switch {
     ListPorts,
     CheckImage,
     CheckOnly,
+    Timeout,
+    Report,
+    Repeat,
+    Boards,
 };
 
 struct SwitchEntry {
@@ -54,7 +58,14 @@ const SwitchEntry kSwitches[] = {
     {"--list-ports", Switch::ListPorts, false},
     {"--check", Switch::CheckImage, false},
     {"--check-only", Switch::CheckOnly, false},
+    {"--timeout", Switch::Timeout, true},
+    {"--report", Switch::Report, true},
+    {"--repeat", Switch::Repeat, false},
+    {"--boards", Switch::Boards, true},
 };
+
+constexpr uint32_t kMaxTimeoutSeconds = 86400;
+constexpr uint32_t kMaxBoards = 1000000;
 
 char FoldAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -99,8 +110,35 @@ void AnswerRequest(Switch which, const char* programName) {
     }
 }
 
-void ApplySwitch(Switch which, const char* value, Settings& settings) {
+// A whole number from low to high in plain decimal digits, nothing else;
+// anything else ends the run with "Invalid value for switch %s: %s\n".
+uint32_t WholeNumber(const char* switchText, const char* value, uint32_t low, uint32_t high) {
+    uint64_t number = 0;
+    const char* digit = value;
+    for (; *digit >= '0' && *digit <= '9' && number <= high; ++digit) {
+        number = number * 10 + static_cast<uint64_t>(*digit - '0');
+    }
+    if (digit == value || *digit != '\0' || number < low || number > high) {
+        FatalError(messages::kInvalidValueFormat, switchText, value);
+    }
+    return static_cast<uint32_t>(number);
+}
+
+void ApplySwitch(Switch which, const char* switchText, const char* value, Settings& settings) {
     switch (which) {
+        case Switch::Timeout:
+            settings.timeoutSeconds = WholeNumber(switchText, value, 1, kMaxTimeoutSeconds);
+            break;
+        case Switch::Report:
+            settings.reportFile = value;
+            break;
+        case Switch::Repeat:
+            settings.repeat = true;
+            break;
+        case Switch::Boards:
+            settings.boards = WholeNumber(switchText, value, 1, kMaxBoards);
+            settings.repeat = true;
+            break;
         case Switch::Port:
             settings.portName = value;
             break;
@@ -184,6 +222,7 @@ ProtocolOptions ToProtocolOptions(const Settings& settings) {
     options.sendStart = settings.sendStart != 0;
     options.writeFlash = settings.writeFlash != 0;
     options.consoleHandshake = settings.consoleHandshake != 0;
+    options.timeoutSeconds = settings.timeoutSeconds;
     return options;
 }
 
@@ -192,7 +231,8 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         PrintUsage(ProgramName(arguments), settings);
     }
     for (int i = 1; i < argumentCount; ++i) {
-        const SwitchEntry* entry = FindSwitch(arguments[i]);
+        const char* typed = arguments[i];
+        const SwitchEntry* entry = FindSwitch(typed);
         if (entry == nullptr) {
             FatalError(messages::kUnknownSwitchFormat, arguments[i]);
         }
@@ -204,7 +244,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
             value = arguments[++i];
         }
         AnswerRequest(entry->which, ProgramName(arguments));
-        ApplySwitch(entry->which, value, settings);
+        ApplySwitch(entry->which, typed, value, settings);
     }
     // Console mode never reads the data file, and raw mode copies any file.
     if (settings.checkImage != 0 && settings.checkOnly == 0 && settings.mode != ModeDownload) {

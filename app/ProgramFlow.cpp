@@ -1,13 +1,18 @@
 #include "app/ProgramFlow.h"
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "app/BoardAfterBoard.h"
 #include "app/CommandLine.h"
 #include "app/ImageCheckRun.h"
+#include "app/RunReport.h"
 #include "app/Settings.h"
 #include "errors/FatalError.h"
+#include "errors/Interrupted.h"
 #include "errors/Messages.h"
 #include "errors/PortError.h"
 #include "errors/ProgramError.h"
@@ -15,6 +20,8 @@
 #include "protocol/Downloader.h"
 #include "protocol/RawCopy.h"
 #include "serial/COMPort.h"
+#include "serial/Interrupt.h"
+#include "serial/PortSelector.h"
 #include "text/UploadFile.h"
 
 namespace {
@@ -37,9 +44,12 @@ struct DataFiles {
 
 // The exit status of the session: 1 when it stopped on a protocol failure.
 int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file) {
+                UploadFile& file, RunReport* report) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
+    }
+    if (settings.repeat) {
+        return RunBoardAfterBoard(port, settings, options, file, report);
     }
     Downloader downloader(file, port, options);
     while (downloader.Step() == 0) {
@@ -47,25 +57,57 @@ int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& 
     return downloader.Failed() ? 1 : 0;
 }
 
-// The exit status of the mode, once it has ended normally.
-int RunMode(COMPort& port, const Settings& settings, DataFiles& files) {
-    const ProtocolOptions options = ToProtocolOptions(settings);
+// The exit status of the mode, once it has ended normally. report hears
+// what the protocol does (nullptr: none is kept).
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report) {
+    ProtocolOptions options = ToProtocolOptions(settings);
+    options.observer = report;
     switch (settings.mode) {
         case ModeConsole:
-            RunConsole(port, options);
+            return RunConsole(port, options);
         case ModeRaw:
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload);
+            return RunDownload(port, settings, options, files.upload, report);
     }
+}
+
+// With --check or --check-only, checks the image before the port is opened,
+// so that a refused one never reaches the board. True when the run ends here;
+// status is then its exit status.
+bool CheckEndsRun(const Settings& settings, RunReport* report, int& status) {
+    if (settings.checkImage == 0 && settings.checkOnly == 0) {
+        return false;
+    }
+    const ImageCheckRun check = RunImageCheck(settings.dataFile);
+    const bool ends = !check.sound || settings.checkOnly != 0;
+    if (report != nullptr && ends) {
+        report->SetOutcome(check.sound ? "image-ok" : "image-refused");
+    }
+    status = check.sound ? 0 : 1;
+    return ends;
 }
 
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
-int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files) {
+int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
+              RunReport* report) {
+    if (report != nullptr && !IsUsbPortName(settings.portName)) {
+        report->SetDevice(platform.DevicePath(settings.portName));
+    }
     COMPort port(settings.portName, platform);
-    return RunMode(port, settings, files);
+    if (report != nullptr) {
+        report->SetDevice(port.DevicePath());
+        const std::optional<PortInfo> listed = port.DescribeOpenedPort();
+        if (listed && !listed->vendorId.empty()) {
+            report->SetUsb(listed->vendorId + ":" + listed->productId,
+                           listed->serialNumber.empty()
+                               ? std::nullopt
+                               : std::optional<std::string>(listed->serialNumber));
+        }
+    }
+    return RunMode(port, settings, files, report);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -77,6 +119,18 @@ RunEnd EndOfPortError(const std::runtime_error& error) {
     return {1, FormatText(messages::kErrorOccurredFormat, error.what())};
 }
 
+// Appends the run's record; a record that cannot be written is said on
+// standard error and fails a run that had not failed.
+void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, RunEnd& end) {
+    const bool bySignal = end.interrupt != 0;
+    const char* interruptName = bySignal ? InterruptName(end.interrupt) : nullptr;
+    const std::optional<int> status = bySignal ? std::nullopt : std::optional<int>(end.status);
+    if (!report.Write(kind, status, end.message, interruptName) && !bySignal) {
+        end.message += FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
+        end.status = end.status == 0 ? 1 : end.status;
+    }
+}
+
 }  // namespace
 
 RunEnd RunProgram(int argumentCount, char** arguments) {
@@ -86,34 +140,53 @@ RunEnd RunProgram(int argumentCount, char** arguments) {
 RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     Settings settings;
     DataFiles files;
+    std::unique_ptr<RunReport> report;
+    RunEnd end;
+    RunEndKind kind = RunEndKind::Normal;
     try {
         ParseCommandLine(argumentCount, arguments, settings);
-        // The image is checked before the port is opened: a refused one
-        // never reaches the board.
-        if (settings.checkImage != 0 || settings.checkOnly != 0) {
-            const ImageCheckRun check = RunImageCheck(settings.dataFile);
-            if (!check.sound || settings.checkOnly != 0) {
-                return {check.sound ? 0 : 1, std::string()};
+        InstallInterruptHandlers();
+        if (settings.reportFile != nullptr) {
+            report = std::make_unique<RunReport>(settings.reportFile, settings);
+        }
+        if (!CheckEndsRun(settings, report.get(), end.status)) {
+            end.status = RunOnPort(settings, platform, files, report.get());
+            if (files.upload.ReadFailed()) {
+                FatalError(messages::kFileReadFailedFormat, settings.dataFile);
             }
         }
-        const int status = RunOnPort(settings, platform, files);
-        if (files.upload.ReadFailed()) {
-            FatalError(messages::kFileReadFailedFormat, settings.dataFile);
-        }
-        return {status, std::string()};
+    } catch (const InterruptedError& interrupt) {
+        kind = RunEndKind::Interrupted;
+        end.interrupt = interrupt.Request();
     } catch (const ProgramError& error) {
-        return {error.Status(), error.what()};
+        kind = RunEndKind::ProgramError;
+        end = {error.Status(), error.what()};
     } catch (const std::runtime_error& error) {
-        return EndOfPortError(error);
+        kind = RunEndKind::PortError;
+        end = EndOfPortError(error);
     } catch (...) {
         // Anything else still ends the program abnormally, but only once the
         // stack has been unwound to here, so that the port has been given
         // back first.
         throw;
     }
+    // A request that came where no transfer noticed it (while the port was
+    // being closed, or the file read) ends the run all the same, as it
+    // would have without the handlers.
+    if (InterruptRequest() != 0) {
+        kind = RunEndKind::Interrupted;
+        end = {end.status, std::string(), InterruptRequest()};
+    }
+    if (report != nullptr && report->Pending()) {
+        WriteReport(*report, kind, settings, end);
+    }
+    return end;
 }
 
 int EndProgram(const RunEnd& end) {
+    if (end.interrupt != 0) {
+        EndAsInterrupted(end.interrupt);
+    }
     std::fflush(stdout);
     if (!end.message.empty()) {
         std::fputs(end.message.c_str(), stderr);

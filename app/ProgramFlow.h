@@ -6,9 +6,13 @@
 // line set-up had happened): a port error ("Error occurred: %s\n" on standard
 // error, status 1), an error the program finds itself (a rejected argument,
 // a data file that cannot be opened or read: FatalError), and the normal end
-// of a mode. Only the requests that answer and end the run before anything
-// is opened (usage, banners, --list-ports) and console mode, which ends when
-// the operator interrupts it, leave by another way.
+// of a mode, and the operator's request to end the run (Ctrl-C, SIGTERM,
+// SIGHUP: serial/Interrupt.h), which the port notices at its next transfer.
+// Only the requests that answer and end the run before anything is opened
+// (usage, banners, --list-ports) leave by another way. With --report, that
+// one place also appends the run's record (app/RunReport.h) before the
+// program ends; a report file that cannot be opened ends the run with "Can't
+// open report file %s\n" before the port is opened.
 //
 // Exit statuses: 0 after a complete download session and after a raw copy; 1
 // after a download session that stopped on a protocol failure (its message is
@@ -30,6 +34,9 @@
 struct RunEnd {
     int status = 0;
     std::string message;
+    // The operator's request that ended the run (serial/Interrupt.h), 0 when
+    // none: the program then ends as the request would have, not with status.
+    int interrupt = 0;
 };
 
 // Runs the program for the arguments as main receives them. Returns how the
@@ -40,5 +47,8 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform);
 
 // Ends the program as end says: writes its message on standard error, after
 // what standard output still holds (so that a log of both streams keeps the
-// order of events), and returns the exit status for main to return.
+// order of events), and returns the exit status for main to return. A run
+// ended by the operator's request ends here as the request would have ended
+// it without handlers (the signal raised again; on Windows 0xC000013A),
+// with nothing more printed.
 int EndProgram(const RunEnd& end);

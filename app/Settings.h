@@ -21,6 +21,15 @@ struct Settings {
     uint8_t mode = ModeDownload;
     int32_t checkImage = 0;  // --check: the data file is checked before a download
     int32_t checkOnly = 0;   // --check-only: the data file is checked, nothing else
+    // --timeout: seconds each unanswered wait for the boot loader may last;
+    // 0: without limit.
+    uint32_t timeoutSeconds = 0;
+    // --report: the file that gets one JSON line per run; nullptr: none.
+    const char* reportFile = nullptr;
+    // --repeat, --boards: download board after board; boards 0: until the
+    // operator ends the run.
+    bool repeat = false;
+    uint32_t boards = 0;
 };
 
 // What the protocol modes take of the settings. A negative baud rate passes

@@ -42,6 +42,11 @@ inline constexpr const char* kCannotOpenUploadFormat = "Can't open file %s for u
 inline constexpr const char* kErrorOccurredFormat = "Error occurred: %s\n";
 // The same with the port's detail line after it.
 inline constexpr const char* kErrorOccurredWithDetailFormat = "Error occurred: %s\n%s\n";
+// A switch whose value is out of its range: the switch, then the value.
+inline constexpr const char* kInvalidValueFormat = "Invalid value for switch %s: %s\n";
+// --report: the record file cannot be opened for appending, or written.
+inline constexpr const char* kCannotOpenReportFormat = "Can't open report file %s\n";
+inline constexpr const char* kCannotWriteReportFormat = "Can't write report file %s\n";
 // Raw copy: the data file could not be read to its end.
 inline constexpr const char* kFileReadFailedFormat = "Error reading file %s\n";
 
@@ -99,6 +104,17 @@ inline constexpr const char* kProgrammingFlash = "Programming flash memory...\n"
 inline constexpr const char* kFlashNotAcknowledged =
     "Error: Flash Write command was not acknowledged\n";
 inline constexpr const char* kStartCommandSent = "Start command sent to DSP\n";
+// --repeat: after each board, and at the end of the run.
+inline constexpr const char* kBoardTallyFormat =
+    "Board %u: %s. Boards so far: %u complete, %u failed.\n";
+inline constexpr const char* kBoardsInAllFormat = "Boards in all: %u complete, %u failed.\n";
+// --timeout: a wait that went unanswered for the number of seconds given.
+inline constexpr const char* kNoAnswerWithinFormat =
+    "Error: No answer from the receiver within %u s\n";
+inline constexpr const char* kRequestNotAcknowledgedWithinFormat =
+    "Error: Request command was not acknowledged within %u s\n";
+inline constexpr const char* kCountNotAcknowledgedWithinFormat =
+    "Error: Count command was not acknowledged within %u s\n";
 
 // The image check (--check, --check-only). Each finding goes to standard
 // error as "FILE:LINE: message" ("FILE: message" for the file as a whole),

@@ -19,12 +19,19 @@ constexpr int kMaxKeysPerBurst = 512;
 
 // The download session's identification without its prompt: asks with "?"
 // after every silent read until a "+" line comes, then swallows the rest of
-// the greeting.
-void Handshake(COMPort& port, const ProtocolOptions& options) {
+// the greeting. False when the time-out passed first.
+bool Handshake(COMPort& port, const ProtocolOptions& options) {
     LineBuf lineBuf;
     port.Configure(options.baudRate, Downloader::kPollTimeoutMs);
-    while (!Downloader::Identify(lineBuf, port, options)) {
+    Deadline limit;
+    Downloader::StartTimeout(limit, options);
+    while (!Downloader::Identify(lineBuf, port, options, limit)) {
+        if (limit.Passed()) {
+            Downloader::ReportTimeout(messages::kNoAnswerWithinFormat, options);
+            return false;
+        }
     }
+    return true;
 }
 
 void SendKeys(COMPort& port, ConsoleInput& keyboard) {
@@ -54,9 +61,9 @@ bool ShowBoardOutput(COMPort& port, ConsoleInput& keyboard) {
 
 }  // namespace
 
-void RunConsole(COMPort& port, const ProtocolOptions& options) {
-    if (options.consoleHandshake) {
-        Handshake(port, options);
+int RunConsole(COMPort& port, const ProtocolOptions& options) {
+    if (options.consoleHandshake && !Handshake(port, options)) {
+        return 1;
     }
     port.Configure(options.baudRate, kTerminalReadTimeoutMs);
     // The keyboard is set up before the banner, so that a key typed once the

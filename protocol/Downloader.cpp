@@ -1,10 +1,13 @@
 #include "protocol/Downloader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "errors/FatalError.h"
+#include "errors/Interrupted.h"
 #include "errors/Messages.h"
 
 namespace {
@@ -37,13 +40,20 @@ int Percentage(int64_t position, int64_t fileBytes) {
 
 Downloader::Downloader(UploadFile& uploadFile, COMPort& serialPort,
                        const ProtocolOptions& protocolOptions)
-    : file(uploadFile), port(serialPort), options(protocolOptions) {
+    : file(uploadFile),
+      port(serialPort),
+      options(protocolOptions),
+      observer(protocolOptions.observer != nullptr ? *protocolOptions.observer : noObserver) {
     fileSize = file.Size();
 }
 
 int Downloader::Step() {
     try {
         return StepState();
+    } catch (const InterruptedError&) {
+        // The program ends as the signal would have ended it: nothing more
+        // printed.
+        throw;
     } catch (...) {
         EndProgressLine();
         throw;
@@ -79,7 +89,28 @@ const char* Downloader::ReplyText() {
     return lineBuf.LastLine() + 1;
 }
 
+void Downloader::EnterPhase(SessionPhase phase) {
+    phaseLimit.Reset();
+    observer.OnPhase(phase);
+}
+
+int Downloader::Fail(SessionOutcome failure, const std::string& text) {
+    std::printf("%s", text.c_str());
+    observer.OnOutcome(failure, text.substr(0, text.find('\n')).c_str());
+    outcome = failure;
+    failed = true;
+    return 1;
+}
+
+int Downloader::TimedOut(const char* format) {
+    ReportTimeout(format, options);
+    outcome = SessionOutcome::Timeout;
+    failed = true;
+    return 1;
+}
+
 int Downloader::StepPrompt() {
+    EnterPhase(SessionPhase::Identify);
     Configure(kPollTimeoutMs);
     std::printf("%s", messages::kPowerCyclePrompt);
     std::fflush(stdout);
@@ -88,26 +119,35 @@ int Downloader::StepPrompt() {
 }
 
 bool Downloader::Exchange(const char* command) {
-    SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs);
+    const ReplyWatch watch{&observer, &phaseLimit};
+    SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs, watch);
+    if (options.timeoutSeconds != 0) {
+        StartTimeout(phaseLimit, options);
+        // Never 0: a read time-out of 0 would wait for ever.
+        port.SetReadTimeouts(0, 0, std::max<uint32_t>(1, phaseLimit.RemainingMs(kReplyTimeoutMs)));
+    }
     SendCommand(command, port, options.debug);
-    return AwaitReply(lineBuf, port, options.debug);
+    return AwaitReply(lineBuf, port, options.debug, watch);
 }
 
 int Downloader::StepIdentify() {
-    if (!Identify(lineBuf, port, options)) {
-        return 0;
+    StartTimeout(phaseLimit, options);
+    if (!Identify(lineBuf, port, options, phaseLimit)) {
+        return phaseLimit.Passed() ? TimedOut(messages::kNoAnswerWithinFormat) : 0;
     }
     Configure(kReplyTimeoutMs);
+    EnterPhase(SessionPhase::Request);
     state = StateRequest;
     return 0;
 }
 
 int Downloader::StepRequest() {
     if (!Exchange("R\r\n")) {
-        return 0;
+        return phaseLimit.Passed() ? TimedOut(messages::kRequestNotAcknowledgedWithinFormat) : 0;
     }
     std::printf("%s", messages::kStartUploading);
     std::fflush(stdout);
+    EnterPhase(SessionPhase::Upload);
     state = StateUpload;
     return 0;
 }
@@ -130,6 +170,7 @@ int Downloader::StepUpload() {
         progressLineOpen = true;
     }
     ++linesUploaded;
+    observer.OnRecordsSent(linesUploaded);
     return 0;
 }
 
@@ -151,27 +192,28 @@ int Downloader::FinishUpload() {
     progressLineOpen = false;
     std::fflush(stdout);
     if (file.ReadFailed()) {
+        observer.OnOutcome(SessionOutcome::FileReadFailed, "");
+        outcome = SessionOutcome::FileReadFailed;
         return 1;
     }
     if (linesUploaded == 0) {
-        std::printf("%s", messages::kNoValidLines);
-        failed = true;
-        return 1;
+        return Fail(SessionOutcome::NoRecords, messages::kNoValidLines);
     }
+    EnterPhase(SessionPhase::Count);
     state = StateCount;
     return 0;
 }
 
 int Downloader::StepCount() {
     if (!Exchange("C\r\n")) {
-        return 0;
+        return phaseLimit.Passed() ? TimedOut(messages::kCountNotAcknowledgedWithinFormat) : 0;
     }
     const int32_t reported = ParseCount(ReplyText());
+    observer.OnCountConfirmed(reported);
     if (reported != linesUploaded) {
-        std::printf(messages::kCountMismatchFormat, static_cast<int>(linesUploaded),
-                    static_cast<int>(reported));
-        failed = true;
-        return 1;
+        return Fail(SessionOutcome::CountMismatch,
+                    FormatText(messages::kCountMismatchFormat, static_cast<int>(linesUploaded),
+                               static_cast<int>(reported)));
     }
     std::printf("%s", messages::kFileUploadedOk);
     state = StateFlash;
@@ -180,14 +222,16 @@ int Downloader::StepCount() {
 
 int Downloader::StepFlash() {
     if (options.writeFlash) {
-        SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs);
+        EnterPhase(SessionPhase::Flash);
+        const ReplyWatch watch{&observer, nullptr};
+        SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs, watch);
         SendCommand("W\r\n", port, options.debug);
         std::printf("%s", messages::kProgrammingFlash);
         std::fflush(stdout);
-        if (!AwaitReply(lineBuf, port, options.debug)) {
-            std::printf("%s", messages::kFlashNotAcknowledged);
-            failed = true;
-            return 1;
+        const bool acknowledged = AwaitReply(lineBuf, port, options.debug, watch);
+        observer.OnFlash(acknowledged);
+        if (!acknowledged) {
+            return Fail(SessionOutcome::FlashNotAcknowledged, messages::kFlashNotAcknowledged);
         }
     }
     state = StateStart;
@@ -196,9 +240,13 @@ int Downloader::StepFlash() {
 
 int Downloader::StepStart() {
     if (options.sendStart) {
+        EnterPhase(SessionPhase::Start);
         SendCommand("S\r\n", port, options.debug);
         std::printf("%s", messages::kStartCommandSent);
+        observer.OnStartSent();
     }
+    observer.OnOutcome(SessionOutcome::Complete, "");
+    outcome = SessionOutcome::Complete;
     state = StateDone;
     return 0;
 }

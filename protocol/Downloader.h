@@ -29,26 +29,43 @@
 // output queue drained, bounded by the line time).
 //   StateDone      the session is over
 // Silence while waiting for "?", "R" or "C" sends the command again, without
-// limit. Protocol failures (no record lines, a count mismatch, "W" not
-// acknowledged) are reported on standard output and end the session. A data
-// file that cannot be read to its end also ends the session after the final
-// progress line, without "C": an image cut short must not be counted,
-// confirmed and started; the caller reports it (UploadFile::ReadFailed).
-// An error that ends the session mid-upload ends the open progress line
+// limit, or with ProtocolOptions::timeoutSeconds until that many seconds have
+// passed since the first command of the phase; the session then ends on a
+// failure ("Error: No answer from the receiver within %u s\n", "Error:
+// Request command was not acknowledged within %u s\n", "Error: Count command
+// was not acknowledged within %u s\n"). A board that keeps talking without
+// acknowledging is held to the same limit. The time-out of "C" counts from
+// the first "C", not from the end of the upload. Protocol failures (no record lines, a count
+// mismatch, "W" not acknowledged) are reported on standard output and end the session. A data file
+// that cannot be read to its end also ends the session after the final progress line, without "C":
+// an image cut short must not be counted, confirmed and started; the caller reports it
+// (UploadFile::ReadFailed). An error that ends the session mid-upload ends the open progress line
 // first, so that its message starts a line of its own.
 // Messages for the operator, and in debug mode the echoes of commands and
 // reply lines, are flushed as they are printed, so that they show at once also
 // through a pipe (tee, a log file); the records and their echoes are not.
-// Port errors pass through as std::runtime_error.
+// Port errors pass through as std::runtime_error. What happens is told to
+// ProtocolOptions::observer (SessionObserver.h) when there is one.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
+#include "protocol/Deadline.h"
 #include "protocol/ProtocolOptions.h"
+#include "protocol/SessionObserver.h"
 #include "serial/COMPort.h"
 #include "text/LineBuf.h"
 #include "text/UploadFile.h"
+
+// Who hears of a reply's "-" lines, and until when a reply may take.
+struct ReplyWatch {
+    SessionObserver* observer = nullptr;
+    const Deadline* deadline = nullptr;  // nullptr: no limit of its own
+    bool* heard = nullptr;               // set once any byte has arrived
+};
 
 class Downloader {
   public:
@@ -84,37 +101,70 @@ class Downloader {
     // failure (no record lines, a count mismatch, "W" not acknowledged), so
     // that the run can end with a failure status.
     bool Failed() const { return failed; }
+    // How the session ended, once it has (nothing while it runs or when a
+    // port error or an interrupt ended it).
+    const std::optional<SessionOutcome>& Outcome() const { return outcome; }
+    // The boot loader has answered "?" in this session.
+    bool Identified() const { return state > StateIdentify; }
+    // Ends a progress line left open by the upload (a port error does so
+    // itself; an interrupt leaves the line as it was).
+    void EndProgressLine();
 
     // Writes text (CR LF included) to port in one write; with debug, echoes
     // "Sent: %s\n" after the write.
     static void SendCommand(const char* text, COMPort& port, bool debug);
     // Reads port byte by byte into buffer until a "+" line completes (true;
     // the line stays readable through LineBuf::LastLine) or a read brings no
-    // byte within the port's read time-out (false; a partial line stays in
-    // buffer for the next call). Shows "-" lines without their "-", and with
+    // byte within the port's read time-out, or the watch's deadline has
+    // passed (false; a partial line stays in buffer for the next call). Shows
+    // "-" lines without their "-" (and tells the watch's observer), and with
     // debug every completed line as "Received: %s\n".
-    static bool ReadReply(LineBuf& buffer, COMPort& port, bool debug);
+    static bool ReadReply(LineBuf& buffer, COMPort& port, bool debug,
+                          const ReplyWatch& watch = ReplyWatch());
 
     // Takes what the board sends, as ReadReply does, until the line has been
-    // quiet for kQuietMs; "+" lines among it are dropped. Leaves the port's
-    // read time-out at readTimeoutMs.
-    static void SettleLine(LineBuf& buffer, COMPort& port, bool debug, uint32_t readTimeoutMs);
+    // quiet for kQuietMs (or the watch's deadline has passed); "+" lines among
+    // it are dropped. Leaves the port's read time-out at readTimeoutMs.
+    static void SettleLine(LineBuf& buffer, COMPort& port, bool debug, uint32_t readTimeoutMs,
+                           const ReplyWatch& watch = ReplyWatch());
     // Waits for the command just sent to leave the port (bounded, see
     // COMPort::DrainOutput), then ReadReply.
-    static bool AwaitReply(LineBuf& buffer, COMPort& port, bool debug);
+    static bool AwaitReply(LineBuf& buffer, COMPort& port, bool debug,
+                           const ReplyWatch& watch = ReplyWatch());
     // One attempt to identify the boot loader on a line set up for polling:
-    // "?" and ReadReply. On a "+" line shows "Established communication: %s\n"
-    // with its text, sets the line to kDrainTimeoutMs and takes the rest of
-    // the greeting until a read brings nothing, then returns true; false when
-    // the board stayed silent (the caller asks again).
-    static bool Identify(LineBuf& buffer, COMPort& port, const ProtocolOptions& options);
+    // "?" and ReadReply (bounded by limit too). On a "+" line shows
+    // "Established communication: %s\n" with its text (and tells the
+    // observer), sets the line to kDrainTimeoutMs and takes the rest of the
+    // greeting until a read brings nothing, then returns true; false when the
+    // board stayed silent (the caller asks again).
+    static bool Identify(LineBuf& buffer, COMPort& port, const ProtocolOptions& options,
+                         const Deadline& limit = Deadline());
+    // Between two boards of a run: polls with "?" (showing "-" lines as
+    // always) until the line has been quiet for kGoneQuietMs, so that the
+    // board that was just programmed has been switched off or taken out.
+    // Returns with the line set up for polling.
+    static void AwaitBoardGone(LineBuf& buffer, COMPort& port, const ProtocolOptions& options);
+    static constexpr uint32_t kGoneQuietMs = 1000;
+
+    // Starts limit at the first call of a phase when options has a time-out.
+    static void StartTimeout(Deadline& limit, const ProtocolOptions& options);
+    // Prints the time-out message made of format and the options' seconds,
+    // and tells the observer.
+    static void ReportTimeout(const char* format, const ProtocolOptions& options);
 
   private:
     // Writes length bytes of text in one write; with debug, echoes
     // "Sent: %s\n" after it (not flushed).
     static void SendText(const char* text, size_t length, COMPort& port, bool debug);
-    // SettleLine, the command, AwaitReply.
+    // SettleLine, the command, AwaitReply; the wait for the reply ends at
+    // the phase's time-out at the latest.
     bool Exchange(const char* command);
+    // Prints the failure message text, tells the observer and ends the
+    // session as failed: returns 1.
+    int Fail(SessionOutcome outcome, const std::string& text);
+    // The phase's time-out has passed: Fail with format's message.
+    int TimedOut(const char* format);
+    void EnterPhase(SessionPhase phase);
 
     int StepState();
     int StepPrompt();
@@ -130,8 +180,6 @@ class Downloader {
     // consumed so far (64-bit; never past 100, also for a file that grew
     // after it was measured; an empty file gives 100), then lineEnd.
     void PrintProgress(const char* lineEnd);
-    // Ends a progress line left open by the upload.
-    void EndProgressLine();
     void Configure(uint32_t readTimeoutMs);
     // The text after the leading "+" of the acknowledgement just taken.
     const char* ReplyText();
@@ -145,6 +193,10 @@ class Downloader {
     bool progressLineOpen = false;
     ProtocolOptions options;
     bool failed = false;  // the session stopped on a protocol failure
+    std::optional<SessionOutcome> outcome;
+    Deadline phaseLimit;  // the time-out of the phase waiting for "?", "R", "C"
+    SessionObserver noObserver;
+    SessionObserver& observer;
     // Room for a read of kLineBufferBytes - 1 characters, its terminator and
     // what preparation may add (see PrepareRecordLine).
     std::array<char, kLineBufferBytes + 1> line{};

@@ -4,10 +4,18 @@
 
 #include <cstdint>
 
+class SessionObserver;
+
 struct ProtocolOptions {
     uint32_t baudRate = 115200;
     bool debug = false;             // echo "Sent: " and "Received: " lines
     bool sendStart = true;          // download: end with "S"
     bool writeFlash = false;        // download: send "W" after the count check
     bool consoleHandshake = false;  // console: "?" handshake first
+    // How long "?" polling and the resends of "R" and "C" may go unanswered,
+    // each counted from the first command of its phase; 0: without limit.
+    uint32_t timeoutSeconds = 0;
+    // Told what the session does (protocol/SessionObserver.h); nullptr:
+    // nobody listens. Not owned.
+    SessionObserver* observer = nullptr;
 };

@@ -5,8 +5,10 @@
 #include <exception>
 #include <string>
 
+#include "errors/Interrupted.h"
 #include "errors/Messages.h"
 #include "errors/PortError.h"
+#include "serial/Interrupt.h"
 #include "serial/PortSelector.h"
 
 namespace {
@@ -137,8 +139,12 @@ COMPort::~COMPort() noexcept(false) {
     // lose: neither result is looked at.
     // Also with nothing queued in the driver: the last bytes may still be in
     // the chip, which some systems' close discards.
+    // The operator who asked to end the run wants it ended now: what is
+    // still queued is dropped rather than waited for.
     uint32_t queued = 0;
-    if (platform.QueuedOutput(handle, queued)) {
+    if (interrupted) {
+        platform.DiscardOutput(handle);
+    } else if (platform.QueuedOutput(handle, queued)) {
         platform.DrainOutput(handle, DrainLimitMs(queued));
     }
     PutBackFoundState();
@@ -292,17 +298,31 @@ bool COMPort::GetSoftwareFlowControl() const {
     return portState->outX && portState->inX;
 }
 
+void COMPort::RaiseIfInterrupted() {
+    const int request = InterruptRequest();
+    if (request != 0) {
+        interrupted = true;
+        throw InterruptedError(request);
+    }
+}
+
 uint32_t COMPort::Read(void* buffer, uint32_t count) {
+    RaiseIfInterrupted();
     uint32_t received = 0;
-    if (!platform.Read(handle, buffer, count, received)) {
+    const bool ok = platform.Read(handle, buffer, count, received);
+    RaiseIfInterrupted();
+    if (!ok) {
         Raise(messages::kPortReadFailed);
     }
     return received;
 }
 
 uint32_t COMPort::Write(const void* buffer, uint32_t count) {
+    RaiseIfInterrupted();
     uint32_t written = 0;
-    if (!platform.Write(handle, buffer, count, written)) {
+    const bool ok = platform.Write(handle, buffer, count, written);
+    RaiseIfInterrupted();
+    if (!ok) {
         Raise(messages::kPortWriteFailed);
     }
     return written;

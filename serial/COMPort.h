@@ -41,8 +41,8 @@ class COMPort {
     // closed again before the error leaves.
     explicit COMPort(const char* name, PortPlatform& platform = SystemPortPlatform());
     // Closes the port, after waiting (bounded, as DrainOutput) for what was
-    // written to leave; when no line set-up has turned the RTS/CTS handshake
-    // off (a run that ended early), the settings found at open are put back
+    // written to leave (after an interrupt it is dropped instead); when no line set-up has turned
+    // the RTS/CTS handshake off (a run that ended early), the settings found at open are put back
     // first, so that the next program is not held by the handshake. Raises
     // kPortCloseFailed when closing fails, unless another error is already
     // leaving; never ends the program abnormally.
@@ -89,6 +89,9 @@ class COMPort {
 
     // Reads up to count bytes under the current read time-outs and returns how
     // many arrived (0 when the time-out passed first). kPortReadFailed.
+    // Read and Write raise InterruptedError (errors/Interrupted.h) instead,
+    // before or after the transfer, once the operator has asked to end the
+    // run (serial/Interrupt.h); a wait that the request cuts short returns.
     uint32_t Read(void* buffer, uint32_t count);
     // Writes the whole buffer; returns the count the platform reports.
     // kPortWriteFailed.
@@ -141,7 +144,11 @@ class COMPort {
     std::string devicePath;
     std::optional<PortInfo> selectedPort;  // the port a usb: name chose
     std::unique_ptr<PortState> portState;
-    PortState foundState;    // as the port was when opened
-    PortState appliedState;  // as last applied without refusal
-    int uncaughtAtOpen = 0;  // errors already leaving when the port was opened
+    PortState foundState;      // as the port was when opened
+    PortState appliedState;    // as last applied without refusal
+    int uncaughtAtOpen = 0;    // errors already leaving when the port was opened
+    bool interrupted = false;  // InterruptedError was raised
+
+    // Raises InterruptedError once the operator has asked to end the run.
+    void RaiseIfInterrupted();
 };

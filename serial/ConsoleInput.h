@@ -9,7 +9,9 @@
 // Output processing is left as it was. The settings found are given back on
 // every way out: the destructor, program exit, and SIGINT, SIGTERM, SIGHUP,
 // SIGQUIT, SIGPIPE and SIGABRT, after which the signal takes its usual course
-// (so the exit status is the one the signal gives). Key sequences of cursor,
+// (so the exit status is the one the signal gives): a signal the run
+// handles itself (serial/Interrupt.h) goes on to its handler, which ends the
+// run in order, any other is raised again. Key sequences of cursor,
 // function and editing keys are dropped (see TerminalKeys.h).
 //
 // Any other standard input (a pipe, a file, /dev/null) is left untouched and
@@ -26,7 +28,8 @@
 // mode found is given back by the destructor, at program exit, and by a
 // console control handler on Ctrl-C, Ctrl-Break and the closing of the
 // console; after Ctrl-C or Ctrl-Break the program ends with exit code
-// 0xC000013A, as the system's own handler would. Any other standard input (a
+// 0xC000013A, as the system's own handler would (through the run's own
+// handler when it has one, serial/Interrupt.h). Any other standard input (a
 // pipe, a file, NUL) is taken byte for byte as above; its end stops the
 // keyboard.
 //

@@ -35,14 +35,35 @@ void RestoreAtExit() {
     settingsChanged = 0;
 }
 
-// Only async-signal-safe calls here. The signal stays blocked while the
+// The handler that was there before the guard, when it is a function of
+// the program's own (the run's interrupt handler, serial/Interrupt.h).
+using SignalHandler = void (*)(int);
+
+SignalHandler ChainedHandler(int signalNumber) {
+    for (std::size_t i = 0; i < kGuardedSignalCount; ++i) {
+        const struct sigaction& previous = previousActions[i];
+        if (kGuardedSignals[i] == signalNumber && (previous.sa_flags & SA_SIGINFO) == 0 &&
+            previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+            return previous.sa_handler;
+        }
+    }
+    return nullptr;
+}
+
+// Only async-signal-safe calls here. A signal that the program handles
+// itself goes on to that handler once the terminal is back (the run then
+// ends in order); any other is raised again: it stays blocked while the
 // handler runs, so the raise takes effect, with the default action, as soon
 // as the handler returns.
 extern "C" void RestoreAndResignal(int signalNumber) {
     const int savedErrno = errno;
     RestoreTerminal();
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
+    if (SignalHandler chained = ChainedHandler(signalNumber)) {
+        chained(signalNumber);
+    } else {
+        signal(signalNumber, SIG_DFL);
+        raise(signalNumber);
+    }
     errno = savedErrno;
 }
 

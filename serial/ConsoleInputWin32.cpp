@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "serial/ConsoleInput.h"
+#include "serial/Interrupt.h"
 
 namespace {
 
@@ -33,10 +34,12 @@ void RestoreConsoleMode() {
 // Runs on a thread of its own. Ctrl-C and Ctrl-Break end the program as the
 // system does, after the console has been given back; so does closing the
 // console, logging off or shutting down, where the system ends the program
-// once the handlers have run.
+// once the handlers have run. When the run handles these events itself
+// (serial/Interrupt.h), they go on to its handler, installed before this
+// one, which ends the run in order.
 BOOL WINAPI RestoreOnControlEvent(DWORD event) {
     RestoreConsoleMode();
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && !InterruptHandlersInstalled()) {
         ExitProcess(kControlCExitCode);
     }
     return FALSE;

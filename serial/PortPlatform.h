@@ -126,6 +126,9 @@ class PortPlatform {
     // that never empties cannot hold the caller longer than that. Running out
     // of time is not a failure; false only when the device fails.
     virtual bool DrainOutput(PortHandle handle, uint32_t waitMs) = 0;
+    // Drops what Write has handed over and the device has not sent yet.
+    // False when the platform cannot.
+    virtual bool DiscardOutput(PortHandle /*handle*/) { return false; }
     // Why the last SetState on handle that returned false was refused, as a
     // short clause for the operator, for example "the port runs at most
     // 115200 baud"; empty when the platform has nothing to add to the fact.

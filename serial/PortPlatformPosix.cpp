@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "serial/DivisorRate.h"
+#include "serial/Interrupt.h"
 #include "serial/PortDefinition.h"
 #include "serial/PortName.h"
 #include "serial/PortPlatform.h"
@@ -408,6 +409,9 @@ class PosixPortPlatform : public PortPlatform {
     std::string RefusalDetail(PortHandle handle) override;
     bool RestoreOpenSettings(PortHandle handle) override;
     std::string DevicePath(const char* name) override { return DevicePathForPortName(name); }
+    bool DiscardOutput(PortHandle handle) override {
+        return tcflush(PortOf(handle).fd, TCOFLUSH) == 0;
+    }
 };
 
 PortHandle PosixPortPlatform::Open(const char* name) {
@@ -541,7 +545,8 @@ bool PosixPortPlatform::Read(PortHandle handle, void* buffer, uint32_t count, ui
             received += static_cast<uint32_t>(arrived);
             timer.BytesArrived(Clock::now());
         }
-        if (received == count || lastRead) {
+        // A request to end the run cuts the wait short (COMPort raises it).
+        if (received == count || lastRead || InterruptRequest() != 0) {
             return true;
         }
     }
@@ -557,7 +562,8 @@ bool PosixPortPlatform::Write(PortHandle handle, const void* buffer, uint32_t co
         if (result > 0) {
             written += static_cast<uint32_t>(result);
         } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (WaitReady(fd, true, PortReadTimer::kWaitForever) == Readiness::Failed) {
+            if (InterruptRequest() != 0 ||
+                WaitReady(fd, true, PortReadTimer::kWaitForever) == Readiness::Failed) {
                 return false;
             }
         } else if (result == 0 || errno != EINTR) {

@@ -201,6 +201,9 @@ class Win32PortPlatform : public PortPlatform {
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
     bool RestoreOpenSettings(PortHandle handle) override;
+    bool DiscardOutput(PortHandle handle) override {
+        return PurgeComm(HandleOf(handle), PURGE_TXABORT | PURGE_TXCLEAR) != 0;
+    }
     bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
 };
 

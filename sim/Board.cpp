@@ -68,6 +68,7 @@ struct Board::Shared {
     Clock::time_point frontDue{};
     size_t frontOffset = 0;
     bool hangUpRequested = false;
+    bool powered = true;
     bool startedWhileSending = false;
     bool stopped = false;
     bool running = false;
@@ -163,6 +164,21 @@ void Board::RequestStop() {
 void Board::Send(const std::string& bytes) {
     std::lock_guard<std::mutex> lock(shared->lock);
     shared->Queue({Emission{0, bytes}}, Clock::now());
+    shared->Wake();
+}
+
+void Board::SetPowered(bool on) {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    if (on && !shared->powered) {
+        shared->protocol = LoaderProtocol(shared->config);
+        shared->startedWhileSending = false;
+    }
+    if (!on) {
+        shared->outbox.clear();
+        shared->frontOffset = 0;
+    }
+    shared->powered = on;
+    shared->changed.notify_all();
     shared->Wake();
 }
 
@@ -281,10 +297,14 @@ void Board::Shared::ReadInput() {
     const int startsBefore = protocol.Summary().starts;
     const bool sending = std::any_of(outbox.begin(), outbox.end(),
                                      [](const Emission& e) { return e.flashAcknowledgement; });
-    std::vector<Emission> answer = protocol.Feed(std::string_view(buffer, got));
-    startedWhileSending =
-        startedWhileSending || (sending && protocol.Summary().starts > startsBefore);
-    std::string taken(buffer, protocol.LastTaken());
+    std::vector<Emission> answer;
+    std::string taken(buffer, static_cast<size_t>(got));
+    if (powered) {
+        answer = protocol.Feed(std::string_view(buffer, got));
+        startedWhileSending =
+            startedWhileSending || (sending && protocol.Summary().starts > startsBefore);
+        taken.resize(protocol.LastTaken());
+    }
     if (!taken.empty()) {
         received += taken;
         chunks.push_back({now, taken});

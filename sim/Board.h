@@ -74,6 +74,12 @@ class Board {
     void Send(const std::string& bytes);
     // Closes the line now (the host's port sees a hang-up) and ends the loop.
     void HangUp();
+    // Switches the board off (on: false) or on again. While it is off, what
+    // the host sends is still received and recorded but answered by nothing,
+    // and what was queued to send is dropped. Switching it on starts its boot
+    // loader afresh (a new protocol state, Summary() from zero), as after a
+    // power cycle. A board starts switched on.
+    void SetPowered(bool on);
 
     // Everything received so far, in order, as one string / as timed chunks.
     std::string Received() const;

@@ -33,7 +33,8 @@ vantoir_windows_unit_test(unit_console
   LIBRARIES vantoir_serial)
 vantoir_windows_unit_test(unit_app
   SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/ImageCheckTextTest.cpp
-  LIBRARIES vantoir_app)
+          app/RunReportLineTest.cpp protocol/DeadlineTest.cpp
+  LIBRARIES vantoir_app vantoir_json)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)
 add_custom_target(windows_unit_tests DEPENDS ${unit_tests})

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/ReportRecords.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/FakeSysfs.h"
 #include "tests/support/Harness.h"
@@ -57,6 +58,26 @@ TEST(UsbPortByIdentity, ADownloadGoesThroughTheOnePortOfThatAdapter) {
                               "File uploaded OK\nStart command sent to DSP\n");
     ASSERT_TRUE(board->WaitForStart(kRunGuardMs));
     ExpectSessionOnWire(board->Received(), OnWire(content), "S\r\n");
+}
+
+TEST(UsbPortByIdentity, TheRecordOfTheRunNamesTheChosenDeviceAndItsAdapter) {
+    SKIP_UNDER_WINE("the Windows build lists the ports of the registry");
+    auto board = harness::StartBoard();
+    harness::FakeTree tree;
+    AddAdapter(tree, 2, "ttyUSB0", "A50285BI");
+    tree.AbsoluteLink("dev/ttyUSB0", board->SlavePath());
+    const std::string report = harness::WriteTempFile("", "usb-report.jsonl");
+
+    const harness::ProcessResult result =
+        RunOverTree(tree, {"-P", "usb:0403:6001", "-F",
+                           harness::WriteTempFile(harness::SampleHex(2)), "--report", report});
+
+    ASSERT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    const report_test::Json record = report_test::OnlyRecord(report);
+    EXPECT_EQ(record["port"], "usb:0403:6001");
+    EXPECT_EQ(record["device"], (tree.Root() / "dev/ttyUSB0").string());
+    EXPECT_EQ(record["usb"]["id"], "0403:6001");
+    EXPECT_EQ(record["usb"]["serial"], "A50285BI");
 }
 
 TEST(UsbPortByIdentity, NoneOrSeveralMatchingEndTheRunWithTwoLinesBeforeTheDataFile) {

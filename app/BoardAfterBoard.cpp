@@ -1,0 +1,102 @@
+#include "app/BoardAfterBoard.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "errors/FatalError.h"
+#include "errors/Interrupted.h"
+#include "errors/Messages.h"
+#include "protocol/Downloader.h"
+#include "serial/Interrupt.h"
+#include "text/LineBuf.h"
+
+namespace {
+
+struct Tally {
+    unsigned complete = 0;
+    unsigned failed = 0;
+};
+
+// One board's session. Returns the operator's request that cut it short, 0
+// when it ran to its end.
+int RunSession(Downloader& downloader) {
+    try {
+        while (downloader.Step() == 0) {
+        }
+    } catch (const InterruptedError& interrupt) {
+        downloader.EndProgressLine();
+        return interrupt.Request();
+    }
+    return 0;
+}
+
+void WriteBoardRecord(RunReport& report, const Tally& tally, int request, const char* reportPath) {
+    const bool interrupted = request != 0;
+    if (!report.Write(interrupted ? RunEndKind::Interrupted : RunEndKind::Normal,
+                      tally.failed == 0 ? 0 : 1, "",
+                      interrupted ? InterruptName(request) : nullptr)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, messages::kCannotWriteReportFormat, reportPath);
+    }
+}
+
+// Waits for the board just programmed to go; false when the operator ended
+// the run meanwhile.
+bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
+    LineBuf lineBuf;
+    try {
+        Downloader::AwaitBoardGone(lineBuf, port, options);
+    } catch (const InterruptedError&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
+                       UploadFile& file, RunReport* report) {
+    Tally tally;
+    for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
+        if (number > 1) {
+            if (!NextBoardDue(port, options)) {
+                break;
+            }
+            if (!file.Open(settings.dataFile)) {
+                FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
+            }
+        }
+        if (report != nullptr) {
+            report->StartBoard(number);
+        }
+        Downloader downloader(file, port, options);
+        const int request = RunSession(downloader);
+        if (file.ReadFailed()) {
+            return 1;
+        }
+        if (request != 0 && !downloader.Identified()) {
+            if (report != nullptr) {
+                report->Discard();
+            }
+            break;
+        }
+        const bool complete = request == 0 && downloader.Outcome() == SessionOutcome::Complete;
+        ++(complete ? tally.complete : tally.failed);
+        const char* outcome =
+            request != 0 ? "interrupted" : SessionOutcomeName(*downloader.Outcome());
+        std::printf(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
+                    tally.complete, tally.failed);
+        std::fflush(stdout);
+        if (report != nullptr) {
+            WriteBoardRecord(*report, tally, request, settings.reportFile);
+        }
+        if (request != 0) {
+            break;
+        }
+    }
+    // The run ends here, in order, whatever the operator asked.
+    ClearInterrupt();
+    std::printf(messages::kBoardsInAllFormat, tally.complete, tally.failed);
+    std::fflush(stdout);
+    return tally.failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Interrupt: the operator's request to end the run (Ctrl-C, SIGTERM, SIGHUP;
+// on Windows Ctrl-C, Ctrl-Break and the closing of the console), noted
+// instead of ending the program on the spot, so that the run can give the
+// port back and finish its record first. One implementation per platform
+// (InterruptPosix.cpp, InterruptWin32.cpp).
+//
+// Once the handlers are installed, a request only sets a flag (the handlers
+// do nothing else, so they are safe whatever the program was doing). COMPort
+// looks at the flag around every read and write, and a wait of the port that
+// a request cuts short returns at once; COMPort then raises InterruptedError
+// (errors/Interrupted.h), which unwinds through the port's destructor to the
+// program flow. The flow ends the program with EndAsInterrupted, which ends
+// it exactly as the request would have without handlers: on POSIX the signal
+// is raised again with its default action (so the exit status is the
+// signal's), on Windows the exit code is 0xC000013A. A second request while
+// the first is being handled ends the program at once, the same way.
+//
+// A signal the program was started with ignored (nohup, a background job of
+// a non-interactive shell) stays ignored.
+
+// Installs the handlers (once; later calls do nothing).
+void InstallInterruptHandlers();
+// Whether InstallInterruptHandlers has run: other handlers of the same
+// requests (the console keyboard's) then pass the request on instead of
+// ending the program themselves.
+bool InterruptHandlersInstalled();
+
+// The request noted so far: 0 when none, else the platform's code for it
+// (the signal number on POSIX).
+int InterruptRequest();
+// Notes request as if its handler had run; safe in a signal handler. For
+// handlers that take a request first, and for tests.
+void NoteInterrupt(int request);
+// Forgets the request noted (tests).
+void ClearInterrupt();
+
+// The request's name for a record: "SIGINT", "SIGTERM", "SIGHUP"; on Windows
+// "CTRL_C", "CTRL_BREAK", "CTRL_CLOSE".
+const char* InterruptName(int request);
+
+// Ends the program as request would have ended it without handlers (see
+// above). Standard output is not flushed, as it would not have been.
+[[noreturn]] void EndAsInterrupted(int request);
