@@ -306,6 +306,12 @@ expect_err() {
 expect_err_line() { grep -qaF -- "$1" "$run/err" || fail "stderr lacks '$1'"; }
 expect_board() { [ "$board_rc" = "$1" ] || fail "kelvor-sim ended with $board_rc, expected $1: $(tail -n 3 "$run/$case_name.sim")"; }
 
+joined() {
+    local IFS=';'
+    local text="$*"
+    echo "${text//;/; }"
+}
+
 # run_case NAME: runs one case; prints PASS, FAIL or SUITE FAULT and sets
 # $outcome to pass, fail or fault.
 run_case() {
@@ -314,13 +320,13 @@ run_case() {
     "case_$case_name" || true
     [ -z "$board_pid" ] || board_stop
     if [ ${#faults[@]} -gt 0 ]; then
-        echo "SUITE FAULT $case_name: $(printf '%s; ' "${faults[@]}")(the suite failed here, not the program; its checks: $(printf '%s; ' "${failures[@]}"))"
+        echo "SUITE FAULT $case_name: $(joined "${faults[@]}") (the suite's own machinery failed, so the case says nothing about the program${failures:+; its checks: $(joined "${failures[@]}")})"
         outcome=fault
     elif [ ${#failures[@]} -eq 0 ]; then
         echo "PASS $case_name ($((SECONDS - t0)) s)"
         outcome=pass
     else
-        echo "FAIL $case_name: $(printf '%s; ' "${failures[@]}")"
+        echo "FAIL $case_name: $(joined "${failures[@]}")"
         sed 's/^/    stdout: /' "$run/out" | tr '\r' '|' | tail -n 8
         sed 's/^/    stderr: /' "$run/err" | tail -n 4
         outcome=fail
@@ -333,7 +339,7 @@ run_case() {
 # failed). Fails when any case failed once.
 run_cases() {
     local pattern=$1 runs=$2 name round passed=0 failed=0 faulted=0 chosen=()
-    local -A won=()
+    local -A won=() lost=()
     for name in "${cases[@]}"; do
         [[ -n $pattern && ! $name =~ $pattern ]] || chosen+=("$name")
     done
@@ -343,7 +349,7 @@ run_cases() {
             run_case "$name"
             case $outcome in
             pass) passed=$((passed + 1)) won[$name]=$((${won[$name]:-0} + 1)) ;;
-            fault) failed=$((failed + 1)) faulted=$((faulted + 1)) ;;
+            fault) failed=$((failed + 1)) faulted=$((faulted + 1)) lost[$name]=$((${lost[$name]:-0} + 1)) ;;
             *) failed=$((failed + 1)) ;;
             esac
         done
@@ -351,7 +357,8 @@ run_cases() {
     if [ "$runs" -gt 1 ]; then
         echo "== tally over $runs runs"
         for name in "${chosen[@]}"; do
-            printf '%-56s %d/%d\n' "$name" "${won[$name]:-0}" "$runs"
+            printf '%-56s %d/%d%s\n' "$name" "${won[$name]:-0}" "$runs" \
+                "${lost[$name]:+ (${lost[$name]} suite faults)}"
         done
     fi
     [ $faulted -eq 0 ] || echo "$faulted of the failures are suite faults (the suite's machinery, not the program)"
