@@ -26,18 +26,23 @@ fetch_kernel() {
     rm -rf "$dir.tmp"
 }
 
-# The static program for the guest, and the host side: kelvor-sim,
-# kelvor-hexgen (from the native build when there is one) and hwline.
+# The static programs for the guest (vantoir and the guest's own tools), and
+# the host side: kelvor-sim, kelvor-hexgen (from the native build when there
+# is one) and hwline.
+guest_tools=(guest-serve port-wait closing-wait)
+
 build_programs() {
-    local work=$1
+    local work=$1 tool
     # VANTOIR_GUEST_SOURCE: run the cases against the program of another source tree.
     static=$work/static${VANTOIR_GUEST_SOURCE:+-other}
     cmake -S "${VANTOIR_GUEST_SOURCE:-$root}" -B "$static" -DCMAKE_BUILD_TYPE=Release -DVANTOIR_WERROR=ON \
         -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static -DOPENSSL_USE_STATIC_LIBS=TRUE >/dev/null
     cmake --build "$static" --target vantoir -j 2 >/dev/null
-    if [ ! -x "$work/closing-wait" ] || [ "$root/tests/hardware/closing-wait.cpp" -nt "$work/closing-wait" ]; then
-        g++ -std=c++17 -O2 -static -Wall -Wextra -Werror -o "$work/closing-wait" "$root/tests/hardware/closing-wait.cpp"
-    fi
+    for tool in "${guest_tools[@]}"; do
+        if [ ! -x "$work/$tool" ] || [ "$root/tests/hardware/$tool.cpp" -nt "$work/$tool" ]; then
+            g++ -std=c++17 -O2 -static -Wall -Wextra -Werror -o "$work/$tool" "$root/tests/hardware/$tool.cpp"
+        fi
+    done
     local host=${VANTOIR_BUILD_DIR:-$root/build}
     if [ ! -f "$host/CMakeCache.txt" ]; then
         host=$work/host
@@ -74,9 +79,9 @@ make_initramfs() {
     local stage=$work/initramfs
     rm -rf "$stage" && mkdir -p "$stage"/{bin,lib/modules,proc,sys,dev,tmp}
     cp "$busybox" "$stage/bin/busybox"
-    cp "$static/app/vantoir" "$work/closing-wait" "$stage/bin/"
+    cp "$static/app/vantoir" "${guest_tools[@]/#/$work/}" "$stage/bin/"
     cp "$work/kernel"/*.ko "$stage/lib/modules/"
-    cp "$root/tests/hardware"/{init,guest-serve,guest-tools} "$stage/"
+    cp "$root/tests/hardware"/{init,guest-tools} "$stage/"
     chmod +x "$stage/init"
     make_data "$stage/data"
     (cd "$stage" && find . | "$busybox" cpio -o -H newc 2>/dev/null) >"$work/initramfs.cpio"
@@ -106,9 +111,15 @@ start_guest() {
     }
     pids+=("$GUEST_PID")
     exec {guest_in}>&"${GUEST[1]}" {guest_out}<&"${GUEST[0]}"
+    guest_seq=0 guest_gone=0
     local reply
     while IFS= read -r -t 120 -u "$guest_out" reply; do
-        [[ $reply == *@@READY* ]] && return 0
+        reply=${reply%$'\r'}
+        printf '%s\n' "$reply" >>"$run/console.log"
+        case $reply in
+        *@@FAULT*) echo "scripts/test-hardware: SUITE FAULT at boot: ${reply#*@@FAULT }" >&2 ;;
+        *@@READY*) return 0 ;;
+        esac
     done
     echo "scripts/test-hardware: the guest did not start; QEMU said:" >&2
     cat "$run/qemu.err" >&2
@@ -122,33 +133,111 @@ stop_guest() {
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
 }
 
-# guest_send SECONDS COMMAND: runs COMMAND (sh) in the guest's /data, standard
-# input from /dev/null, ended after SECONDS; guest_collect waits for its end
-# and leaves its output in $run/out and $run/err, its status in $rc.
+# The command channel over the guest's console (its other end is
+# tests/hardware/guest-serve.cpp). Every command goes framed with a sequence
+# number and a checksum and is acknowledged before anything else is sent;
+# every answer carries its sequence number and a checksum. A damaged frame,
+# a missing acknowledgement or a silent guest is a suite fault: the case
+# proves nothing about the program then.
+
+# guest_frame SECONDS: reads the guest's next frame into $frame (its kind
+# first, then its fields); lines that are not frames (kernel messages) go to
+# console.log. Status 1 after SECONDS, 2 when the guest has stopped.
+guest_frame() {
+    local reply status
+    while :; do
+        status=0
+        IFS= read -r -t "$1" -u "$guest_out" reply || status=$?
+        if [ $status -ne 0 ]; then
+            [ $status -gt 128 ] && return 1
+            guest_gone=1
+            return 2
+        fi
+        reply=${reply%$'\r'}
+        case $reply in
+        *@@*) frame=${reply#*@@} && return 0 ;;
+        *) printf '%s\n' "$reply" >>"$run/console.log" ;;
+        esac
+    done
+}
+
+cksum_of() { cksum | cut -d' ' -f1,2; }
+
+# guest_send SECONDS COMMAND [PATH]: starts COMMAND (sh) in the guest's /data,
+# standard input from /dev/null, ended after SECONDS (counted in the guest);
+# returns once the guest has acknowledged it. With PATH the answer says when
+# PATH went missing while COMMAND ran. guest_collect waits for its end and
+# leaves its output in $run/out and $run/err, its status in $rc, its run time
+# in the guest in $run_ms and the time PATH went in $gone_ms ("-": it did not).
 guest_send() {
     guest_limit=$1
+    guest_seq=$((guest_seq + 1))
     printf '$ %s\n' "$2" >>"$run/$case_name.txt"
-    printf '%s %s\n' "$1" "${2//$'\n'/ }" >&"$guest_in"
+    guest_acked=0
+    if [ "$guest_gone" = 1 ]; then
+        suite_fault "the guest has stopped"
+        return
+    fi
+    local body="$guest_seq $1 ${3:--} $2" hex crc
+    hex=$(printf %s "$body" | "$busybox" xxd -p | tr -d '\n')
+    crc=$(printf %s "$body" | cksum_of)
+    printf '@@CMD %s %s\n' "$hex" "${crc% *}" >&"$guest_in"
+    local deadline=$((SECONDS + 30)) fields
+    while guest_frame $((deadline - SECONDS > 0 ? deadline - SECONDS : 1)); do
+        read -r -a fields <<<"$frame"
+        case ${fields[0]} in
+        ACK)
+            [ "${fields[1]:-}" = "$guest_seq" ] && guest_acked=1 && return
+            ;;
+        BAD)
+            suite_fault "command $guest_seq reached the guest damaged (${fields[1]:-}): it read '$(
+                "$busybox" xxd -r -p <<<"${fields[2]:-}" | tr -c '[:print:]' '?')'"
+            return
+            ;;
+        esac
+        [ $SECONDS -lt $deadline ] || break
+    done
+    suite_fault "the guest did not acknowledge command $guest_seq"
+}
+
+# guest_stream KIND FILE: the output frame of KIND (OUT or ERR) of the current
+# command, checked, into FILE.
+guest_stream() {
+    local fields
+    read -r -a fields <<<"$frame"
+    [ "${fields[0]}" = "$1" ] && [ "${fields[1]}" = "$guest_seq" ] || return 1
+    "$busybox" xxd -r -p <<<"${fields[4]:-}" >"$2"
+    [ "$(cksum_of <"$2")" = "${fields[3]} ${fields[2]}" ] ||
+        suite_fault "the guest's $1 of command $guest_seq arrived damaged"
 }
 
 guest_collect() {
-    local reply deadline=$((SECONDS + guest_limit + 20))
-    rc=
+    local deadline=$((SECONDS + guest_limit + 30)) fields status
+    rc=none run_ms=0 gone_ms=-
     : >"$run/out" && : >"$run/err"
-    while [ $SECONDS -lt $deadline ] && IFS= read -r -t $((deadline - SECONDS)) -u "$guest_out" reply; do
-        reply=${reply%$'\r'}
-        case $reply in
-        *@@OUT*) "$busybox" xxd -r -p <<<"${reply#*@@OUT }" >"$run/out" ;;
-        *@@ERR*) "$busybox" xxd -r -p <<<"${reply#*@@ERR }" >"$run/err" ;;
-        *@@RC*)
-            rc=${reply#*@@RC }
-            { cat "$run/out" "$run/err"; echo "[status $rc]"; } >>"$run/$case_name.txt"
-            return 0
-            ;;
-        esac
+    [ "$guest_acked" = 1 ] || return 0
+    while :; do
+        status=0
+        guest_frame $((deadline - SECONDS > 0 ? deadline - SECONDS : 1)) || status=$?
+        [ $status -eq 0 ] || break
+        guest_stream OUT "$run/out" || guest_stream ERR "$run/err" || {
+            read -r -a fields <<<"$frame"
+            [ "${fields[0]}" = RC ] && [ "${fields[1]}" = "$guest_seq" ] || continue
+            if [ "$(printf %s "${fields[*]:1:4}" | cksum_of | cut -d' ' -f1)" != "${fields[5]:-}" ]; then
+                suite_fault "the guest's status of command $guest_seq arrived damaged"
+                return
+            fi
+            rc=${fields[2]} run_ms=${fields[3]} gone_ms=${fields[4]}
+            { cat "$run/out" "$run/err"; echo "[status $rc, $run_ms ms in the guest]"; } >>"$run/$case_name.txt"
+            return
+        }
+        [ $SECONDS -lt $deadline ] || break
     done
-    fail "the guest did not answer within $((guest_limit + 20)) s"
-    rc=none
+    if [ $status -eq 2 ]; then
+        suite_fault "the guest stopped during command $guest_seq"
+    else
+        suite_fault "the guest gave no status for command $guest_seq within $((guest_limit + 30)) s"
+    fi
 }
 
 guest() {
@@ -165,7 +254,7 @@ board_start() {
     board_log=$run/$case_name.log
     exec {board_fd}< <(exec "$sim" --timeout 120 --quiet --log "$board_log" "$@" 2>"$run/$case_name.sim")
     board_pid=$!
-    IFS= read -r -t 10 -u "$board_fd" board_pty || fail "kelvor-sim printed no port"
+    IFS= read -r -t 30 -u "$board_fd" board_pty || suite_fault "kelvor-sim printed no port"
     bridge_command "open $board_pty ${rate:-0}"
 }
 
@@ -173,7 +262,7 @@ bridge_command() {
     local ctl reply answer
     if [ "$board_line" = uart ]; then ctl=$uart_ctl reply=$uart_reply; else ctl=$usb_ctl reply=$usb_reply; fi
     echo "$1" >&"$ctl"
-    IFS= read -r -t 10 -u "$reply" answer || fail "the line bridge did not answer"
+    IFS= read -r -t 30 -u "$reply" answer || suite_fault "the line bridge did not answer '$1'"
 }
 
 # Ends the board (the line is unwired first) and sets $board_rc.
@@ -200,11 +289,14 @@ wait_board_log() {
 }
 
 monitor() {
-    "$hwline" monitor "$run/monitor" "$1" >>"$run/monitor.log" 2>&1 || fail "monitor command '$1' failed"
+    "$hwline" monitor "$run/monitor" "$1" >>"$run/monitor.log" 2>&1 || suite_fault "monitor command '$1' failed"
 }
 
 # Checks: each records a failure of the current case.
 fail() { failures+=("$*"); }
+# A failure of the suite's own machinery (channel, bridge, monitor, emulated
+# adapter): the case then proves nothing about the program.
+suite_fault() { faults+=("$*"); }
 expect_rc() { [ "$rc" = "$1" ] || fail "exit status $rc, expected $1"; }
 expect_out() { grep -qaF -- "$1" "$run/out" || fail "stdout lacks '$1'"; }
 expect_no_out() { ! grep -qaF -- "$1" "$run/out" || fail "stdout has '$1'"; }
@@ -214,24 +306,62 @@ expect_err() {
 expect_err_line() { grep -qaF -- "$1" "$run/err" || fail "stderr lacks '$1'"; }
 expect_board() { [ "$board_rc" = "$1" ] || fail "kelvor-sim ended with $board_rc, expected $1: $(tail -n 3 "$run/$case_name.sim")"; }
 
+joined() {
+    local IFS=';'
+    local text="$*"
+    echo "${text//;/; }"
+}
+
+# run_case NAME: runs one case; prints PASS, FAIL or SUITE FAULT and sets
+# $outcome to pass, fail or fault.
+run_case() {
+    case_name=$1 failures=() faults=() rate=0 board_pid=
+    local t0=$SECONDS
+    "case_$case_name" || true
+    [ -z "$board_pid" ] || board_stop
+    if [ ${#faults[@]} -gt 0 ]; then
+        echo "SUITE FAULT $case_name: $(joined "${faults[@]}") (the suite's own machinery failed, so the case says nothing about the program${failures:+; its checks: $(joined "${failures[@]}")})"
+        outcome=fault
+    elif [ ${#failures[@]} -eq 0 ]; then
+        echo "PASS $case_name ($((SECONDS - t0)) s)"
+        outcome=pass
+    else
+        echo "FAIL $case_name: $(joined "${failures[@]}")"
+        sed 's/^/    stdout: /' "$run/out" | tr '\r' '|' | tail -n 8
+        sed 's/^/    stderr: /' "$run/err" | tail -n 4
+        outcome=fail
+    fi
+}
+
+# run_cases PATTERN RUNS: runs the cases whose names match PATTERN, RUNS
+# times over in this boot; with more than one run, a tally per case. The last
+# line counts every case run: "N passed, N failed" (suite faults among the
+# failed). Fails when any case failed once.
 run_cases() {
-    local name passed=0 failed=0
+    local pattern=$1 runs=$2 name round passed=0 failed=0 faulted=0 chosen=()
+    local -A won=() lost=()
     for name in "${cases[@]}"; do
-        [[ -z $1 || $name =~ $1 ]] || continue
-        case_name=$name failures=() rate=0 board_pid=
-        local t0=$SECONDS
-        "case_$name" || true
-        [ -z "$board_pid" ] || board_stop
-        if [ ${#failures[@]} -eq 0 ]; then
-            echo "PASS $name ($((SECONDS - t0)) s)"
-            passed=$((passed + 1))
-        else
-            echo "FAIL $name: $(printf '%s; ' "${failures[@]}")"
-            sed 's/^/    stdout: /' "$run/out" | tr '\r' '|' | tail -n 8
-            sed 's/^/    stderr: /' "$run/err" | tail -n 4
-            failed=$((failed + 1))
-        fi
+        [[ -n $pattern && ! $name =~ $pattern ]] || chosen+=("$name")
     done
+    for ((round = 1; round <= runs; round++)); do
+        [ "$runs" -eq 1 ] || echo "== run $round of $runs ($SECONDS s)"
+        for name in "${chosen[@]}"; do
+            run_case "$name"
+            case $outcome in
+            pass) passed=$((passed + 1)) won[$name]=$((${won[$name]:-0} + 1)) ;;
+            fault) failed=$((failed + 1)) faulted=$((faulted + 1)) lost[$name]=$((${lost[$name]:-0} + 1)) ;;
+            *) failed=$((failed + 1)) ;;
+            esac
+        done
+    done
+    if [ "$runs" -gt 1 ]; then
+        echo "== tally over $runs runs"
+        for name in "${chosen[@]}"; do
+            printf '%-56s %d/%d%s\n' "$name" "${won[$name]:-0}" "$runs" \
+                "${lost[$name]:+ (${lost[$name]} suite faults)}"
+        done
+    fi
+    [ $faulted -eq 0 ] || echo "$faulted of the failures are suite faults (the suite's machinery, not the program)"
     echo "$passed passed, $failed failed"
     [ $failed -eq 0 ]
 }
