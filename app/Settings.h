@@ -19,6 +19,8 @@ struct Settings {
     int32_t writeFlash = 0;
     int32_t consoleHandshake = 0;
     uint8_t mode = ModeDownload;
+    const char* gang = nullptr;  // --gang: the ports, separated by commas
+    int32_t gangMember = 0;      // a run started by a gang for one of its ports
 };
 
 // What the protocol modes take of the settings. A negative baud rate passes

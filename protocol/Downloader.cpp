@@ -81,8 +81,10 @@ const char* Downloader::ReplyText() {
 
 int Downloader::StepPrompt() {
     Configure(kPollTimeoutMs);
-    std::printf("%s", messages::kPowerCyclePrompt);
-    std::fflush(stdout);
+    if (options.showPrompt) {
+        std::printf("%s", messages::kPowerCyclePrompt);
+        std::fflush(stdout);
+    }
     state = StateIdentify;
     return 0;
 }

@@ -10,4 +10,5 @@ struct ProtocolOptions {
     bool sendStart = true;          // download: end with "S"
     bool writeFlash = false;        // download: send "W" after the count check
     bool consoleHandshake = false;  // console: "?" handshake first
+    bool showPrompt = true;         // download: the power-cycle prompt
 };
