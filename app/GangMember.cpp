@@ -116,7 +116,7 @@ std::vector<GangItem> GangMember::Take(Stream& stream, const std::string& bytes)
     return items;
 }
 
-size_t GangMember::TakeProgress(const std::string& text, bool lastOfRun,
+size_t GangMember::TakeProgress(const std::string& text, bool lineEnded,
                                 std::vector<GangItem>& items) {
     size_t at = 0;
     long long count = 0;
@@ -125,6 +125,8 @@ size_t GangMember::TakeProgress(const std::string& text, bool lastOfRun,
         !TakeNumber(text, at, share) || !TakeText(text, at, "%)")) {
         return 0;
     }
+    // The last progress line of the upload stands alone on its line.
+    const bool lastOfRun = lineEnded && at == text.size();
     const bool changed = !progressShown || count != lines || share != percent;
     lines = static_cast<int32_t>(count);
     percent = static_cast<int>(share);

@@ -78,9 +78,9 @@ class GangMember {
     // The text before a CR that did not end the line was overwritten.
     void Overwritten(Stream& stream, std::vector<GangItem>& items);
     void LineEnded(Stream& stream, std::vector<GangItem>& items);
-    // Takes a progress text at the start of text; returns its length (0 when
-    // there is none).
-    size_t TakeProgress(const std::string& text, bool lastOfRun, std::vector<GangItem>& items);
+    // Takes a progress text at the start of text (lineEnded: text is a whole
+    // line); returns its length (0 when there is none).
+    size_t TakeProgress(const std::string& text, bool lineEnded, std::vector<GangItem>& items);
     void Recognise(const std::string& line, bool error);
     void Sign(GangOutcome sign);
 

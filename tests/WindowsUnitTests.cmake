@@ -29,7 +29,7 @@ vantoir_windows_unit_test(unit_console
   SOURCES serial/ConsoleInputWin32Test.cpp
   LIBRARIES vantoir_serial)
 vantoir_windows_unit_test(unit_app
-  SOURCES app/CommandLineParseTest.cpp
+  SOURCES app/CommandLineParseTest.cpp app/GangOutputTest.cpp
   LIBRARIES vantoir_app)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)
