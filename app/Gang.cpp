@@ -136,6 +136,11 @@ int RunGang(int argumentCount, char** arguments, const Settings& settings) {
         gang.PassOnInterrupt();
     }
     display.Close();
+    if (InterruptReceived() != 0) {
+        for (GangMember& member : gang.members) {
+            member.GangInterrupted();
+        }
+    }
     WriteOut(false, FormatGangSummary(gang.members, gang.seconds));
     for (const GangMember& member : gang.members) {
         if (member.Outcome() != GangOutcome::Complete) {

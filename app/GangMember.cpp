@@ -234,6 +234,12 @@ std::vector<GangItem> GangMember::End(int exitStatus, bool interrupted, bool int
     return items;
 }
 
+void GangMember::GangInterrupted() {
+    if (outcome == GangOutcome::Failed) {
+        outcome = GangOutcome::Interrupted;
+    }
+}
+
 std::string GangMember::Phase() const {
     if (outcome != GangOutcome::Running) {
         return GangOutcomeName(outcome);

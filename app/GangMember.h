@@ -59,6 +59,11 @@ class GangMember {
     // Returns what was left of its output without line end. Decides Outcome.
     std::vector<GangItem> End(int exitStatus, bool interrupted, bool interruptSent);
 
+    // The gang was interrupted: a run that ended without a sign of how
+    // (Failed) was ended by that interrupt, whether or not it was passed on
+    // before the run noticed it itself.
+    void GangInterrupted();
+
     GangOutcome Outcome() const { return outcome; }
     // The text of the board's first acknowledgement; empty while unknown.
     const std::string& Board() const { return board; }

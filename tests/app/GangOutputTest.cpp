@@ -111,6 +111,11 @@ TEST(GangMemberOutput, OutcomeComesFromTheMessagesAndTheEnd) {
     GangMember sent("COM3", "a.hex");
     sent.End(1, false, true);
     EXPECT_EQ(sent.Outcome(), GangOutcome::Interrupted) << "the gang passed on an interrupt";
+    // A Windows run ended by Ctrl-C under Wine exits with status 0.
+    GangMember early("COM3", "a.hex");
+    early.End(0, false, false);
+    early.GangInterrupted();
+    EXPECT_EQ(early.Outcome(), GangOutcome::Interrupted);
     EXPECT_STREQ(GangOutcomeName(GangOutcome::FlashNotAcknowledged), "flash-not-acknowledged");
 }
 
