@@ -78,7 +78,8 @@ int InterruptReceived();
 
 // Standard output is a terminal that takes cursor movements (on Windows
 // after turning on its handling of terminal sequences); false when it is a
-// pipe, a file, or a console that cannot.
+// pipe, a file, a terminal of type "dumb" (or none set), or a console that
+// cannot.
 bool OutputTakesCursorMovements();
 // The width of standard output's terminal in columns; 80 when unknown.
 int OutputColumns();

@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 
 #include "process/ChildProcesses.h"
 
@@ -241,8 +242,11 @@ int InterruptReceived() {
     return interruptReceived;
 }
 
+// A terminal that says it is "dumb" (an editor's shell buffer) cannot move
+// its cursor.
 bool OutputTakesCursorMovements() {
-    return isatty(STDOUT_FILENO) != 0;
+    const char* terminal = std::getenv("TERM");
+    return isatty(STDOUT_FILENO) != 0 && terminal != nullptr && std::string(terminal) != "dumb";
 }
 
 int OutputColumns() {
