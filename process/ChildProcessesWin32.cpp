@@ -103,7 +103,7 @@ struct ChildProcesses::Impl {
     std::deque<ChildEvent> pending;
     std::vector<std::unique_ptr<Child>> children;
 
-    void ReadPipe(int index, int stream);
+    void ReadPipe(Child& child, int index, int stream);
     void Queue(ChildEvent event);
 };
 
@@ -113,8 +113,9 @@ void ChildProcesses::Impl::Queue(ChildEvent event) {
     changed.notify_all();
 }
 
-void ChildProcesses::Impl::ReadPipe(int index, int stream) {
-    Child& child = *children[static_cast<size_t>(index)];
+// Runs on the pipe's own thread: it touches only its child (children may
+// grow meanwhile) and the queue.
+void ChildProcesses::Impl::ReadPipe(Child& child, int index, int stream) {
     char buffer[kReadChunkBytes];
     DWORD got = 0;
     while (ReadFile(child.pipes[stream], buffer, sizeof buffer, &got, nullptr) && got > 0) {
@@ -199,10 +200,11 @@ int ChildProcesses::Start(const std::string& program, const std::vector<std::str
     child->pipes[0] = readEnds[0];
     child->pipes[1] = readEnds[1];
     const int index = static_cast<int>(impl->children.size());
+    Child& started = *child;
     impl->children.push_back(std::move(child));
     for (int stream = 0; stream < 2; ++stream) {
-        impl->children.back()->readers[stream] =
-            std::thread([this, index, stream] { impl->ReadPipe(index, stream); });
+        started.readers[stream] = std::thread(
+            [this, &started, index, stream] { impl->ReadPipe(started, index, stream); });
     }
     return index;
 }
