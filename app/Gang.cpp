@@ -121,8 +121,10 @@ int RunGang(int argumentCount, char** arguments, const Settings& settings) {
         gang.members.emplace_back(port, settings.dataFile);
     }
     gang.StartRuns(argumentCount, arguments, ports);
-    GangDisplay display(gang.members, GangPortNames(ports), OutputTakesCursorMovements(),
-                        OutputColumns(), WriteOut);
+    // A block taller than the screen cannot be redrawn in place.
+    const OutputSize size = OutputTerminalSize();
+    const bool inPlace = OutputTakesCursorMovements() && static_cast<int>(ports.size()) < size.rows;
+    GangDisplay display(gang.members, GangPortNames(ports), inPlace, size.columns, WriteOut);
     for (size_t i = 0; i < ports.size(); ++i) {
         if (gang.children[i] < 0) {
             char text[512];

@@ -7,7 +7,8 @@
 // lines, one line per port (its name and phase, see GangMember::Phase),
 // redrawn in place with ANSI cursor movements: at most every
 // kRedrawSeconds for progress, and at once after lines were shown above it.
-// Elsewhere (a pipe, a file) each port's progress is shown as whole lines
+// Otherwise (a pipe, a file, a screen too short for the block: the caller
+// says which) each port's progress is shown as whole lines
 // ("[ttyUSB1] 1200 lines uploaded (45%)"), at most one per port every
 // kPipeProgressSeconds, and always its last one.
 

@@ -81,5 +81,9 @@ int InterruptReceived();
 // pipe, a file, a terminal of type "dumb" (or none set), or a console that
 // cannot.
 bool OutputTakesCursorMovements();
-// The width of standard output's terminal in columns; 80 when unknown.
-int OutputColumns();
+// The size of standard output's terminal; 80 by 24 when unknown.
+struct OutputSize {
+    int columns = 80;
+    int rows = 24;
+};
+OutputSize OutputTerminalSize();

@@ -249,10 +249,12 @@ bool OutputTakesCursorMovements() {
     return isatty(STDOUT_FILENO) != 0 && terminal != nullptr && std::string(terminal) != "dumb";
 }
 
-int OutputColumns() {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
+OutputSize OutputTerminalSize() {
+    OutputSize size;
+    winsize window{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &window) == 0 && window.ws_col > 0 && window.ws_row > 0) {
+        size.columns = window.ws_col;
+        size.rows = window.ws_row;
     }
-    return 80;
+    return size;
 }

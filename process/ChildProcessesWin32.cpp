@@ -274,11 +274,16 @@ bool OutputTakesCursorMovements() {
            SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
-int OutputColumns() {
+OutputSize OutputTerminalSize() {
+    OutputSize size;
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
         const int columns = info.srWindow.Right - info.srWindow.Left + 1;
-        return columns > 0 ? columns : 80;
+        const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+        if (columns > 0 && rows > 0) {
+            size.columns = columns;
+            size.rows = rows;
+        }
     }
-    return 80;
+    return size;
 }
