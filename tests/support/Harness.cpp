@@ -20,10 +20,13 @@ namespace {
     throw std::runtime_error("harness: " + what + ": " + std::strerror(errno));
 }
 
-// The temporary directory of this test program, removed when it ends.
+// The temporary directory of this test program, removed when it ends. Only
+// by the process that made it: a death test's child that ends through exit()
+// runs this destructor too, and must not take the directory from the tests
+// that follow.
 class TempRoot {
   public:
-    TempRoot() {
+    TempRoot() : owner(getpid()) {
         std::string pattern = (std::filesystem::temp_directory_path() / "vantoir-test-XXXXXX");
         if (mkdtemp(pattern.data()) == nullptr) {
             Fail("mkdtemp");
@@ -31,6 +34,9 @@ class TempRoot {
         path = pattern;
     }
     ~TempRoot() {
+        if (getpid() != owner) {
+            return;
+        }
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
@@ -41,6 +47,7 @@ class TempRoot {
     }
 
   private:
+    pid_t owner;
     std::filesystem::path path;
     std::atomic<int> count{0};
 };
