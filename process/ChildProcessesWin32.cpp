@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -264,14 +265,33 @@ int InterruptReceived() {
     return static_cast<int>(interruptReceived);
 }
 
+namespace {
+
+// The console's output mode as found, given back at exit once terminal
+// sequences were turned on.
+DWORD foundOutputMode = 0;
+
+void RestoreOutputMode() {
+    SetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), foundOutputMode);
+}
+
+}  // namespace
+
 bool OutputTakesCursorMovements() {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (output == nullptr || output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) {
         return false;
     }
-    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
-           SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+        return true;
+    }
+    if (!SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+        return false;
+    }
+    foundOutputMode = mode;
+    std::atexit(RestoreOutputMode);
+    return true;
 }
 
 OutputSize OutputTerminalSize() {
