@@ -139,7 +139,9 @@ size_t GangMember::TakeProgress(const std::string& text, bool lineEnded,
         item.lastOfRun = lastOfRun;
         items.push_back(item);
     }
-    if (lastOfRun) {
+    // An upload cut short by an error ends its progress line too, short of
+    // 100 %; only a whole one goes on to the count.
+    if (lastOfRun && percent == 100) {
         phase = "counting";
     }
     return at;
