@@ -43,19 +43,44 @@ struct Gang {
     bool killed = false;
     Clock::time_point interruptedAt;
 
-    void StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports);
+    // One run per port; one that cannot be started is reported and ends at
+    // once (failed).
+    void StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports,
+                   const char* dataFile);
     void TakeEvents(GangDisplay& display);
     void PassOnInterrupt();
+    // The summary; returns the exit status.
+    int Finish();
     size_t MemberOf(int child) const;
 };
 
-void Gang::StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports) {
+void Gang::StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports,
+                     const char* dataFile) {
     const std::string program = RunningProgramPath(arguments[0]);
     for (const std::string& port : ports) {
+        members.emplace_back(port, dataFile);
         children.push_back(
             processes.Start(program, GangMemberArguments(argumentCount, arguments, program, port)));
         seconds.push_back(0);
+        if (children.back() < 0) {
+            char text[512];
+            std::snprintf(text, sizeof text, messages::kGangCannotStartFormat, port.c_str());
+            WriteOut(true, text);
+            members.back().End(1, false, false);
+        }
     }
+}
+
+int Gang::Finish() {
+    bool allComplete = true;
+    for (GangMember& member : members) {
+        if (InterruptReceived() != 0) {
+            member.GangInterrupted();
+        }
+        allComplete = allComplete && member.Outcome() == GangOutcome::Complete;
+    }
+    WriteOut(false, FormatGangSummary(members, seconds));
+    return allComplete ? 0 : 1;
 }
 
 size_t Gang::MemberOf(int child) const {
@@ -113,41 +138,19 @@ void Gang::PassOnInterrupt() {
 int RunGang(int argumentCount, char** arguments, const Settings& settings) {
     std::vector<std::string> ports;
     std::string problem;
-    SplitGangPorts(settings.gang, ports, problem);
+    SplitGangPorts(settings.gang, ports, problem);  // accepted by ParseCommandLine
     CatchInterrupts();
     WriteOut(false, messages::kPowerCyclePrompt);
     Gang gang;
-    for (const std::string& port : ports) {
-        gang.members.emplace_back(port, settings.dataFile);
-    }
-    gang.StartRuns(argumentCount, arguments, ports);
+    gang.StartRuns(argumentCount, arguments, ports, settings.dataFile);
     // A block taller than the screen cannot be redrawn in place.
     const OutputSize size = OutputTerminalSize();
     const bool inPlace = OutputTakesCursorMovements() && static_cast<int>(ports.size()) < size.rows;
     GangDisplay display(gang.members, GangPortNames(ports), inPlace, size.columns, WriteOut);
-    for (size_t i = 0; i < ports.size(); ++i) {
-        if (gang.children[i] < 0) {
-            char text[512];
-            std::snprintf(text, sizeof text, messages::kGangCannotStartFormat, ports[i].c_str());
-            WriteOut(true, text);
-            gang.members[i].End(1, false, false);
-        }
-    }
     while (gang.processes.Running() > 0) {
         gang.TakeEvents(display);
         gang.PassOnInterrupt();
     }
     display.Close();
-    if (InterruptReceived() != 0) {
-        for (GangMember& member : gang.members) {
-            member.GangInterrupted();
-        }
-    }
-    WriteOut(false, FormatGangSummary(gang.members, gang.seconds));
-    for (const GangMember& member : gang.members) {
-        if (member.Outcome() != GangOutcome::Complete) {
-            return 1;
-        }
-    }
-    return 0;
+    return gang.Finish();
 }
