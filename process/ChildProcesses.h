@@ -12,9 +12,10 @@
 // Interrupts: CatchInterrupts makes Ctrl-C, SIGTERM and SIGHUP (Windows: Ctrl-C,
 // Ctrl-Break and the closing of the console) only set a flag that
 // InterruptReceived reports; Interrupt passes such an interrupt on to a child,
-// which then ends as a run ends on that interrupt (POSIX: the same signal;
-// Windows: the child shares the console, so the keyboard's Ctrl-C reaches it
-// on its own; Interrupt ends it with the exit code of Ctrl-C).
+// which then ends as a run ends on that interrupt. POSIX: the child gets the
+// same signal. Windows: the child shares the console, so the console's event
+// has reached it already; only when there is no console does Interrupt end
+// it itself, with the exit code of Ctrl-C. Kill ends a child outright.
 // A signal the program was started with ignored stays ignored.
 
 #include <cstdint>
