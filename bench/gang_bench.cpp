@@ -85,14 +85,13 @@ double OwnCpuSeconds(pid_t pid) {
     return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// Runs vantoir with args, its output to outputFd, and measures it.
-Measured RunVantoir(const std::vector<std::string>& args, int outputFd) {
+// Starts vantoir with args, its output to outputFd.
+pid_t StartVantoir(const std::vector<std::string>& args, int outputFd) {
     std::vector<char*> argv = {const_cast<char*>(VANTOIR_BINARY)};
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
-    const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(outputFd, 1);
@@ -100,6 +99,13 @@ Measured RunVantoir(const std::vector<std::string>& args, int outputFd) {
         execv(argv[0], argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+// Runs vantoir with args, its output to outputFd, and measures it.
+Measured RunVantoir(const std::vector<std::string>& args, int outputFd) {
+    const auto start = Clock::now();
+    const pid_t pid = StartVantoir(args, outputFd);
     siginfo_t info{};
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
         throw std::runtime_error("waitid failed");
@@ -188,20 +194,7 @@ double RunPlainAtOnce(const std::vector<std::unique_ptr<sim::Board>>& boards,
     const auto start = Clock::now();
     std::vector<pid_t> pids;
     for (const auto& board : boards) {
-        std::vector<std::string> args = PlainArgs(*board, image);
-        std::vector<char*> argv = {const_cast<char*>(VANTOIR_BINARY)};
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(outputFd, 1);
-            dup2(outputFd, 2);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        pids.push_back(pid);
+        pids.push_back(StartVantoir(PlainArgs(*board, image), outputFd));
     }
     for (pid_t pid : pids) {
         int status = 0;
