@@ -29,6 +29,8 @@ enum class Switch {
     Help,
     VersionLine,
     ListPorts,
+    CheckImage,
+    CheckOnly,
     Gang,
     GangMember,
 };
@@ -56,6 +58,8 @@ const SwitchEntry kSwitches[] = {
     {"-?", Switch::Help, false},
     {"--version", Switch::VersionLine, false},
     {"--list-ports", Switch::ListPorts, false},
+    {"--check", Switch::CheckImage, false},
+    {"--check-only", Switch::CheckOnly, false},
     {"--gang", Switch::Gang, true},
     // Not for the user: given by a gang to each of its runs.
     {"--gang-member", Switch::GangMember, false},
@@ -138,6 +142,12 @@ void ApplySwitch(Switch which, const char* value, Settings& settings) {
             break;
         case Switch::GangMember:
             settings.gangMember = 1;
+            break;
+        case Switch::CheckImage:
+            settings.checkImage = 1;
+            break;
+        case Switch::CheckOnly:
+            settings.checkOnly = 1;
             break;
         default:
             break;
@@ -269,6 +279,10 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
     }
     if (settings.gang != nullptr) {
         gang.Check(settings);
+    }
+    // Console mode never reads the data file, and raw mode copies any file.
+    if (settings.checkImage != 0 && settings.checkOnly == 0 && settings.mode != ModeDownload) {
+        FatalError("%s", messages::kCheckNeedsDownload);
     }
     PrintEchoLine(argumentCount, arguments);
 }

@@ -10,11 +10,13 @@
 // Fills settings from the arguments and prints the echo line. Ends the program
 // itself for the usage text (no arguments, --help, -h, -?: status 0), the
 // short banner (-v, status 1), the version line (--version, status 0), the
-// list of serial ports (--list-ports, status 0) and every rejected argument
-// (status 1). Like every switch these are matched whole, ignoring the case of
-// A to Z; arguments after them are not looked at.
+// list of serial ports (--list-ports, status 0); every rejected argument
+// ends the run through FatalError (status 1). Like every switch these are
+// matched whole, ignoring the case of A to Z; arguments after them are not
+// looked at. --check with console or raw mode is rejected (status 1) once
+// every argument has been applied.
 // A gang's switches are checked here too: a list that SplitGangPorts refuses,
-// a mode other than download, or -P beside --gang end the program (status 1).
+// a mode other than download, or -P beside --gang end the run (status 1).
 void ParseCommandLine(int argumentCount, char** arguments, Settings& settings);
 
 // The command line of one run of a gang, from the gang's own (already

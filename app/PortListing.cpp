@@ -5,8 +5,28 @@
 #include <vector>
 
 #include "errors/Messages.h"
+#include "serial/PortSelector.h"
 
 namespace {
+
+// value in double quotes, with a backslash before each double quote and
+// backslash in it.
+std::string Quoted(const std::string& value) {
+    std::string text = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\') {
+            text += '\\';
+        }
+        text += c;
+    }
+    return text + '"';
+}
+
+// A value that a space, a quote or a backslash would make ambiguous
+// unquoted.
+bool NeedsQuotes(const std::string& value) {
+    return value.find_first_of(" \t\"\\") != std::string::npos;
+}
 
 void AppendField(std::string& line, const char* key, const std::string& value, bool quoted) {
     if (value.empty()) {
@@ -15,12 +35,12 @@ void AppendField(std::string& line, const char* key, const std::string& value, b
     line += line.back() == ' ' ? "" : " ";
     line += key;
     line += '=';
-    line += quoted ? '"' + value + '"' : value;
+    line += quoted ? Quoted(value) : value;
 }
 
 }  // namespace
 
-std::string FormatPortLine(const PortInfo& port) {
+std::string FormatPortLine(const PortInfo& port, const std::string& selectName) {
     std::string line = port.path + "  ";
     AppendField(line, "driver", port.driver, false);
     AppendField(line, "device", port.device, false);
@@ -31,6 +51,7 @@ std::string FormatPortLine(const PortInfo& port) {
     AppendField(line, "product", port.product, true);
     AppendField(line, "serial", port.serialNumber, true);
     AppendField(line, "by-id", port.byIdPath, false);
+    AppendField(line, "select", selectName, NeedsQuotes(selectName));
     while (line.back() == ' ') {
         line.pop_back();
     }
@@ -40,7 +61,7 @@ std::string FormatPortLine(const PortInfo& port) {
 void PrintPortList() {
     const std::vector<PortInfo> ports = ListSerialPorts();
     for (const PortInfo& port : ports) {
-        std::printf("%s\n", FormatPortLine(port).c_str());
+        std::printf("%s\n", FormatPortLine(port, UsbSelectName(port, ports)).c_str());
     }
     if (ports.empty()) {
         std::fflush(stdout);

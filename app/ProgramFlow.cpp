@@ -4,9 +4,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/CommandLine.h"
+#include "app/Gang.h"
+#include "app/ImageCheckRun.h"
+#include "app/Settings.h"
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
 #include "errors/PortError.h"
+#include "errors/ProgramError.h"
 #include "protocol/Console.h"
 #include "protocol/Downloader.h"
 #include "protocol/RawCopy.h"
@@ -15,8 +20,18 @@
 
 namespace {
 
-// The data files of a run; closed after the port, whatever the mode.
+// The data files of a run; closed after the port, whatever the mode and
+// however the run ends.
 struct DataFiles {
+    DataFiles() = default;
+    DataFiles(const DataFiles&) = delete;
+    DataFiles& operator=(const DataFiles&) = delete;
+    ~DataFiles() {
+        if (raw != nullptr) {
+            std::fclose(raw);
+        }
+    }
+
     UploadFile upload;
     std::FILE* raw = nullptr;
 };
@@ -47,31 +62,67 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files) {
     }
 }
 
-}  // namespace
-
-int RunProgram(const Settings& settings) {
-    return RunProgram(settings, SystemPortPlatform());
+// The port lives only as long as this call: by the time an error leaves it,
+// the port has been closed and given back.
+int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files) {
+    COMPort port(settings.portName, platform);
+    return RunMode(port, settings, files);
 }
 
-int RunProgram(const Settings& settings, PortPlatform& platform) {
+RunEnd EndOfPortError(const std::runtime_error& error) {
+    const std::string detail = DetailOf(error);
+    if (!detail.empty()) {
+        return {1,
+                FormatText(messages::kErrorOccurredWithDetailFormat, error.what(), detail.c_str())};
+    }
+    return {1, FormatText(messages::kErrorOccurredFormat, error.what())};
+}
+
+}  // namespace
+
+RunEnd RunProgram(int argumentCount, char** arguments) {
+    return RunProgram(argumentCount, arguments, SystemPortPlatform());
+}
+
+RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
+    Settings settings;
     DataFiles files;
-    int status = 0;
     try {
-        COMPort port(settings.portName, platform);
-        status = RunMode(port, settings, files);
-    } catch (const std::runtime_error& error) {
-        const std::string detail = DetailOf(error);
-        if (!detail.empty()) {
-            FatalError(messages::kErrorOccurredWithDetailFormat, error.what(), detail.c_str());
+        ParseCommandLine(argumentCount, arguments, settings);
+        // The image is checked before the port is opened: a refused one
+        // never reaches the board.
+        if (settings.checkImage != 0 || settings.checkOnly != 0) {
+            const ImageCheckRun check = RunImageCheck(settings.dataFile);
+            if (!check.sound || settings.checkOnly != 0) {
+                return {check.sound ? 0 : 1, std::string()};
+            }
         }
-        FatalError(messages::kErrorOccurredFormat, error.what());
+        // A gang downloads to each of its ports in a run of its own; this
+        // process opens no port.
+        if (settings.gang != nullptr) {
+            return {RunGang(argumentCount, arguments, settings), std::string()};
+        }
+        const int status = RunOnPort(settings, platform, files);
+        if (files.upload.ReadFailed()) {
+            FatalError(messages::kFileReadFailedFormat, settings.dataFile);
+        }
+        return {status, std::string()};
+    } catch (const ProgramError& error) {
+        return {error.Status(), error.what()};
+    } catch (const std::runtime_error& error) {
+        return EndOfPortError(error);
+    } catch (...) {
+        // Anything else still ends the program abnormally, but only once the
+        // stack has been unwound to here, so that the port has been given
+        // back first.
+        throw;
     }
-    if (files.upload.ReadFailed()) {
-        FatalError(messages::kFileReadFailedFormat, settings.dataFile);
+}
+
+int EndProgram(const RunEnd& end) {
+    std::fflush(stdout);
+    if (!end.message.empty()) {
+        std::fputs(end.message.c_str(), stderr);
     }
-    files.upload.Close();
-    if (files.raw != nullptr) {
-        std::fclose(files.raw);
-    }
-    return status;
+    return end.status;
 }

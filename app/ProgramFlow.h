@@ -1,22 +1,47 @@
 #pragma once
-// The order of a run once the command line has been parsed: open the port,
-// run the chosen mode, close what was opened. Every error the port raises
-// ends the run with "Error occurred: %s\n" on standard error and status 1,
-// after the port has been closed by unwinding.
+// The order of a run: parse the command line, open the port, run the chosen
+// mode, close what was opened. Every way a run ends comes back to one place,
+// RunProgram's handler, after everything the run had opened has been given
+// back (the port closed, with the settings found at open put back when no
+// line set-up had happened): a port error ("Error occurred: %s\n" on standard
+// error, status 1), an error the program finds itself (a rejected argument,
+// a data file that cannot be opened or read: FatalError), and the normal end
+// of a mode. Only the requests that answer and end the run before anything
+// is opened (usage, banners, --list-ports) and console mode, which ends when
+// the operator interrupts it, leave by another way.
 //
 // Exit statuses: 0 after a complete download session and after a raw copy; 1
 // after a download session that stopped on a protocol failure (its message is
 // on standard output, and the port and the file are closed first); 1 for a
-// data file that cannot be opened or read to its end ("Error reading file
-// %s\n"; in download mode after the port has been closed, in raw mode at
-// once), and for every port error. Console mode ends only when the operator
-// interrupts it.
+// rejected argument, for a data file that cannot be opened or read to its end
+// ("Error reading file %s\n"), and for every port error. Console mode ends
+// only when the operator interrupts it.
+//
+// With --check or --check-only the data file is checked first, before the
+// port is opened (app/ImageCheckRun.h): a refused image ends the run with
+// status 1; --check-only ends after the check, with 0 for a sound image.
+//
+// With --gang the run, once the image is checked, is a gang's (app/Gang.h):
+// the program starts itself once per port and ends with the gang's status.
 
-#include "app/Settings.h"
+#include <string>
+
 #include "serial/PortPlatform.h"
 
-// Returns the exit status (or does not return, for console mode and fatal
-// errors).
-int RunProgram(const Settings& settings);
+// How a run ended: the exit status, and the message for standard error
+// (line end included; empty when there is none).
+struct RunEnd {
+    int status = 0;
+    std::string message;
+};
+
+// Runs the program for the arguments as main receives them. Returns how the
+// run ended, once the port has been given back; raises nothing.
+RunEnd RunProgram(int argumentCount, char** arguments);
 // The same over a given platform layer (tests substitute a fake one).
-int RunProgram(const Settings& settings, PortPlatform& platform);
+RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform);
+
+// Ends the program as end says: writes its message on standard error, after
+// what standard output still holds (so that a log of both streams keeps the
+// order of events), and returns the exit status for main to return.
+int EndProgram(const RunEnd& end);

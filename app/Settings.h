@@ -19,6 +19,8 @@ struct Settings {
     int32_t writeFlash = 0;
     int32_t consoleHandshake = 0;
     uint8_t mode = ModeDownload;
+    int32_t checkImage = 0;  // --check: the data file is checked before a download
+    int32_t checkOnly = 0;   // --check-only: the data file is checked, nothing else
     const char* gang = nullptr;  // --gang: the ports, separated by commas
     int32_t gangMember = 0;      // a run started by a gang for one of its ports
 };

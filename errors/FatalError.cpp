@@ -2,15 +2,41 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
 
-void FatalError(const char* format, ...) {
-    // What standard output still holds was printed before the error: out
-    // first, so that a log of both streams keeps the order of events.
-    std::fflush(stdout);
+#include "errors/ProgramError.h"
+
+namespace {
+
+std::string FormatList(const char* format, std::va_list args) {
+    std::va_list sizing;
+    va_copy(sizing, args);
+    const int length = std::vsnprintf(nullptr, 0, format, sizing);
+    va_end(sizing);
+    if (length <= 0) {
+        return std::string();
+    }
+    std::vector<char> text(static_cast<size_t>(length) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    return std::string(text.data(), static_cast<size_t>(length));
+}
+
+}  // namespace
+
+std::string FormatText(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::string text = FormatList(format, args);
     va_end(args);
-    std::exit(1);
+    return text;
+}
+
+void FatalError(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::string message = FormatList(format, args);
+    va_end(args);
+    throw ProgramError(std::move(message), 1);
 }

@@ -3,11 +3,18 @@
 //
 // Port failures are raised as std::runtime_error with one of the fixed texts
 // of errors/Messages.h and reach the one handler of the program flow. Errors
-// the program finds itself (command line, upload file) call FatalError
-// directly.
+// the program finds itself (command line, upload file) call FatalError, which
+// raises a ProgramError (errors/ProgramError.h) to the same handler. Either
+// way the stack unwinds first, so the port is closed and given back before
+// the message is printed, whatever the layer the error came from.
 
-// Flushes standard output (so that the message follows everything printed
-// before it, also when both streams go to one file), writes the formatted
-// message to standard error and ends the program with exit status 1 through
-// the normal exit path. Never returns.
+#include <string>
+
+// Formats the message as formatted printing would and raises it as a
+// ProgramError with exit status 1; the program flow's handler prints it on
+// standard error (after what standard output holds) and ends the program.
+// Never returns.
 [[noreturn]] void FatalError(const char* format, ...);
+
+// The text formatted printing makes of format and the values after it.
+std::string FormatText(const char* format, ...);

@@ -24,6 +24,17 @@ inline constexpr const char* kPortModemSignalsFailed = "COMPort: failed to retri
 // port's clock makes it run at 57600 baud (-25.0 %)."
 inline constexpr const char* kRefusedSettingPrefix = "The port refused ";
 
+// Detail lines of kPortOpenFailed for a port chosen by its USB identity
+// (serial/PortSelector.h): the name as given, then for several matches their
+// paths and a hint.
+inline constexpr const char* kNoPortMatchesFormat = "No serial port matches %s.";
+inline constexpr const char* kPortsMatchFormat = "%d serial ports match %s: %s (%s).";
+inline constexpr const char* kAddSerialNumberHint = "add the serial number";
+inline constexpr const char* kGivePathHint = "give the path of one of them instead";
+inline constexpr const char* kNotUsbPortNameFormat =
+    "Not a USB port name: %s (give usb:VID:PID or usb:VID:PID:SERIAL, VID and PID four hex "
+    "digits each).";
+
 // Formats for FatalError.
 inline constexpr const char* kUnknownSwitchFormat = "Unknown commandline switch: %s\n";
 inline constexpr const char* kMissingArgumentFormat = "Missing argument to switch %s\n";
@@ -88,6 +99,65 @@ inline constexpr const char* kProgrammingFlash = "Programming flash memory...\n"
 inline constexpr const char* kFlashNotAcknowledged =
     "Error: Flash Write command was not acknowledged\n";
 inline constexpr const char* kStartCommandSent = "Start command sent to DSP\n";
+
+// The image check (--check, --check-only). Each finding goes to standard
+// error as "FILE:LINE: message" ("FILE: message" for the file as a whole),
+// the first kKeptImageFindings (text/ImageCheck.h) of them, then the count
+// of the rest; then one summary line: "image refused" on standard error,
+// "image OK" on standard output. Scripts grep these texts: keep them stable.
+inline constexpr const char* kCheckNeedsDownload =
+    "Switch --check needs download mode: it cannot be used with -C or -R\n";
+inline constexpr const char* kImageFindingFormat = "%s:%lld: %s\n";
+inline constexpr const char* kImageFileFindingFormat = "%s: %s\n";
+inline constexpr const char* kImageMoreFindingsFormat = "... and %lld more %s\n";
+inline constexpr const char* kImageRefusedFormat = "%s: image refused: %lld %s\n";
+// FILE, records, data bytes, the ranges written, the start address, the
+// digest.
+inline constexpr const char* kImageOkFormat =
+    "%s: image OK: %lld records, %lld data bytes at %s, %s, SHA-256 %s\n";
+inline constexpr const char* kImageRangeFormat = "0x%08X-0x%08X";
+inline constexpr const char* kImageMoreRangesFormat = " and %lld more ranges";
+inline constexpr const char* kImageStartSegmentFormat = "start %04X:%04X (CS:IP)";
+inline constexpr const char* kImageStartLinearFormat = "start 0x%08X (EIP)";
+inline constexpr const char* kImageNoStartAddress = "no start address";
+inline constexpr const char* kImageDigestUnknown = "unknown";
+// The findings, on one record line.
+inline constexpr const char* kNotHexDigitFormat = "character %s at column %d is not a hex digit";
+inline constexpr const char* kOddDigitCountFormat = "odd number of hex digits (%d)";
+inline constexpr const char* kRecordTooShortFormat =
+    "record of %d bytes is too short (count, address, type and checksum take 5)";
+inline constexpr const char* kByteCountMismatchFormat =
+    "byte count %d does not match the %d data bytes";
+inline constexpr const char* kChecksumWrongFormat = "checksum 0x%02X is wrong (0x%02X expected)";
+inline constexpr const char* kUnknownRecordTypeFormat =
+    "unknown record type %02X (00 to 05 expected)";
+// The record's name, its type, its data bytes, the data bytes it needs.
+inline constexpr const char* kAddressRecordLengthFormat =
+    "%s record (type %02X) with %d data bytes (%d expected)";
+inline constexpr const char* kExtendedSegmentAddressName = "extended segment address";
+inline constexpr const char* kStartSegmentAddressName = "start segment address";
+inline constexpr const char* kExtendedLinearAddressName = "extended linear address";
+inline constexpr const char* kStartLinearAddressName = "start linear address";
+inline constexpr const char* kAnotherEndOfFileFormat =
+    "another end-of-file record (the first is on line %lld)";
+inline constexpr const char* kRecordAfterEndOfFileFormat =
+    "record after the end-of-file record of line %lld";
+inline constexpr const char* kDataWrittenTwiceFormat =
+    "data written twice: %lld bytes in 0x%08X-0x%08X";
+inline constexpr const char* kRecordLineTooLongFormat =
+    "record line of %lld characters: the download sends at most 9998 as one line";
+inline constexpr const char* kByteOrderMarkLine =
+    "the line begins with a byte-order mark, so the download skips it";
+// The findings on the file as a whole.
+inline constexpr const char* kNoRecordLine = "no record line (no line begins with ':')";
+inline constexpr const char* kNoEndOfFileRecord = "no end-of-file record (type 01)";
+inline constexpr const char* kNoDataRecord = "no data record: the image writes no byte";
+inline constexpr const char* kImageReadFailed = "the file could not be read to its end";
+inline constexpr const char* kLooksLikeHtml =
+    "this is an HTML page (a saved web page?), not an Intel-HEX file";
+inline constexpr const char* kLooksLikeElf =
+    "this is an ELF file (a linked program), not an Intel-HEX file: convert it first";
+inline constexpr const char* kLooksBinary = "this is a binary file, not an Intel-HEX text";
 
 // A gang of ports (--gang). The rejections, as FatalError formats: the switch
 // as typed, then its value and why it is refused, or the switch it clashes

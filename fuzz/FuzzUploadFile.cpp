@@ -3,8 +3,6 @@
 // first byte chooses the size of the reader's blocks, so that lines and CR
 // pairs cross block boundaries.
 
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <string>
@@ -12,19 +10,8 @@
 
 #include "fuzz/Check.h"
 #include "fuzz/Models.h"
+#include "fuzz/ScratchFile.h"
 #include "text/UploadFile.h"
-
-namespace {
-
-// In memory where the system offers it: the file is written for every input.
-std::string ScratchPath() {
-    static const std::string path =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/vantoir-fuzz-upload-" +
-        std::to_string(getpid());
-    return path;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
@@ -33,13 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const size_t kBlocks[] = {1, 2, 3, 7, 64, 4096, UploadFile::kBlockBytes};
     const size_t block = kBlocks[data[0] % (sizeof kBlocks / sizeof kBlocks[0])];
     const std::string content(reinterpret_cast<const char*>(data) + 1, size - 1);
-    std::FILE* out = std::fopen(ScratchPath().c_str(), "wb");
-    FUZZ_CHECK(out != nullptr, "scratch file");
-    std::fwrite(content.data(), 1, content.size(), out);
-    std::fclose(out);
+    static const std::string path = ScratchPath("upload");
+    WriteScratch(path, content);
 
     UploadFile file(block);
-    FUZZ_CHECK(file.Open(ScratchPath().c_str()), "open");
+    FUZZ_CHECK(file.Open(path.c_str()), "open");
     FUZZ_CHECK(file.Size() == static_cast<int64_t>(content.size()), "size");
     std::vector<std::string> sent;
     // Exactly the download's buffer: what the reader and the preparation may

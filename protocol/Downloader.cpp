@@ -122,7 +122,7 @@ int Downloader::StepUpload() {
     }
     length = PrepareRecordLine(line.data(), length);
     line[length] = '\0';
-    if (line[0] != ':') {
+    if (!IsRecordLine(line.data(), length)) {
         return 0;
     }
     SendText(line.data(), length, port, options.debug);

@@ -21,8 +21,9 @@ inline constexpr uint32_t kRawConfigureTimeoutMs = 10;
 // Configures the port (then switches it to reads that return at once), opens
 // dataFile in binary mode into stream (which the caller closes) and copies
 // it. "Can't open file %s for upload\n" when it cannot be opened, "Error
-// reading file %s\n" when reading fails before the end; both end the program
-// with status 1. Port errors pass through as std::runtime_error.
+// reading file %s\n" when reading fails before the end; both through
+// FatalError (status 1, once the port has been given back). Port errors pass
+// through as std::runtime_error.
 void RunRawCopy(COMPort& port, const ProtocolOptions& options, const char* dataFile,
                 std::FILE*& stream);
 

@@ -1,11 +1,13 @@
 #include "serial/COMPort.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <string>
 
 #include "errors/Messages.h"
 #include "errors/PortError.h"
+#include "serial/PortSelector.h"
 
 namespace {
 
@@ -26,6 +28,14 @@ const char* StopBitsName(uint8_t stopBits) {
                                              : "an unknown number of stop bits";
 }
 
+// A rate past the signed 32-bit range is the pattern of a negative rate (the
+// program's settings pass one on that way): it is named as the negative
+// number, the way it was typed.
+std::string RateText(uint32_t rate) {
+    return rate > static_cast<uint32_t>(INT32_MAX) ? std::to_string(static_cast<int32_t>(rate))
+                                                   : std::to_string(rate);
+}
+
 void AddSetting(std::string& list, const std::string& setting) {
     list += (list.empty() ? "" : ", ") + setting;
 }
@@ -34,7 +44,7 @@ void AddSetting(std::string& list, const std::string& setting) {
 std::string RefusedSettings(const PortState& wanted, const PortState& held) {
     std::string list;
     if (wanted.baudRate != held.baudRate) {
-        AddSetting(list, std::to_string(wanted.baudRate) + " baud");
+        AddSetting(list, RateText(wanted.baudRate) + " baud");
     }
     if (wanted.byteSize != held.byteSize) {
         AddSetting(list, std::to_string(wanted.byteSize) + " data bits");
@@ -60,10 +70,7 @@ std::string RefusedSettings(const PortState& wanted, const PortState& held) {
 COMPort::COMPort(const char* name, PortPlatform& portPlatform)
     : platform(portPlatform), uncaughtAtOpen(std::uncaught_exceptions()) {
     portState.reset();
-    handle = platform.Open(name);
-    if (handle == kInvalidPortHandle) {
-        Raise(messages::kPortOpenFailed);
-    }
+    Open(name);
     try {
         Prepare();
     } catch (...) {
@@ -73,6 +80,29 @@ COMPort::COMPort(const char* name, PortPlatform& portPlatform)
         handle = kInvalidPortHandle;
         throw;
     }
+}
+
+void COMPort::Open(const char* name) {
+    if (name != nullptr && IsUsbPortName(name)) {
+        selectedPort = SelectUsbPort(name, platform.ListPorts());
+        name = selectedPort->path.c_str();
+    }
+    handle = platform.Open(name);
+    if (handle == kInvalidPortHandle) {
+        Raise(messages::kPortOpenFailed);
+    }
+    devicePath = platform.DevicePath(name);
+}
+
+const std::string& COMPort::DevicePath() const {
+    return devicePath;
+}
+
+std::optional<PortInfo> COMPort::DescribeOpenedPort() const {
+    if (selectedPort) {
+        return selectedPort;
+    }
+    return FindListedPort(platform.ListPorts(), devicePath);
 }
 
 void COMPort::Prepare() {

@@ -12,7 +12,8 @@
 // Every failing platform call raises a PortError (errors/PortError.h, a
 // std::runtime_error) with a fixed text from errors/Messages.h; a refused
 // state also carries a detail line naming the setting and, where the
-// platform tells, what the port can do. The class prints nothing.
+// platform tells, what the port can do (a rate past 2147483647 is named as
+// the negative number of the same 32-bit pattern). The class prints nothing.
 //
 // A read of N bytes under the read time-outs (interval, multiplier, constant):
 //   0, 0, 0               waits until all N bytes have arrived
@@ -23,12 +24,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "serial/PortList.h"
 #include "serial/PortPlatform.h"
 
 class COMPort {
   public:
-    // Opens and prepares the named port. Raises kPortOpenFailed,
+    // Opens and prepares the named port. A usb:VID:PID[:SERIAL] name opens
+    // the one port the platform lists for that adapter (PortSelector.h; none,
+    // several or a malformed name raise kPortOpenFailed with a detail line);
+    // every other name goes to the platform as it is. Raises kPortOpenFailed,
     // kPortGetStateFailed, kPortGetTimeoutsFailed, kPortSetTimeoutsFailed or
     // kPortSetStateFailed; when a step after the opening fails, the port is
     // closed again before the error leaves.
@@ -110,7 +117,19 @@ class COMPort {
     // per second); kMaxBaudProgrammable on POSIX. kPortPropertiesFailed.
     uint32_t GetMaxBaud();
 
+    // The device that was opened: for a usb: name the path of the port it
+    // selected (/dev/ttyUSB0, COM3); otherwise the platform's device for the
+    // name (/dev/ttyS0 for COM1 on POSIX, the name as given on Windows).
+    const std::string& DevicePath() const;
+    // What the system lists for the opened port (USB vendor, product and
+    // serial number among it); nullopt when it lists no such port (a
+    // pseudo-terminal). For a usb: name, the entry that selected the port,
+    // without listing again; otherwise the list is read at this call (so ask
+    // while the port is there: an unplugged adapter is no longer listed).
+    std::optional<PortInfo> DescribeOpenedPort() const;
+
   private:
+    void Open(const char* name);
     void Prepare();
     // How long the queued bytes take on the line at the applied rate, plus
     // the margin.
@@ -119,6 +138,8 @@ class COMPort {
 
     PortPlatform& platform;
     PortHandle handle = kInvalidPortHandle;
+    std::string devicePath;
+    std::optional<PortInfo> selectedPort;  // the port a usb: name chose
     std::unique_ptr<PortState> portState;
     PortState foundState;    // as the port was when opened
     PortState appliedState;  // as last applied without refusal

@@ -23,10 +23,6 @@ std::string DigitRun(const std::string& text, size_t& index) {
 
 }  // namespace
 
-std::vector<PortInfo> ListSerialPorts() {
-    return ListSerialPorts("/");
-}
-
 bool PortPathLess(const std::string& left, const std::string& right) {
     size_t i = 0;
     size_t j = 0;

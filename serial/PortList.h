@@ -9,7 +9,8 @@
 //            Legacy 8250 ports that report no UART (type 0) are left out.
 //   macOS    the /dev/cu.* devices (the call-out side of each port).
 //   Windows  the COMn names in the registry's SERIALCOMM key, each with the
-//            device it belongs to.
+//            device it belongs to and, for USB adapters, the IDs and serial
+//            number that the device's instance ID carries (UsbDeviceId.h).
 //
 // Nothing here opens a port for use; a failure to read the system's
 // information gives a shorter (possibly empty) list, never an error.
@@ -32,6 +33,12 @@ struct PortInfo {
 
 // The ports of this machine, ordered by path (numbers in names compare as
 // numbers: ttyS2 before ttyS10).
+//
+// Test hook (POSIX only): when the environment variable
+// VANTOIR_TEST_PORT_LIST_ROOT names a directory, the list is read under it as
+// ListSerialPorts(root) does, and every path in the result is given under
+// that directory (DIR/dev/ttyUSB0, DIR/dev/serial/by-id/...), so that a test
+// can link DIR/dev/ttyUSB0 to a pseudo-terminal and open it.
 std::vector<PortInfo> ListSerialPorts();
 
 // The same, read from the files under root instead of "/" (root/sys/class/tty,
@@ -42,3 +49,9 @@ std::vector<PortInfo> ListSerialPorts(const std::string& root);
 
 // The ordering of the list: path by path, runs of digits by their value.
 bool PortPathLess(const std::string& left, const std::string& right);
+
+// Whether devicePath opens the port that the list names listedPath: the same
+// name, or on POSIX a path that leads to the same device (a link such as
+// /dev/serial/by-id/...); on Windows the same COM name in any case, with or
+// without the \\.\ prefix.
+bool IsSamePort(const std::string& listedPath, const std::string& devicePath);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -186,3 +187,29 @@ std::vector<PortInfo> ListSerialPorts(const std::string& root) {
 }
 
 #endif
+
+namespace {
+
+const char* const kTestRootVariable = "VANTOIR_TEST_PORT_LIST_ROOT";
+
+}  // namespace
+
+std::vector<PortInfo> ListSerialPorts() {
+    const char* testRoot = std::getenv(kTestRootVariable);
+    if (testRoot == nullptr || *testRoot == '\0') {
+        return ListSerialPorts("/");
+    }
+    std::vector<PortInfo> ports = ListSerialPorts(testRoot);
+    for (PortInfo& port : ports) {
+        port.path = testRoot + port.path;
+        if (!port.byIdPath.empty()) {
+            port.byIdPath = testRoot + port.byIdPath;
+        }
+    }
+    return ports;
+}
+
+bool IsSamePort(const std::string& listedPath, const std::string& devicePath) {
+    std::error_code error;
+    return listedPath == devicePath || fs::equivalent(listedPath, devicePath, error);
+}

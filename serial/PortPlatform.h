@@ -9,6 +9,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "serial/PortList.h"
 
 // The line settings of a port: a portable record of the device control block
 // fields the program works with.
@@ -132,6 +135,14 @@ class PortPlatform {
     // False when the platform cannot; the caller then applies the PortState
     // it read at open instead.
     virtual bool RestoreOpenSettings(PortHandle /*handle*/) { return false; }
+
+    // The device that Open(name) opens, as a path or name for the operator:
+    // on POSIX the path after the mapping of PortName.h (/dev/ttyS0 for
+    // COM1); on Windows the name as given.
+    virtual std::string DevicePath(const char* name) { return name; }
+    // The ports the system lists (PortList.h), for choosing one by the USB
+    // identity of its adapter.
+    virtual std::vector<PortInfo> ListPorts() { return ListSerialPorts(); }
 
     // Parses a line definition ("baud=9600 parity=N data=8 stop=1 to=on" or
     // "9600,n,8,1") into state and timeouts; only the fields the text names

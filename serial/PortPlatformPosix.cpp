@@ -407,6 +407,7 @@ class PosixPortPlatform : public PortPlatform {
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
     bool RestoreOpenSettings(PortHandle handle) override;
+    std::string DevicePath(const char* name) override { return DevicePathForPortName(name); }
 };
 
 PortHandle PosixPortPlatform::Open(const char* name) {

@@ -19,17 +19,21 @@ function(vantoir_windows_unit_test name)
 endfunction()
 
 vantoir_windows_unit_test(unit_text
-  SOURCES text/LineBufTest.cpp text/RingBufTest.cpp text/UploadFileTest.cpp text/AllocSpy.cpp
+  SOURCES text/LineBufTest.cpp text/RingBufTest.cpp text/UploadFileTest.cpp text/Sha256Test.cpp
+          text/ImageCheckTest.cpp
+          text/AllocSpy.cpp
   LIBRARIES vantoir_text)
 vantoir_windows_unit_test(unit_serial
   SOURCES serial/COMPortTest.cpp serial/PortHelpersTest.cpp protocol/ConsoleKeySequencesTest.cpp
+          serial/PortSelectorTest.cpp serial/UsbDeviceIdTest.cpp
   LIBRARIES vantoir_serial)
 # Needs a console as standard input: scripts/test-windows runs it on a terminal.
 vantoir_windows_unit_test(unit_console
   SOURCES serial/ConsoleInputWin32Test.cpp
   LIBRARIES vantoir_serial)
 vantoir_windows_unit_test(unit_app
-  SOURCES app/CommandLineParseTest.cpp app/GangOutputTest.cpp
+  SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/ImageCheckTextTest.cpp
+    app/GangOutputTest.cpp
   LIBRARIES vantoir_app)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)

@@ -39,8 +39,11 @@ int32_t LineBuf::PutChar(char c) {
 }
 
 // Moves the whole ring, line end included, into a new line text. While a
-// peer keeps sending without a line end the ring keeps its storage (reused
-// for every cut, so memory stays flat); a real line end gives it back.
+// peer keeps sending without a line end the ring keeps its storage, whole
+// (reused for every cut, so memory stays flat: a ring that shrank as it was
+// drained would grow back in small steps past the line text allocated beside
+// it, moving each time and leaving the heap riddled with holes); a real line
+// end gives it back.
 void LineBuf::CompleteLine(bool lineEnded) {
     const int32_t n = ring.Count();
     TextRelease(line);
@@ -48,8 +51,12 @@ void LineBuf::CompleteLine(bool lineEnded) {
     if (line == nullptr) {
         return;
     }
-    for (int32_t i = 0; i < n; ++i) {
-        line[i] = static_cast<char>(ring.Get());
+    if (lineEnded) {
+        for (int32_t i = 0; i < n; ++i) {
+            line[i] = static_cast<char>(ring.Get());
+        }
+    } else {
+        ring.Take(reinterpret_cast<uint8_t*>(line), n);
     }
     line[n] = '\0';
     lineReady = 1;

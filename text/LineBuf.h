@@ -9,7 +9,8 @@
 // had arrived, and begins the next line, so a peer that never ends its line
 // cannot make the buffer grow at will. A completed line is copied into a text
 // of its own length; once a line has ended with a line end, a ring that had
-// to grow for it returns to its initial size.
+// to grow for it returns to its initial size, while a cut keeps the ring's
+// storage whole for the rest of the over-long line.
 //
 // The text returned by GetLine and LastLine belongs to the LineBuf and stays
 // valid until the next line completes, Reset, or the end of the LineBuf.

@@ -1,5 +1,6 @@
 #include "text/RingBuf.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -78,6 +79,17 @@ uint8_t RingBuf::Get() {
         ShrinkAfterWrap();
     }
     return byte;
+}
+
+void RingBuf::Take(uint8_t* out, int32_t count) {
+    count = std::min(count, Count());
+    if (count <= 0) {
+        return;
+    }
+    const int32_t first = std::min(count, capacity - readIndex);
+    std::memcpy(out, data + readIndex, static_cast<size_t>(first));
+    std::memcpy(out + first, data, static_cast<size_t>(count - first));
+    readIndex = (readIndex + count) % capacity;
 }
 
 // The held bytes now lie at 0 .. writeIndex - 1.

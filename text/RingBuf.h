@@ -31,6 +31,10 @@ class RingBuf {
     // Removes and returns the oldest byte; callers take exactly Count() bytes.
     // Taking the byte at the end of the storage may shrink a growable ring.
     uint8_t Get();
+    // Removes the oldest count bytes (at most Count()) into out, in order.
+    // Unlike Get it never shrinks the ring: for storage that is about to be
+    // filled again, where shrinking and growing back would only move it.
+    void Take(uint8_t* out, int32_t count);
     // The number of bytes held.
     int32_t Count() const;
     // Discards the content and returns to the initial capacity (100 bytes, or

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -84,12 +85,30 @@ bool UploadFile::Refill() {
     blockStart += static_cast<int64_t>(blockFill);
     blockPos = 0;
     blockFill = std::fread(block.get(), 1, blockBytes, file);
+    if (blockObserver && blockFill != 0) {
+        blockObserver(block.get(), blockFill);
+    }
     if (blockFill == 0) {
         readFailed = std::ferror(file) != 0;
         endOfData = true;
         return false;
     }
     return true;
+}
+
+void UploadFile::ObserveBlocks(BlockObserver observer) {
+    blockObserver = std::move(observer);
+}
+
+bool UploadFile::ReadRest() {
+    if (file == nullptr) {
+        return false;
+    }
+    blockPos = blockFill;
+    while (!readFailed && Refill()) {
+        blockPos = blockFill;
+    }
+    return !readFailed;
 }
 
 bool UploadFile::TakeByte(uint8_t& byte) {

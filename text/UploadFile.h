@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 // The line buffer of the download: one read yields at most 9,999 characters.
@@ -61,12 +62,22 @@ class UploadFile {
     // True when the end of the data was a read failure, not the file's end.
     bool ReadFailed() const;
 
+    // observer is called with every block of the file's bytes as it is read,
+    // untranslated (for a digest of the file as it is). Set it before the
+    // first read.
+    using BlockObserver = std::function<void(const uint8_t* bytes, size_t count)>;
+    void ObserveBlocks(BlockObserver observer);
+    // Reads what is left of the file after the end of the data (after a
+    // 0x1A, say), for the observer only; false on a read failure.
+    bool ReadRest();
+
   private:
     bool Refill();
     bool TakeByte(uint8_t& byte);
     size_t CopyOrdinary(char* out, size_t limit);
 
     std::FILE* file = nullptr;
+    BlockObserver blockObserver;
     std::unique_ptr<uint8_t[]> block;
     size_t blockBytes;
     size_t blockFill = 0;    // bytes in block
@@ -76,6 +87,12 @@ class UploadFile {
     bool endOfData = false;
     bool readFailed = false;
 };
+
+// A line as read is a record line, to be sent and counted, when it begins
+// with a colon; every other line is skipped.
+inline bool IsRecordLine(const char* line, size_t length) {
+    return length >= 1 && line[0] == ':';
+}
 
 // Prepares a record line for the wire in place: a line of 1 to 9,998
 // characters that ends in LF, not already preceded by CR, gets CR LF; a line

@@ -83,6 +83,17 @@ TEST(CommandLineSettings, TheLastOfConsoleAndRawDecidesTheMode) {
     EXPECT_EQ(Parse({"-D", "-D"}).debug, 1);
 }
 
+TEST(CommandLineSettings, CheckSwitchesSetTheirFlagsInAnyCase) {
+    EXPECT_EQ(Parse({"-D"}).checkImage, 0);
+    EXPECT_EQ(Parse({"-D"}).checkOnly, 0);
+    EXPECT_EQ(Parse({"--Check"}).checkImage, 1);
+    EXPECT_EQ(Parse({"--Check"}).checkOnly, 0);
+    EXPECT_EQ(Parse({"--CHECK-only"}).checkOnly, 1);
+    // --check-only never runs a mode, so any mode goes with it.
+    EXPECT_EQ(Parse({"-R", "--check", "--check-only"}).checkOnly, 1);
+    EXPECT_EQ(Parse({"-C", "--check-only"}).mode, ModeConsole);
+}
+
 TEST(CommandLineSettings, EchoLineRepeatsEveryArgumentAsTyped) {
     std::string echo;
     Parse({"-P", "COM3", "-F", "Intel.hex"}, &echo);

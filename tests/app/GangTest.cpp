@@ -266,6 +266,20 @@ TEST(GangRejected, ListsThatNameNoPortOrOneTwiceAndClashingSwitches) {
     ExpectRejected({"-F", "x.hex", "--gang"}, "Missing argument to switch --gang\n");
 }
 
+TEST(GangRejected, ImageRefusedByTheCheckStartsNoRun) {
+    Gang gang(std::vector<sim::BoardConfig>(2));
+    gang.dataFile = harness::WriteTempFile(":10000000FFFF\n:00000001FF\n");
+    const harness::ProcessResult result = harness::RunVantoir(gang.Args({"--check"}), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_NE(result.err.find(gang.dataFile + ": image refused"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out.find("Gang summary:"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("Please cycle the power"), std::string::npos) << result.out;
+    for (const auto& board : gang.boards) {
+        EXPECT_EQ(board->BytesReceived(), 0);
+    }
+}
+
 TEST(GangRejected, PortThatCannotBeOpenedEndsOnlyItsOwnRun) {
     Gang gang(std::vector<sim::BoardConfig>(1));
     gang.ports.push_back("/dev/vantoir-no-such-port");

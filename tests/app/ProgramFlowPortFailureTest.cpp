@@ -1,14 +1,16 @@
 // The program flow's one handler, over a platform layer that fails on demand:
 // the port is closed by unwinding, and a close that fails while an error is
 // already on its way neither hides that error nor ends the program abnormally.
+// Every early end, whatever layer it comes from, gives the port back before
+// the run's end is reported.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/ProgramFlow.h"
-#include "app/Settings.h"
 
 namespace {
 
@@ -16,9 +18,18 @@ class FailingPlatform : public PortPlatform {
   public:
     bool failRead = false;
     bool failClose = false;
+    bool open = false;
+    int opens = 0;
 
-    PortHandle Open(const char*) override { return 7; }
-    bool Close(PortHandle) override { return !failClose; }
+    PortHandle Open(const char*) override {
+        open = true;
+        ++opens;
+        return 7;
+    }
+    bool Close(PortHandle) override {
+        open = false;
+        return !failClose;
+    }
     bool GetState(PortHandle, PortState& state) override {
         state = current;
         return true;
@@ -58,6 +69,8 @@ class FailingPlatform : public PortPlatform {
     std::string RefusalDetail(PortHandle) override { return std::string(); }
     bool BuildState(const char*, PortState&, PortTimeouts&) override { return true; }
 
+    const PortState& Current() const { return current; }
+
   private:
     PortState current;
     PortTimeouts currentTimeouts;
@@ -72,28 +85,82 @@ class ProgramFlowPortFailure : public ::testing::Test {
         ASSERT_NE(file, nullptr);
         std::fputs(":00000001FF\n", file);
         std::fclose(file);
-        settings.portName = "fake";
-        settings.dataFile = dataPath.c_str();
     }
     void TearDown() override { std::remove(dataPath.c_str()); }
 
+    // Runs the program in this process over the fake port "fake"; the
+    // arguments follow "-P fake". The echo line is swallowed.
+    RunEnd Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"vantoir", "-P", "fake"});
+        argumentTexts = args;
+        std::vector<char*> argv;
+        for (std::string& text : argumentTexts) {
+            argv.push_back(text.data());
+        }
+        argv.push_back(nullptr);
+        testing::internal::CaptureStdout();
+        RunEnd end = RunProgram(static_cast<int>(argumentTexts.size()), argv.data(), platform);
+        testing::internal::GetCapturedStdout();
+        return end;
+    }
+
     std::string dataPath;
-    Settings settings;
+    std::vector<std::string> argumentTexts;
     FailingPlatform platform;
 };
 
 TEST_F(ProgramFlowPortFailure, CloseFailureDuringUnwindingKeepsTheFirstError) {
     platform.failRead = true;
     platform.failClose = true;
-    EXPECT_EXIT(RunProgram(settings, platform), ::testing::ExitedWithCode(1),
-                "^Error occurred: COMPort: read failed.\n$");
+    const RunEnd end = Run({"-F", dataPath});
+    EXPECT_EQ(end.status, 1);
+    EXPECT_EQ(end.message, "Error occurred: COMPort: read failed.\n");
 }
 
 TEST_F(ProgramFlowPortFailure, CloseFailureAfterACompleteRunIsReported) {
     platform.failClose = true;
-    settings.mode = ModeRaw;
-    EXPECT_EXIT(RunProgram(settings, platform), ::testing::ExitedWithCode(1),
-                "^Error occurred: COMPort: failed to close.\n$");
+    const RunEnd end = Run({"-R", "-F", dataPath});
+    EXPECT_EQ(end.status, 1);
+    EXPECT_EQ(end.message, "Error occurred: COMPort: failed to close.\n");
+}
+
+// Opening turns the RTS/CTS handshake on; an end before any line set-up must
+// close the port with the handshake off again, and only then report.
+TEST_F(ProgramFlowPortFailure, EveryEarlyEndClosesThePortWithTheSettingsFoundAtOpen) {
+    const std::string missing = dataPath + ".missing";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"-F", missing}, "Can't open file " + missing + " for upload\n"},
+        {{}, "Can't open file  for upload\n"},
+    };
+    for (const Case& c : cases) {
+        const RunEnd end = Run(c.args);
+        EXPECT_EQ(end.status, 1) << c.message;
+        EXPECT_EQ(end.message, c.message);
+        EXPECT_FALSE(platform.open) << c.message;
+        EXPECT_FALSE(platform.Current().outxCtsFlow) << c.message;
+        EXPECT_NE(platform.Current().rtsControl, kRtsControlHandshake) << c.message;
+    }
+}
+
+TEST_F(ProgramFlowPortFailure, ARawCopyWithoutItsFileClosesThePortBeforeReporting) {
+    const RunEnd end = Run({"-R", "-F", dataPath + ".missing"});
+    EXPECT_EQ(end.status, 1);
+    EXPECT_EQ(end.message, "Can't open file " + dataPath + ".missing for upload\n");
+    EXPECT_FALSE(platform.open);
+}
+
+TEST_F(ProgramFlowPortFailure, ARejectedArgumentIsReportedWithoutOpeningThePort) {
+    const RunEnd end = Run({"-X"});
+    EXPECT_EQ(end.status, 1);
+    EXPECT_EQ(end.message, "Unknown commandline switch: -X\n");
+    const RunEnd missing = Run({"-F"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.message, "Missing argument to switch -F\n");
+    EXPECT_EQ(platform.opens, 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/support/Harness.h"
 
@@ -62,30 +63,81 @@ termios SettingsOf(const std::string& path) {
     return settings;
 }
 
+// The four flag words and both speeds, as stty would compare them. Under
+// Wine the serial driver itself adds IGNBRK, CLOCAL and NOFLSH when a port is
+// set up, which no device control block can take back: there the handshake,
+// the framing and the speeds are compared, all that the Windows port can put
+// back.
+void ExpectSameLine(const termios& found, const termios& after, const std::string& label) {
+    if (harness::RunsWindowsBuild()) {
+        constexpr tcflag_t kCarried = CRTSCTS | CSIZE | PARENB | PARODD | CSTOPB;
+        EXPECT_EQ(after.c_cflag & kCarried, found.c_cflag & kCarried) << label;
+    } else {
+        EXPECT_EQ(after.c_iflag, found.c_iflag) << label;
+        EXPECT_EQ(after.c_oflag, found.c_oflag) << label;
+        EXPECT_EQ(after.c_cflag, found.c_cflag) << label;
+        EXPECT_EQ(after.c_lflag, found.c_lflag) << label;
+    }
+    EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&found)) << label;
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&found)) << label;
+}
+
 }  // namespace
 
+// Opening turns the RTS/CTS handshake on and makes the line raw; a run that
+// ends before any mode has set the line up must leave neither behind, so that
+// the next program on the port is not held by the handshake.
+TEST(ProgramFlow, EveryEndBeforeTheLineIsSetUpLeavesThePortAsItWasFound) {
+    const std::string missing = harness::WriteTempFile("", "x") + ".missing";
+    const std::string directory = ::testing::TempDir();
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{"-F", missing}, "Can't open file " + missing + " for upload\n"},
+        {{}, "Can't open file  for upload\n"},
+        {{"-F", directory}, "Can't open file " + directory + " for upload\n"},
+    };
+    for (const Case& c : cases) {
+        auto board = harness::StartBoard();
+        const termios found = SettingsOf(board->SlavePath());
+        std::vector<std::string> args = {"-P", harness::PortName(*board)};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+
+        const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
+
+        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+        EXPECT_EQ(result.err, c.err);
+        ExpectSameLine(found, SettingsOf(board->SlavePath()), c.err);
+        EXPECT_EQ(board->BytesReceived(), 0);
+    }
+}
+
+// A refused rate is named as it was given, also a negative one (which goes to
+// the port as its 32-bit pattern).
 TEST(ProgramFlow, RefusedRateIsNamedAndThePortIsLeftAsItWasFound) {
-    SKIP_UNDER_WINE("Wine accepts any rate on a pseudo-terminal, 0 included");
-    auto board = harness::StartBoard();
-    const std::string file = harness::WriteTempFile(harness::SampleHex(3));
-    const termios found = SettingsOf(board->SlavePath());
+    SKIP_UNDER_WINE("Wine accepts any rate on a pseudo-terminal, 0 and negative ones included");
+    for (const char* rate : {"0", "-5"}) {
+        auto board = harness::StartBoard();
+        const std::string file = harness::WriteTempFile(harness::SampleHex(3));
+        const termios found = SettingsOf(board->SlavePath());
 
-    const harness::ProcessResult result =
-        harness::RunVantoir({"-P", harness::PortName(*board), "-B", "0", "-F", file}, kRunGuardMs);
+        const harness::ProcessResult result = harness::RunVantoir(
+            {"-P", harness::PortName(*board), "-B", rate, "-F", file}, kRunGuardMs);
 
-    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-    EXPECT_EQ(result.err,
-              "Error occurred: COMPort: could not modify serial port state.\n"
-              "The port refused 0 baud: the rate must be 1 to 2147483647 baud.\n");
-    // Opening turned the handshake on and made the line raw; the next program
-    // must find neither.
-    const termios settings = SettingsOf(board->SlavePath());
-    EXPECT_EQ(settings.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(settings.c_iflag, found.c_iflag);
-    EXPECT_EQ(settings.c_oflag, found.c_oflag);
-    EXPECT_EQ(settings.c_lflag, found.c_lflag);
-    EXPECT_EQ(settings.c_cflag, found.c_cflag);
-    EXPECT_EQ(board->BytesReceived(), 0);
+        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+        const std::string failure =
+            "Error occurred: COMPort: could not modify serial port state.\n";
+        EXPECT_EQ(result.err, failure + "The port refused " + rate +
+                                  " baud: the rate must be 1 to 2147483647 baud.\n");
+        // Opening turned the handshake on and made the line raw; the next
+        // program must find neither.
+        const termios settings = SettingsOf(board->SlavePath());
+        EXPECT_EQ(settings.c_cflag & CRTSCTS, 0u) << rate;
+        ExpectSameLine(found, settings, rate);
+        EXPECT_EQ(board->BytesReceived(), 0) << rate;
+    }
 }
 
 TEST(ProgramFlow, PortThatVanishesDuringTheUploadEndsTheRunWithStatusOne) {

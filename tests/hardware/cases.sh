@@ -24,6 +24,7 @@ cases=(
     usb_unplug_mid_upload
     usb_unplug_during_flash_wait
     usb_unplug_in_console
+    usb_download_by_adapter_identity
 )
 
 data=$work/initramfs/data
@@ -268,4 +269,13 @@ case_usb_unplug_in_console() {
     board_start usb --no-protocol
     guest_send 60 ". /guest-tools; console_kept_open ttyUSB0 k"
     unplug 'k'
+}
+
+# The adapter chosen by its USB identity: QEMU's usb-serial device reports
+# vendor 0403 and product 6001, as an FTDI FT232 does (manufacturer "QEMU",
+# serial number "1-0000:00:02.0-1", made from its place on the bus).
+case_usb_download_by_adapter_identity() {
+    guest 10 "vantoir --list-ports"
+    expect_out "/dev/ttyUSB0  driver=ftdi_sio usb=0403:6001"
+    download usb usb:0403:6001
 }

@@ -33,7 +33,7 @@ build_programs() {
     # VANTOIR_GUEST_SOURCE: run the cases against the program of another source tree.
     static=$work/static${VANTOIR_GUEST_SOURCE:+-other}
     cmake -S "${VANTOIR_GUEST_SOURCE:-$root}" -B "$static" -DCMAKE_BUILD_TYPE=Release -DVANTOIR_WERROR=ON \
-        -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null
+        -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static -DOPENSSL_USE_STATIC_LIBS=TRUE >/dev/null
     cmake --build "$static" --target vantoir -j 2 >/dev/null
     if [ ! -x "$work/closing-wait" ] || [ "$root/tests/hardware/closing-wait.cpp" -nt "$work/closing-wait" ]; then
         g++ -std=c++17 -O2 -static -Wall -Wextra -Werror -o "$work/closing-wait" "$root/tests/hardware/closing-wait.cpp"

@@ -264,6 +264,23 @@ TEST_F(LineSignals, ModemSignalsAndMaxBaudComeFromThePlatform) {
 
 // --- Closing ---------------------------------------------------------------
 
+TEST_F(ConfigureSteps, RefusedNegativeRateIsNamedAsTheNegativeNumber) {
+    platform.refuseState = [](const PortState& state) { return state.baudRate > 0x7fffffffu; };
+    try {
+        port.Configure(static_cast<uint32_t>(-5), 50);
+        ADD_FAILURE() << "nothing raised";
+    } catch (const PortError& error) {
+        EXPECT_EQ(error.Detail(), "The port refused -5 baud.");
+    }
+    EXPECT_EQ(port.GetBaudRate(), 4294967291u);  // the pattern itself is what was refused
+    try {
+        port.Configure(0x80000000u, 50);
+        ADD_FAILURE() << "nothing raised";
+    } catch (const PortError& error) {
+        EXPECT_EQ(error.Detail(), "The port refused -2147483648 baud.");
+    }
+}
+
 TEST_F(ConfigureSteps, RefusalNamesEverySettingThatWouldHaveChanged) {
     platform.refused = {"SetState"};
     // A refused value stays in the copy, so the next refusal names it too.

@@ -137,6 +137,13 @@ class FakePortPlatform : public PortPlatform {
 
     std::string openedName;
 
+    // The ports ListPorts reports; each call is recorded as "ListPorts".
+    std::vector<PortInfo> listedPorts;
+    std::vector<PortInfo> ListPorts() override {
+        Record("ListPorts");
+        return listedPorts;
+    }
+
   private:
     bool Record(const std::string& name) {
         calls.push_back(name);

@@ -4,60 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "errors/PortError.h"
 #include "serial/PortList.h"
+#include "serial/PortSelector.h"
+#include "tests/support/FakeSysfs.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string kUsbDevice = "sys/devices/pci0000:00/0000:00:14.0/usb1/1-2";
 const std::string kAcmDevice = "sys/devices/pci0000:00/0000:00:14.0/usb1/1-3";
 
-// A directory tree under a fresh temporary root, removed at the end.
-class FakeTree {
+// A fake tree and the list read from it.
+class FakeTree : public harness::FakeTree {
   public:
-    FakeTree() {
-        char pattern[] = "/tmp/vantoir-sysfs-XXXXXX";
-        root = mkdtemp(pattern);
-    }
-    ~FakeTree() { fs::remove_all(root); }
-
-    void File(const std::string& path, const std::string& content) {
-        fs::create_directories((root / path).parent_path());
-        std::ofstream(root / path) << content << "\n";
-    }
-    // A relative symbolic link, as sysfs has them; the target need not exist.
-    void Link(const std::string& path, const std::string& target) {
-        fs::create_directories((root / path).parent_path());
-        fs::create_symlink(fs::path(target).lexically_relative(fs::path(path).parent_path()),
-                           root / path);
-    }
-    // A tty of the class directory, living under device/tty/name.
-    void Tty(const std::string& name, const std::string& device, const std::string& type = "") {
-        const std::string home = device + "/tty/" + name;
-        fs::create_directories(root / home);
-        Link(home + "/device", device);
-        Link("sys/class/tty/" + name, home);
-        if (!type.empty()) {
-            File(home + "/type", type);
-        }
-    }
-    void Driver(const std::string& device, const std::string& bus, const std::string& driver) {
-        const std::string home = "sys/bus/" + bus + "/drivers/" + driver;
-        fs::create_directories(root / home);
-        Link(device + "/driver", home);
-    }
-
-    std::vector<PortInfo> List() const { return ListSerialPorts(root.string()); }
-
-  private:
-    fs::path root;
+    std::vector<PortInfo> List() const { return ListSerialPorts(Root().string()); }
 };
 
 std::vector<std::string> Paths(const std::vector<PortInfo>& ports) {
@@ -149,6 +112,83 @@ TEST(PortListLinux, ATreeWithoutTtyClassGivesAnEmptyList) {
     FakeTree tree;
     tree.File("sys/class/net/lo/type", "772");
     EXPECT_TRUE(tree.List().empty());
+}
+
+// --- Choosing a port by its adapter's USB identity ---------------------------
+
+// An FTDI adapter on USB port usbPort with the given IDs and serial number.
+void Adapter(FakeTree& tree, int usbPort, const std::string& tty, const std::string& vendor,
+             const std::string& product, const std::string& serial) {
+    tree.UsbSerialAdapter(usbPort, tty,
+                          {{"idVendor", vendor}, {"idProduct", product}, {"serial", serial}});
+}
+
+// The detail line of the error raised when name selects no single port.
+std::string RefusalOf(const std::string& name, const std::vector<PortInfo>& ports) {
+    try {
+        const PortInfo chosen = SelectUsbPort(name, ports);
+        return "(chose " + chosen.path + ")";
+    } catch (const PortError& error) {
+        return std::string(error.what()) + "\n" + error.Detail();
+    }
+}
+
+TEST(UsbPortSelection, TheOneMatchingAdapterIsChosenWhateverTheCaseOfItsHexIds) {
+    FakeTree tree;
+    Adapter(tree, 2, "ttyUSB0", "0403", "6001", "A50285BI");
+    Adapter(tree, 3, "ttyUSB1", "10c4", "ea60", "0001");  // sysfs writes lower case
+    Adapter(tree, 4, "ttyUSB2", "1A86", "7523", "");      // as a system might give it
+    tree.Driver("sys/devices/pnp0/00:01", "pnp", "serial");
+    tree.Tty("ttyS0", "sys/devices/pnp0/00:01", "4");
+    const std::vector<PortInfo> ports = tree.List();
+    ASSERT_EQ(ports.size(), 4u);
+
+    for (const char* name : {"usb:0403:6001", "usb:0403:6001:A50285BI", "USB:0403:6001"}) {
+        EXPECT_EQ(SelectUsbPort(name, ports).path, "/dev/ttyUSB0") << name;
+    }
+    for (const char* name : {"usb:10C4:EA60", "usb:10c4:Ea60", "usb:10c4:ea60:0001"}) {
+        EXPECT_EQ(SelectUsbPort(name, ports).path, "/dev/ttyUSB1") << name;
+    }
+    EXPECT_EQ(SelectUsbPort("usb:1a86:7523", ports).path, "/dev/ttyUSB2");
+    const PortInfo chosen = SelectUsbPort("usb:0403:6001", ports);
+    EXPECT_EQ(chosen.vendorId + ":" + chosen.productId + " " + chosen.serialNumber,
+              "0403:6001 A50285BI");
+}
+
+TEST(UsbPortSelection, NoMatchSaysSoWithTheNameAsGiven) {
+    FakeTree tree;
+    Adapter(tree, 2, "ttyUSB0", "0403", "6001", "A50285BI");
+    const std::vector<PortInfo> ports = tree.List();
+
+    EXPECT_EQ(RefusalOf("usb:0403:6015", ports),
+              "COMPort: failed to open.\nNo serial port matches usb:0403:6015.");
+    // The serial number is compared exactly.
+    EXPECT_EQ(RefusalOf("usb:0403:6001:a50285bi", ports),
+              "COMPort: failed to open.\nNo serial port matches usb:0403:6001:a50285bi.");
+    EXPECT_EQ(RefusalOf("usb:0403:6001", FakeTree().List()),
+              "COMPort: failed to open.\nNo serial port matches usb:0403:6001.");
+}
+
+TEST(UsbPortSelection, TwoMatchesAreListedAndTheSerialNumberNarrowsThemToOne) {
+    FakeTree tree;
+    Adapter(tree, 2, "ttyUSB0", "0403", "6001", "A50285BI");
+    Adapter(tree, 3, "ttyUSB1", "0403", "6001", "FT9XKQ2C");
+    Adapter(tree, 4, "ttyUSB2", "0403", "6015", "DN05ABCD");
+    const std::vector<PortInfo> ports = tree.List();
+
+    EXPECT_EQ(RefusalOf("usb:0403:6001", ports),
+              "COMPort: failed to open.\n"
+              "2 serial ports match usb:0403:6001: /dev/ttyUSB0 /dev/ttyUSB1 "
+              "(add the serial number).");
+    EXPECT_EQ(SelectUsbPort("usb:0403:6001:FT9XKQ2C", ports).path, "/dev/ttyUSB1");
+    EXPECT_EQ(SelectUsbPort("usb:0403:6001:A50285BI", ports).path, "/dev/ttyUSB0");
+    // What the listing offers for each: a name that chooses it alone.
+    std::vector<std::string> names;
+    for (const PortInfo& port : ports) {
+        names.push_back(UsbSelectName(port, ports));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"usb:0403:6001:A50285BI", "usb:0403:6001:FT9XKQ2C",
+                                               "usb:0403:6015:DN05ABCD"}));
 }
 
 }  // namespace

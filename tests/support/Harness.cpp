@@ -20,10 +20,10 @@ namespace {
     throw std::runtime_error("harness: " + what + ": " + std::strerror(errno));
 }
 
-// The temporary directory of this test program, removed when it ends. Only
-// by the process that made it: a death test's child that ends through exit()
-// runs this destructor too, and must not take the directory from the tests
-// that follow.
+// The temporary directory of this test program, removed when it ends. A
+// child forked from the program (a death test) that ends through exit()
+// runs this destructor too: only the process that made the directory
+// removes it, so the tests after a death test still have their files.
 class TempRoot {
   public:
     TempRoot() : owner(getpid()) {

@@ -171,6 +171,39 @@ TEST(LineBufRingSize, LineWithoutEndIsCutAt64KiBAndTheRingShrinksBack) {
     EXPECT_EQ(std::string(buf.GetLine()), std::string(LineBuf::kMaxLineBytes, 'e'));
 }
 
+// A peer that never ends its line must not walk the heap: once the first cut
+// has been made, the ring's storage and the line text are reused as they are,
+// with no reallocation at all (a ring that shrank and grew back would move
+// past the line text on every cut).
+TEST(LineBufRingSize, EndlessLineReusesItsStorageAfterTheFirstCut) {
+    AllocSpy spy;
+    LineBuf buf;
+    for (int i = 0; i <= LineBuf::kMaxLineBytes; ++i) {
+        buf.PutChar('f');
+    }
+    ASSERT_EQ(std::string(buf.GetLine()).size(), static_cast<size_t>(LineBuf::kMaxLineBytes));
+    spy.reallocSizes.clear();
+    int cuts = 0;
+    for (int i = 0; i < 3 * LineBuf::kMaxLineBytes; ++i) {
+        if (buf.PutChar('g') == 1) {
+            ++cuts;
+            EXPECT_EQ(std::string(buf.GetLine()),
+                      std::string(1, 'f') + std::string(LineBuf::kMaxLineBytes - 1, 'g'))
+                << cuts;
+            break;
+        }
+    }
+    for (int i = 0; i < 2 * LineBuf::kMaxLineBytes; ++i) {
+        if (buf.PutChar('h') == 1) {
+            ++cuts;
+            buf.GetLine();
+        }
+    }
+    EXPECT_EQ(cuts, 3);
+    EXPECT_TRUE(spy.reallocSizes.empty()) << spy.reallocSizes.size() << " reallocations";
+    EXPECT_EQ(spy.LiveBlocks(), 2u);  // the ring and the last line
+}
+
 TEST(LineBufRingSize, FixedRingKeepsTheLastBytesOfALongLine) {
     LineBuf buf(10);
     EXPECT_EQ(Feed(buf, "abcdefghijklmnop\r"), std::string(16, '0') + "1");

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <random>
+#include <vector>
 
 #include "AllocSpy.h"
 
@@ -55,6 +56,28 @@ TEST(RingBufGrowth, ShrinksToSmallestStepAboveContentWhenReadWraps) {
     TakeSequence(big, 100);  // wraps with 150 bytes held
     EXPECT_EQ(big.Capacity(), 200);
     ExpectSequence(big, 150, 100);
+}
+
+TEST(RingBufGrowth, TakeCopiesAcrossTheWrapAndKeepsTheStorage) {
+    RingBuf ring(0);
+    PutSequence(ring, 250);  // held from the grown part round to the start
+    ASSERT_EQ(ring.Capacity(), 300);
+    std::vector<uint8_t> out(260, 0xee);
+    ring.Take(out.data(), 120);
+    for (int i = 0; i < 120; ++i) {
+        ASSERT_EQ(out[i], static_cast<uint8_t>(i)) << "byte " << i;
+    }
+    EXPECT_EQ(ring.Capacity(), 300);  // where Get would have shrunk it
+    ring.Take(out.data(), 1000);      // no more than is held
+    for (int i = 0; i < 130; ++i) {
+        ASSERT_EQ(out[i], static_cast<uint8_t>(120 + i)) << "byte " << i;
+    }
+    EXPECT_EQ(out[130], 0xee);
+    EXPECT_EQ(ring.Count(), 0);
+    EXPECT_EQ(ring.Capacity(), 300);
+    PutSequence(ring, 299);  // refilled without growing
+    EXPECT_EQ(ring.Capacity(), 300);
+    ExpectSequence(ring, 299);
 }
 
 TEST(RingBufFixed, DropsTheOldestByteAndNeverGrows) {

@@ -12,31 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "tests/text/TempFile.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-// A file with the given bytes in the test's temporary directory, removed at
-// the end of the test.
-class TempFile {
-  public:
-    explicit TempFile(const std::string& bytes) {
-        static int serial = 0;
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path = fs::path(::testing::TempDir()) /
-               (std::string("upload_") + info->name() + "_" + std::to_string(++serial) + ".hex");
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    ~TempFile() {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-    }
-    std::string Path() const { return path.string(); }
-
-  private:
-    fs::path path;
-};
+using testfiles::TempFile;
 
 // Each line read, with the position after it.
 using Reads = std::vector<std::pair<std::string, int64_t>>;
@@ -272,6 +253,27 @@ TEST(UploadFileRandomContent, MatchesAByteByByteReaderAcrossBlockBoundaries) {
         const size_t capacity = capacities[random() % std::size(capacities)];
         ASSERT_EQ(ReadAll(bytes, capacity, block), ReferenceRead(bytes, capacity))
             << "round " << round << " block " << block << " capacity " << capacity;
+    }
+}
+
+TEST(UploadFileBlockObserver, SeesEveryByteOnceUntranslatedAlsoAfterTheEndOfTheData) {
+    std::mt19937 random(11);
+    for (const size_t block : {size_t{1}, size_t{7}, size_t{4096}, UploadFile::kBlockBytes}) {
+        const std::string bytes = RandomFileBytes(random, 5000) + "\x1A" + "after\r\r\n";
+        TempFile temp(bytes);
+        UploadFile file(block);
+        ASSERT_TRUE(file.Open(temp.Path().c_str()));
+        std::string seen;
+        file.ObserveBlocks([&seen](const uint8_t* data, size_t count) {
+            seen.append(reinterpret_cast<const char*>(data), count);
+        });
+        char line[kUploadLineBytes];
+        while (file.ReadLine(line, sizeof line) != 0) {
+        }
+        EXPECT_TRUE(file.ReadRest());
+        EXPECT_EQ(seen, bytes) << "block " << block;
+        EXPECT_TRUE(file.ReadRest()) << "a second time reads nothing more";
+        EXPECT_EQ(seen, bytes) << "block " << block;
     }
 }
 

@@ -1,0 +1,31 @@
+#pragma once
+// The image check of a run (--check, --check-only): checks the data file
+// before any port is opened and tells the result.
+//
+// A refused image: each finding kept on standard error as "FILE:LINE:
+// message" (or "FILE: message" for the file as a whole), "... and N more
+// findings" when there were more, then "FILE: image refused: N findings".
+// A sound image: one line on standard output, "FILE: image OK: ..." with its
+// records, data bytes, address ranges, start address and SHA-256.
+
+#include <string>
+
+#include "text/ImageCheck.h"
+
+struct ImageCheckRun {
+    bool sound = false;
+    ImageCheckResult result;
+};
+
+// Checks dataFile and prints the result as above. A file that cannot be
+// opened ends the program as a download does: "Can't open file %s for
+// upload\n" on standard error, status 1.
+ImageCheckRun RunImageCheck(const char* dataFile);
+
+// The texts printed for a result: the findings with the refusal line (for
+// standard error), and the line of a sound image (for standard output).
+std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& result);
+std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result);
+
+// Address ranges shown on the line of a sound image; the rest are counted.
+inline constexpr size_t kShownImageRanges = 8;

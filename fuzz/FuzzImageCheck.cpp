@@ -1,0 +1,81 @@
+// The image check fed arbitrary files. Checked against what the download
+// sends (model::SentRecords) and the simulated board's own record check
+// (sim::CheckRecord): the records counted are the records sent; an image
+// found sound has only records the board takes, exactly one end-of-file
+// record and it last, and as many data bytes as its ranges hold; the ranges
+// are ascending and apart; the findings kept are the first ones; the digest
+// is that of the whole file.
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fuzz/Check.h"
+#include "fuzz/Models.h"
+#include "fuzz/ScratchFile.h"
+#include "sim/HexRecord.h"
+#include "text/ImageCheck.h"
+#include "text/Sha256.h"
+
+namespace {
+
+// The record type of a record line the board takes.
+int TypeOf(const std::string& record) {
+    return std::stoi(record.substr(7, 2), nullptr, 16);
+}
+
+void CheckSound(const ImageCheckResult& result, const std::vector<std::string>& sent) {
+    int ends = 0;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        FUZZ_CHECK(sent[i].size() >= 2 && sent[i].compare(sent[i].size() - 2, 2, "\r\n") == 0,
+                   "record " << i << " goes out without CR LF");
+        const std::string record = sent[i].substr(0, sent[i].size() - 2);
+        FUZZ_CHECK(sim::CheckRecord(record) == sim::RecordStatus::Ok,
+                   "record " << i << " refused by the board: " << record);
+        ends += TypeOf(record) == 1;
+        FUZZ_CHECK(TypeOf(record) <= 5, "record type of " << record);
+    }
+    FUZZ_CHECK(ends == 1 && TypeOf(sent.back().substr(0, sent.back().size() - 2)) == 1,
+               ends << " end-of-file records, or not last");
+    uint64_t rangeBytes = 0;
+    for (const AddressRange& range : result.ranges) {
+        rangeBytes += uint64_t{range.last} - range.first + 1;
+    }
+    FUZZ_CHECK(rangeBytes == static_cast<uint64_t>(result.dataBytes) && rangeBytes > 0,
+               rangeBytes << " bytes in the ranges, " << result.dataBytes << " data bytes");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string content(reinterpret_cast<const char*>(data), size);
+    static const std::string path = ScratchPath("image");
+    WriteScratch(path, content);
+    const size_t kept = size % 4 == 0 ? kKeptImageFindings : size % 4;
+
+    const ImageCheckResult result = CheckImageFile(path.c_str(), kept);
+
+    size_t consumed = 0;
+    const std::vector<std::string> sent = model::SentRecords(content, kUploadLineBytes, &consumed);
+    FUZZ_CHECK(result.opened, "open");
+    FUZZ_CHECK(result.records == static_cast<int64_t>(sent.size()),
+               result.records << " records counted, " << sent.size() << " sent");
+    FUZZ_CHECK(result.sha256 == Sha256Hex(content.data(), content.size()), "digest");
+    FUZZ_CHECK(result.findings.size() == std::min<size_t>(kept, result.findingCount),
+               result.findings.size() << " findings kept of " << result.findingCount);
+    const auto lines = static_cast<int64_t>(std::count(content.begin(), content.end(), '\n'));
+    for (const ImageFinding& finding : result.findings) {
+        FUZZ_CHECK(finding.line >= 0 && finding.line <= lines + 1 && !finding.message.empty(),
+                   "finding on line " << finding.line << ": " << finding.message);
+    }
+    for (size_t i = 1; i < result.ranges.size(); ++i) {
+        FUZZ_CHECK(result.ranges[i - 1].first <= result.ranges[i - 1].last &&
+                       uint64_t{result.ranges[i - 1].last} + 1 < result.ranges[i].first,
+                   "ranges " << i - 1 << " and " << i << " touch or are out of order");
+    }
+    if (result.Sound()) {
+        CheckSound(result, sent);
+    }
+    return 0;
+}

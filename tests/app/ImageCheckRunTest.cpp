@@ -1,0 +1,174 @@
+// The image check seen from outside: the real binary with --check-only and
+// --check, against the simulated board. A refused image ends the run before
+// the port is opened; a sound one is downloaded as without the check.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/protocol/DownloadTestSupport.h"
+#include "tests/support/Harness.h"
+#include "text/Sha256.h"
+
+namespace {
+
+using download_test::EchoLine;
+using download_test::kRunGuardMs;
+
+// Three faults: a checksum, a record type, no end-of-file record.
+const std::string kBadImage =
+    ":020000040800F2\n"
+    "; a comment\n"
+    ":10000000000102030405060708090A0B0C0D0E0F77\n"
+    ":0100100600E9\n";
+
+const std::string kBadFindings =
+    ":3: checksum 0x77 is wrong (0x78 expected)\n"
+    ":4: unknown record type 06 (00 to 05 expected)\n"
+    ": no end-of-file record (type 01)\n"
+    ": image refused: 3 findings\n";
+
+// The findings of kBadImage, named after file.
+std::string BadFindings(const std::string& file) {
+    std::string text;
+    for (const std::string& line : download_test::Lines(kBadFindings)) {
+        text += file + line;
+    }
+    return text;
+}
+
+std::string OkLine(const std::string& file, const std::string& summary) {
+    return file + ": image OK: " + summary + ", SHA-256 " +
+           Sha256OfFile(file.c_str()).value_or("?") + "\n";
+}
+
+TEST(CheckOnly, ASoundImageGivesItsSummaryOnStandardOutputAndStatusZero) {
+    const std::string file = harness::WriteTempFile(harness::SampleHex(250));
+    const std::vector<std::string> args = {"--check-only", "-F", file};
+
+    const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.out, EchoLine(args) + OkLine(file,
+                                                  "250 records, 3984 data bytes at "
+                                                  "0x00000000-0x00000F8F, no start address"));
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(CheckOnly, ARefusedImageGivesItsFindingsOnStandardErrorAndStatusOne) {
+    const std::string file = harness::WriteTempFile(kBadImage);
+    const std::vector<std::string> args = {"-F", file, "--CHECK-ONLY"};
+
+    const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.out, EchoLine(args));
+    EXPECT_EQ(result.err, BadFindings(file));
+}
+
+TEST(CheckOnly, ShowsTwentyFindingsAndCountsTheRest) {
+    std::string image;
+    for (int i = 0; i < 30; ++i) {
+        image += ":0\n";
+    }
+    const std::string file = harness::WriteTempFile(image + harness::SampleHex(2));
+
+    const harness::ProcessResult result =
+        harness::RunVantoir({"--check-only", "-F", file}, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    std::string expected;
+    for (int line = 1; line <= 20; ++line) {
+        expected += file + ":" + std::to_string(line) + ": odd number of hex digits (1)\n";
+    }
+    expected += "... and 10 more findings\n" + file + ": image refused: 30 findings\n";
+    EXPECT_EQ(result.err, expected);
+}
+
+TEST(CheckOnly, OpensNoPortAndAMissingFileFailsAsForADownload) {
+    auto board = harness::StartBoard();
+    const std::string missing = harness::WriteTempFile("", "x") + ".missing";
+    const std::string file = harness::WriteTempFile(harness::SampleHex(3));
+
+    const harness::ProcessResult sound = harness::RunVantoir(
+        {"-P", harness::PortName(*board), "--check-only", "-F", file, "-W"}, kRunGuardMs);
+    const harness::ProcessResult noFile = harness::RunVantoir({"--check-only"}, kRunGuardMs);
+    const harness::ProcessResult noSuchFile =
+        harness::RunVantoir({"--check-only", "-F", missing}, kRunGuardMs);
+
+    EXPECT_EQ(sound.exitStatus, 0) << harness::Describe(sound);
+    EXPECT_EQ(board->BytesReceived(), 0);
+    EXPECT_EQ(noFile.exitStatus, 1) << harness::Describe(noFile);
+    EXPECT_EQ(noFile.err, "Can't open file  for upload\n");
+    EXPECT_EQ(noSuchFile.exitStatus, 1) << harness::Describe(noSuchFile);
+    EXPECT_EQ(noSuchFile.err, "Can't open file " + missing + " for upload\n");
+}
+
+TEST(CheckOnly, ChecksTheFileWhateverTheModeAndCheckNeedsADownload) {
+    const std::string file = harness::WriteTempFile(kBadImage);
+    for (const char* mode : {"-C", "-R"}) {
+        const harness::ProcessResult only =
+            harness::RunVantoir({mode, "--check-only", "-F", file}, kRunGuardMs);
+        EXPECT_EQ(only.exitStatus, 1) << harness::Describe(only);
+        EXPECT_EQ(only.err, BadFindings(file));
+
+        const harness::ProcessResult check =
+            harness::RunVantoir({"--check", mode, "-F", file}, kRunGuardMs);
+        EXPECT_EQ(check.exitStatus, 1) << harness::Describe(check);
+        EXPECT_EQ(check.out, "");
+        EXPECT_EQ(check.err,
+                  "Switch --check needs download mode: it cannot be used with -C or -R\n");
+    }
+}
+
+TEST(CheckBeforeDownload, ARefusedImageNeverReachesTheBoard) {
+    auto board = harness::StartBoard();
+    const std::string file = harness::WriteTempFile(kBadImage);
+    const std::vector<std::string> args = {"-P", harness::PortName(*board), "--check", "-F", file};
+
+    const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.out, EchoLine(args));
+    EXPECT_EQ(result.err, BadFindings(file));
+    EXPECT_EQ(board->Received(), "");
+}
+
+TEST(CheckBeforeDownload, ARefusedImageEndsTheRunBeforeThePortIsOpened) {
+    const std::string file = harness::WriteTempFile(kBadImage);
+
+    const harness::ProcessResult result = harness::RunVantoir(
+        {"-P", "/dev/vantoir-no-such-port", "--check", "-F", file}, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err, BadFindings(file));
+}
+
+TEST(CheckBeforeDownload, ASoundImageIsDownloadedAsWithoutTheCheck) {
+    const std::string content = harness::SampleHex(250);
+    const std::string file = harness::WriteTempFile(content);
+    auto plainBoard = harness::StartBoard();
+    auto checkedBoard = harness::StartBoard();
+    const std::vector<std::string> plainArgs = {"-P", harness::PortName(*plainBoard), "-F", file};
+    const std::vector<std::string> checkedArgs = {"-P", harness::PortName(*checkedBoard), "-F",
+                                                  file, "--check"};
+
+    const harness::ProcessResult plain = harness::RunVantoir(plainArgs, kRunGuardMs);
+    const harness::ProcessResult checked = harness::RunVantoir(checkedArgs, kRunGuardMs);
+
+    ASSERT_EQ(plain.exitStatus, 0) << harness::Describe(plain);
+    EXPECT_EQ(checked.exitStatus, 0) << harness::Describe(checked);
+    const std::string session = plain.out.substr(EchoLine(plainArgs).size());
+    EXPECT_EQ(checked.out, EchoLine(checkedArgs) +
+                               OkLine(file,
+                                      "250 records, 3984 data bytes at 0x00000000-0x00000F8F, "
+                                      "no start address") +
+                               session);
+    EXPECT_EQ(checked.err, plain.err);
+    ASSERT_TRUE(checkedBoard->WaitForStart(kRunGuardMs));
+    download_test::ExpectSessionOnWire(checkedBoard->Received(), download_test::OnWire(content),
+                                       "S\r\n");
+}
+
+}  // namespace
