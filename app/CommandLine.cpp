@@ -1,9 +1,13 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "app/GangPorts.h"
 #include "app/PortListing.h"
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
@@ -31,6 +35,8 @@ enum class Switch {
     Report,
     Repeat,
     Boards,
+    Gang,
+    GangMember,
 };
 
 struct SwitchEntry {
@@ -62,6 +68,9 @@ const SwitchEntry kSwitches[] = {
     {"--report", Switch::Report, true},
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
+    {"--gang", Switch::Gang, true},
+    // Not for the user: given by a gang to each of its runs.
+    {"--gang-member", Switch::GangMember, false},
 };
 
 constexpr uint32_t kMaxTimeoutSeconds = 86400;
@@ -166,6 +175,12 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
         case Switch::Flash:
             settings.writeFlash = 1;
             break;
+        case Switch::Gang:
+            settings.gang = value;
+            break;
+        case Switch::GangMember:
+            settings.gangMember = 1;
+            break;
         case Switch::CheckImage:
             settings.checkImage = 1;
             break;
@@ -191,7 +206,61 @@ void PrintEchoLine(int argumentCount, char** arguments) {
     std::fflush(stdout);
 }
 
+// The switches, as typed, that a gang cannot be combined with.
+struct GangSwitches {
+    const char* gang = nullptr;
+    const char* mode = nullptr;  // the last of -C and -R
+    const char* port = nullptr;
+
+    void Note(Switch which, const char* typed) {
+        if (which == Switch::Gang) {
+            gang = typed;
+        } else if (which == Switch::Console || which == Switch::Raw) {
+            mode = typed;
+        } else if (which == Switch::Port) {
+            port = typed;
+        }
+    }
+
+    void Check(const Settings& settings) const {
+        std::vector<std::string> ports;
+        std::string problem;
+        if (!SplitGangPorts(settings.gang, ports, problem)) {
+            FatalError(messages::kGangInvalidListFormat, gang, settings.gang, problem.c_str());
+        }
+        if (settings.mode != ModeDownload) {
+            FatalError(messages::kGangDownloadOnlyFormat, gang, mode);
+        }
+        if (port != nullptr) {
+            FatalError(messages::kGangNamesThePortsFormat, gang, port);
+        }
+    }
+};
+
 }  // namespace
+
+std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments,
+                                             const std::string& program, const std::string& port) {
+    std::vector<std::string> member = {program, "--gang-member"};
+    bool portGiven = false;
+    for (int i = 1; i < argumentCount; ++i) {
+        const SwitchEntry* entry = FindSwitch(arguments[i]);
+        const int taken = entry != nullptr && entry->takesValue ? 2 : 1;
+        if (entry != nullptr && entry->which == Switch::CheckImage) {
+            // The gang has checked the image once, before any run started.
+        } else if (entry != nullptr && entry->which == Switch::Gang) {
+            if (!portGiven) {
+                member.insert(member.end(), {"-P", port});
+                portGiven = true;
+            }
+        } else {
+            member.insert(member.end(), arguments + i,
+                          arguments + std::min(i + taken, argumentCount));
+        }
+        i += taken - 1;
+    }
+    return member;
+}
 
 int32_t ConvertDecimal(const char* text) {
     while (IsConversionSpace(*text)) {
@@ -223,6 +292,8 @@ ProtocolOptions ToProtocolOptions(const Settings& settings) {
     options.writeFlash = settings.writeFlash != 0;
     options.consoleHandshake = settings.consoleHandshake != 0;
     options.timeoutSeconds = settings.timeoutSeconds;
+    // A gang shows the prompt once for all its runs.
+    options.showPrompt = settings.gangMember == 0;
     return options;
 }
 
@@ -230,6 +301,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
     if (argumentCount < 2) {
         PrintUsage(ProgramName(arguments), settings);
     }
+    GangSwitches gang;
     for (int i = 1; i < argumentCount; ++i) {
         const char* typed = arguments[i];
         const SwitchEntry* entry = FindSwitch(typed);
@@ -245,6 +317,10 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         }
         AnswerRequest(entry->which, ProgramName(arguments));
         ApplySwitch(entry->which, typed, value, settings);
+        gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
+    }
+    if (settings.gang != nullptr) {
+        gang.Check(settings);
     }
     // Console mode never reads the data file, and raw mode copies any file.
     if (settings.checkImage != 0 && settings.checkOnly == 0 && settings.mode != ModeDownload) {

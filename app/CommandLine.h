@@ -2,6 +2,8 @@
 // The command line: the program's only source of configuration.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "app/Settings.h"
 
@@ -13,7 +15,17 @@
 // matched whole, ignoring the case of A to Z; arguments after them are not
 // looked at. --check with console or raw mode is rejected (status 1) once
 // every argument has been applied.
+// A gang's switches are checked here too: a list that SplitGangPorts refuses,
+// a mode other than download, or -P beside --gang end the run (status 1).
 void ParseCommandLine(int argumentCount, char** arguments, Settings& settings);
+
+// The command line of one run of a gang, from the gang's own (already
+// accepted): program, then "--gang-member", then every argument as given
+// except each --gang with its value and --check (the gang checks the image
+// once, before any run starts); "-P port" stands where the first --gang
+// stood.
+std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments,
+                                             const std::string& program, const std::string& port);
 
 // Full banner and usage on standard output; exit status 0.
 [[noreturn]] void PrintUsage(const char* programName, const Settings& settings);

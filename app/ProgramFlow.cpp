@@ -8,6 +8,7 @@
 
 #include "app/BoardAfterBoard.h"
 #include "app/CommandLine.h"
+#include "app/Gang.h"
 #include "app/ImageCheckRun.h"
 #include "app/RunReport.h"
 #include "app/Settings.h"
@@ -145,6 +146,15 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     RunEndKind kind = RunEndKind::Normal;
     try {
         ParseCommandLine(argumentCount, arguments, settings);
+        // A gang downloads to each of its ports in a run of its own, which
+        // keeps its own record; this process checks the image once and opens
+        // no port.
+        if (settings.gang != nullptr) {
+            if (CheckEndsRun(settings, nullptr, end.status)) {
+                return end;
+            }
+            return {RunGang(argumentCount, arguments, settings), std::string()};
+        }
         InstallInterruptHandlers();
         if (settings.reportFile != nullptr) {
             report = std::make_unique<RunReport>(settings.reportFile, settings);

@@ -24,6 +24,9 @@
 // With --check or --check-only the data file is checked first, before the
 // port is opened (app/ImageCheckRun.h): a refused image ends the run with
 // status 1; --check-only ends after the check, with 0 for a sound image.
+//
+// With --gang the run, once the image is checked, is a gang's (app/Gang.h):
+// the program starts itself once per port and ends with the gang's status.
 
 #include <string>
 

@@ -30,6 +30,8 @@ struct Settings {
     // operator ends the run.
     bool repeat = false;
     uint32_t boards = 0;
+    const char* gang = nullptr;  // --gang: the ports, separated by commas
+    int32_t gangMember = 0;      // a run started by a gang for one of its ports
 };
 
 // What the protocol modes take of the settings. A negative baud rate passes

@@ -4,7 +4,9 @@
 // taken whatever it looks like; the first unknown argument, a missing value,
 // -v or a request (--help, -h, -?, --version, --list-ports) ends the parse
 // with its status; later settings overwrite earlier ones; --check with
-// console or raw mode (and without --check-only) is rejected at the end. A
+// console or raw mode (and without --check-only) is rejected at the end, as
+// is --gang with an unsound port list (empty, an empty entry, a port named
+// twice), outside download mode or beside -P. A
 // rejected argument raises a ProgramError, caught here; the answered requests
 // end the program, caught by wrapping exit at link time: the jump out of
 // exit() leaves behind what the frames it skips still own, as the real exit()
@@ -37,7 +39,35 @@ struct Expected {
     int64_t baud = 115200;
     int sendStart = 1, debug = 0, flash = 0, handshake = 0, check = 0, checkOnly = 0;
     uint8_t mode = ModeDownload;
+    bool portGiven = false;
+    bool hasGang = false;
+    std::string gang;
+    int gangMember = 0;
 };
+
+// A gang's list: ports between commas, none empty, none twice.
+bool SoundGangList(const std::string& list) {
+    std::vector<std::string> ports;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        const std::string port =
+            list.substr(start, comma == std::string::npos ? comma : comma - start);
+        for (const std::string& seen : ports) {
+            if (seen == port) {
+                return false;
+            }
+        }
+        if (port.empty()) {
+            return false;
+        }
+        ports.push_back(port);
+        if (comma == std::string::npos) {
+            return true;
+        }
+        start = comma + 1;
+    }
+}
 
 std::string Folded(std::string text) {
     for (char& c : text) {
@@ -74,7 +104,7 @@ Expected Model(const std::vector<std::string>& args) {
     }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string s = Folded(args[i]);
-        const bool valued = s == "-P" || s == "-B" || s == "-F";
+        const bool valued = s == "-P" || s == "-B" || s == "-F" || s == "--GANG";
         if (s == "-V") {
             e.status = 1;
             return e;
@@ -89,6 +119,12 @@ Expected Model(const std::vector<std::string>& args) {
         }
         if (s == "-P") {
             e.port = args[++i];
+            e.portGiven = true;
+        } else if (s == "--GANG") {
+            e.gang = args[++i];
+            e.hasGang = true;
+        } else if (s == "--GANG-MEMBER") {
+            e.gangMember = 1;
         } else if (s == "-B") {
             e.baud = Decimal(args[++i]);
         } else if (s == "-F") {
@@ -113,6 +149,9 @@ Expected Model(const std::vector<std::string>& args) {
             e.status = 1;
             return e;
         }
+    }
+    if (e.hasGang && (!SoundGangList(e.gang) || e.mode != ModeDownload || e.portGiven)) {
+        e.status = 1;
     }
     if (e.check == 1 && e.checkOnly == 0 && e.mode != ModeDownload) {
         e.status = 1;
@@ -195,7 +234,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    settings.writeFlash == expected.flash &&
                    settings.consoleHandshake == expected.handshake &&
                    settings.mode == expected.mode && settings.checkImage == expected.check &&
-                   settings.checkOnly == expected.checkOnly,
+                   settings.checkOnly == expected.checkOnly &&
+                   settings.gangMember == expected.gangMember,
                "flags");
+    FUZZ_CHECK((settings.gang != nullptr) == expected.hasGang &&
+                   (!expected.hasGang || settings.gang == expected.gang),
+               "gang");
     return 0;
 }

@@ -112,8 +112,10 @@ int Downloader::TimedOut(const char* format) {
 int Downloader::StepPrompt() {
     EnterPhase(SessionPhase::Identify);
     Configure(kPollTimeoutMs);
-    std::printf("%s", messages::kPowerCyclePrompt);
-    std::fflush(stdout);
+    if (options.showPrompt) {
+        std::printf("%s", messages::kPowerCyclePrompt);
+        std::fflush(stdout);
+    }
     state = StateIdentify;
     return 0;
 }

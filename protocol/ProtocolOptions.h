@@ -12,6 +12,7 @@ struct ProtocolOptions {
     bool sendStart = true;          // download: end with "S"
     bool writeFlash = false;        // download: send "W" after the count check
     bool consoleHandshake = false;  // console: "?" handshake first
+    bool showPrompt = true;         // download: the power-cycle prompt
     // How long "?" polling and the resends of "R" and "C" may go unanswered,
     // each counted from the first command of its phase; 0: without limit.
     uint32_t timeoutSeconds = 0;

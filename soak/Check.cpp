@@ -1,8 +1,11 @@
 #include "soak/Check.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "tests/support/Harness.h"
 
@@ -198,7 +201,148 @@ bool OnlyItsOwnDownload(const std::string& received, const std::string& records)
     return received.substr(at) == "S\r\n";
 }
 
+// The name a gang marks a port's lines with: the last part of the path,
+// with its folder when it is a number (/dev/pts/3: "pts/3").
+std::string GangMark(const std::string& port) {
+    const size_t slash = port.rfind('/');
+    const std::string last = port.substr(slash + 1);
+    const bool number = !last.empty() && last.find_first_not_of("0123456789") == std::string::npos;
+    const size_t folder =
+        number && slash != std::string::npos && slash > 0 ? port.rfind('/', slash - 1) : slash;
+    return "[" + port.substr(folder + 1) + "] ";
+}
+
+// The lines of text that carry mark, without it.
+std::string LinesMarked(const std::string& text, const std::string& mark) {
+    std::string lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        if (text.compare(at, mark.size(), mark) == 0) {
+            lines += text.substr(at + mark.size(), end - at - mark.size()) + "\n";
+        }
+        at = end + 1;
+    }
+    return lines;
+}
+
+// The outcome the gang's summary gives port (the word after the board's
+// identity, or "-", in the port's row), and the seconds of its run (the
+// row's last word).
+std::string SummaryOutcome(const std::string& out, const std::string& port,
+                           const std::string& identity, double& seconds) {
+    const size_t table = out.find("Gang summary:\n");
+    const size_t row = table == std::string::npos ? table : out.find("\n" + port + " ", table);
+    if (row == std::string::npos) {
+        return "missing";
+    }
+    const size_t end = out.find('\n', row + 1);
+    seconds = std::atof(out.substr(out.rfind(' ', end) + 1, end).c_str());
+    std::istringstream rest(out.substr(row + 1 + port.size(), end - row - 1 - port.size()));
+    std::string board;
+    std::string outcome;
+    rest >> board;
+    if (board != "-") {
+        std::istringstream after(out.substr(out.find(identity, row) + identity.size(), end - row));
+        after >> outcome;
+        return outcome;
+    }
+    rest >> outcome;
+    return outcome;
+}
+
+// A complete download reached the board and nothing else: polls, requests,
+// the records, count queries, then "W" with -W and "S" without -L.
+bool OnlyTheGangsDownload(const Plan& plan, const std::string& received) {
+    size_t at = 0;
+    for (const char* command : {"?\r\n", "R\r\n"}) {
+        while (received.compare(at, 3, command) == 0) {
+            at += 3;
+        }
+    }
+    if (received.compare(at, plan.records.size(), plan.records) != 0) {
+        return false;
+    }
+    at += plan.records.size();
+    while (received.compare(at, 3, "C\r\n") == 0) {
+        at += 3;
+    }
+    return received.substr(at) ==
+           std::string(plan.writeFlash ? "W\r\n" : "") + (plan.sendStart ? "S\r\n" : "");
+}
+
+Verdict JudgeGangPort(const Plan& plan, const harness::ProcessResult& gang, const std::string& port,
+                      sim::Board& board) {
+    harness::ProcessResult r;
+    r.out = LinesMarked(gang.out, GangMark(port));
+    r.err = LinesMarked(gang.err, GangMark(port));
+    Verdict v;
+    double seconds = 0;
+    v.ending = SummaryOutcome(gang.out, port, plan.board.identity, seconds);
+    v.seconds = seconds;
+    std::string problem;
+    if (gang.timedOut || gang.termSignal != 0) {
+        v.ending = "crashed-or-hung";
+    }
+    if (v.ending != EndingName(plan.ending)) {
+        problem = "got " + v.ending;
+    } else if (seconds > plan.allowedSeconds) {
+        problem = "ran " + std::to_string(seconds) + " s, waits allow " +
+                  std::to_string(plan.allowedSeconds) + " s";
+    }
+    if (plan.sendStart && plan.ending == Ending::Complete) {
+        board.WaitForReceived("S\r\n", 5000);
+    }
+    for (const std::string& next : {CheckEndingDetails(plan, r, board),
+                                    CheckRecords(plan, board.Received()), CheckShown(plan, r)}) {
+        if (problem.empty()) {
+            problem = next;
+        }
+    }
+    if (problem.empty() && plan.ending == Ending::Complete &&
+        !OnlyTheGangsDownload(plan, board.Received())) {
+        problem = "the board received more than the gang's download";
+    }
+    v.ok = problem.empty();
+    if (!v.ok) {
+        v.detail = problem + " (port " + port + ")\n" + harness::Describe(gang);
+    }
+    return v;
+}
+
 }  // namespace
+
+std::vector<Verdict> RunGangAndCheck(const std::vector<Plan>& plans) {
+    std::vector<std::unique_ptr<sim::Board>> boards;
+    std::string list;
+    double allowed = 0;
+    for (const Plan& plan : plans) {
+        boards.push_back(harness::StartBoard(plan.board));
+        list += (list.empty() ? "" : ",") + boards.back()->SlavePath();
+        allowed = std::max(allowed, plan.allowedSeconds);
+    }
+    const std::string file = harness::WriteTempFile(plans[0].file);
+    std::vector<std::string> args = Arguments(plans[0], "", file);
+    args.erase(args.begin(), args.begin() + 2);
+    args.insert(args.begin(), {"--gang", list});
+    Plan longest = plans[0];
+    longest.allowedSeconds = allowed;
+    const harness::ProcessResult result = harness::RunVantoir(args, GuardMs(longest));
+    std::vector<Verdict> verdicts;
+    bool allComplete = true;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        verdicts.push_back(JudgeGangPort(plans[i], result, boards[i]->SlavePath(), *boards[i]));
+        allComplete = allComplete && plans[i].ending == Ending::Complete;
+    }
+    if (result.exitStatus != (allComplete ? 0 : 1) && verdicts[0].ok) {
+        verdicts[0].ok = false;
+        verdicts[0].detail = "gang exit status " + std::to_string(result.exitStatus) + "\n" +
+                             harness::Describe(result);
+    }
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    return verdicts;
+}
 
 void SetProtocolFailureStatus(int status) {
     protocolFailureStatus = status;

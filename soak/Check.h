@@ -29,4 +29,10 @@ Verdict RunAndCheck(const Plan& plan);
 // complete and each board must have received exactly its own download.
 std::vector<Verdict> RunParallelAndCheck(const std::vector<Plan>& plans);
 
+// Runs the plans (of MakeGangPlans) as one gang, each port to a board of its
+// own; each port's outcome in the summary must be its plan's, each board
+// must have received exactly the download (or the part of it) its faults
+// allow, and the gang's status must be 0 only when every port completed.
+std::vector<Verdict> RunGangAndCheck(const std::vector<Plan>& plans);
+
 }  // namespace soak

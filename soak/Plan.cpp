@@ -194,7 +194,8 @@ void DrawMessages(Rng& rng, Plan& plan) {
     }
 }
 
-void DrawAnswers(Rng& rng, Plan& plan, bool& flashLate) {
+// drawFlash: whether -W is drawn here too (a gang's runs share it).
+void DrawAnswers(Rng& rng, Plan& plan, bool& flashLate, bool drawFlash = true) {
     sim::BoardConfig& b = plan.board;
     bool late = false;
     if (Chance(rng, 30)) {
@@ -221,7 +222,9 @@ void DrawAnswers(Rng& rng, Plan& plan, bool& flashLate) {
         b.lateCountMs = AroundTimeout(rng, late);
         plan.faults += late ? "late-count-ack " : "slow-count-ack ";
     }
-    plan.writeFlash = Chance(rng, 40);
+    if (drawFlash) {
+        plan.writeFlash = Chance(rng, 40);
+    }
     b.expectFlash = plan.writeFlash;
     b.flashProgressLines = Between(rng, 0, 5);
     b.flashIntervalMs = Between(rng, 20, 400);
@@ -256,9 +259,9 @@ void DrawCount(Rng& rng, Plan& plan) {
     }
 }
 
-// A hang-up at a byte before the count is asked for.
-void DrawHangUp(Rng& rng, Plan& plan) {
-    if (!Chance(rng, 8)) {
+// A hang-up at a byte before the count is asked for (always with force).
+void DrawHangUp(Rng& rng, Plan& plan, bool force = false) {
+    if (!Chance(rng, 8) && !force) {
         return;
     }
     const int64_t before = 3LL * (plan.board.silentPolls + 1) +
@@ -337,6 +340,39 @@ Plan MakePlan(uint64_t seed) {
     plan.ending = ExpectEnding(plan, flashLate);
     plan.allowedSeconds = AllowedSeconds(plan);
     return plan;
+}
+
+std::vector<Plan> MakeGangPlans(uint64_t seed) {
+    std::vector<Plan> plans = {MakePlan(seed)};
+    const Plan first = plans[0];
+    for (int port = 1; port < kGangPorts; ++port) {
+        Rng rng(seed * kGangPorts + static_cast<uint64_t>(port));
+        Plan plan;
+        plan.seed = seed;
+        plan.file = first.file;
+        plan.writeFlash = first.writeFlash;
+        plan.sendStart = first.sendStart;
+        plan.debug = first.debug;
+        plan.board.expectStart = plan.sendStart;
+        plan.board.expectFlash = plan.writeFlash;
+        ExpectRecords(plan);
+        bool flashLate = false;
+        // The second port's board hangs up; the last one's plays no fault.
+        if (port + 1 < kGangPorts) {
+            DrawMessages(rng, plan);
+            DrawAnswers(rng, plan, flashLate, false);
+            DrawCount(rng, plan);
+            DrawHangUp(rng, plan, port == 1);
+        } else {
+            plan.reportedCount = plan.boardCount;
+        }
+        plan.faults = "gang port " + std::to_string(port + 1) + ": " + plan.faults;
+        plan.ending = ExpectEnding(plan, flashLate);
+        plan.allowedSeconds = AllowedSeconds(plan);
+        plans.push_back(plan);
+    }
+    plans[0].faults = "gang port 1: " + plans[0].faults;
+    return plans;
 }
 
 Plan MakeCleanPlan(uint64_t seed) {

@@ -49,4 +49,11 @@ Plan MakePlan(uint64_t seed);
 // A clean run (no faults) of a file of its own, for the parallel boards.
 Plan MakeCleanPlan(uint64_t seed);
 
+// The ports of a gang run (--gang): one file and one set of switches for
+// all, each port's board with faults of its own: the first port's drawn as
+// for MakePlan(seed), the second's likewise but always with a hang-up, the
+// last one's none.
+inline constexpr int kGangPorts = 3;
+std::vector<Plan> MakeGangPlans(uint64_t seed);
+
 }  // namespace soak

@@ -4,9 +4,12 @@
 // parallel to eight boards.
 //
 // Usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N]
-//                    [--failure-status S]  (S: the protocol failures' exit
+//                    [--gang-runs N] [--failure-status S]  (S: the protocol failures' exit
 //                    status, 1 by default; 0 for builds from before it was 1)
 // Run i uses seed SEED + i; "kelvor-soak 1 S" replays the run of seed S.
+// --gang-runs N puts N gang runs (--gang over soak::kGangPorts boards, see
+// MakeGangPlans) among the runs, evenly spread, each counted once per port;
+// "kelvor-soak 0 S --gang-runs 1" replays the gang run of seed S.
 // Prints a tally per ending and every wrong run with its seed; exits 1 on
 // any wrong run.
 
@@ -32,6 +35,7 @@ struct Options {
     uint64_t seed = 0;
     int jobs = 4;
     int parallelRounds = 1;
+    int gangRuns = 0;
     int failureStatus = 1;
 };
 
@@ -41,6 +45,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         const std::string arg = argv[i];
         if ((arg == "--jobs" || arg == "--parallel-rounds") && i + 1 < argc) {
             (arg == "--jobs" ? options.jobs : options.parallelRounds) = std::atoi(argv[++i]);
+        } else if (arg == "--gang-runs" && i + 1 < argc) {
+            options.gangRuns = std::atoi(argv[++i]);
         } else if (arg == "--failure-status" && i + 1 < argc) {
             options.failureStatus = std::atoi(argv[++i]);
         } else if (!arg.empty() && arg[0] != '-') {
@@ -58,7 +64,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             ? std::strtoull(positional[1].c_str(), nullptr, 10)
             : static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) %
                   1000000000ULL;
-    return options.runs >= 0 && options.jobs > 0 && options.parallelRounds >= 0;
+    return options.runs >= 0 && options.jobs > 0 && options.parallelRounds >= 0 &&
+           options.gangRuns >= 0;
 }
 
 struct Tally {
@@ -85,22 +92,38 @@ struct Tally {
     }
 };
 
+// Runs of one board, with a gang run of kGangPorts boards among them at
+// every gangEvery-th place.
 void RunMany(const Options& options, Tally& tally) {
     std::atomic<int> next{0};
     std::atomic<int> done{0};
+    const int total = options.runs + options.gangRuns;
+    const int gangEvery = options.gangRuns > 0 ? std::max(1, total / options.gangRuns) : 0;
     auto worker = [&] {
-        for (int i = next++; i < options.runs; i = next++) {
-            const soak::Plan plan = soak::MakePlan(options.seed + static_cast<uint64_t>(i));
-            tally.Add(plan, soak::RunAndCheck(plan));
+        for (int i = next++; i < total; i = next++) {
+            const uint64_t seed = options.seed + static_cast<uint64_t>(i);
+            if (gangEvery > 0 && i % gangEvery == gangEvery - 1 &&
+                (i + 1) / gangEvery <= options.gangRuns) {
+                const std::vector<soak::Plan> plans = soak::MakeGangPlans(seed);
+                const std::vector<soak::Verdict> verdicts = soak::RunGangAndCheck(plans);
+                for (size_t p = 0; p < plans.size(); ++p) {
+                    soak::Verdict verdict = verdicts[p];
+                    verdict.ending = "gang-" + verdict.ending;
+                    tally.Add(plans[p], verdict);
+                }
+            } else {
+                const soak::Plan plan = soak::MakePlan(seed);
+                tally.Add(plan, soak::RunAndCheck(plan));
+            }
             const int finished = ++done;
             if (finished % 100 == 0) {
-                std::printf("soak: %d of %d runs\n", finished, options.runs);
+                std::printf("soak: %d of %d runs\n", finished, total);
                 std::fflush(stdout);
             }
         }
     };
     std::vector<std::thread> workers;
-    for (int j = 0; j < std::min(options.jobs, std::max(options.runs, 1)); ++j) {
+    for (int j = 0; j < std::min(options.jobs, std::max(total, 1)); ++j) {
         workers.emplace_back(worker);
     }
     for (std::thread& t : workers) {
@@ -130,7 +153,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N] "
-                     "[--failure-status S]\n");
+                     "[--gang-runs N] [--failure-status S]\n");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();

@@ -33,7 +33,7 @@ vantoir_windows_unit_test(unit_console
   LIBRARIES vantoir_serial)
 vantoir_windows_unit_test(unit_app
   SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/ImageCheckTextTest.cpp
-          app/RunReportLineTest.cpp protocol/DeadlineTest.cpp
+          app/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/GangOutputTest.cpp
   LIBRARIES vantoir_app vantoir_json)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)

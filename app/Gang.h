@@ -1,0 +1,20 @@
+#pragma once
+// A gang of ports (--gang PORT,PORT,...): the same download to every port at
+// once. The program starts itself once per port, each run with the gang's
+// command line and one -P (see GangMemberArguments), so that each port has
+// a process of its own: a port that fails, hangs up or is pulled out cannot
+// disturb the others. The power-cycle prompt is shown once, for all.
+//
+// Each run's output is shown as GangDisplay describes. Ctrl-C, SIGTERM or
+// SIGHUP end every run (each is passed the interrupt, and ended outright if
+// it has not ended kInterruptGraceMs later); then, as at every end, the
+// summary table (FormatGangSummary) follows on standard output.
+//
+// Exit status: 0 when every port's download was complete, else 1.
+
+#include "app/Settings.h"
+
+inline constexpr int kInterruptGraceMs = 3000;
+
+// settings: as parsed from the arguments, with settings.gang set.
+int RunGang(int argumentCount, char** arguments, const Settings& settings);

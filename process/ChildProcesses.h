@@ -1,0 +1,90 @@
+#pragma once
+// ChildProcesses: the program's own child processes, for a gang of ports,
+// and the few calls about the program's terminal that the gang's display
+// needs. One implementation per platform (ChildProcessesPosix.cpp,
+// ChildProcessesWin32.cpp); the build picks it.
+//
+// A child runs with standard input empty (/dev/null, NUL) and its standard
+// output and standard error each captured through a pipe of its own, which
+// no other child inherits. Wait gathers what every child has written, without
+// blocking on any one of them, and notices each child's end.
+//
+// Interrupts: CatchInterrupts makes Ctrl-C, SIGTERM and SIGHUP (Windows: Ctrl-C,
+// Ctrl-Break and the closing of the console) only set a flag that
+// InterruptReceived reports; Interrupt passes such an interrupt on to a child,
+// which then ends as a run ends on that interrupt. POSIX: the child gets the
+// same signal. Windows: the child shares the console, so the console's event
+// has reached it already; only when there is no console does Interrupt end
+// it itself, with the exit code of Ctrl-C. Kill ends a child outright.
+// A signal the program was started with ignored stays ignored.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What a child did, as Wait reports it.
+struct ChildEvent {
+    enum class Kind { Output, ErrorOutput, Ended };
+    int child = 0;  // the index Start returned
+    Kind kind = Kind::Output;
+    std::string bytes;  // Output, ErrorOutput: what arrived, in order
+    // Ended: the exit status, or -1 for an end by a signal (POSIX), whose
+    // number is then in signal; interrupted when the end was that of an
+    // interrupt (SIGINT, SIGTERM, SIGHUP; on Windows the exit code of Ctrl-C).
+    int status = 0;
+    int signal = 0;
+    bool interrupted = false;
+};
+
+class ChildProcesses {
+  public:
+    ChildProcesses();
+    // Children still running are ended (as by Interrupt) and waited for.
+    ~ChildProcesses();
+    ChildProcesses(const ChildProcesses&) = delete;
+    ChildProcesses& operator=(const ChildProcesses&) = delete;
+
+    // Starts program with arguments (arguments[0] is the name it is given as
+    // its own). Returns the child's index (0, 1, ... in order of starting),
+    // or -1 when it cannot be started.
+    int Start(const std::string& program, const std::vector<std::string>& arguments);
+
+    // Waits up to waitMs for output or an end; returns what happened since
+    // the last call (empty when nothing did). A child's Ended comes after all
+    // of its output.
+    std::vector<ChildEvent> Wait(uint32_t waitMs);
+
+    // Passes the interrupt (a value of InterruptReceived) on to a running
+    // child; nothing for one that has ended.
+    void Interrupt(int child, int interrupt);
+    // Ends a child that did not end on its interrupt.
+    void Kill(int child);
+
+    // Children started and not yet reported Ended.
+    int Running() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+// The path of the running program, to start it again; argv0 serves where the
+// system cannot tell.
+std::string RunningProgramPath(const char* argv0);
+
+// See above. InterruptReceived: 0 while none came, else which one came last.
+void CatchInterrupts();
+int InterruptReceived();
+
+// Standard output is a terminal that takes cursor movements (on Windows
+// after turning on its handling of terminal sequences); false when it is a
+// pipe, a file, a terminal of type "dumb" (or none set), or a console that
+// cannot.
+bool OutputTakesCursorMovements();
+// The size of standard output's terminal; 80 by 24 when unknown.
+struct OutputSize {
+    int columns = 80;
+    int rows = 24;
+};
+OutputSize OutputTerminalSize();

@@ -1,0 +1,260 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+
+#include "process/ChildProcesses.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr size_t kReadChunkBytes = 4096;
+// After both of a child's pipes have ended, how long one look for its exit
+// may wait (it is on its way out).
+constexpr int kExitLookMs = 10;
+
+volatile std::sig_atomic_t interruptReceived = 0;
+
+extern "C" void NoteInterrupt(int signalNumber) {
+    interruptReceived = signalNumber;
+}
+
+struct Child {
+    pid_t pid = -1;
+    int fds[2] = {-1, -1};  // standard output, standard error
+    bool ended = false;
+};
+
+// The parent is single-threaded: no other thread can fork between the two
+// calls.
+bool MakePipe(int fds[2]) {
+    if (pipe(fds) != 0) {
+        return false;
+    }
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    return true;
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+}  // namespace
+
+struct ChildProcesses::Impl {
+    std::vector<Child> children;
+
+    void ReadPipe(int index, int stream, std::vector<ChildEvent>& events);
+    void LookForExit(int index, std::vector<ChildEvent>& events);
+};
+
+ChildProcesses::ChildProcesses() : impl(std::make_unique<Impl>()) {}
+
+ChildProcesses::~ChildProcesses() {
+    for (size_t i = 0; i < impl->children.size(); ++i) {
+        Kill(static_cast<int>(i));
+    }
+    for (Child& child : impl->children) {
+        CloseFd(child.fds[0]);
+        CloseFd(child.fds[1]);
+        if (!child.ended) {
+            int status = 0;
+            waitpid(child.pid, &status, 0);
+        }
+    }
+}
+
+// posix_spawn: the child gets /dev/null as input, the write ends of its two
+// pipes as output and error, every signal the parent catches at its default
+// and no blocked signal. Every pipe is made close-on-exec, so that no child
+// holds another's pipe open (its end would then never come).
+int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    int out[2];
+    int err[2];
+    if (!MakePipe(out)) {
+        return -1;
+    }
+    if (!MakePipe(err)) {
+        close(out[0]);
+        close(out[1]);
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int failed =
+        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(out[1]);
+    close(err[1]);
+    if (failed != 0) {
+        close(out[0]);
+        close(err[0]);
+        return -1;
+    }
+    Child child;
+    child.pid = pid;
+    child.fds[0] = out[0];
+    child.fds[1] = err[0];
+    impl->children.push_back(child);
+    return static_cast<int>(impl->children.size()) - 1;
+}
+
+void ChildProcesses::Impl::ReadPipe(int index, int stream, std::vector<ChildEvent>& events) {
+    Child& child = children[static_cast<size_t>(index)];
+    char buffer[kReadChunkBytes];
+    const ssize_t got = read(child.fds[stream], buffer, sizeof buffer);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+        return;
+    }
+    if (got <= 0) {
+        CloseFd(child.fds[stream]);
+        return;
+    }
+    ChildEvent event;
+    event.child = index;
+    event.kind = stream == 0 ? ChildEvent::Kind::Output : ChildEvent::Kind::ErrorOutput;
+    event.bytes.assign(buffer, static_cast<size_t>(got));
+    events.push_back(std::move(event));
+}
+
+void ChildProcesses::Impl::LookForExit(int index, std::vector<ChildEvent>& events) {
+    Child& child = children[static_cast<size_t>(index)];
+    int status = 0;
+    if (child.ended || child.fds[0] >= 0 || child.fds[1] >= 0 ||
+        waitpid(child.pid, &status, WNOHANG) != child.pid) {
+        return;
+    }
+    child.ended = true;
+    ChildEvent event;
+    event.child = index;
+    event.kind = ChildEvent::Kind::Ended;
+    event.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    event.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    event.interrupted = event.signal == SIGINT || event.signal == SIGTERM || event.signal == SIGHUP;
+    events.push_back(std::move(event));
+}
+
+std::vector<ChildEvent> ChildProcesses::Wait(uint32_t waitMs) {
+    std::vector<pollfd> fds;
+    std::vector<std::pair<int, int>> owners;  // child, stream
+    bool exiting = false;
+    for (size_t i = 0; i < impl->children.size(); ++i) {
+        const Child& child = impl->children[i];
+        for (int stream = 0; stream < 2; ++stream) {
+            if (child.fds[stream] >= 0) {
+                fds.push_back({child.fds[stream], POLLIN, 0});
+                owners.emplace_back(static_cast<int>(i), stream);
+            }
+        }
+        exiting = exiting || (!child.ended && child.fds[0] < 0 && child.fds[1] < 0);
+    }
+    const int timeout =
+        exiting ? kExitLookMs : static_cast<int>(std::min<uint32_t>(waitMs, INT_MAX));
+    std::vector<ChildEvent> events;
+    if (poll(fds.data(), fds.size(), timeout) > 0) {
+        for (size_t f = 0; f < fds.size(); ++f) {
+            if (fds[f].revents != 0) {
+                impl->ReadPipe(owners[f].first, owners[f].second, events);
+            }
+        }
+    }
+    for (size_t i = 0; i < impl->children.size(); ++i) {
+        impl->LookForExit(static_cast<int>(i), events);
+    }
+    return events;
+}
+
+void ChildProcesses::Interrupt(int child, int interrupt) {
+    const Child& running = impl->children[static_cast<size_t>(child)];
+    if (!running.ended) {
+        kill(running.pid, interrupt != 0 ? interrupt : SIGINT);
+    }
+}
+
+void ChildProcesses::Kill(int child) {
+    const Child& running = impl->children[static_cast<size_t>(child)];
+    if (!running.ended) {
+        kill(running.pid, SIGKILL);
+    }
+}
+
+int ChildProcesses::Running() const {
+    int running = 0;
+    for (const Child& child : impl->children) {
+        running += child.ended ? 0 : 1;
+    }
+    return running;
+}
+
+std::string RunningProgramPath(const char* argv0) {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length > 0) {
+        return std::string(path, static_cast<size_t>(length));
+    }
+    return argv0 != nullptr ? argv0 : "vantoir";
+}
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = NoteInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : kCaughtSignals) {
+        struct sigaction found {};
+        sigaction(signalNumber, nullptr, &found);
+        if (found.sa_handler != SIG_IGN) {
+            sigaction(signalNumber, &action, nullptr);
+        }
+    }
+}
+
+int InterruptReceived() {
+    return interruptReceived;
+}
+
+// A terminal that says it is "dumb" (an editor's shell buffer) cannot move
+// its cursor.
+bool OutputTakesCursorMovements() {
+    const char* terminal = std::getenv("TERM");
+    return isatty(STDOUT_FILENO) != 0 && terminal != nullptr && std::string(terminal) != "dumb";
+}
+
+OutputSize OutputTerminalSize() {
+    OutputSize size;
+    winsize window{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &window) == 0 && window.ws_col > 0 && window.ws_row > 0) {
+        size.columns = window.ws_col;
+        size.rows = window.ws_row;
+    }
+    return size;
+}

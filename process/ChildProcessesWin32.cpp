@@ -1,0 +1,309 @@
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "process/ChildProcesses.h"
+
+namespace {
+
+constexpr DWORD kReadChunkBytes = 4096;
+// The exit code of a program ended by Ctrl-C or Ctrl-Break.
+constexpr DWORD kControlCExitCode = 0xC000013Au;
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+
+volatile LONG interruptReceived = 0;
+
+BOOL WINAPI NoteInterrupt(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        InterlockedExchange(&interruptReceived, static_cast<LONG>(event) + 1);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// One argument as the C runtime's command-line parser reads it back: in
+// double quotes when it is empty or holds a blank or a quote; a quote is
+// escaped with a backslash, and the backslashes before a quote (or before
+// the closing one) are doubled.
+std::string QuoteArgument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
+        return argument;
+    }
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, '\\');
+    return quoted + "\"";
+}
+
+std::string CommandLine(const std::vector<std::string>& arguments) {
+    std::string line;
+    for (const std::string& argument : arguments) {
+        line += (line.empty() ? "" : " ") + QuoteArgument(argument);
+    }
+    return line;
+}
+
+HANDLE OpenNul() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+// A pipe whose write end the child inherits; the read end stays ours.
+bool MakePipe(HANDLE& readEnd, HANDLE& writeEnd) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return false;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+bool HasConsole() {
+    DWORD mode = 0;
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        if (GetConsoleMode(GetStdHandle(which), &mode)) {
+            return true;
+        }
+    }
+    return GetConsoleWindow() != nullptr;
+}
+
+struct Child {
+    HANDLE process = nullptr;
+    HANDLE pipes[2] = {nullptr, nullptr};
+    std::thread readers[2];
+    int openStreams = 2;
+    bool ended = false;  // Ended reported
+};
+
+}  // namespace
+
+// Each pipe is read by a thread of its own, which queues what it reads; the
+// one that finds the last of a child's pipes at its end waits for the child
+// and queues its end.
+struct ChildProcesses::Impl {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<ChildEvent> pending;
+    std::vector<std::unique_ptr<Child>> children;
+
+    void ReadPipe(Child& child, int index, int stream);
+    void Queue(ChildEvent event);
+};
+
+void ChildProcesses::Impl::Queue(ChildEvent event) {
+    std::lock_guard<std::mutex> guard(lock);
+    pending.push_back(std::move(event));
+    changed.notify_all();
+}
+
+// Runs on the pipe's own thread: it touches only its child (children may
+// grow meanwhile) and the queue.
+void ChildProcesses::Impl::ReadPipe(Child& child, int index, int stream) {
+    char buffer[kReadChunkBytes];
+    DWORD got = 0;
+    while (ReadFile(child.pipes[stream], buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        ChildEvent event;
+        event.child = index;
+        event.kind = stream == 0 ? ChildEvent::Kind::Output : ChildEvent::Kind::ErrorOutput;
+        event.bytes.assign(buffer, got);
+        Queue(std::move(event));
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (--child.openStreams > 0) {
+            return;
+        }
+    }
+    WaitForSingleObject(child.process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(child.process, &code);
+    ChildEvent event;
+    event.child = index;
+    event.kind = ChildEvent::Kind::Ended;
+    event.status = static_cast<int>(code);
+    event.interrupted = code == kControlCExitCode;
+    Queue(std::move(event));
+}
+
+ChildProcesses::ChildProcesses() : impl(std::make_unique<Impl>()) {}
+
+ChildProcesses::~ChildProcesses() {
+    for (size_t i = 0; i < impl->children.size(); ++i) {
+        Kill(static_cast<int>(i));
+    }
+    for (std::unique_ptr<Child>& child : impl->children) {
+        for (int stream = 0; stream < 2; ++stream) {
+            if (child->readers[stream].joinable()) {
+                child->readers[stream].join();
+            }
+            CloseHandle(child->pipes[stream]);
+        }
+        CloseHandle(child->process);
+    }
+}
+
+// The children share this program's console, so that the keyboard's Ctrl-C
+// reaches each of them as it would reach a run of its own. Each write end is
+// closed here as soon as its child has it, so that the next child cannot
+// inherit it (its end would then never come).
+int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& arguments) {
+    HANDLE readEnds[2] = {nullptr, nullptr};
+    HANDLE writeEnds[2] = {nullptr, nullptr};
+    const HANDLE input = OpenNul();
+    bool made = input != INVALID_HANDLE_VALUE && MakePipe(readEnds[0], writeEnds[0]) &&
+                MakePipe(readEnds[1], writeEnds[1]);
+    PROCESS_INFORMATION process{};
+    if (made) {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input;
+        startup.hStdOutput = writeEnds[0];
+        startup.hStdError = writeEnds[1];
+        std::string line = CommandLine(arguments);
+        made = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                              nullptr, &startup, &process) != FALSE;
+    }
+    for (HANDLE handle : {input, writeEnds[0], writeEnds[1]}) {
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+    if (!made) {
+        for (HANDLE handle : readEnds) {
+            if (handle != nullptr) {
+                CloseHandle(handle);
+            }
+        }
+        return -1;
+    }
+    CloseHandle(process.hThread);
+    auto child = std::make_unique<Child>();
+    child->process = process.hProcess;
+    child->pipes[0] = readEnds[0];
+    child->pipes[1] = readEnds[1];
+    const int index = static_cast<int>(impl->children.size());
+    Child& started = *child;
+    impl->children.push_back(std::move(child));
+    for (int stream = 0; stream < 2; ++stream) {
+        started.readers[stream] = std::thread(
+            [this, &started, index, stream] { impl->ReadPipe(started, index, stream); });
+    }
+    return index;
+}
+
+std::vector<ChildEvent> ChildProcesses::Wait(uint32_t waitMs) {
+    std::unique_lock<std::mutex> guard(impl->lock);
+    impl->changed.wait_for(guard, std::chrono::milliseconds(waitMs),
+                           [this] { return !impl->pending.empty(); });
+    std::vector<ChildEvent> events(impl->pending.begin(), impl->pending.end());
+    impl->pending.clear();
+    for (const ChildEvent& event : events) {
+        if (event.kind == ChildEvent::Kind::Ended) {
+            impl->children[static_cast<size_t>(event.child)]->ended = true;
+        }
+    }
+    return events;
+}
+
+// The console has given the interrupt to every child already; one that has
+// no console (nor had this program) cannot have had it and is ended here.
+void ChildProcesses::Interrupt(int child, int /*interrupt*/) {
+    if (!HasConsole()) {
+        Kill(child);
+    }
+}
+
+void ChildProcesses::Kill(int child) {
+    const Child& running = *impl->children[static_cast<size_t>(child)];
+    if (!running.ended && WaitForSingleObject(running.process, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(running.process, kControlCExitCode);
+    }
+}
+
+int ChildProcesses::Running() const {
+    std::lock_guard<std::mutex> guard(impl->lock);
+    int running = 0;
+    for (const std::unique_ptr<Child>& child : impl->children) {
+        running += child->ended ? 0 : 1;
+    }
+    return running;
+}
+
+std::string RunningProgramPath(const char* argv0) {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length > 0 && length < sizeof path) {
+        return std::string(path, length);
+    }
+    return argv0 != nullptr ? argv0 : "vantoir.exe";
+}
+
+void CatchInterrupts() {
+    SetConsoleCtrlHandler(NoteInterrupt, TRUE);
+}
+
+int InterruptReceived() {
+    return static_cast<int>(interruptReceived);
+}
+
+namespace {
+
+// The console's output mode as found, given back at exit once terminal
+// sequences were turned on.
+DWORD foundOutputMode = 0;
+
+void RestoreOutputMode() {
+    SetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), foundOutputMode);
+}
+
+}  // namespace
+
+bool OutputTakesCursorMovements() {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (output == nullptr || output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) {
+        return false;
+    }
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+        return true;
+    }
+    if (!SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+        return false;
+    }
+    foundOutputMode = mode;
+    std::atexit(RestoreOutputMode);
+    return true;
+}
+
+OutputSize OutputTerminalSize() {
+    OutputSize size;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+        if (columns > 0 && rows > 0) {
+            size.columns = columns;
+            size.rows = rows;
+        }
+    }
+    return size;
+}

@@ -1,0 +1,296 @@
+// A gang of ports, the real program against several simulated boards: every
+// port gets its own download in a run of its own, its lines marked with its
+// name, and the summary says how each ended; one failing board leaves the
+// others untouched.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/protocol/DownloadTestSupport.h"
+#include "tests/support/Harness.h"
+
+namespace {
+
+using download_test::kPrompt;
+using download_test::kRunGuardMs;
+
+const std::string kIdentity = "KELVOR DSP boot loader 2.4";
+
+struct Gang {
+    std::vector<std::unique_ptr<sim::Board>> boards;
+    std::vector<std::string> ports;
+    std::string content = harness::SampleHex(250);
+    std::string dataFile = harness::WriteTempFile(content);
+
+    explicit Gang(const std::vector<sim::BoardConfig>& configs) {
+        for (const sim::BoardConfig& config : configs) {
+            boards.push_back(harness::StartBoard(config));
+            ports.push_back(harness::PortName(*boards.back()));
+        }
+    }
+
+    std::string List() const {
+        std::string list;
+        for (const std::string& port : ports) {
+            list += (list.empty() ? "" : ",") + port;
+        }
+        return list;
+    }
+
+    std::vector<std::string> Args(std::vector<std::string> extra = {}) const {
+        std::vector<std::string> args = {"--gang", List(), "-F", dataFile};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
+    // The name a port's lines are marked with.
+    std::string Mark(size_t i) const {
+        const std::string& port = ports[i];
+        const size_t slash = port.rfind('/');
+        const size_t folder = slash == std::string::npos ? slash : port.rfind('/', slash - 1);
+        return "[" + (slash == std::string::npos ? port : port.substr(folder + 1)) + "] ";
+    }
+};
+
+// The rows of the summary table, each with its columns apart by one space
+// and without its last column (the seconds), and the tally line.
+std::vector<std::string> SummaryRows(const std::string& out) {
+    std::vector<std::string> rows;
+    const std::string heading = "Gang summary:\n";
+    const size_t at = out.find(heading);
+    if (at == std::string::npos) {
+        return rows;
+    }
+    std::istringstream lines(out.substr(at + heading.size()));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> columns;
+        for (std::string word; words >> word;) {
+            columns.push_back(word);
+        }
+        if (line.find(" ports complete.") == std::string::npos && !columns.empty()) {
+            columns.pop_back();
+        }
+        std::string row;
+        for (const std::string& column : columns) {
+            row += (row.empty() ? "" : " ") + column;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::string Row(const std::string& port, const std::string& board, const std::string& outcome,
+                int records) {
+    return port + " " + board + " " + outcome + " " + std::to_string(records);
+}
+
+// The board received exactly the whole download: a poll, the request, the
+// records, the count and then tail, nothing else.
+bool ReceivedOwnDownload(const sim::Board& board, const std::string& content,
+                         const std::string& tail = "S\r\n") {
+    const std::string expected = "?\r\nR\r\n" + download_test::OnWire(content) + "C\r\n" + tail;
+    board.WaitForBytes(static_cast<int64_t>(expected.size()), kRunGuardMs);
+    return board.Received() == expected;
+}
+
+TEST(Gang, OneFailingBoardLeavesTheOthersCompleteAndTheStatusIsOne) {
+    sim::BoardConfig wrongCount;
+    wrongCount.countOffset = 1;
+    Gang gang({{}, wrongCount, {}});
+
+    harness::ProcessResult result = harness::RunVantoir(gang.Args(), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind(download_test::EchoLine(gang.Args()) + kPrompt, 0), 0u)
+        << result.out;
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string mark = gang.Mark(i);
+        EXPECT_NE(result.out.find(mark + "Established communication: " + kIdentity + "\n"),
+                  std::string::npos)
+            << result.out;
+        EXPECT_NE(result.out.find(mark + "250 lines uploaded (100%)\n"), std::string::npos);
+    }
+    EXPECT_NE(result.out.find(gang.Mark(1) + "Mismatch: uploaded 250 lines; DSP reported 251 "
+                                             "lines received\n"),
+              std::string::npos);
+    EXPECT_NE(result.out.find(gang.Mark(0) + "File uploaded OK\n"), std::string::npos);
+    EXPECT_EQ(result.out.find(gang.Mark(1) + "File uploaded OK\n"), std::string::npos);
+    // Every line between the prompt and the summary belongs to a port.
+    const size_t from = result.out.find(kPrompt) + kPrompt.size();
+    std::istringstream lines(result.out.substr(from, result.out.find("Gang summary:") - from));
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(line[0], '[') << line;
+        EXPECT_EQ(line.find('\r'), std::string::npos) << line;
+    }
+    EXPECT_EQ(SummaryRows(result.out),
+              (std::vector<std::string>{
+                  "Port Board Outcome Records", Row(gang.ports[0], kIdentity, "complete", 250),
+                  Row(gang.ports[1], kIdentity, "count-mismatch", 250),
+                  Row(gang.ports[2], kIdentity, "complete", 250), "2 of 3 ports complete."}))
+        << result.out;
+    // The columns line up.
+    const size_t table = result.out.find("Gang summary:\n") + 14;
+    const size_t outcomeColumn = result.out.find("Outcome", table) - table;
+    const size_t row = result.out.find(gang.ports[1] + " ", table);
+    EXPECT_EQ(result.out.find("count-mismatch", row) - row, outcomeColumn) << result.out;
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[0], gang.content));
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[2], gang.content));
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[1], gang.content, ""));
+}
+
+TEST(Gang, BoardThatHangsUpLeavesTheOthersComplete) {
+    sim::BoardConfig hangsUp;
+    hangsUp.hangUpAfterRecords = 100;
+    Gang gang({hangsUp, {}, {}});
+
+    harness::ProcessResult result = harness::RunVantoir(gang.Args(), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    // Write or read, whichever the line fails first.
+    EXPECT_EQ(result.err.rfind(gang.Mark(0) + "Error occurred: COMPort: ", 0), 0u) << result.err;
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+    const std::vector<std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 5u) << result.out;
+    EXPECT_EQ(rows[1].rfind(gang.ports[0], 0), 0u);
+    EXPECT_NE(rows[1].find(" port-error "), std::string::npos) << rows[1];
+    EXPECT_EQ(rows[2], Row(gang.ports[1], kIdentity, "complete", 250));
+    EXPECT_EQ(rows[3], Row(gang.ports[2], kIdentity, "complete", 250));
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[1], gang.content));
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[2], gang.content));
+}
+
+TEST(Gang, AllBoardsCompleteWithTheSwitchesOfTheGangAndThePromptOnce) {
+    sim::BoardConfig flashed;
+    flashed.expectFlash = true;
+    flashed.expectStart = false;
+    flashed.flashProgressLines = 1;
+    Gang gang({flashed, flashed});
+
+    harness::ProcessResult result = harness::RunVantoir(gang.Args({"-W", "-L"}), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.out.find(kPrompt), result.out.rfind(kPrompt)) << "the prompt once";
+    EXPECT_EQ(result.out.find("Parsed command line:"), result.out.rfind("Parsed command line:"));
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_NE(result.out.find(gang.Mark(i) + "Programming flash memory...\n"),
+                  std::string::npos);
+        EXPECT_NE(result.out.find(gang.Mark(i) + "Programming flash: 100%\n"), std::string::npos)
+            << result.out;
+        EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[i], gang.content, "W\r\n"));
+    }
+    EXPECT_EQ(result.out.find("Start command sent"), std::string::npos);
+    EXPECT_NE(result.out.find("\n2 of 2 ports complete.\n"), std::string::npos);
+}
+
+// Boards that never answer: the gang polls until it is interrupted.
+class GangInterrupted : public ::testing::Test {
+  protected:
+    void Start(harness::InputKind input) {
+        sim::BoardConfig silent;
+        silent.silentPolls = 1000000;
+        gang = std::make_unique<Gang>(std::vector<sim::BoardConfig>{silent, silent, silent});
+        harness::ProcessOptions options;
+        options.args = gang->Args();
+        options.inputKind = input;
+        child = std::make_unique<harness::ChildProcess>(options);
+        for (const auto& board : gang->boards) {
+            ASSERT_TRUE(board->WaitForReceived("?\r\n", kRunGuardMs));
+        }
+    }
+
+    void ExpectEveryPortInterrupted(const harness::ProcessResult& result) {
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+        const std::vector<std::string> rows = SummaryRows(result.out);
+        ASSERT_EQ(rows.size(), 5u) << result.out;
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(rows[i + 1], Row(gang->ports[i], "-", "interrupted", 0)) << result.out;
+        }
+        EXPECT_EQ(rows[4], "0 of 3 ports complete.");
+        // Each run gave its port back: the port opens again.
+        for (const auto& board : gang->boards) {
+            harness::ProcessResult again = download_test::Download(*board, "/vantoir-no-such-file");
+            EXPECT_EQ(again.err, "Can't open file /vantoir-no-such-file for upload\n");
+        }
+    }
+
+    std::unique_ptr<Gang> gang;
+    std::unique_ptr<harness::ChildProcess> child;
+};
+
+TEST_F(GangInterrupted, CtrlCEndsEveryRunAndThenTheSummaryFollows) {
+    Start(harness::InputKind::Terminal);
+    child->WriteKeys("\x03");
+    ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
+}
+
+TEST_F(GangInterrupted, TerminationOfTheGangAloneEndsEveryRun) {
+    SKIP_UNDER_WINE("a Windows program has no SIGTERM");
+    Start(harness::InputKind::Null);
+    child->Signal(SIGTERM);
+    ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
+}
+
+void ExpectRejected(const std::vector<std::string>& args, const std::string& message) {
+    const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, message);
+}
+
+TEST(GangRejected, ListsThatNameNoPortOrOneTwiceAndClashingSwitches) {
+    ExpectRejected({"--gang", "", "-F", "x.hex"},
+                   "Invalid value for switch --gang: \nThe list of ports is empty.\n");
+    ExpectRejected({"--gang", "COM3,,COM4", "-F", "x.hex"},
+                   "Invalid value for switch --gang: COM3,,COM4\nAn entry of the list is empty.\n");
+    ExpectRejected({"--GANG", "COM3,"},
+                   "Invalid value for switch --GANG: COM3,\n"
+                   "An entry of the list is empty.\n");
+    ExpectRejected({"--gang", "COM3,COM4,COM3"},
+                   "Invalid value for switch --gang: COM3,COM4,COM3\n"
+                   "The port COM3 is named twice.\n");
+    ExpectRejected({"--gang", "COM3,COM4", "-C"},
+                   "Switch --gang downloads only: it cannot be used with -C\n");
+    ExpectRejected({"-r", "--gang", "COM3,COM4"},
+                   "Switch --gang downloads only: it cannot be used with -r\n");
+    ExpectRejected({"-P", "COM1", "--gang", "COM3,COM4"},
+                   "Switch --gang names the ports: it cannot be used with -P\n");
+    ExpectRejected({"-F", "x.hex", "--gang"}, "Missing argument to switch --gang\n");
+}
+
+TEST(GangRejected, ImageRefusedByTheCheckStartsNoRun) {
+    Gang gang(std::vector<sim::BoardConfig>(2));
+    gang.dataFile = harness::WriteTempFile(":10000000FFFF\n:00000001FF\n");
+    const harness::ProcessResult result = harness::RunVantoir(gang.Args({"--check"}), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_NE(result.err.find(gang.dataFile + ": image refused"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out.find("Gang summary:"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("Please cycle the power"), std::string::npos) << result.out;
+    for (const auto& board : gang.boards) {
+        EXPECT_EQ(board->BytesReceived(), 0);
+    }
+}
+
+TEST(GangRejected, PortThatCannotBeOpenedEndsOnlyItsOwnRun) {
+    Gang gang(std::vector<sim::BoardConfig>(1));
+    gang.ports.push_back("/dev/vantoir-no-such-port");
+    harness::ProcessResult result = harness::RunVantoir(gang.Args({"-L"}), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err, "[vantoir-no-such-port] Error occurred: COMPort: failed to open.\n");
+    const std::vector<std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 4u) << result.out;
+    EXPECT_NE(rows[2].find(" port-error "), std::string::npos) << rows[2];
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[0], gang.content, ""));
+}
+
+}  // namespace
