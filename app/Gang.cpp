@@ -11,6 +11,7 @@
 #include "app/GangPorts.h"
 #include "errors/Messages.h"
 #include "process/ChildProcesses.h"
+#include "serial/Interrupt.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ void Gang::StartRuns(int argumentCount, char** arguments, const std::vector<std:
 int Gang::Finish() {
     bool allComplete = true;
     for (GangMember& member : members) {
-        if (InterruptReceived() != 0) {
+        if (InterruptRequest() != 0) {
             member.GangInterrupted();
         }
         allComplete = allComplete && member.Outcome() == GangOutcome::Complete;
@@ -112,7 +113,7 @@ void Gang::TakeEvents(GangDisplay& display) {
 }
 
 void Gang::PassOnInterrupt() {
-    const int interrupt = InterruptReceived();
+    const int interrupt = InterruptRequest();
     if (interrupt != 0 && !interruptSent) {
         interruptSent = true;
         interruptedAt = Clock::now();
@@ -139,7 +140,7 @@ int RunGang(int argumentCount, char** arguments, const Settings& settings) {
     std::vector<std::string> ports;
     std::string problem;
     SplitGangPorts(settings.gang, ports, problem);  // accepted by ParseCommandLine
-    CatchInterrupts();
+    InstallInterruptHandlers();
     WriteOut(false, messages::kPowerCyclePrompt);
     Gang gang;
     gang.StartRuns(argumentCount, arguments, ports, settings.dataFile);

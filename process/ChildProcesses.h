@@ -9,14 +9,11 @@
 // no other child inherits. Wait gathers what every child has written, without
 // blocking on any one of them, and notices each child's end.
 //
-// Interrupts: CatchInterrupts makes Ctrl-C, SIGTERM and SIGHUP (Windows: Ctrl-C,
-// Ctrl-Break and the closing of the console) only set a flag that
-// InterruptReceived reports; Interrupt passes such an interrupt on to a child,
-// which then ends as a run ends on that interrupt. POSIX: the child gets the
-// same signal. Windows: the child shares the console, so the console's event
-// has reached it already; only when there is no console does Interrupt end
-// it itself, with the exit code of Ctrl-C. Kill ends a child outright.
-// A signal the program was started with ignored stays ignored.
+// Interrupts are noted as in every run (serial/Interrupt.h); Interrupt
+// passes one on to a child, which then ends as a run ends on that interrupt. POSIX: the child gets
+// the same signal. Windows: the child shares the console, so the console's event has reached it
+// already; only when there is no console does Interrupt end it itself, with the exit code of
+// Ctrl-C. Kill ends a child outright. A signal the program was started with ignored stays ignored.
 
 #include <cstdint>
 #include <memory>
@@ -55,7 +52,7 @@ class ChildProcesses {
     // of its output.
     std::vector<ChildEvent> Wait(uint32_t waitMs);
 
-    // Passes the interrupt (a value of InterruptReceived) on to a running
+    // Passes the interrupt (a value of InterruptRequest) on to a running
     // child; nothing for one that has ended.
     void Interrupt(int child, int interrupt);
     // Ends a child that did not end on its interrupt.
@@ -72,10 +69,6 @@ class ChildProcesses {
 // The path of the running program, to start it again; argv0 serves where the
 // system cannot tell.
 std::string RunningProgramPath(const char* argv0);
-
-// See above. InterruptReceived: 0 while none came, else which one came last.
-void CatchInterrupts();
-int InterruptReceived();
 
 // Standard output is a terminal that takes cursor movements (on Windows
 // after turning on its handling of terminal sequences); false when it is a

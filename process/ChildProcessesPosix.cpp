@@ -17,17 +17,10 @@ extern char** environ;
 
 namespace {
 
-constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr size_t kReadChunkBytes = 4096;
 // After both of a child's pipes have ended, how long one look for its exit
 // may wait (it is on its way out).
 constexpr int kExitLookMs = 10;
-
-volatile std::sig_atomic_t interruptReceived = 0;
-
-extern "C" void NoteInterrupt(int signalNumber) {
-    interruptReceived = signalNumber;
-}
 
 struct Child {
     pid_t pid = -1;
@@ -223,23 +216,6 @@ std::string RunningProgramPath(const char* argv0) {
         return std::string(path, static_cast<size_t>(length));
     }
     return argv0 != nullptr ? argv0 : "vantoir";
-}
-
-void CatchInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = NoteInterrupt;
-    sigemptyset(&action.sa_mask);
-    for (int signalNumber : kCaughtSignals) {
-        struct sigaction found {};
-        sigaction(signalNumber, nullptr, &found);
-        if (found.sa_handler != SIG_IGN) {
-            sigaction(signalNumber, &action, nullptr);
-        }
-    }
-}
-
-int InterruptReceived() {
-    return interruptReceived;
 }
 
 // A terminal that says it is "dumb" (an editor's shell buffer) cannot move

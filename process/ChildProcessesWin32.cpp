@@ -18,16 +18,6 @@ constexpr DWORD kControlCExitCode = 0xC000013Au;
 constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
 #endif
 
-volatile LONG interruptReceived = 0;
-
-BOOL WINAPI NoteInterrupt(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        InterlockedExchange(&interruptReceived, static_cast<LONG>(event) + 1);
-        return TRUE;
-    }
-    return FALSE;
-}
-
 // One argument as the C runtime's command-line parser reads it back: in
 // double quotes when it is empty or holds a blank or a quote; a quote is
 // escaped with a backslash, and the backslashes before a quote (or before
@@ -255,14 +245,6 @@ std::string RunningProgramPath(const char* argv0) {
         return std::string(path, length);
     }
     return argv0 != nullptr ? argv0 : "vantoir.exe";
-}
-
-void CatchInterrupts() {
-    SetConsoleCtrlHandler(NoteInterrupt, TRUE);
-}
-
-int InterruptReceived() {
-    return static_cast<int>(interruptReceived);
 }
 
 namespace {
