@@ -2,8 +2,9 @@
 // AppendFile: a file that takes whole lines at its end, each with one write,
 // so that several programs appending to the same file at once never mix
 // their lines (the system puts every write at the end of the file as it is
-// then). One implementation per platform (AppendFilePosix.cpp,
-// AppendFileWin32.cpp).
+// then; on Windows the writers also take turns through a lock, for systems
+// that find the end and write there in two steps). One implementation per
+// platform (AppendFilePosix.cpp, AppendFileWin32.cpp).
 
 #include <cstdint>
 #include <string>
