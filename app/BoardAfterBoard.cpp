@@ -30,11 +30,13 @@ int RunSession(Downloader& downloader) {
     return 0;
 }
 
-void WriteBoardRecord(RunReport& report, const Tally& tally, int request, const char* reportPath) {
+constexpr const char* kTakeBoardAwayFormat =
+    "Take board %u away (or switch it off); the next board is awaited once the line is quiet.\n";
+
+void WriteBoardRecord(RunReport& report, bool complete, int request, const char* reportPath) {
     const bool interrupted = request != 0;
-    if (!report.Write(interrupted ? RunEndKind::Interrupted : RunEndKind::Normal,
-                      tally.failed == 0 ? 0 : 1, "",
-                      interrupted ? InterruptName(request) : nullptr)) {
+    if (!report.Write(interrupted ? RunEndKind::Interrupted : RunEndKind::Normal, complete ? 0 : 1,
+                      "", interrupted ? InterruptName(request) : nullptr)) {
         std::fflush(stdout);
         std::fprintf(stderr, messages::kCannotWriteReportFormat, reportPath);
     }
@@ -42,7 +44,9 @@ void WriteBoardRecord(RunReport& report, const Tally& tally, int request, const 
 
 // Waits for the board just programmed to go; false when the operator ended
 // the run meanwhile.
-bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
+bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) {
+    std::printf(kTakeBoardAwayFormat, static_cast<unsigned>(done));
+    std::fflush(stdout);
     LineBuf lineBuf;
     try {
         Downloader::AwaitBoardGone(lineBuf, port, options);
@@ -55,18 +59,18 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
 }  // namespace
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report) {
+                       UploadFile& file, const BoardImage& image, RunReport* report) {
     Tally tally;
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
         if (number > 1) {
-            if (!NextBoardDue(port, options)) {
+            if (!NextBoardDue(port, options, number - 1)) {
                 break;
             }
-            if (!file.Open(settings.dataFile)) {
-                FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
+            if (report != nullptr) {
+                report->StartBoard(number);
             }
-        }
-        if (report != nullptr) {
+            image.OpenFor(file);
+        } else if (report != nullptr) {
             report->StartBoard(number);
         }
         Downloader downloader(file, port, options);
@@ -88,7 +92,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
                     tally.complete, tally.failed);
         std::fflush(stdout);
         if (report != nullptr) {
-            WriteBoardRecord(*report, tally, request, settings.reportFile);
+            WriteBoardRecord(*report, complete, request, settings.reportFile);
         }
         if (request != 0) {
             break;

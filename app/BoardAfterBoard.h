@@ -7,14 +7,21 @@
 // the line has been quiet for a second while it is polled (the board just
 // programmed has been switched off or taken out, so a board that still
 // answers is never programmed twice), then with the power-cycle prompt and
-// the usual polling. The run ends after N boards (--boards), or when the
+// the usual polling. While the line is awaited quiet, one line asks for the
+// board to be taken away ("Take board 3 away (or switch it off); the next
+// board is awaited once the line is quiet."). The run ends after N boards
+// (--boards), or when the
 // operator asks (Ctrl-C, SIGTERM, SIGHUP): a board whose session it cuts
 // short counts as interrupted, one that had not answered yet is no board. The
 // final tally follows ("Boards in all: 3 complete, 0 failed."). A port error
 // or a data file that cannot be read ends the run as in a single download.
 //
-// With a report, every board gets its own record, with its number.
+// With a report, every board gets its own record, with its number and its
+// own exit status (0 complete, 1 otherwise). Every board's data file is
+// opened anew through image (app/BoardImage.h), so a file changed since its
+// check ends the run before that board gets anything.
 
+#include "app/BoardImage.h"
 #include "app/RunReport.h"
 #include "app/Settings.h"
 #include "protocol/ProtocolOptions.h"
@@ -24,4 +31,4 @@
 // file is open for the first board; it is opened again for every further
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report);
+                       UploadFile& file, const BoardImage& image, RunReport* report);

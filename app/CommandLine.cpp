@@ -12,6 +12,7 @@
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
 #include "errors/Version.h"
+#include "serial/PortPlatform.h"
 
 namespace {
 
@@ -37,6 +38,9 @@ enum class Switch {
     Boards,
     Gang,
     GangMember,
+    RunId,
+    Station,
+    CheckedImage,
 };
 
 struct SwitchEntry {
@@ -69,9 +73,36 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--run-id", Switch::RunId, true},
+    {"--station", Switch::Station, true},
     // Not for the user: given by a gang to each of its runs.
     {"--gang-member", Switch::GangMember, false},
+    {"--checked-image", Switch::CheckedImage, true},
 };
+
+// Refused with console and raw modes, which never read records.
+constexpr const char* kNeedsDownloadFormat =
+    "Switch %s needs download mode: it cannot be used with -C or -R\n";
+constexpr const char* kCheckOnlyNeedsFile = "Switch --check-only needs -F <datafile>\n";
+
+// --help: after the usage, every switch it does not list, one line each.
+constexpr const char* kFurtherSwitches =
+    "\nFurther switches:\n"
+    "[-fp] console mode: first establish communication with the boot loader\n"
+    "[-v] prints a short banner (exit status 1)\n"
+    "[--help] [-h] [-?] prints this text\n"
+    "[--version] prints the version line\n"
+    "[--list-ports] lists this machine's serial ports\n"
+    "[--check] checks the datafile first; a refused image is never sent\n"
+    "[--check-only] checks the datafile, prints the result, opens no port\n"
+    "[--timeout <seconds>] ends each unanswered wait, and the flash write, after 1 to 86400 s\n"
+    "[--report <file>] appends one JSON record per board to the file\n"
+    "[--repeat] downloads board after board until Ctrl-C\n"
+    "[--boards <n>] ends a --repeat run after n boards\n"
+    "[--gang <port>,<port>,...] downloads to every port of the list at once\n"
+    "[--run-id <id>] names the run in its records (default: a generated one)\n"
+    "[--station <name>] names the station in the records\n"
+    "See the manual page vantoir(1).\n";
 
 constexpr uint32_t kMaxTimeoutSeconds = 86400;
 constexpr uint32_t kMaxBoards = 1000000;
@@ -109,7 +140,7 @@ void AnswerRequest(Switch which, const char* programName) {
         case Switch::Version:
             PrintVersion();
         case Switch::Help:
-            PrintUsage(programName, Settings());
+            PrintHelp(programName);
         case Switch::VersionLine:
             PrintVersionLine();
         case Switch::ListPorts:
@@ -187,6 +218,18 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
         case Switch::CheckOnly:
             settings.checkOnly = 1;
             break;
+        case Switch::RunId:
+            if (*value == '\0') {
+                FatalError(messages::kInvalidValueFormat, switchText, value);
+            }
+            settings.runId = value;
+            break;
+        case Switch::Station:
+            settings.station = value;
+            break;
+        case Switch::CheckedImage:
+            settings.checkedImage = value;
+            break;
         default:
             break;
     }
@@ -204,6 +247,26 @@ void PrintEchoLine(int argumentCount, char** arguments) {
     std::printf("\n");
     // Shown at once, also through a pipe, before the port is touched.
     std::fflush(stdout);
+}
+
+constexpr const char* kGangSameDeviceFormat = "The ports %s and %s are the same device (%s).";
+
+// Two names of one device (COM3 and com3, a port and a link to it) would
+// run twice on one board.
+bool OneDeviceEach(const std::vector<std::string>& ports, std::string& problem) {
+    PortPlatform& platform = SystemPortPlatform();
+    std::vector<std::string> devices;
+    for (const std::string& port : ports) {
+        devices.push_back(platform.DeviceIdentity(port.c_str()));
+        for (size_t i = 0; i + 1 < devices.size(); ++i) {
+            if (devices[i] == devices.back()) {
+                problem = FormatText(kGangSameDeviceFormat, ports[i].c_str(), port.c_str(),
+                                     devices.back().c_str());
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // The switches, as typed, that a gang cannot be combined with.
@@ -225,7 +288,7 @@ struct GangSwitches {
     void Check(const Settings& settings) const {
         std::vector<std::string> ports;
         std::string problem;
-        if (!SplitGangPorts(settings.gang, ports, problem)) {
+        if (!SplitGangPorts(settings.gang, ports, problem) || !OneDeviceEach(ports, problem)) {
             FatalError(messages::kGangInvalidListFormat, gang, settings.gang, problem.c_str());
         }
         if (settings.mode != ModeDownload) {
@@ -236,6 +299,27 @@ struct GangSwitches {
         }
     }
 };
+
+// Switches that need a mode or a file the command line does not give.
+void CheckModeSwitches(const Settings& settings, bool fileGiven) {
+    if (settings.checkOnly != 0) {
+        // It runs no mode at all, so it checks the file whatever the mode.
+        if (!fileGiven) {
+            FatalError("%s", kCheckOnlyNeedsFile);
+        }
+        return;
+    }
+    // Console mode never reads the data file, and raw mode copies any file.
+    if (settings.mode == ModeDownload) {
+        return;
+    }
+    if (settings.checkImage != 0) {
+        FatalError("%s", messages::kCheckNeedsDownload);
+    }
+    if (settings.repeat) {
+        FatalError(kNeedsDownloadFormat, settings.boards != 0 ? "--boards" : "--repeat");
+    }
+}
 
 }  // namespace
 
@@ -248,6 +332,9 @@ std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments
         const int taken = entry != nullptr && entry->takesValue ? 2 : 1;
         if (entry != nullptr && entry->which == Switch::CheckImage) {
             // The gang has checked the image once, before any run started.
+        } else if (entry != nullptr && entry->which == Switch::RunId && i + 1 < argumentCount) {
+            // Each port's run has a name of its own.
+            member.insert(member.end(), {arguments[i], std::string(arguments[i + 1]) + "@" + port});
         } else if (entry != nullptr && entry->which == Switch::Gang) {
             if (!portGiven) {
                 member.insert(member.end(), {"-P", port});
@@ -297,11 +384,13 @@ ProtocolOptions ToProtocolOptions(const Settings& settings) {
     return options;
 }
 
-void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
+void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
+                      void (*beforeEcho)()) {
     if (argumentCount < 2) {
         PrintUsage(ProgramName(arguments), settings);
     }
     GangSwitches gang;
+    bool fileGiven = false;
     for (int i = 1; i < argumentCount; ++i) {
         const char* typed = arguments[i];
         const SwitchEntry* entry = FindSwitch(typed);
@@ -317,14 +406,15 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         }
         AnswerRequest(entry->which, ProgramName(arguments));
         ApplySwitch(entry->which, typed, value, settings);
+        fileGiven = fileGiven || entry->which == Switch::File;
         gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
     }
     if (settings.gang != nullptr) {
         gang.Check(settings);
     }
-    // Console mode never reads the data file, and raw mode copies any file.
-    if (settings.checkImage != 0 && settings.checkOnly == 0 && settings.mode != ModeDownload) {
-        FatalError("%s", messages::kCheckNeedsDownload);
+    CheckModeSwitches(settings, fileGiven);
+    if (beforeEcho != nullptr) {
+        beforeEcho();
     }
     PrintEchoLine(argumentCount, arguments);
 }
@@ -337,6 +427,18 @@ void PrintUsage(const char* programName, const Settings& settings) {
     std::printf(messages::kUsagePortFormat, settings.portName);
     std::printf(messages::kUsageBaudFormat, static_cast<int>(settings.baudRate));
     std::printf("%s", messages::kUsageSwitchLines);
+    std::exit(0);
+}
+
+void PrintHelp(const char* programName) {
+    std::printf("%s", messages::kTitleLine);
+    std::printf(messages::kVersionNoticeFormat, version::kVersion);
+    std::printf("%s\n", messages::kContactLine);
+    std::printf(messages::kUsageFormat, programName);
+    const Settings defaults;
+    std::printf(messages::kUsagePortFormat, defaults.portName);
+    std::printf(messages::kUsageBaudFormat, static_cast<int>(defaults.baudRate));
+    std::printf("%s%s", messages::kUsageSwitchLines, kFurtherSwitches);
     std::exit(0);
 }
 

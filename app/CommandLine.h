@@ -17,18 +17,25 @@
 // every argument has been applied.
 // A gang's switches are checked here too: a list that SplitGangPorts refuses,
 // a mode other than download, or -P beside --gang end the run (status 1).
-void ParseCommandLine(int argumentCount, char** arguments, Settings& settings);
+// beforeEcho, when given, is called once the command line has been accepted,
+// just before the echo line is printed.
+void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
+                      void (*beforeEcho)() = nullptr);
 
 // The command line of one run of a gang, from the gang's own (already
 // accepted): program, then "--gang-member", then every argument as given
 // except each --gang with its value and --check (the gang checks the image
 // once, before any run starts); "-P port" stands where the first --gang
-// stood.
+// stood, and a --run-id value gets "@port" added (each run has a name of
+// its own).
 std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments,
                                              const std::string& program, const std::string& port);
 
 // Full banner and usage on standard output; exit status 0.
 [[noreturn]] void PrintUsage(const char* programName, const Settings& settings);
+// --help: the usage as above, then every further switch with one line each;
+// exit status 0.
+[[noreturn]] void PrintHelp(const char* programName);
 // Short banner on standard output; exit status 1.
 [[noreturn]] void PrintVersion();
 // "Vantoir <version>" on standard output; exit status 0.

@@ -5,10 +5,14 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/BoardAfterBoard.h"
+#include "app/BoardImage.h"
 #include "app/CommandLine.h"
 #include "app/Gang.h"
+#include "app/GangPorts.h"
 #include "app/ImageCheckRun.h"
 #include "app/RunReport.h"
 #include "app/Settings.h"
@@ -45,12 +49,10 @@ struct DataFiles {
 
 // The exit status of the session: 1 when it stopped on a protocol failure.
 int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file, RunReport* report) {
-    if (!file.Open(settings.dataFile)) {
-        FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
-    }
+                UploadFile& file, const BoardImage& image, RunReport* report) {
+    image.OpenFor(file);
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, report);
+        return RunBoardAfterBoard(port, settings, options, file, image, report);
     }
     Downloader downloader(file, port, options);
     while (downloader.Step() == 0) {
@@ -60,7 +62,8 @@ int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& 
 
 // The exit status of the mode, once it has ended normally. report hears
 // what the protocol does (nullptr: none is kept).
-int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report) {
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files, const BoardImage& image,
+            RunReport* report) {
     ProtocolOptions options = ToProtocolOptions(settings);
     options.observer = report;
     switch (settings.mode) {
@@ -70,30 +73,107 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload, report);
+            return RunDownload(port, settings, options, files.upload, image, report);
     }
 }
 
+// The lines of text, each without its line end.
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+// What a record says of a refused image: its summary line as the error,
+// and the findings as shown.
+void RecordRefusal(RunReport& report, const Settings& settings, const ImageCheckResult& result) {
+    std::vector<std::string> shown = LinesOf(ImageFindingsText(settings.dataFile, result));
+    const std::string refusal = shown.back();
+    shown.resize(result.findings.size());
+    report.SetRefusal(refusal, std::move(shown));
+    report.SetOutcome("image-refused");
+}
+
+// The result of --check or --check-only.
+struct CheckedImage {
+    bool endsRun = false;     // the run ends here, with status
+    int status = 0;
+    std::string digest;       // of a sound image; empty when none was checked
+    ImageCheckResult result;  // of the check
+};
+
 // With --check or --check-only, checks the image before the port is opened,
-// so that a refused one never reaches the board. True when the run ends here;
-// status is then its exit status.
-bool CheckEndsRun(const Settings& settings, RunReport* report, int& status) {
+// so that a refused one never reaches the board.
+CheckedImage CheckImage(const Settings& settings, RunReport* report) {
+    CheckedImage checked;
     if (settings.checkImage == 0 && settings.checkOnly == 0) {
-        return false;
+        return checked;
     }
-    const ImageCheckRun check = RunImageCheck(settings.dataFile);
-    const bool ends = !check.sound || settings.checkOnly != 0;
-    if (report != nullptr && ends) {
-        report->SetOutcome(check.sound ? "image-ok" : "image-refused");
+    ImageCheckRun check = RunImageCheck(settings.dataFile);
+    checked.endsRun = !check.sound || settings.checkOnly != 0;
+    checked.status = check.sound ? 0 : 1;
+    checked.digest = check.sound ? check.result.sha256 : std::string();
+    if (report != nullptr && !check.sound) {
+        RecordRefusal(*report, settings, check.result);
+    } else if (report != nullptr && checked.endsRun) {
+        report->SetOutcome("image-ok");
     }
-    status = check.sound ? 0 : 1;
-    return ends;
+    checked.result = std::move(check.result);
+    return checked;
+}
+
+// A gang whose image is refused starts no run; each of its ports still gets
+// the record its run would have written.
+void RecordRefusedGang(const Settings& settings, const CheckedImage& checked, RunEnd& end) {
+    std::vector<std::string> ports;
+    std::string problem;
+    SplitGangPorts(settings.gang, ports, problem);
+    for (const std::string& port : ports) {
+        Settings portSettings = settings;
+        portSettings.portName = port.c_str();
+        RunReport report(settings.reportFile, portSettings);
+        if (settings.runId != nullptr) {
+            report.SetRunId(std::string(settings.runId) + "@" + port);
+        }
+        RecordRefusal(report, portSettings, checked.result);
+        if (!report.Write(RunEndKind::ProgramError, end.status, "", nullptr)) {
+            end.message += FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
+        }
+    }
+}
+
+// The gang, once its image is checked: every run is told the digest of the
+// image checked, and sends only that image.
+RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& settings) {
+    RunEnd end;
+    const CheckedImage checked = CheckImage(settings, nullptr);
+    if (checked.endsRun) {
+        end.status = checked.status;
+        if (settings.reportFile != nullptr && checked.status != 0) {
+            RecordRefusedGang(settings, checked, end);
+        }
+        return end;
+    }
+    std::vector<char*> withDigest(arguments, arguments + argumentCount);
+    std::string digestSwitch = "--checked-image";
+    std::string digest = checked.digest;
+    if (!digest.empty()) {
+        withDigest.push_back(digestSwitch.data());
+        withDigest.push_back(digest.data());
+    }
+    withDigest.push_back(nullptr);
+    end.status = RunGang(static_cast<int>(withDigest.size() - 1), withDigest.data(), settings);
+    return end;
 }
 
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
 int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
-              RunReport* report) {
+              const BoardImage& image, RunReport* report) {
     if (report != nullptr && !IsUsbPortName(settings.portName)) {
         report->SetDevice(platform.DevicePath(settings.portName));
     }
@@ -108,7 +188,7 @@ int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files
                                : std::optional<std::string>(listed->serialNumber));
         }
     }
-    return RunMode(port, settings, files, report);
+    return RunMode(port, settings, files, image, report);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -145,22 +225,32 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     RunEnd end;
     RunEndKind kind = RunEndKind::Normal;
     try {
-        ParseCommandLine(argumentCount, arguments, settings);
+        // Before the echo line: a reader of standard output that has gone
+        // already is noticed as a request (SIGPIPE), not the program's end.
+        // The requests answered while parsing (usage, banners, port list)
+        // end before the handlers matter.
+        ParseCommandLine(argumentCount, arguments, settings, InstallInterruptHandlers);
         // A gang downloads to each of its ports in a run of its own, which
         // keeps its own record; this process checks the image once and opens
         // no port.
         if (settings.gang != nullptr) {
-            if (CheckEndsRun(settings, nullptr, end.status)) {
-                return end;
-            }
-            return {RunGang(argumentCount, arguments, settings), std::string()};
+            return RunCheckedGang(argumentCount, arguments, settings);
         }
-        InstallInterruptHandlers();
+        if (settings.gangMember != 0) {
+            InterruptWhenParentEnds();
+        }
         if (settings.reportFile != nullptr) {
             report = std::make_unique<RunReport>(settings.reportFile, settings);
         }
-        if (!CheckEndsRun(settings, report.get(), end.status)) {
-            end.status = RunOnPort(settings, platform, files, report.get());
+        const CheckedImage checked = CheckImage(settings, report.get());
+        end.status = checked.status;
+        if (!checked.endsRun) {
+            // A gang's run sends the image its gang checked.
+            const BoardImage image(
+                settings,
+                settings.checkedImage != nullptr ? settings.checkedImage : checked.digest,
+                report.get());
+            end.status = RunOnPort(settings, platform, files, image, report.get());
             if (files.upload.ReadFailed()) {
                 FatalError(messages::kFileReadFailedFormat, settings.dataFile);
             }

@@ -5,8 +5,10 @@
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <system_error>
 
+#include "app/BoardImage.h"
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
 #include "errors/Version.h"
@@ -69,6 +71,29 @@ Json OrNull(const std::optional<T>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
+// 128 random bits in the form of a UUID (version 4), so that no two runs
+// of any station share one.
+std::string GeneratedRunId() {
+    std::random_device source;
+    uint8_t bytes[16];
+    for (size_t i = 0; i < sizeof bytes; i += 4) {
+        const uint32_t word = source();
+        for (size_t j = 0; j < 4; ++j) {
+            bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
+        }
+    }
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
+    std::string id;
+    for (size_t i = 0; i < sizeof bytes; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            id += '-';
+        }
+        id += HexOfDigest(&bytes[i], 1);
+    }
+    return id;
+}
+
 std::string WithoutLastLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.pop_back();
@@ -86,14 +111,35 @@ RunReport::RunReport(const char* reportPath, const Settings& runSettings)
     if (!file.Open(reportPath)) {
         FatalError(messages::kCannotOpenReportFormat, reportPath);
     }
-    if (settings.mode != ModeConsole) {
+    runId = settings.runId != nullptr ? settings.runId : GeneratedRunId();
+    if (settings.mode == ModeRaw) {
+        // Raw mode sends the file's bytes as they are.
         std::error_code error;
         const auto bytes = std::filesystem::file_size(settings.dataFile, error);
         fileDigest = Sha256OfFile(settings.dataFile);
         if (!error && fileDigest) {
             fileBytes = static_cast<int64_t>(bytes);
         }
+    } else if (settings.mode == ModeDownload) {
+        ImageBytes image;
+        if (ReadImageBytes(settings.dataFile, image) == ImageRead::Read) {
+            SetImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
+        }
     }
+}
+
+void RunReport::SetImage(int64_t bytes, const std::string& sha256) {
+    fileBytes = sha256.empty() ? std::nullopt : std::optional<int64_t>(bytes);
+    fileDigest = sha256.empty() ? std::nullopt : std::optional<std::string>(sha256);
+}
+
+void RunReport::SetRunId(const std::string& id) {
+    runId = id;
+}
+
+void RunReport::SetRefusal(const std::string& refusalLine, std::vector<std::string> shown) {
+    refusal = WithoutLastLineEnd(refusalLine);
+    findings = std::move(shown);
 }
 
 void RunReport::SetDevice(const std::string& name) {
@@ -199,7 +245,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
             std::chrono::duration<double>(now - ended.phaseStart).count();
     }
     const bool download = settings.mode == ModeDownload;
-    const std::string error = message.empty() ? ended.message : WithoutLastLineEnd(message);
+    const std::string error = !refusal.empty() ? refusal
+                              : message.empty() ? ended.message
+                                                : WithoutLastLineEnd(message);
 
     Json record;
     record["version"] = version::kVersion;
@@ -226,6 +274,7 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
         settings.timeoutSeconds != 0 ? Json(settings.timeoutSeconds) : Json(nullptr);
     record["outcome"] = OutcomeFor(kind);
     record["error"] = error.empty() ? Json(nullptr) : Json(error);
+    record["findings"] = findings;
     record["exit_status"] = OrNull(exitStatus);
     record["signal"] = interruptName != nullptr ? Json(interruptName) : Json(nullptr);
     record["seconds"] = Seconds(now - startedClock);
@@ -234,6 +283,8 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
                         {"count", ToMillisecond(ended.phaseSeconds[2])},
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
+    record["run_id"] = runId;
+    record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
     return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";

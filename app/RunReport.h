@@ -16,8 +16,9 @@
 //                 or null when the system does not tell
 //   baud          as given to -B
 //   file          as given to -F (null in console mode); file_bytes,
-//                 file_sha256 (lower-case hex) of it, null when it cannot be
-//                 read
+//                 file_sha256 (lower-case hex) of the data as it was read
+//                 for the board (after a leading byte-order mark; in raw
+//                 mode the whole file), null when it cannot be read
 //   board         the text of the boot loader's first acknowledgement, or null
 //   board_messages  the "-" lines shown, without "-", at most 100;
 //                 board_messages_omitted counts the rest
@@ -28,17 +29,25 @@
 //   timeout       the --timeout seconds, or null
 //   outcome       "complete", "no-records", "count-mismatch",
 //                 "flash-not-acknowledged", "timeout", "port-error",
-//                 "file-error", "image-refused", "interrupted", or in
-//                 console and raw modes "ended"
+//                 "file-error", "image-refused", "image-changed",
+//                 "image-ok" (--check-only), "interrupted", or in console
+//                 and raw modes "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
-//   exit_status   the program's exit status, null when a signal ended it
+//   findings      the findings of a refused image as shown (at most 20), else
+//                 an empty list
+//   exit_status   the program's exit status, null when a signal ended it; in
+//                 a run of several boards, the board's own (0 complete, 1
+//                 otherwise)
 //   signal        the request that ended the run ("SIGINT", ...), or null
 //   seconds       the whole run
 //   phases        {"waiting", "upload", "count", "flash"}: seconds spent
 //                 waiting for the board, on "R" and the records, on "C", on
 //                 "W"
 //   board_number  the board's number in a run of several (--repeat), or null
+//   run_id        --run-id, or one generated for the run: the same in every
+//                 record of the run, another in the next run
+//   station       --station, or null
 
 #include <chrono>
 #include <cstdint>
@@ -69,6 +78,13 @@ class RunReport : public SessionObserver {
     void SetDevice(const std::string& device);
     void SetUsb(const std::string& id, const std::optional<std::string>& serial);
     void SetBoardNumber(uint32_t number);
+    // The data the board gets: its length and digest (empty: unknown).
+    void SetImage(int64_t bytes, const std::string& sha256);
+    // The run's name in its records (else --run-id, or a generated one).
+    void SetRunId(const std::string& id);
+    // The refusal of the image: its summary line becomes the error, and the
+    // findings shown (each without its line end) are kept.
+    void SetRefusal(const std::string& refusal, std::vector<std::string> shownFindings);
     // An outcome decided outside the session (e.g. "image-refused"), kept
     // whatever the run's end.
     void SetOutcome(const std::string& outcome);
@@ -137,6 +153,9 @@ class RunReport : public SessionObserver {
     std::optional<std::string> presetOutcome;
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;
+    std::string runId;
+    std::string refusal;
+    std::vector<std::string> findings;
     std::chrono::system_clock::time_point startedAt;
     Clock::time_point startedClock;
     Session session;

@@ -32,6 +32,13 @@ struct Settings {
     uint32_t boards = 0;
     const char* gang = nullptr;  // --gang: the ports, separated by commas
     int32_t gangMember = 0;      // a run started by a gang for one of its ports
+    // --run-id: the run's name in its records; nullptr: one is generated.
+    const char* runId = nullptr;
+    // --station: any text, recorded as the station; nullptr: none.
+    const char* station = nullptr;
+    // The digest of the image a gang has checked, given to each of its runs
+    // (--checked-image), which sends only that image; nullptr: none.
+    const char* checkedImage = nullptr;
 };
 
 // What the protocol modes take of the settings. A negative baud rate passes

@@ -12,6 +12,10 @@
 
 namespace {
 
+// With --timeout, the flash write as a whole is bounded too, counted from "W".
+constexpr const char* kFlashNotAcknowledgedWithinFormat =
+    "Error: Flash Write command was not acknowledged within %u s\n";
+
 // Reads a count as atoi does (leading white space, an optional sign, then
 // digits up to the first other character; no digits give 0), but a value
 // beyond the 32-bit range stops at its limit instead of wrapping round to a
@@ -225,19 +229,32 @@ int Downloader::StepCount() {
 int Downloader::StepFlash() {
     if (options.writeFlash) {
         EnterPhase(SessionPhase::Flash);
-        const ReplyWatch watch{&observer, nullptr};
-        SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs, watch);
+        SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs, ReplyWatch{&observer, nullptr});
+        StartTimeout(phaseLimit, options);
         SendCommand("W\r\n", port, options.debug);
         std::printf("%s", messages::kProgrammingFlash);
         std::fflush(stdout);
-        const bool acknowledged = AwaitReply(lineBuf, port, options.debug, watch);
+        const bool acknowledged = AwaitFlash();
         observer.OnFlash(acknowledged);
+        if (!acknowledged && phaseLimit.Passed()) {
+            return TimedOut(kFlashNotAcknowledgedWithinFormat);
+        }
         if (!acknowledged) {
             return Fail(SessionOutcome::FlashNotAcknowledged, messages::kFlashNotAcknowledged);
         }
     }
     state = StateStart;
     return 0;
+}
+
+// Each read waits at most 3 s of silence; with --timeout the wait as a whole
+// ends once the bound counted from "W" has passed, so a board that keeps
+// talking without ever acknowledging cannot hold the station past it.
+bool Downloader::AwaitFlash() {
+    port.DrainOutput();
+    // Never 0: a read time-out of 0 would wait for ever.
+    port.SetReadTimeouts(0, 0, std::max<uint32_t>(1, phaseLimit.RemainingMs(kReplyTimeoutMs)));
+    return ReadReply(lineBuf, port, options.debug, ReplyWatch{&observer, &phaseLimit});
 }
 
 int Downloader::StepStart() {

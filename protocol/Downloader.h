@@ -36,7 +36,11 @@
 // Request command was not acknowledged within %u s\n", "Error: Count command
 // was not acknowledged within %u s\n"). A board that keeps talking without
 // acknowledging is held to the same limit. The time-out of "C" counts from
-// the first "C", not from the end of the upload. Protocol failures (no record lines, a count
+// the first "C", not from the end of the upload. "W" is sent once; its wait
+// ends after 3 s of silence ("Error: Flash Write command was not
+// acknowledged\n"), and with timeoutSeconds also once that many seconds have
+// passed since "W" ("Error: Flash Write command was not acknowledged within
+// %u s\n", outcome Timeout). Protocol failures (no record lines, a count
 // mismatch, "W" not acknowledged) are reported on standard output and end the session. A data file
 // that cannot be read to its end also ends the session after the final progress line, without "C":
 // an image cut short must not be counted, confirmed and started; the caller reports it
@@ -174,6 +178,7 @@ class Downloader {
     int StepUpload();
     int StepCount();
     int StepFlash();
+    bool AwaitFlash();
     int StepStart();
 
     int FinishUpload();
@@ -195,7 +200,7 @@ class Downloader {
     ProtocolOptions options;
     bool failed = false;  // the session stopped on a protocol failure
     std::optional<SessionOutcome> outcome;
-    Deadline phaseLimit;  // the time-out of the phase waiting for "?", "R", "C"
+    Deadline phaseLimit;  // the time-out of the phase waiting for "?", "R", "C", "W"
     SessionObserver noObserver;
     SessionObserver& observer;
     // Room for a read of kLineBufferBytes - 1 characters, its terminator and

@@ -91,7 +91,7 @@ void COMPort::Open(const char* name) {
     }
     handle = platform.Open(name);
     if (handle == kInvalidPortHandle) {
-        Raise(messages::kPortOpenFailed);
+        throw PortError(messages::kPortOpenFailed, platform.OpenFailure());
     }
     devicePath = platform.DevicePath(name);
 }

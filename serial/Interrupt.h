@@ -18,9 +18,22 @@
 //
 // A signal the program was started with ignored (nohup, a background job of
 // a non-interactive shell) stays ignored.
+//
+// On POSIX a closed standard output or error (SIGPIPE at its default: the
+// reader of a pipe went away) is such a request too, named "SIGPIPE": the
+// run ends in order, and then the program as SIGPIPE would have ended it
+// (status 141 in a shell). Later SIGPIPEs of the same end are not a second
+// request. A program started with SIGPIPE ignored keeps going as before.
 
 // Installs the handlers (once; later calls do nothing).
 void InstallInterruptHandlers();
+// For a run started by a gang: the end of the parent process (killed, say)
+// is noted as a request too, also while the run writes nothing (its output
+// pipe would tell only at the next write): on Linux through the parent-death
+// signal (SIGHUP), on Windows by a thread that waits on the parent's handle
+// (CTRL_CLOSE). Elsewhere nothing is done. Call after
+// InstallInterruptHandlers.
+void InterruptWhenParentEnds();
 // Whether InstallInterruptHandlers has run: other handlers of the same
 // requests (the console keyboard's) then pass the request on instead of
 // ending the program themselves.

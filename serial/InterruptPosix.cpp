@@ -1,5 +1,8 @@
 #include <signal.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <csignal>
 
@@ -7,13 +10,22 @@
 
 namespace {
 
-constexpr int kRequestSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE: standard output (or error) was closed by its reader. At its
+// default it would end the program on the spot, record unwritten; it ends
+// the run as an interrupt does instead, and then the program as SIGPIPE
+// would have.
+constexpr int kRequestSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 volatile std::sig_atomic_t requested = 0;
 bool installed = false;
 
 // Only async-signal-safe calls here.
 extern "C" void NoteSignal(int signalNumber) {
+    if (requested != 0 && signalNumber == SIGPIPE) {
+        // Every later write to the closed pipe raises it again: the first
+        // one is being handled.
+        return;
+    }
     if (requested != 0) {
         // Asked again while the first request is being handled: the operator
         // means it, end now.
@@ -45,6 +57,17 @@ void InstallInterruptHandlers() {
     }
 }
 
+void InterruptWhenParentEnds() {
+#ifdef __linux__
+    prctl(PR_SET_PDEATHSIG, SIGHUP);
+    // A parent that ended before the call above: the run has been handed to
+    // init already.
+    if (getppid() == 1) {
+        NoteSignal(SIGHUP);
+    }
+#endif
+}
+
 bool InterruptHandlersInstalled() {
     return installed;
 }
@@ -69,6 +92,8 @@ const char* InterruptName(int request) {
             return "SIGTERM";
         case SIGHUP:
             return "SIGHUP";
+        case SIGPIPE:
+            return "SIGPIPE";
         default:
             return "signal";
     }

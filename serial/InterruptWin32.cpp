@@ -2,6 +2,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include "serial/Interrupt.h"
 
@@ -35,7 +37,47 @@ BOOL WINAPI NoteControlEvent(DWORD event) {
     return FALSE;
 }
 
+// The process that started this one, or 0 when the system does not tell.
+DWORD ParentProcessId() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    const DWORD self = GetCurrentProcessId();
+    DWORD parent = 0;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == self) {
+            parent = entry.th32ParentProcessID;
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
+// Runs on a thread of its own: the parent's end is the closing of its
+// console as far as this run is concerned.
+DWORD WINAPI AwaitParentsEnd(LPVOID parent) {
+    WaitForSingleObject(static_cast<HANDLE>(parent), INFINITE);
+    InterlockedCompareExchange(&requested, static_cast<LONG>(CTRL_CLOSE_EVENT) + 1, 0);
+    return 0;
+}
+
 }  // namespace
+
+void InterruptWhenParentEnds() {
+    const DWORD parentId = ParentProcessId();
+    const HANDLE parent = parentId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, parentId) : nullptr;
+    if (parent == nullptr) {
+        return;
+    }
+    const HANDLE watcher = CreateThread(nullptr, 0, AwaitParentsEnd, parent, 0, nullptr);
+    if (watcher != nullptr) {
+        CloseHandle(watcher);
+    }
+}
 
 void InstallInterruptHandlers() {
     if (installed) {

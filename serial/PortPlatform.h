@@ -133,6 +133,11 @@ class PortPlatform {
     // short clause for the operator, for example "the port runs at most
     // 115200 baud"; empty when the platform has nothing to add to the fact.
     virtual std::string RefusalDetail(PortHandle handle) = 0;
+    // Why the last Open that returned kInvalidPortHandle failed, as
+    // "DEVICE: reason": the device the name led to and the system's own
+    // words for the failure (missing, busy, no permission, ...). Empty when
+    // the platform has nothing to add.
+    virtual std::string OpenFailure() { return std::string(); }
     // Puts back every setting of the line as Open found it, including those
     // PortState does not describe (a terminal's line discipline on POSIX).
     // False when the platform cannot; the caller then applies the PortState
@@ -143,6 +148,12 @@ class PortPlatform {
     // on POSIX the path after the mapping of PortName.h (/dev/ttyS0 for
     // COM1); on Windows the name as given.
     virtual std::string DevicePath(const char* name) { return name; }
+    // What Open(name) would open, the same text for every name of one
+    // device: on POSIX the device path with its links resolved (as it
+    // stands when it does not exist), on Windows the device name in one
+    // case (COM3 and com3 are one port). For telling names of one device
+    // apart before any is opened.
+    virtual std::string DeviceIdentity(const char* name) { return DevicePath(name); }
     // The ports the system lists (PortList.h), for choosing one by the USB
     // identity of its adapter.
     virtual std::vector<PortInfo> ListPorts() { return ListSerialPorts(); }

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <thread>
@@ -407,11 +409,27 @@ class PosixPortPlatform : public PortPlatform {
     bool QueuedOutput(PortHandle handle, uint32_t& queued) override;
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
+    std::string OpenFailure() override { return openFailure; }
     bool RestoreOpenSettings(PortHandle handle) override;
     std::string DevicePath(const char* name) override { return DevicePathForPortName(name); }
+    std::string DeviceIdentity(const char* name) override {
+        const std::string path = DevicePathForPortName(name);
+        char* resolved = realpath(path.c_str(), nullptr);
+        const std::string identity = resolved != nullptr ? resolved : path;
+        std::free(resolved);
+        return identity;
+    }
     bool DiscardOutput(PortHandle handle) override {
         return tcflush(PortOf(handle).fd, TCOFLUSH) == 0;
     }
+
+  private:
+    PortHandle OpenFailed(const std::string& path, const char* reason) {
+        openFailure = path + ": " + reason;
+        return kInvalidPortHandle;
+    }
+
+    std::string openFailure;
 };
 
 PortHandle PosixPortPlatform::Open(const char* name) {
@@ -424,12 +442,18 @@ PortHandle PosixPortPlatform::Open(const char* name) {
     const int fd =
         AwayFromStandardStreams(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0) {
-        return kInvalidPortHandle;
+        return OpenFailed(path, std::strerror(errno));
     }
     // select() cannot watch descriptors past FD_SETSIZE.
-    if (fd >= FD_SETSIZE || !TakeExclusiveUse(fd)) {
+    if (fd >= FD_SETSIZE) {
         close(fd);
-        return kInvalidPortHandle;
+        return OpenFailed(path, std::strerror(EMFILE));
+    }
+    if (!TakeExclusiveUse(fd)) {
+        const int error = errno;
+        close(fd);
+        return OpenFailed(path, error == EWOULDBLOCK ? "in use by another program"
+                                                     : std::strerror(error));
     }
     auto* port = new (std::nothrow) PosixPort;
     if (port == nullptr) {

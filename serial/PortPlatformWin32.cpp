@@ -183,6 +183,22 @@ bool ApplyDcb(HANDLE port, const PortState& state, DCB& wanted, DCB& actual) {
     return SetCommState(port, &wanted) != FALSE && ReadDcb(port, actual);
 }
 
+// The system's own words for error, on one line without its final period
+// and line end; its number when the system has no text for it.
+std::string SystemErrorText(DWORD error) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string words = length != 0 && text != nullptr ? std::string(text, length) : std::string();
+    LocalFree(text);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' ||
+                              words.back() == ' ' || words.back() == '.')) {
+        words.pop_back();
+    }
+    return words.empty() ? "error " + std::to_string(error) : words;
+}
+
 class Win32PortPlatform : public PortPlatform {
   public:
     PortHandle Open(const char* name) override;
@@ -200,11 +216,22 @@ class Win32PortPlatform : public PortPlatform {
     bool QueuedOutput(PortHandle handle, uint32_t& queued) override;
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
+    std::string OpenFailure() override { return openFailure; }
+    std::string DeviceIdentity(const char* name) override {
+        std::string device = WindowsDeviceNameForPortName(name);
+        for (char& c : device) {
+            c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        }
+        return device;
+    }
     bool RestoreOpenSettings(PortHandle handle) override;
     bool DiscardOutput(PortHandle handle) override {
         return PurgeComm(HandleOf(handle), PURGE_TXABORT | PURGE_TXCLEAR) != 0;
     }
     bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
+
+  private:
+    std::string openFailure;
 };
 
 PortHandle Win32PortPlatform::Open(const char* name) {
@@ -217,6 +244,7 @@ PortHandle Win32PortPlatform::Open(const char* name) {
     const HANDLE port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
+        openFailure = device + ": " + SystemErrorText(GetLastError());
         return kInvalidPortHandle;
     }
     auto* record = new (std::nothrow) Win32Port;

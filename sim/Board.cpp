@@ -57,6 +57,8 @@ struct Board::Shared {
     int wakeWrite = -1;
     int logFd = -1;
     std::atomic<bool> stopRequested{false};
+    // RequestPower's request, for the loop: 0 none, 1 on, 2 off.
+    std::atomic<int> powerRequest{0};
 
     mutable std::mutex lock;
     mutable std::condition_variable changed;
@@ -182,6 +184,23 @@ void Board::SetPowered(bool on) {
     shared->Wake();
 }
 
+void Board::PowerOnAs(const BoardConfig& config) {
+    {
+        std::lock_guard<std::mutex> lock(shared->lock);
+        const BoardConfig before = shared->config;
+        shared->config = config;
+        shared->config.baudRate = before.baudRate;
+        shared->config.logPath = before.logPath;
+        shared->config.runTimeoutMs = before.runTimeoutMs;
+    }
+    SetPowered(true);
+}
+
+void Board::RequestPower(bool on) {
+    shared->powerRequest = on ? 1 : 2;
+    shared->Wake();
+}
+
 void Board::HangUp() {
     std::lock_guard<std::mutex> lock(shared->lock);
     shared->hangUpRequested = true;
@@ -199,6 +218,9 @@ void Board::Loop() {
     }
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(s.config.runTimeoutMs);
     while (!s.stopRequested) {
+        if (const int power = s.powerRequest.exchange(0)) {
+            SetPowered(power == 1);
+        }
         short events = 0;
         int waitMs;
         {

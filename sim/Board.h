@@ -80,6 +80,13 @@ class Board {
     // loader afresh (a new protocol state, Summary() from zero), as after a
     // power cycle. A board starts switched on.
     void SetPowered(bool on);
+    // Switches a board that is off on again as another board of the given
+    // configuration (its faults and identity; the line's pace and the log
+    // stay as they were): the next board put into the same socket.
+    void PowerOnAs(const BoardConfig& config);
+    // Asks the board's loop to switch it off or on as SetPowered does; safe
+    // in a signal handler (kelvor-sim's SIGUSR1 and SIGUSR2).
+    void RequestPower(bool on);
 
     // Everything received so far, in order, as one string / as timed chunks.
     std::string Received() const;

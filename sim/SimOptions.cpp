@@ -296,6 +296,11 @@ std::string SimUsage() {
     text +=
         "  --help                      show this text\n"
         "\n"
+        "Signals: SIGUSR1 switches the board off (it answers nothing and drops what\n"
+        "it was sending), SIGUSR2 switches it on again with its boot loader afresh,\n"
+        "as a power switch would: kill -USR1 PID; kill -USR2 PID. To rehearse\n"
+        "vantoir --repeat without hardware.\n"
+        "\n"
         "At the end it prints a summary on standard error: the commands seen, the\n"
         "records received and how many had errors, and whether the program was\n"
         "started.\n"

@@ -20,6 +20,14 @@ void OnSignal(int) {
     }
 }
 
+// SIGUSR1 switches the board off, SIGUSR2 on again, as a power switch
+// would: to rehearse board after board without hardware.
+void OnPowerSignal(int signalNumber) {
+    if (runningBoard != nullptr) {
+        runningBoard->RequestPower(signalNumber == SIGUSR2);
+    }
+}
+
 void CatchSignals() {
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -28,6 +36,12 @@ void CatchSignals() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    struct sigaction power {};
+    power.sa_handler = OnPowerSignal;
+    sigemptyset(&power.sa_mask);
+    power.sa_flags = SA_RESTART;
+    sigaction(SIGUSR1, &power, nullptr);
+    sigaction(SIGUSR2, &power, nullptr);
 }
 
 int RunBoard(const sim::SimOptions& options) {
@@ -39,10 +53,12 @@ int RunBoard(const sim::SimOptions& options) {
             return sim::kExitUsage;
         }
     }
-    std::printf("%s\n", board.SlavePath().c_str());
-    std::fflush(stdout);
+    // Signals are caught before the port is shown, so that whoever waits
+    // for the port may signal at once.
     runningBoard = &board;
     CatchSignals();
+    std::printf("%s\n", board.SlavePath().c_str());
+    std::fflush(stdout);
     board.Run();
     runningBoard = nullptr;
     if (!options.linkPath.empty()) {

@@ -44,10 +44,21 @@ bool UploadFile::Open(const char* path) {
     // Reads go straight into our own block; a stdio buffer would only copy.
     std::setvbuf(file, nullptr, _IONBF, 0);
     if (!block) {
-        block = std::make_unique<uint8_t[]>(blockBytes);
+        // Room for the byte-order mark in the first block, however small
+        // the reads.
+        block = std::make_unique<uint8_t[]>(std::max(blockBytes, kUtf8ByteOrderMarkBytes));
     }
     size = MeasureSize(path);
     return true;
+}
+
+void UploadFile::OpenBytes(std::shared_ptr<const std::string> bytes) {
+    Close();
+    if (!block) {
+        block = std::make_unique<uint8_t[]>(std::max(blockBytes, kUtf8ByteOrderMarkBytes));
+    }
+    size = bytes != nullptr ? static_cast<int64_t>(bytes->size()) : 0;
+    memory = bytes != nullptr ? std::move(bytes) : std::make_shared<const std::string>();
 }
 
 void UploadFile::Close() {
@@ -55,16 +66,29 @@ void UploadFile::Close() {
         std::fclose(file);
         file = nullptr;
     }
+    memory.reset();
+    memoryPos = 0;
     blockFill = 0;
     blockPos = 0;
     blockStart = 0;
     size = 0;
     endOfData = false;
     readFailed = false;
+    markSeen = false;
 }
 
 bool UploadFile::IsOpen() const {
-    return file != nullptr;
+    return file != nullptr || memory != nullptr;
+}
+
+size_t UploadFile::ReadSource(uint8_t* into, size_t count) {
+    if (memory == nullptr) {
+        return std::fread(into, 1, count, file);
+    }
+    const size_t taken = std::min(count, memory->size() - memoryPos);
+    std::memcpy(into, memory->data() + memoryPos, taken);
+    memoryPos += taken;
+    return taken;
 }
 
 int64_t UploadFile::Size() const {
@@ -84,16 +108,36 @@ int64_t UploadFile::Position() const {
 bool UploadFile::Refill() {
     blockStart += static_cast<int64_t>(blockFill);
     blockPos = 0;
-    blockFill = std::fread(block.get(), 1, blockBytes, file);
-    if (blockObserver && blockFill != 0) {
-        blockObserver(block.get(), blockFill);
+    blockFill = ReadSource(block.get(), blockBytes);
+    if (!markSeen) {
+        SkipByteOrderMark();
+    }
+    if (blockObserver && blockFill > blockPos) {
+        blockObserver(block.get() + blockPos, blockFill - blockPos);
     }
     if (blockFill == 0) {
-        readFailed = std::ferror(file) != 0;
+        readFailed = file != nullptr && std::ferror(file) != 0;
         endOfData = true;
         return false;
     }
     return true;
+}
+
+// The first block holds at least the mark's three bytes when the file has
+// them, also when reads are smaller (a pipe may hand them over one by one).
+void UploadFile::SkipByteOrderMark() {
+    markSeen = true;
+    while (blockFill < kUtf8ByteOrderMarkBytes) {
+        const size_t more = ReadSource(block.get() + blockFill, kUtf8ByteOrderMarkBytes - blockFill);
+        if (more == 0) {
+            break;
+        }
+        blockFill += more;
+    }
+    if (blockFill >= kUtf8ByteOrderMarkBytes &&
+        std::memcmp(block.get(), kUtf8ByteOrderMark, kUtf8ByteOrderMarkBytes) == 0) {
+        blockPos = kUtf8ByteOrderMarkBytes;
+    }
 }
 
 void UploadFile::ObserveBlocks(BlockObserver observer) {
@@ -101,7 +145,7 @@ void UploadFile::ObserveBlocks(BlockObserver observer) {
 }
 
 bool UploadFile::ReadRest() {
-    if (file == nullptr) {
+    if (!IsOpen()) {
         return false;
     }
     blockPos = blockFill;
@@ -137,7 +181,7 @@ size_t UploadFile::ReadLine(char* buffer, size_t capacity) {
         return 0;
     }
     buffer[0] = '\0';
-    if (file == nullptr || endOfData || capacity < 2) {
+    if (!IsOpen() || endOfData || capacity < 2) {
         return 0;
     }
     const size_t room = capacity - 1;

@@ -11,8 +11,13 @@
 //   next read goes on after it. When a read meets 0x1A before taking any
 //   character, it reports the end of the data;
 // - a read failure counts as the end of the data.
+// - a UTF-8 byte-order mark (EF BB BF) as the file's first three bytes is
+//   not part of the data: the first line begins after it, and the block
+//   observer never sees it (editors on Windows save one; the board has no
+//   use for it, and it would cost the first record);
 // Once a read has reported the end of the data, every later read reports it
-// too. Position() counts every byte consumed, dropped CRs and 0x1A included.
+// too. Position() counts every byte consumed, dropped CRs, 0x1A and the
+// byte-order mark included.
 //
 // Bytes are read in large blocks, so memory does not grow with the file.
 
@@ -21,12 +26,16 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
 
 // The line buffer of the download: one read yields at most 9,999 characters.
 inline constexpr size_t kUploadLineBytes = 10000;
 // Longest record line, line feed included, that PrepareRecordLine ends with
 // CR LF.
 inline constexpr size_t kMaxCrLfLineChars = 9998;
+// The UTF-8 byte-order mark, which a data file may begin with.
+inline constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+inline constexpr size_t kUtf8ByteOrderMarkBytes = 3;
 
 class UploadFile {
   public:
@@ -42,6 +51,9 @@ class UploadFile {
     // Opens path for reading from its start, closing any file open before;
     // false when it cannot be opened or is a directory.
     bool Open(const char* path);
+    // Reads bytes held in memory instead of a file, by the same rules (a
+    // leading byte-order mark is skipped here too); Size() is their length.
+    void OpenBytes(std::shared_ptr<const std::string> bytes);
     void Close();
     bool IsOpen() const;
 
@@ -63,7 +75,8 @@ class UploadFile {
     bool ReadFailed() const;
 
     // observer is called with every block of the file's bytes as it is read,
-    // untranslated (for a digest of the file as it is). Set it before the
+    // untranslated but for a leading byte-order mark, which it never sees
+    // (for a digest of the data as the board gets it). Set it before the
     // first read.
     using BlockObserver = std::function<void(const uint8_t* bytes, size_t count)>;
     void ObserveBlocks(BlockObserver observer);
@@ -73,10 +86,15 @@ class UploadFile {
 
   private:
     bool Refill();
+    void SkipByteOrderMark();
     bool TakeByte(uint8_t& byte);
     size_t CopyOrdinary(char* out, size_t limit);
 
+    size_t ReadSource(uint8_t* into, size_t count);
+
     std::FILE* file = nullptr;
+    std::shared_ptr<const std::string> memory;  // OpenBytes' bytes, or none
+    size_t memoryPos = 0;
     BlockObserver blockObserver;
     std::unique_ptr<uint8_t[]> block;
     size_t blockBytes;
@@ -86,6 +104,7 @@ class UploadFile {
     int64_t size = 0;
     bool endOfData = false;
     bool readFailed = false;
+    bool markSeen = false;  // the file's first bytes looked at for the mark
 };
 
 // A line as read is a record line, to be sent and counted, when it begins

@@ -88,10 +88,10 @@ TEST(CommandLineSettings, CheckSwitchesSetTheirFlagsInAnyCase) {
     EXPECT_EQ(Parse({"-D"}).checkOnly, 0);
     EXPECT_EQ(Parse({"--Check"}).checkImage, 1);
     EXPECT_EQ(Parse({"--Check"}).checkOnly, 0);
-    EXPECT_EQ(Parse({"--CHECK-only"}).checkOnly, 1);
+    EXPECT_EQ(Parse({"--CHECK-only", "-F", "x.hex"}).checkOnly, 1);
     // --check-only never runs a mode, so any mode goes with it.
-    EXPECT_EQ(Parse({"-R", "--check", "--check-only"}).checkOnly, 1);
-    EXPECT_EQ(Parse({"-C", "--check-only"}).mode, ModeConsole);
+    EXPECT_EQ(Parse({"-R", "--check", "--check-only", "-F", "x.hex"}).checkOnly, 1);
+    EXPECT_EQ(Parse({"-C", "--check-only", "-F", "x.hex"}).mode, ModeConsole);
 }
 
 TEST(CommandLineSettings, EchoLineRepeatsEveryArgumentAsTyped) {

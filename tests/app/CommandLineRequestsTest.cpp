@@ -27,15 +27,18 @@ TEST(CommandLineInformation, HelpVersionAndPortListSwitchesAnswerAndEndTheRun) {
     // The usage text as the program prints it without arguments.
     const std::string usage = RunWith({}).out;
     ASSERT_NE(usage.find("Usage: "), std::string::npos) << usage;
+    // --help: the usage as it is, then a section of further switches.
+    const std::string help = RunWith({"--help"}).out;
+    ASSERT_EQ(help.compare(0, usage.size(), usage), 0) << help;
+    EXPECT_EQ(help.compare(usage.size(), 20, "\nFurther switches:\n["), 0) << help;
     const std::string versionLine = std::string("Vantoir ") + version::kVersion + "\n";
     const Case cases[] = {
-        {{"--help"}, usage, "", 0},
-        {{"-h"}, usage, "", 0},
-        {{"-?"}, usage, "", 0},
-        {{"--HELP"}, usage, "", 0},
+        {{"-h"}, help, "", 0},
+        {{"-?"}, help, "", 0},
+        {{"--HELP"}, help, "", 0},
         // The usage shows the defaults, not what came before; later
         // arguments are not looked at.
-        {{"-P", "COM7", "-b", "9600", "-H", "/bad"}, usage, "", 0},
+        {{"-P", "COM7", "-b", "9600", "-H", "/bad"}, help, "", 0},
         {{"--version"}, versionLine, "", 0},
         {{"-D", "--Version", "-Z"}, versionLine, "", 0},
         {{"--list-ports"}, kPortList, "", 0},

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -81,6 +84,18 @@ TEST(CommandLineRejection, ValueSwitchAsLastArgumentIsReportedAsTyped) {
     ExpectRejected({"-f"}, "Missing argument to switch -f\n");
 }
 
+TEST(CommandLineRejection, TwoNamesOfOneDeviceInAGangAreRefused) {
+    SKIP_UNDER_WINE("device names of the Windows build are checked by its unit tests");
+    const std::string device = harness::WriteTempFile("", "ttyFAKE0");
+    const std::string link = device + ".link";
+    ASSERT_EQ(symlink(device.c_str(), link.c_str()), 0);
+    const std::string list = device + "," + link;
+    ExpectRejected({"--gang", list, "-F", "x.hex"},
+                   "Invalid value for switch --gang: " + list + "\nThe ports " + device + " and " +
+                       link + " are the same device (" +
+                       std::filesystem::canonical(device).string() + ").\n");
+}
+
 TEST(CommandLineRejection, NothingIsOpenedBeforeTheRejection) {
     // The port named first does not exist; a rejected switch after it must
     // be the only message.
@@ -92,7 +107,8 @@ TEST(CommandLineEcho, AcceptedCommandLineIsEchoedBeforeAnyPortActivity) {
         RunWith({"-P", "/nonexistent/port", "-b", " 9600", "-F", "Intel.hex", "-D", "-l"});
     EXPECT_EQ(result.out,
               "Parsed command line: -P /nonexistent/port -b  9600 -F Intel.hex -D -l\n");
-    EXPECT_EQ(result.err, "Error occurred: COMPort: failed to open.\n");
+    EXPECT_EQ(result.err, "Error occurred: COMPort: failed to open.\n" +
+                              harness::OpenFailureLine("/nonexistent/port", result.err));
     EXPECT_EQ(result.exitStatus, 1);
 }
 

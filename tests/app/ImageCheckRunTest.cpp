@@ -100,7 +100,8 @@ TEST(CheckOnly, OpensNoPortAndAMissingFileFailsAsForADownload) {
     EXPECT_EQ(sound.exitStatus, 0) << harness::Describe(sound);
     EXPECT_EQ(board->BytesReceived(), 0);
     EXPECT_EQ(noFile.exitStatus, 1) << harness::Describe(noFile);
-    EXPECT_EQ(noFile.err, "Can't open file  for upload\n");
+    EXPECT_EQ(noFile.out, "");
+    EXPECT_EQ(noFile.err, "Switch --check-only needs -F <datafile>\n");
     EXPECT_EQ(noSuchFile.exitStatus, 1) << harness::Describe(noSuchFile);
     EXPECT_EQ(noSuchFile.err, "Can't open file " + missing + " for upload\n");
 }
@@ -119,6 +120,18 @@ TEST(CheckOnly, ChecksTheFileWhateverTheModeAndCheckNeedsADownload) {
         EXPECT_EQ(check.out, "");
         EXPECT_EQ(check.err,
                   "Switch --check needs download mode: it cannot be used with -C or -R\n");
+
+        // Board after board needs records to send, too.
+        for (const std::vector<std::string>& repeat :
+             std::vector<std::vector<std::string>>{{"--repeat"}, {"--boards", "3"}}) {
+            std::vector<std::string> args = {mode, "-F", file};
+            args.insert(args.end(), repeat.begin(), repeat.end());
+            const harness::ProcessResult refused = harness::RunVantoir(args, kRunGuardMs);
+            EXPECT_EQ(refused.exitStatus, 1) << harness::Describe(refused);
+            EXPECT_EQ(refused.out, "");
+            EXPECT_EQ(refused.err, "Switch " + repeat[0] +
+                                       " needs download mode: it cannot be used with -C or -R\n");
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,7 +26,32 @@ TEST(ProgramFlow, WrongPortIsReportedBeforeAMissingDataFile) {
 
     EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
     EXPECT_EQ(result.out, "Parsed command line: -P /dev/vantoir-no-such-port -F " + file + "\n");
-    EXPECT_EQ(result.err, "Error occurred: COMPort: failed to open.\n");
+    EXPECT_EQ(result.err, "Error occurred: COMPort: failed to open.\n" +
+                              harness::OpenFailureLine("/dev/vantoir-no-such-port", result.err));
+}
+
+TEST(ProgramFlow, AnOpenFailureSaysWhichDeviceAndWhy) {
+    SKIP_UNDER_WINE("the system's words differ; the line's form is checked above");
+    // COM3 is the third serial device on this system; a name without a
+    // path is looked for under /dev.
+    const harness::ProcessResult missing =
+        harness::RunVantoir({"-P", "vantoir-no-such-port", "-F", "x.hex"}, kRunGuardMs);
+    EXPECT_EQ(missing.err,
+              "Error occurred: COMPort: failed to open.\n"
+              "/dev/vantoir-no-such-port: No such file or directory\n");
+
+    // The same device held by another program (an flock, as this program
+    // takes one itself): busy.
+    auto board = harness::StartBoard();
+    const std::string port = harness::PortName(*board);
+    const int holder = open(port.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    const harness::ProcessResult busy = harness::RunVantoir({"-P", port, "-C"}, kRunGuardMs);
+    close(holder);
+    EXPECT_EQ(busy.exitStatus, 1);
+    EXPECT_EQ(busy.err,
+              "Error occurred: COMPort: failed to open.\n" + port + ": in use by another program\n");
 }
 
 TEST(ProgramFlow, MissingDataFileIsReportedOnceThePortIsOpen) {

@@ -209,7 +209,9 @@ TEST(RunReport, PortThatCannotBeOpenedIsAPortError) {
     const Json record = OnlyRecord(report);
     EXPECT_EQ(record["outcome"], "port-error");
     EXPECT_EQ(record["port"], "/dev/vantoir-no-such-port");
-    EXPECT_EQ(record["error"], "Error occurred: COMPort: failed to open.");
+    std::string reason = harness::OpenFailureLine("/dev/vantoir-no-such-port", result.err);
+    reason.pop_back();
+    EXPECT_EQ(record["error"], "Error occurred: COMPort: failed to open.\n" + reason);
 }
 
 TEST(RunReport, RawAndConsoleModesEndAsEnded) {

@@ -110,7 +110,10 @@ TEST(UsbPortByIdentity, NoneOrSeveralMatchingEndTheRunWithTwoLinesBeforeTheDataF
     // device behind it).
     const harness::ProcessResult narrowed =
         RunOverTree(tree, {"-P", "usb:0403:6001:FT9XKQ2C", "-F", missing});
-    EXPECT_EQ(narrowed.err, "Error occurred: COMPort: failed to open.\n");
+    EXPECT_EQ(narrowed.err,
+              "Error occurred: COMPort: failed to open.\n" + root +
+                  "/dev/ttyUSB1: No such file or directory\n")
+        << "the device the identity led to";
 }
 
 TEST(UsbPortByIdentity, ThePortListOffersTheNameAndEscapesQuotesInTexts) {

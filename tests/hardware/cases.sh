@@ -97,7 +97,7 @@ case_uart_exclusive_open() {
     guest 30 ". /guest-tools; hold ttyS1; vantoir -P ttyS1 -F small.hex; s=\$?; release 2>/dev/null; exit \$s"
     board_stop
     expect_rc 1
-    expect_err "Error occurred: COMPort: failed to open."
+    expect_err $'Error occurred: COMPort: failed to open.\n/dev/ttyS1: in use by another program'
 }
 
 case_uart_rates_taken() {

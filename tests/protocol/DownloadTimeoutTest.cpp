@@ -96,6 +96,31 @@ TEST(DownloadTimeout, UnansweredCountEndsTheRunWithoutFlashOrStart) {
     ExpectSessionOnWire(board->Received(), OnWire(content), "");
 }
 
+TEST(DownloadTimeout, BoundsTheFlashWriteOfABoardThatKeepsTalkingWithoutAcknowledging) {
+    // A progress line every 0.5 s, never a "+": the 3 s of silence never
+    // come, the bound counted from "W" ends the wait.
+    sim::BoardConfig config;
+    config.flashProgressLines = kForever;
+    config.flashIntervalMs = 500;
+    config.flashNeverAck = true;
+    config.flashProgressText = "-still writing";
+    auto board = harness::StartBoard(config);
+    const std::string content = harness::SampleHex(5);
+    const std::string file = harness::WriteTempFile(content);
+
+    const harness::ProcessResult result = Download(*board, file, {"-W", "--timeout", "2"});
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    const std::string flashing = "File uploaded OK\nProgramming flash memory...\n";
+    const size_t at = result.out.find(flashing);
+    ASSERT_NE(at, std::string::npos) << result.out;
+    std::string rest = result.out.substr(at + flashing.size());
+    EXPECT_GE(TakeRepeated(rest, "still writing\n"), 1);
+    EXPECT_EQ(rest, "Error: Flash Write command was not acknowledged within 2 s\n");
+    EXPECT_EQ(result.err, "");
+    ExpectSessionOnWire(board->Received(), OnWire(content), "W\r\n");
+}
+
 TEST(DownloadTimeout, BoardThatAnswersInTimeCompletesAsWithoutIt) {
     sim::BoardConfig config;
     config.silentPolls = 3;

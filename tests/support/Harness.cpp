@@ -106,4 +106,17 @@ ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs) {
     return Run(options, timeoutMs);
 }
 
+std::string OpenFailureLine(const std::string& device, const std::string& err) {
+    if (!RunsWindowsBuild()) {
+        return device + ": No such file or directory\n";
+    }
+    const size_t first = err.find('\n');
+    const std::string rest = first == std::string::npos ? std::string() : err.substr(first + 1);
+    const size_t end = rest.find('\n');
+    const std::string line = end == std::string::npos ? rest : rest.substr(0, end + 1);
+    return line.compare(0, device.size() + 2, device + ": ") == 0 && line.size() > device.size() + 3
+               ? line
+               : device + ": (the system's words)\n";
+}
+
 }  // namespace harness

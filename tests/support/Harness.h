@@ -190,6 +190,12 @@ ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs);
         }                                            \
     } while (false)
 
+// The line that follows "Error occurred: COMPort: failed to open." for a
+// device that does not exist: "DEVICE: No such file or directory". The
+// Windows build gives the system's own words, whatever they are: there the
+// line of err after the first is taken when it names the device.
+std::string OpenFailureLine(const std::string& device, const std::string& err);
+
 // Human-readable form of a result, for failure messages.
 std::string Describe(const ProcessResult& result);
 

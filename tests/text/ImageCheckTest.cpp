@@ -185,9 +185,14 @@ TEST(ImageCheckRecordLine, TextAfterAnEndOfFileMarkIsOnTheSameLine) {
                      "3: odd number of hex digits (1)"}));
 }
 
-TEST(ImageCheckRecordLine, ALineThatBeginsWithAByteOrderMarkIsNamed) {
-    EXPECT_EQ(FindingsOf("\xEF\xBB\xBF" + Linear(0x0800) + Data(0, 4) + kEnd),
-              (Lines{"1: the line begins with a byte-order mark, so the download skips it"}));
+TEST(ImageCheckRecordLine, AByteOrderMarkIsNamedOnlyWhereTheDownloadSkipsTheLine) {
+    const std::string image = Linear(0x0800) + Data(0, 4) + kEnd;
+    // At the very start of the file the mark is no part of the first line.
+    const ImageCheckResult marked = Check("\xEF\xBB\xBF" + image);
+    EXPECT_TRUE(marked.Sound());
+    EXPECT_EQ(marked.sha256, Sha256Hex(image.data(), image.size())) << "the digest of the data";
+    EXPECT_EQ(FindingsOf(Data(4, 4) + "\xEF\xBB\xBF" + image),
+              (Lines{"2: the line begins with a byte-order mark, so the download skips it"}));
 }
 
 TEST(ImageCheckRecordTypes, OnlyZeroToFiveAndAddressRecordsOfTheirLength) {

@@ -277,6 +277,31 @@ TEST(UploadFileBlockObserver, SeesEveryByteOnceUntranslatedAlsoAfterTheEndOfTheD
     }
 }
 
+TEST(UploadFileByteOrderMark, AMarkAtTheVeryStartIsNoPartOfTheDataWhateverTheReads) {
+    const std::string marked = std::string(kUtf8ByteOrderMark) + ":00\n:01\n";
+    for (const size_t block : {size_t{1}, size_t{2}, size_t{7}, UploadFile::kBlockBytes}) {
+        EXPECT_EQ(ReadAll(marked, kUploadLineBytes, block), (Reads{{":00\n", 7}, {":01\n", 11}}))
+            << "block " << block;
+        TempFile temp(marked);
+        UploadFile file(block);
+        ASSERT_TRUE(file.Open(temp.Path().c_str()));
+        EXPECT_EQ(file.Size(), 11) << "the file's length, for the percentage";
+        std::string seen;
+        file.ObserveBlocks([&seen](const uint8_t* data, size_t count) {
+            seen.append(reinterpret_cast<const char*>(data), count);
+        });
+        EXPECT_TRUE(file.ReadRest());
+        EXPECT_EQ(seen, ":00\n:01\n") << "block " << block;
+    }
+    EXPECT_EQ(ReadAll(kUtf8ByteOrderMark), Reads{});
+}
+
+TEST(UploadFileByteOrderMark, AMarkElsewhereOrCutShortIsData) {
+    EXPECT_EQ(ReadAll(":00\n\xEF\xBB\xBF:01\n"), (Reads{{":00\n", 4}, {"\xEF\xBB\xBF:01\n", 11}}));
+    EXPECT_EQ(ReadAll("\xEF\xBB:00\n", kUploadLineBytes, 1), (Reads{{"\xEF\xBB:00\n", 6}}));
+    EXPECT_EQ(ReadAll("\xEF\xBB"), (Reads{{"\xEF\xBB", 2}}));
+}
+
 // PrepareRecordLine over a copy with room for growth; returns the result.
 std::string Prepare(const std::string& line) {
     std::vector<char> buffer(line.begin(), line.end());

@@ -1,0 +1,63 @@
+#include "app/BoardImage.h"
+
+#include <utility>
+
+#include "errors/FatalError.h"
+#include "errors/Messages.h"
+#include "text/Sha256.h"
+
+namespace {
+
+constexpr const char* kImageChangedFormat = "Error: %s is no longer the image that was checked\n";
+
+}  // namespace
+
+ImageRead ReadImageBytes(const char* path, ImageBytes& image) {
+    UploadFile file;
+    if (!file.Open(path)) {
+        return ImageRead::CannotOpen;
+    }
+    auto bytes = std::make_shared<std::string>();
+    Sha256 digest;
+    file.ObserveBlocks([&](const uint8_t* block, size_t count) {
+        bytes->append(reinterpret_cast<const char*>(block), count);
+        digest.Update(block, count);
+    });
+    if (!file.ReadRest() || file.ReadFailed()) {
+        return ImageRead::ReadFailed;
+    }
+    image.sha256 = digest.HexDigest();
+    image.bytes = std::move(bytes);
+    return ImageRead::Read;
+}
+
+BoardImage::BoardImage(const Settings& runSettings, std::string digest, RunReport* runReport)
+    : settings(runSettings), checkedDigest(std::move(digest)), report(runReport) {}
+
+void BoardImage::OpenFor(UploadFile& file) const {
+    if (report == nullptr && checkedDigest.empty()) {
+        if (!file.Open(settings.dataFile)) {
+            FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
+        }
+        return;
+    }
+    ImageBytes image;
+    switch (ReadImageBytes(settings.dataFile, image)) {
+        case ImageRead::CannotOpen:
+            FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
+        case ImageRead::ReadFailed:
+            FatalError(messages::kFileReadFailedFormat, settings.dataFile);
+        case ImageRead::Read:
+            break;
+    }
+    if (report != nullptr) {
+        report->SetImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
+    }
+    if (!checkedDigest.empty() && image.sha256 != checkedDigest) {
+        if (report != nullptr) {
+            report->SetOutcome("image-changed");
+        }
+        FatalError(kImageChangedFormat, settings.dataFile);
+    }
+    file.OpenBytes(image.bytes);
+}

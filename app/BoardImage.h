@@ -1,0 +1,46 @@
+#pragma once
+// BoardImage: the data file as one board gets it. With --report or a checked
+// image (--check), each board's download is sent from the bytes read here,
+// into memory, once per board, so that the board's record describes exactly
+// what the board got (file_bytes, file_sha256: of the data after a leading
+// byte-order mark, the same digest --check shows), and so that a board is
+// never sent an image other than the one that was checked: when the file
+// has changed since its check, the board's run fails before anything is
+// sent ("Error: %s is no longer the image that was checked\n" on standard
+// error, status 1, outcome image-changed). Without either, the download
+// reads the file as it goes, as it always has.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/RunReport.h"
+#include "app/Settings.h"
+#include "text/UploadFile.h"
+
+class BoardImage {
+  public:
+    // checkedDigest: the SHA-256 of the image the run checked, or empty when
+    // it checked none (or the digest is unknown). report may be nullptr.
+    BoardImage(const Settings& settings, std::string checkedDigest, RunReport* report);
+
+    // Opens the data file for the next board's download into file. Ends the
+    // run through FatalError when the file cannot be opened ("Can't open
+    // file %s for upload\n"), cannot be read ("Error reading file %s\n"), or
+    // is no longer the image checked (see above).
+    void OpenFor(UploadFile& file) const;
+
+  private:
+    const Settings& settings;
+    std::string checkedDigest;
+    RunReport* report;
+};
+
+// The data of the file at path as the download reads it (after a leading
+// byte-order mark) and its SHA-256 (empty when the crypto library fails).
+struct ImageBytes {
+    std::shared_ptr<const std::string> bytes;
+    std::string sha256;
+};
+enum class ImageRead { Read, CannotOpen, ReadFailed };
+ImageRead ReadImageBytes(const char* path, ImageBytes& image);
