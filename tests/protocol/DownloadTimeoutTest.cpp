@@ -100,7 +100,7 @@ TEST(DownloadTimeout, BoundsTheFlashWriteOfABoardThatKeepsTalkingWithoutAcknowle
     // A progress line every 0.5 s, never a "+": the 3 s of silence never
     // come, the bound counted from "W" ends the wait.
     sim::BoardConfig config;
-    config.flashProgressLines = kForever;
+    config.flashProgressLines = 100;  // 50 s of them
     config.flashIntervalMs = 500;
     config.flashNeverAck = true;
     config.flashProgressText = "-still writing";

@@ -18,12 +18,12 @@
 //
 // With a report, every board gets its own record, with its number and its
 // own exit status (0 complete, 1 otherwise). Every board's data file is
-// opened anew through image (app/BoardImage.h), so a file changed since its
+// opened anew through image (app/boards/BoardImage.h), so a file changed since its
 // check ends the run before that board gets anything.
 
-#include "app/BoardImage.h"
-#include "app/RunReport.h"
 #include "app/Settings.h"
+#include "app/boards/BoardImage.h"
+#include "app/report/RunReport.h"
 #include "protocol/ProtocolOptions.h"
 #include "serial/COMPort.h"
 #include "text/UploadFile.h"

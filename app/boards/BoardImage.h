@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "app/RunReport.h"
+#include "app/report/RunReport.h"
 #include "app/Settings.h"
 #include "text/UploadFile.h"
 

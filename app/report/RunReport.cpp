@@ -1,4 +1,4 @@
-#include "app/RunReport.h"
+#include "app/report/RunReport.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,9 +8,9 @@
 #include <random>
 #include <system_error>
 
-#include "app/BoardImage.h"
+#include "app/boards/BoardImage.h"
+#include "app/report/ReportMessages.h"
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
 #include "errors/Version.h"
 #include "text/Sha256.h"
 

@@ -1,9 +1,9 @@
-#include "app/BoardImage.h"
+#include "app/boards/BoardImage.h"
 
 #include <utility>
 
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
+#include "protocol/ProtocolMessages.h"
 #include "text/Sha256.h"
 
 namespace {
