@@ -9,6 +9,7 @@
 
 #include "app/GangPorts.h"
 #include "app/PortListing.h"
+#include "app/console/ConsoleSwitches.h"
 #include "errors/FatalError.h"
 #include "errors/Messages.h"
 #include "errors/Version.h"
@@ -37,6 +38,11 @@ enum class Switch {
     Boards,
     Gang,
     GangMember,
+    Monitor,
+    Reconnect,
+    Log,
+    Timestamps,
+    TimestampsIso,
 };
 
 struct SwitchEntry {
@@ -69,6 +75,11 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--monitor", Switch::Monitor, false},
+    {"--reconnect", Switch::Reconnect, false},
+    {"--log", Switch::Log, true},
+    {"--timestamps", Switch::Timestamps, false},
+    {"--timestamps-iso", Switch::TimestampsIso, false},
     // Not for the user: given by a gang to each of its runs.
     {"--gang-member", Switch::GangMember, false},
 };
@@ -186,6 +197,21 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
             break;
         case Switch::CheckOnly:
             settings.checkOnly = 1;
+            break;
+        case Switch::Monitor:
+            settings.monitor = true;
+            break;
+        case Switch::Reconnect:
+            settings.reconnect = true;
+            break;
+        case Switch::Log:
+            settings.logFile = value;
+            break;
+        case Switch::Timestamps:
+            settings.lineStamps = kLineStampsElapsed;
+            break;
+        case Switch::TimestampsIso:
+            settings.lineStamps = kLineStampsDateTime;
             break;
         default:
             break;
@@ -319,6 +345,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         ApplySwitch(entry->which, typed, value, settings);
         gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
     }
+    CheckConsoleSwitches(settings);
     if (settings.gang != nullptr) {
         gang.Check(settings);
     }

@@ -12,6 +12,7 @@
 #include "app/ImageCheckRun.h"
 #include "app/RunReport.h"
 #include "app/Settings.h"
+#include "app/console/ConsoleRecorder.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/Messages.h"
@@ -43,9 +44,20 @@ struct DataFiles {
     std::FILE* raw = nullptr;
 };
 
+// What a console of this run adds to the plain terminal; sink nullptr:
+// standard output, unchanged.
+ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
+    ConsoleSetup setup;
+    setup.reconnect = settings.reconnect;
+    setup.sink = sink;
+    return setup;
+}
+
 // The exit status of the session: 1 when it stopped on a protocol failure.
+// With --monitor a complete session goes on as a console on the same port,
+// which ends only when the operator ends the run.
 int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file, RunReport* report) {
+                UploadFile& file, RunReport* report, ConsoleSink* sink) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
@@ -55,22 +67,34 @@ int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& 
     Downloader downloader(file, port, options);
     while (downloader.Step() == 0) {
     }
-    return downloader.Failed() ? 1 : 0;
+    if (downloader.Failed()) {
+        return 1;
+    }
+    if (settings.monitor && downloader.Outcome() == SessionOutcome::Complete) {
+        if (report != nullptr) {
+            report->SetConsoleFollowed();
+        }
+        ConsoleSetup setup = ConsoleSetupFor(settings, sink);
+        setup.afterDownload = true;
+        return RunConsole(port, options, setup);
+    }
+    return 0;
 }
 
 // The exit status of the mode, once it has ended normally. report hears
 // what the protocol does (nullptr: none is kept).
-int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report) {
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report,
+            ConsoleSink* sink) {
     ProtocolOptions options = ToProtocolOptions(settings);
     options.observer = report;
     switch (settings.mode) {
         case ModeConsole:
-            return RunConsole(port, options);
+            return RunConsole(port, options, ConsoleSetupFor(settings, sink));
         case ModeRaw:
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload, report);
+            return RunDownload(port, settings, options, files.upload, report, sink);
     }
 }
 
@@ -93,7 +117,7 @@ bool CheckEndsRun(const Settings& settings, RunReport* report, int& status) {
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
 int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
-              RunReport* report) {
+              RunReport* report, ConsoleSink* sink) {
     if (report != nullptr && !IsUsbPortName(settings.portName)) {
         report->SetDevice(platform.DevicePath(settings.portName));
     }
@@ -108,7 +132,7 @@ int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files
                                : std::optional<std::string>(listed->serialNumber));
         }
     }
-    return RunMode(port, settings, files, report);
+    return RunMode(port, settings, files, report, sink);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -142,6 +166,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     Settings settings;
     DataFiles files;
     std::unique_ptr<RunReport> report;
+    std::unique_ptr<ConsoleRecorder> recorder;
     RunEnd end;
     RunEndKind kind = RunEndKind::Normal;
     try {
@@ -159,8 +184,13 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         if (settings.reportFile != nullptr) {
             report = std::make_unique<RunReport>(settings.reportFile, settings);
         }
+        // The log is opened before the port, so that one that cannot be
+        // opened ends the run before the board is touched.
+        if (settings.logFile != nullptr || settings.lineStamps != kLineStampsNone) {
+            recorder = std::make_unique<ConsoleRecorder>(settings);
+        }
         if (!CheckEndsRun(settings, report.get(), end.status)) {
-            end.status = RunOnPort(settings, platform, files, report.get());
+            end.status = RunOnPort(settings, platform, files, report.get(), recorder.get());
             if (files.upload.ReadFailed()) {
                 FatalError(messages::kFileReadFailedFormat, settings.dataFile);
             }

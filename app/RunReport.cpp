@@ -234,6 +234,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
                         {"count", ToMillisecond(ended.phaseSeconds[2])},
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
+    if (settings.monitor) {
+        record["console_followed"] = consoleFollowed;
+    }
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
     return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
