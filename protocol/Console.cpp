@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "errors/Messages.h"
 #include "errors/PortError.h"
 #include "protocol/Downloader.h"
+#include "protocol/ProtocolMessages.h"
 #include "serial/ConsoleInput.h"
 #include "serial/Interrupt.h"
 #include "text/LineBuf.h"
@@ -58,7 +58,7 @@ class Terminal {
             std::fputc('\n', stdout);
             lineOpen = false;
         }
-        std::printf(console_text::kPortGoneFormat, port.Name().c_str());
+        std::printf(messages::kPortGoneFormat, port.Name().c_str());
         std::fflush(stdout);
         while (!port.Reopen()) {
             DropKeys();
@@ -66,7 +66,7 @@ class Terminal {
         }
         DropKeys();
         sink.OnPortBack(port.DevicePath());
-        std::printf(console_text::kPortBackFormat, port.Name().c_str(),
+        std::printf(messages::kPortBackFormat, port.Name().c_str(),
                     port.DevicePath().c_str());
         std::fflush(stdout);
     }
@@ -136,7 +136,7 @@ int RunConsole(COMPort& port, const ProtocolOptions& options, const ConsoleSetup
     // banner shows is already taken key by key, unechoed.
     ConsoleInput keyboard;
     std::printf("%s",
-                setup.afterDownload ? console_text::kAfterDownloadBanner : messages::kEnteringConsoleMode);
+                setup.afterDownload ? messages::kEnteringConsoleAfterDownload : messages::kEnteringConsoleMode);
     std::fflush(stdout);
     sink.OnConsoleStarted(port.DevicePath());
     Terminal terminal(port, keyboard, sink);

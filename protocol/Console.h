@@ -31,16 +31,5 @@ struct ConsoleSetup {
 // (with setup.reconnect, only those of a port that is still there).
 int RunConsole(COMPort& port, const ProtocolOptions& options, const ConsoleSetup& setup = {});
 
-// The console's own lines.
-namespace console_text {
-inline constexpr const char* kAfterDownloadBanner =
-    "Entering Console mode on the same port (Ctrl-C ends it)...\n";
-// The port's name as given, then what the notice says.
-inline constexpr const char* kPortGoneFormat =
-    "Port %s went away; waiting for it to come back (Ctrl-C ends the wait)...\n";
-// The port's name as given, the device opened.
-inline constexpr const char* kPortBackFormat = "Port %s is back as %s; Console mode goes on.\n";
-}  // namespace console_text
-
 // How often a port that went away is looked for, in ms.
 inline constexpr uint32_t kReconnectPollMs = 250;

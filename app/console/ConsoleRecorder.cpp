@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/console/ConsoleSwitches.h"
+#include "app/console/ConsoleMessages.h"
 #include "errors/FatalError.h"
 
 namespace {
@@ -25,7 +25,7 @@ std::tm LocalTime(std::chrono::system_clock::time_point at, int& milliseconds) {
 ConsoleRecorder::ConsoleRecorder(const Settings& runSettings) : settings(runSettings) {
     if (settings.logFile != nullptr) {
         if (!log.Open(settings.logFile)) {
-            FatalError(console_switch_text::kCannotOpenLogFormat, settings.logFile);
+            FatalError(messages::kCannotOpenLogFormat, settings.logFile);
         }
         logging = true;
     }

@@ -1,28 +1,28 @@
 #include "app/console/ConsoleSwitches.h"
 
+#include "app/console/ConsoleMessages.h"
 #include "errors/FatalError.h"
 
 void CheckConsoleSwitches(const Settings& settings) {
-    using namespace console_switch_text;
     if (settings.monitor) {
         if (settings.mode != ModeDownload) {
-            FatalError("%s", kMonitorNeedsDownload);
+            FatalError("%s", messages::kMonitorNeedsDownload);
         }
         if (settings.repeat || settings.gang != nullptr) {
-            FatalError("%s", kMonitorOneBoard);
+            FatalError("%s", messages::kMonitorOneBoard);
         }
     }
     if (settings.mode == ModeConsole || settings.monitor) {
         return;
     }
     if (settings.reconnect) {
-        FatalError(kNeedsConsoleFormat, "--reconnect");
+        FatalError(messages::kNeedsConsoleFormat, "--reconnect");
     }
     if (settings.logFile != nullptr) {
-        FatalError(kNeedsConsoleFormat, "--log");
+        FatalError(messages::kNeedsConsoleFormat, "--log");
     }
     if (settings.lineStamps != kLineStampsNone) {
-        FatalError(kNeedsConsoleFormat, settings.lineStamps == kLineStampsDateTime
+        FatalError(messages::kNeedsConsoleFormat, settings.lineStamps == kLineStampsDateTime
                                             ? "--timestamps-iso"
                                             : "--timestamps");
     }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "sim/Board.h"
-#include "tests/app/ReportRecords.h"
+#include "tests/app/report/ReportRecords.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -90,6 +90,9 @@ sim::BoardConfig TalkativeProgram() {
 }
 
 const std::string kProgramOutput = "program line 1\r\nprogram line 2\r\nprogram line 3\r\n";
+// The console shows all the board sends after the last answer the session
+// read up to its CR: first the LF that ends that answer ("+12\r\n").
+const std::string kAfterLastAnswer = "\n";
 
 TEST(Monitor, ShowsTheProgramFromItsFirstByteAfterAPlainDownload) {
     const std::string hex = harness::WriteTempFile(harness::SampleHex(12));
@@ -108,7 +111,7 @@ TEST(Monitor, ShowsTheProgramFromItsFirstByteAfterAPlainDownload) {
 
     ExpectEndedByInterrupt(result);
     EXPECT_EQ(result.out, EchoLine(run.args) + harness::NativeLineEnds(WithoutFirstLine(plain.out)) +
-                              kMonitorBanner + kProgramOutput);
+                              kMonitorBanner + kAfterLastAnswer + kProgramOutput);
     EXPECT_EQ(board->Received(), plainBoard->Received() + "k");
 }
 
@@ -236,11 +239,12 @@ class LoggedConsole : public ::testing::Test {
     }
 
     // The header a console writes into its log when it starts.
-    void ExpectStartHeader(const std::string& line) {
+    void ExpectStartHeader(const std::string& line) { ExpectStartHeader(line, port); }
+    void ExpectStartHeader(const std::string& line, const std::string& headerPort) {
         ASSERT_GT(line.size(), 24u) << line;
         EXPECT_EQ(line.substr(0, 4), "=== ");
         EXPECT_TRUE(IsDateTime(line.substr(4, 19))) << line;
-        EXPECT_EQ(line.substr(23), " console on " + port + " at 115200 baud ===\n");
+        EXPECT_EQ(line.substr(23), " console on " + headerPort + " at 115200 baud ===\n");
     }
 
     static bool IsDateTime(const std::string& text) {
@@ -290,6 +294,7 @@ TEST_F(LoggedConsole, EachConsoleAppendsToTheLog) {
     board->Send("first run\r\n");
     run->AwaitOutput("first run\r\n");
     ExpectEndedByInterrupt(run->Interrupt());
+    const std::string firstPort = port;
     Start({"--log", log});
     board->Send("second run\r\n");
     run->AwaitOutput("second run\r\n");
@@ -302,7 +307,7 @@ TEST_F(LoggedConsole, EachConsoleAppendsToTheLog) {
     }
     ASSERT_EQ(logged.size(), 5u) << ReadFile(log);
     EXPECT_EQ(logged[0], "earlier\n");
-    ExpectStartHeader(logged[1]);
+    ExpectStartHeader(logged[1], firstPort);
     EXPECT_EQ(logged[2], "first run\r\n");
     ExpectStartHeader(logged[3]);
     EXPECT_EQ(logged[4], "second run\r\n");
@@ -515,7 +520,7 @@ TEST(Reconnect, AfterMonitorTheProgramIsFollowedAcrossTheReconnect) {
     const harness::ProcessResult result = run.Interrupt();
 
     ExpectEndedByInterrupt(result);
-    EXPECT_NE(result.out.find(kMonitorBanner + kProgramOutput + GoneLine(port) + "Port " + port +
+    EXPECT_NE(result.out.find(kMonitorBanner + kAfterLastAnswer + kProgramOutput + GoneLine(port) + "Port " + port +
                               " is back as " + port + "; Console mode goes on.\nstill running\r\n"),
               std::string::npos)
         << result.out;

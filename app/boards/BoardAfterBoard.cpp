@@ -1,12 +1,14 @@
-#include "app/BoardAfterBoard.h"
+#include "app/boards/BoardAfterBoard.h"
 
 #include <cstdio>
 #include <optional>
 
+#include "app/boards/BoardMessages.h"
+#include "app/report/ReportMessages.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
-#include "errors/Messages.h"
 #include "protocol/Downloader.h"
+#include "protocol/ProtocolMessages.h"
 #include "serial/Interrupt.h"
 #include "text/LineBuf.h"
 

@@ -15,8 +15,8 @@
 //
 // With a report, every board gets its own record, with its number.
 
-#include "app/RunReport.h"
 #include "app/Settings.h"
+#include "app/report/RunReport.h"
 #include "protocol/ProtocolOptions.h"
 #include "serial/COMPort.h"
 #include "text/UploadFile.h"
