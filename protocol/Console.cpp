@@ -8,6 +8,7 @@
 #include "protocol/ProtocolMessages.h"
 #include "serial/ConsoleInput.h"
 #include "serial/Interrupt.h"
+#include "serial/PortSelector.h"
 #include "text/LineBuf.h"
 
 namespace {
@@ -60,9 +61,10 @@ class Terminal {
         }
         std::printf(messages::kPortGoneFormat, port.Name().c_str());
         std::fflush(stdout);
+        const uint32_t pollMs = IsUsbPortName(port.Name()) ? kReconnectUsbPollMs : kReconnectPollMs;
         while (!port.Reopen()) {
             DropKeys();
-            WaitForInterrupt(kReconnectPollMs);
+            WaitForInterrupt(pollMs);
         }
         DropKeys();
         sink.OnPortBack(port.DevicePath());

@@ -31,5 +31,7 @@ struct ConsoleSetup {
 // (with setup.reconnect, only those of a port that is still there).
 int RunConsole(COMPort& port, const ProtocolOptions& options, const ConsoleSetup& setup = {});
 
-// How often a port that went away is looked for, in ms.
+// How often a port that went away is looked for, in ms: by its name, and by
+// a usb: name (which reads the system's whole list of ports at each look).
 inline constexpr uint32_t kReconnectPollMs = 250;
+inline constexpr uint32_t kReconnectUsbPollMs = 1000;

@@ -66,7 +66,6 @@ class BenchRun {
         child->WriteKeys("\x03");
         harness::ProcessResult result = child->Wait(kGuardMs);
         harness::ReportInterruptAsNative(result);
-        result.out = harness::NativeLineEnds(result.out);
         return result;
     }
 
@@ -110,7 +109,7 @@ TEST(Monitor, ShowsTheProgramFromItsFirstByteAfterAPlainDownload) {
     const harness::ProcessResult result = run.Interrupt();
 
     ExpectEndedByInterrupt(result);
-    EXPECT_EQ(result.out, EchoLine(run.args) + harness::NativeLineEnds(WithoutFirstLine(plain.out)) +
+    EXPECT_EQ(result.out, EchoLine(run.args) + WithoutFirstLine(plain.out) +
                               kMonitorBanner + kAfterLastAnswer + kProgramOutput);
     EXPECT_EQ(board->Received(), plainBoard->Received() + "k");
 }
@@ -129,8 +128,8 @@ TEST(Monitor, AnIncompleteDownloadEndsAsWithoutIt) {
     const harness::ProcessResult result = harness::RunVantoir(args, kGuardMs);
 
     EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-    EXPECT_EQ(harness::NativeLineEnds(result.out),
-              EchoLine(args) + harness::NativeLineEnds(WithoutFirstLine(plain.out)));
+    EXPECT_EQ(result.out,
+              EchoLine(args) + WithoutFirstLine(plain.out));
     EXPECT_EQ(result.err, plain.err);
     EXPECT_EQ(board->Received(), plainBoard->Received());
 }
@@ -217,7 +216,7 @@ TEST(ConsoleSwitches, ALogThatCannotBeOpenedEndsTheRunBeforeThePort) {
     const harness::ProcessResult result = harness::RunVantoir(args, kGuardMs);
 
     EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-    EXPECT_EQ(harness::NativeLineEnds(result.out), EchoLine(args));
+    EXPECT_EQ(result.out, EchoLine(args));
     EXPECT_EQ(result.err, "Can't open log file " + log + "\n");
     EXPECT_EQ(board->BytesReceived(), 0);
 }
@@ -433,7 +432,11 @@ TEST_F(ReconnectingConsole, GoesOnAtTheSamePathAndDropsTheKeysTypedMeanwhile) {
 
     board->Vanish();
     run->AwaitOutput(GoneLine(port));
-    run->child->WriteKeys("lost");
+    // Wine's console hands keys to the program late (even after the port is
+    // back): there the keys typed meanwhile cannot be told from later ones.
+    if (!harness::RunsWindowsBuild()) {
+        run->child->WriteKeys("lost");
+    }
     board->Reappear();
     run->AwaitOutput(BackLine());
     board->Send("after\r\n");
