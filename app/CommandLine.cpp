@@ -7,20 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "app/GangPorts.h"
-#include "app/PortListing.h"
+#include "app/CommandLineMessages.h"
+#include "app/check/CheckMessages.h"
+#include "app/gang/GangMessages.h"
+#include "app/gang/GangPorts.h"
+#include "app/ports/PortListing.h"
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
 #include "errors/Version.h"
 #include "serial/LineSequence.h"
 
 namespace {
-
-// The fixture's switches refused.
-constexpr const char* kInvalidValueWhyFormat = "Invalid value for switch %s: %s\n%s\n";
-constexpr const char* kDownloadOnlyFormat = "Switch %s downloads only: it cannot be used with %s\n";
-constexpr const char* kNeedsRepeatFormat =
-    "Switch %s waits for board after board: it needs --repeat\n";
 
 enum class Switch {
     Version,
@@ -152,7 +148,7 @@ const char* CheckedSequence(const char* switchText, const char* value) {
     LineSequence sequence;
     std::string why;
     if (!ParseLineSequence(value, sequence, why)) {
-        FatalError(kInvalidValueWhyFormat, switchText, value, why.c_str());
+        FatalError(messages::kInvalidValueWhyFormat, switchText, value, why.c_str());
     }
     return value;
 }
@@ -161,7 +157,7 @@ const char* CheckedLevel(const char* switchText, const char* value) {
     LineLevel level;
     std::string why;
     if (!ParseLineLevel(value, level, why)) {
-        FatalError(kInvalidValueWhyFormat, switchText, value, why.c_str());
+        FatalError(messages::kInvalidValueWhyFormat, switchText, value, why.c_str());
     }
     return value;
 }
@@ -273,10 +269,10 @@ struct FixtureSwitches {
 
     void Check(const Settings& settings) const {
         if (fixture != nullptr && settings.mode != ModeDownload) {
-            FatalError(kDownloadOnlyFormat, fixture, mode);
+            FatalError(messages::kDownloadOnlyFormat, fixture, mode);
         }
         if (startWhen != nullptr && !settings.repeat) {
-            FatalError(kNeedsRepeatFormat, startWhen);
+            FatalError(messages::kNeedsRepeatFormat, startWhen);
         }
     }
 };

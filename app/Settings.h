@@ -32,7 +32,7 @@ struct Settings {
     uint32_t boards = 0;
     const char* gang = nullptr;  // --gang: the ports, separated by commas
     int32_t gangMember = 0;      // a run started by a gang for one of its ports
-    // A fixture that starts boards by itself (app/Fixture.h); each nullptr
+    // A fixture that starts boards by itself (app/fixture/Fixture.h); each nullptr
     // when not given. The texts are checked by the command line.
     const char* resetSequence = nullptr;     // --reset: lines and waits
     const char* resetEndSequence = nullptr;  // --reset-end: after each board

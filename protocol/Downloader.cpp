@@ -8,8 +8,8 @@
 
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
-#include "errors/Messages.h"
 #include "protocol/BoardStarter.h"
+#include "protocol/ProtocolMessages.h"
 
 namespace {
 

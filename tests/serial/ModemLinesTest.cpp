@@ -11,7 +11,7 @@
 #include "errors/PortError.h"
 #include "serial/COMPort.h"
 #include "serial/LineSequence.h"
-#include "serial/ModemLineMessages.h"
+#include "serial/SerialMessages.h"
 
 namespace {
 
