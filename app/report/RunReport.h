@@ -28,7 +28,8 @@
 //   timeout       the --timeout seconds, or null
 //   outcome       "complete", "no-records", "count-mismatch",
 //                 "flash-not-acknowledged", "timeout", "port-error",
-//                 "file-error", "image-refused", "interrupted", or in
+//                 "file-error", "image-refused", "power-command-failed",
+//                 "interrupted", or in
 //                 console and raw modes "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
