@@ -12,6 +12,7 @@
 #include "app/boards/BoardAfterBoard.h"
 #include "app/check/ImageCheckRun.h"
 #include "app/console/ConsoleRecorder.h"
+#include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
@@ -58,29 +59,42 @@ ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
 // The exit status of the session: 1 when it stopped on a protocol failure.
 // With --monitor a complete session goes on as a console on the same port,
 // which ends only when the operator ends the run.
-int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file, RunReport* report, ConsoleSink* sink) {
+int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
+                RunReport* report, ConsoleSink* sink) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
+    Fixture fixture(settings, report);
+    fixture.Prepare(port);
+    if (fixture.StartsBoard()) {
+        options.boardStarter = &fixture;
+    }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, report);
+        return RunBoardAfterBoard(port, settings, options, file, report, fixture);
     }
     Downloader downloader(file, port, options);
-    while (downloader.Step() == 0) {
-    }
-    if (downloader.Failed()) {
-        return 1;
-    }
-    if (settings.monitor && downloader.Outcome() == SessionOutcome::Complete) {
-        if (report != nullptr) {
-            report->SetConsoleFollowed();
+    try {
+        while (downloader.Step() == 0) {
         }
-        ConsoleSetup setup = ConsoleSetupFor(settings, sink);
-        setup.afterDownload = true;
-        return RunConsole(port, options, setup);
+        // The console follows before the board's end sequence, on the port
+        // as the session left it; it ends only by an interrupt or an error.
+        if (settings.monitor && !downloader.Failed() &&
+            downloader.Outcome() == SessionOutcome::Complete) {
+            if (report != nullptr) {
+                report->SetConsoleFollowed();
+            }
+            ConsoleSetup setup = ConsoleSetupFor(settings, sink);
+            setup.afterDownload = true;
+            const int status = RunConsole(port, options, setup);
+            fixture.EndBoard(port, false);
+            return status;
+        }
+    } catch (...) {
+        fixture.EndBoard(port, true);
+        throw;
     }
-    return 0;
+    fixture.EndBoard(port, false);
+    return downloader.Failed() ? 1 : 0;
 }
 
 // The exit status of the mode, once it has ended normally. report hears
@@ -200,6 +214,9 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     } catch (const InterruptedError& interrupt) {
         kind = RunEndKind::Interrupted;
         end.interrupt = interrupt.Request();
+    } catch (const PowerCommandError& error) {
+        kind = RunEndKind::PowerCommandFailed;
+        end = {error.Status(), error.what()};
     } catch (const ProgramError& error) {
         kind = RunEndKind::ProgramError;
         end = {error.Status(), error.what()};

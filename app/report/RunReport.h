@@ -28,7 +28,8 @@
 //   timeout       the --timeout seconds, or null
 //   outcome       "complete", "no-records", "count-mismatch",
 //                 "flash-not-acknowledged", "timeout", "port-error",
-//                 "file-error", "image-refused", "interrupted", or in
+//                 "file-error", "image-refused", "power-command-failed",
+//                 "interrupted", or in
 //                 console and raw modes "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
@@ -41,11 +42,18 @@
 //   board_number  the board's number in a run of several (--repeat), or null
 //   console_followed  with --monitor only: true once a console followed the
 //                 complete download on the same port
+//   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
+//                 done before polling: {"start_signal": {"line": "dsr=1",
+//                 "seconds": the wait} or null, "power_command": {"command",
+//                 "ended": "exited", "signal", "timeout", "interrupted" or
+//                 "not-started", "status": the exit status or signal, or
+//                 null} or null, "reset": the sequence run, or null}
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Settings.h"
@@ -58,6 +66,7 @@ enum class RunEndKind {
     ProgramError,  // FatalError: a data file that cannot be opened or read
     PortError,
     Interrupted,
+    PowerCommandFailed,  // app/fixture/Fixture.h
 };
 
 class RunReport : public SessionObserver {
@@ -74,6 +83,11 @@ class RunReport : public SessionObserver {
     // An outcome decided outside the session (e.g. "image-refused"), kept
     // whatever the run's end.
     void SetOutcome(const std::string& outcome);
+    // What a fixture did before polling, for the current board's record.
+    void SetStartWait(const std::string& line, double seconds);
+    void SetPowerCommand(const std::string& command, const std::string& ended,
+                         std::optional<int> status);
+    void SetResetSequence(const std::string& sequence);
     // Starts the record of a further board of the same run: what the session
     // told is forgotten, the clock starts again.
     void StartBoard(uint32_t number);
@@ -127,6 +141,11 @@ class RunReport : public SessionObserver {
         double phaseSeconds[4] = {0, 0, 0, 0};
         int currentPhase = -1;  // index into phaseSeconds, -1 none
         Clock::time_point phaseStart;
+        std::optional<std::pair<std::string, double>> startWait;
+        std::optional<std::string> powerCommand;
+        std::string powerCommandEnded;
+        std::optional<int> powerCommandStatus;
+        std::optional<std::string> resetSequence;
     };
 
     void EndCurrentPhase(Clock::time_point now);
