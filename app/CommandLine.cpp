@@ -241,6 +241,7 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
             break;
         case Switch::TimestampsIso:
             settings.lineStamps = kLineStampsDateTime;
+            break;
         case Switch::Reset:
             settings.resetSequence = CheckedSequence(switchText, value);
             break;
