@@ -26,6 +26,8 @@ const char* OutcomeName(RunOutcome outcome) {
             return "ended";
         case RunOutcome::Failed:
             return "failed";
+        case RunOutcome::PowerCommandFailed:
+            return "power-command-failed";
     }
     // Only a value that is no outcome comes here.
     return nullptr;
@@ -73,6 +75,8 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
             return RunOutcome::PortError;
         case RunEndKind::ProgramError:
             return RunOutcome::FileError;
+        case RunEndKind::PowerCommandFailed:
+            return RunOutcome::PowerCommandFailed;
         case RunEndKind::Interrupted:
             return facts.console ? RunOutcome::Ended
                                  : facts.session.value_or(RunOutcome::Interrupted);

@@ -21,16 +21,17 @@ enum class RunOutcome {
     FileError,  // the data file could not be opened or read to its end
     // The run's.
     PortError,
-    ImageOk,       // --check-only: the image is sound
-    ImageRefused,  // --check, --check-only: the image check refused it
-    Interrupted,   // the operator ended it (Ctrl-C, SIGTERM, SIGHUP)
-    Ended,         // console and raw modes, which have no outcome of their own
-    Failed,        // a gang's run that ended without telling how
+    ImageOk,             // --check-only: the image is sound
+    ImageRefused,        // --check, --check-only: the image check refused it
+    Interrupted,         // the operator ended it (Ctrl-C, SIGTERM, SIGHUP)
+    Ended,               // console and raw modes, which have no outcome of their own
+    Failed,              // a gang's run that ended without telling how
+    PowerCommandFailed,  // --power-command failed (app/fixture/Fixture.h)
 };
 
 // "complete", "no-records", "count-mismatch", "flash-not-acknowledged",
 // "timeout", "file-error", "port-error", "image-ok", "image-refused",
-// "interrupted", "ended", "failed".
+// "interrupted", "ended", "failed", "power-command-failed".
 const char* OutcomeName(RunOutcome outcome);
 // The outcome of that name; nothing when no outcome has it.
 std::optional<RunOutcome> OutcomeNamed(const std::string& name);
@@ -44,6 +45,7 @@ enum class RunEndKind {
     ProgramError,  // FatalError: a data file that cannot be opened or read
     PortError,
     Interrupted,
+    PowerCommandFailed,  // app/fixture/Fixture.h
 };
 
 // What a run's end makes of it: an outcome decided before the session

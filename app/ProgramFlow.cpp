@@ -13,6 +13,7 @@
 #include "app/Settings.h"
 #include "app/boards/BoardAfterBoard.h"
 #include "app/check/ImageCheckRun.h"
+#include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
 #include "app/gang/GangEvents.h"
 #include "app/report/ReportMessages.h"
@@ -50,17 +51,28 @@ struct DataFiles {
 };
 
 // The exit status of the session: 1 when it stopped on a protocol failure.
-int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file, RunReport* report) {
+int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
+                RunReport* report) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
+    Fixture fixture(settings, report);
+    fixture.Prepare(port);
+    if (fixture.StartsBoard()) {
+        options.boardStarter = &fixture;
+    }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, report);
+        return RunBoardAfterBoard(port, settings, options, file, report, fixture);
     }
     Downloader downloader(file, port, options);
-    while (downloader.Step() == 0) {
+    try {
+        while (downloader.Step() == 0) {
+        }
+    } catch (...) {
+        fixture.EndBoard(port, true);
+        throw;
     }
+    fixture.EndBoard(port, false);
     return downloader.Failed() ? 1 : 0;
 }
 
@@ -199,6 +211,9 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     } catch (const InterruptedError& interrupt) {
         kind = RunEndKind::Interrupted;
         end.interrupt = interrupt.Request();
+    } catch (const PowerCommandError& error) {
+        kind = RunEndKind::PowerCommandFailed;
+        end = {error.Status(), error.what()};
     } catch (const ProgramError& error) {
         kind = RunEndKind::ProgramError;
         end = {error.Status(), error.what()};

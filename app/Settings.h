@@ -37,6 +37,12 @@ struct Settings {
     // A run started by a gang for one of its ports: the number of its channel
     // of events (process/ParentChannel.h); nullptr for any other run.
     const char* gangMember = nullptr;
+    // A fixture that starts boards by itself (app/fixture/Fixture.h); each nullptr
+    // when not given. The texts are checked by the command line.
+    const char* resetSequence = nullptr;     // --reset: lines and waits
+    const char* resetEndSequence = nullptr;  // --reset-end: after each board
+    const char* powerCommand = nullptr;      // --power-command
+    const char* startWhen = nullptr;         // --start-when: an input line's level
 };
 
 // What the protocol modes take of the settings. A negative baud rate passes

@@ -13,6 +13,7 @@
 #include "protocol/ProtocolMessages.h"
 #include "serial/Interrupt.h"
 #include "text/LineBuf.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
 }  // namespace
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report) {
+                       UploadFile& file, RunReport* report, Fixture& fixture) {
     Tally tally;
     // The tally hears each board's ending beside whoever listened already.
     SessionEnding ending;
@@ -70,19 +71,33 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
     boardOptions.observer = &listeners;
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
         if (number > 1) {
-            if (!NextBoardDue(port, options)) {
+            const bool due = fixture.WaitsForStartSignal() ? fixture.AwaitStartSignalEnd(port)
+                                                           : NextBoardDue(port, options);
+            if (!due) {
                 break;
             }
             if (!file.Open(settings.dataFile)) {
                 FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
             }
         }
+        if (fixture.WaitsForStartSignal() && !fixture.AwaitStartSignal(port)) {
+            break;
+        }
         if (report != nullptr) {
             report->StartBoard(number);
         }
         ending.Forget();
+        fixture.RecordStartWait();
+        fixture.SetBoardNumber(number);
         Downloader downloader(file, port, boardOptions);
-        const int request = RunSession(downloader);
+        int request = 0;
+        try {
+            request = RunSession(downloader);
+        } catch (...) {
+            fixture.EndBoard(port, true);
+            throw;
+        }
+        fixture.EndBoard(port, false);
         if (file.ReadFailed()) {
             return 1;
         }
@@ -96,8 +111,8 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         const RunOutcome outcome =
             request != 0 ? RunOutcome::Interrupted : ending.Ending().value_or(RunOutcome::Failed);
         ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
-        std::printf(messages::kBoardTallyFormat, static_cast<unsigned>(number),
-                    OutcomeName(outcome), tally.complete, tally.failed);
+        ShowFormatted(messages::kBoardTallyFormat, static_cast<unsigned>(number),
+                      OutcomeName(outcome), tally.complete, tally.failed);
         std::fflush(stdout);
         if (report != nullptr) {
             WriteBoardRecord(*report, tally, request, settings.reportFile);
@@ -108,7 +123,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
     }
     // The run ends here, in order, whatever the operator asked.
     ClearInterrupt();
-    std::printf(messages::kBoardsInAllFormat, tally.complete, tally.failed);
+    ShowFormatted(messages::kBoardsInAllFormat, tally.complete, tally.failed);
     std::fflush(stdout);
     return tally.failed == 0 ? 0 : 1;
 }

@@ -40,11 +40,18 @@
 //                 waiting for the board, on "R" and the records, on "C", on
 //                 "W"
 //   board_number  the board's number in a run of several (--repeat), or null
+//   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
+//                 done before polling: {"start_signal": {"line": "dsr=1",
+//                 "seconds": the wait} or null, "power_command": {"command",
+//                 "ended": "exited", "signal", "timeout", "interrupted" or
+//                 "not-started", "status": the exit status or signal, or
+//                 null} or null, "reset": the sequence run, or null}
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Outcome.h"
@@ -66,6 +73,11 @@ class RunReport : public SessionObserver {
     // An outcome decided outside the session (the image check's), kept
     // whatever the run's end.
     void SetOutcome(RunOutcome outcome);
+    // What a fixture did before polling, for the current board's record.
+    void SetStartWait(const std::string& line, double seconds);
+    void SetPowerCommand(const std::string& command, const std::string& ended,
+                         std::optional<int> status);
+    void SetResetSequence(const std::string& sequence);
     // Starts the record of a further board of the same run: what the session
     // told is forgotten, the clock starts again.
     void StartBoard(uint32_t number);
@@ -117,6 +129,11 @@ class RunReport : public SessionObserver {
         double phaseSeconds[4] = {0, 0, 0, 0};
         int currentPhase = -1;  // index into phaseSeconds, -1 none
         Clock::time_point phaseStart;
+        std::optional<std::pair<std::string, double>> startWait;
+        std::optional<std::string> powerCommand;
+        std::string powerCommandEnded;
+        std::optional<int> powerCommandStatus;
+        std::optional<std::string> resetSequence;
     };
 
     void EndCurrentPhase(Clock::time_point now);
