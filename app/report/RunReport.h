@@ -29,8 +29,8 @@
 //   outcome       the run's outcome by its name (app/Outcome.h): "complete",
 //                 "no-records", "count-mismatch", "flash-not-acknowledged",
 //                 "timeout", "port-error", "file-error", "image-ok",
-//                 "image-refused", "interrupted", or in console and raw
-//                 modes "ended"
+//                 "image-refused", "power-command-failed", "interrupted", or
+//                 in console and raw modes "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
 //   exit_status   the program's exit status, null when a signal ended it
