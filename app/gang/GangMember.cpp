@@ -5,6 +5,7 @@
 
 #include "app/CommandLineMessages.h"
 #include "app/ProgramFlowMessages.h"
+#include "app/fixture/FixtureMessages.h"
 #include "protocol/ProtocolMessages.h"
 
 namespace {
@@ -51,6 +52,7 @@ const std::string kMismatch = PrefixOf(messages::kCountMismatchFormat);
 const std::string kPortError = PrefixOf(messages::kErrorOccurredFormat);
 const std::string kCannotOpen = PrefixOf(messages::kCannotOpenUploadFormat);
 const std::string kReadFailed = PrefixOf(messages::kFileReadFailedFormat);
+const std::string kPowerCommandFailed = messages::kPowerCommandFailedStart;
 const std::string kEcho = messages::kParsedCommandLine;
 // The waits bounded by a time-out end with "Error: ... within N s".
 const std::string kErrorStart = "Error: ";
@@ -78,6 +80,8 @@ const char* GangOutcomeName(GangOutcome outcome) {
             return "file-error";
         case GangOutcome::ImageRefused:
             return "image-refused";
+        case GangOutcome::PowerCommandFailed:
+            return "power-command-failed";
         case GangOutcome::Interrupted:
             return "interrupted";
         case GangOutcome::Failed:
@@ -191,6 +195,8 @@ void GangMember::Recognise(const std::string& line, bool error) {
             Sign(GangOutcome::PortError);
         } else if (StartsWith(line, kCannotOpen) || StartsWith(line, kReadFailed)) {
             Sign(GangOutcome::FileError);
+        } else if (StartsWith(line, kPowerCommandFailed)) {
+            Sign(GangOutcome::PowerCommandFailed);
         } else if (!dataFile.empty() && StartsWith(line, dataFile + ":")) {
             Sign(GangOutcome::ImageRefused);
         }

@@ -24,6 +24,7 @@ enum class GangOutcome {
     PortError,
     FileError,
     ImageRefused,
+    PowerCommandFailed,
     Interrupted,
     Failed,  // ended in a way none of the others describes
 };

@@ -97,6 +97,7 @@ TEST(GangMemberOutput, OutcomeComesFromTheMessagesAndTheEnd) {
         {"", "Can't open file a.hex for upload\n", 1, false, GangOutcome::FileError},
         {"", "Error reading file a.hex\n", 1, false, GangOutcome::FileError},
         {"", "a.hex:3: checksum\n", 1, false, GangOutcome::ImageRefused},
+        {"", "Power command failed: exit status 3\n", 1, false, GangOutcome::PowerCommandFailed},
         {"Start uploading file...\n", "", -1, true, GangOutcome::Interrupted},
         {"File uploaded OK\n", "", -1, true, GangOutcome::Interrupted},
         {"", "", 139, false, GangOutcome::Failed},

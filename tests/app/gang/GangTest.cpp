@@ -146,6 +146,39 @@ TEST(Gang, OneFailingBoardLeavesTheOthersCompleteAndTheStatusIsOne) {
     EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[1], gang.content, ""));
 }
 
+// Each port's run runs its own power command, with its own port in the
+// environment; the gang says once what replaces the prompt.
+TEST(Gang, EveryRunSwitchesItsOwnBoardOnAndAFailedCommandFailsOnlyItsPort) {
+    SKIP_UNDER_WINE("the command is a POSIX shell's");
+    Gang gang({sim::BoardConfig(), sim::BoardConfig()});
+    const std::string command =
+        "[ \"$VANTOIR_PORT\" = '" + gang.ports[1] + "' ] && exit 5; echo \"on $VANTOIR_PORT\"";
+
+    harness::ProcessResult result =
+        harness::RunVantoir(gang.Args({"--power-command", command}), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    const std::string instead =
+        "Starting the board by the power command instead of a power cycle.\n";
+    EXPECT_EQ(result.out.rfind(
+                  download_test::EchoLine(gang.Args({"--power-command", command})) + instead, 0),
+              0u)
+        << result.out;
+    EXPECT_EQ(result.out.find(instead), result.out.rfind(instead)) << "once, by the gang";
+    EXPECT_EQ(result.out.find(kPrompt), std::string::npos);
+    EXPECT_NE(result.out.find(gang.Mark(0) + "on " + gang.ports[0] + "\n"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.err.find(gang.Mark(1) + "Power command failed: exit status 5\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[0], gang.content));
+    EXPECT_EQ(gang.boards[1]->Received(), "");
+    const std::vector<std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 4u) << result.out;
+    EXPECT_EQ(rows[1], Row(gang.ports[0], kIdentity, "complete", 250));
+    EXPECT_EQ(rows[2], Row(gang.ports[1], "-", "power-command-failed", 0));
+}
+
 TEST(Gang, BoardThatHangsUpLeavesTheOthersComplete) {
     sim::BoardConfig hangsUp;
     hangsUp.hangUpAfterRecords = 100;
