@@ -215,193 +215,186 @@ TEST(Gang, ProgressLinesKeepTheirPlaceAmongEachPortsLines) {
                       "Start command sent to DSP\n")
             << result.out;
     }
+}
 
-    // Each port's run runs its own power command, with its own port in the
-    // environment; the gang says once what replaces the prompt.
-    TEST(Gang, EveryRunSwitchesItsOwnBoardOnAndAFailedCommandFailsOnlyItsPort) {
-        SKIP_UNDER_WINE("the command is a POSIX shell's");
-        Gang gang({sim::BoardConfig(), sim::BoardConfig()});
-        const std::string command =
-            "[ \"$VANTOIR_PORT\" = '" + gang.ports[1] + "' ] && exit 5; echo \"on $VANTOIR_PORT\"";
+// Each port's run runs its own power command, with its own port in the
+// environment; the gang says once what replaces the prompt.
+TEST(Gang, EveryRunSwitchesItsOwnBoardOnAndAFailedCommandFailsOnlyItsPort) {
+    SKIP_UNDER_WINE("the command is a POSIX shell's");
+    Gang gang({sim::BoardConfig(), sim::BoardConfig()});
+    const std::string command =
+        "[ \"$VANTOIR_PORT\" = '" + gang.ports[1] + "' ] && exit 5; echo \"on $VANTOIR_PORT\"";
 
-        harness::ProcessResult result =
-            harness::RunVantoir(gang.Args({"--power-command", command}), kRunGuardMs);
+    harness::ProcessResult result =
+        harness::RunVantoir(gang.Args({"--power-command", command}), kRunGuardMs);
 
-        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-        const std::string instead =
-            "Starting the board by the power command instead of a power cycle.\n";
-        EXPECT_EQ(
-            result.out.rfind(
-                download_test::EchoLine(gang.Args({"--power-command", command})) + instead, 0),
-            0u)
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    const std::string instead =
+        "Starting the board by the power command instead of a power cycle.\n";
+    EXPECT_EQ(result.out.rfind(
+                  download_test::EchoLine(gang.Args({"--power-command", command})) + instead, 0),
+              0u)
+        << result.out;
+    EXPECT_EQ(result.out.find(instead), result.out.rfind(instead)) << "once, by the gang";
+    EXPECT_EQ(result.out.find(kPrompt), std::string::npos);
+    EXPECT_NE(result.out.find(gang.Mark(0) + "on " + gang.ports[0] + "\n"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.err.find(gang.Mark(1) + "Power command failed: exit status 5\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[0], gang.content));
+    EXPECT_EQ(gang.boards[1]->Received(), "");
+    const std::vector<std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 4u) << result.out;
+    EXPECT_EQ(rows[1], Row(gang.ports[0], kIdentity, "complete", 250));
+    EXPECT_EQ(rows[2], Row(gang.ports[1], "-", "power-command-failed", 0));
+}
+
+TEST(Gang, BoardThatHangsUpLeavesTheOthersComplete) {
+    sim::BoardConfig hangsUp;
+    hangsUp.hangUpAfterRecords = 100;
+    Gang gang({hangsUp, {}, {}});
+
+    harness::ProcessResult result = harness::RunVantoir(gang.Args(), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    // Write or read, whichever the line fails first.
+    EXPECT_EQ(result.err.rfind(gang.Mark(0) + "Error occurred: COMPort: ", 0), 0u) << result.err;
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+    const std::vector<std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 5u) << result.out;
+    EXPECT_EQ(rows[1].rfind(gang.ports[0], 0), 0u);
+    EXPECT_NE(rows[1].find(" port-error "), std::string::npos) << rows[1];
+    EXPECT_EQ(rows[2], Row(gang.ports[1], kIdentity, "complete", 250));
+    EXPECT_EQ(rows[3], Row(gang.ports[2], kIdentity, "complete", 250));
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[1], gang.content));
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[2], gang.content));
+}
+
+TEST(Gang, AllBoardsCompleteWithTheSwitchesOfTheGangAndThePromptOnce) {
+    sim::BoardConfig flashed;
+    flashed.expectFlash = true;
+    flashed.expectStart = false;
+    flashed.flashProgressLines = 1;
+    Gang gang({flashed, flashed});
+
+    harness::ProcessResult result = harness::RunVantoir(gang.Args({"-W", "-L"}), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.out.find(kPrompt), result.out.rfind(kPrompt)) << "the prompt once";
+    EXPECT_EQ(result.out.find("Parsed command line:"), result.out.rfind("Parsed command line:"));
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_NE(result.out.find(gang.Mark(i) + "Programming flash memory...\n"),
+                  std::string::npos);
+        EXPECT_NE(result.out.find(gang.Mark(i) + "Programming flash: 100%\n"), std::string::npos)
             << result.out;
-        EXPECT_EQ(result.out.find(instead), result.out.rfind(instead)) << "once, by the gang";
-        EXPECT_EQ(result.out.find(kPrompt), std::string::npos);
-        EXPECT_NE(result.out.find(gang.Mark(0) + "on " + gang.ports[0] + "\n"), std::string::npos)
-            << result.out;
-        EXPECT_NE(result.err.find(gang.Mark(1) + "Power command failed: exit status 5\n"),
-                  std::string::npos)
-            << result.err;
-        EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[0], gang.content));
-        EXPECT_EQ(gang.boards[1]->Received(), "");
-        const std::vector<std::string> rows = SummaryRows(result.out);
-        ASSERT_EQ(rows.size(), 4u) << result.out;
-        EXPECT_EQ(rows[1], Row(gang.ports[0], kIdentity, "complete", 250));
-        EXPECT_EQ(rows[2], Row(gang.ports[1], "-", "power-command-failed", 0));
+        EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[i], gang.content, "W\r\n"));
+    }
+    EXPECT_EQ(result.out.find("Start command sent"), std::string::npos);
+    EXPECT_NE(result.out.find("\n2 of 2 ports complete.\n"), std::string::npos);
+}
+
+// Boards that never answer: the gang polls until it is interrupted.
+class GangInterrupted : public ::testing::Test {
+  protected:
+    void Start(harness::InputKind input) {
+        sim::BoardConfig silent;
+        silent.silentPolls = 1000000;
+        gang = std::make_unique<Gang>(std::vector<sim::BoardConfig>{silent, silent, silent});
+        harness::ProcessOptions options;
+        options.args = gang->Args();
+        options.inputKind = input;
+        child = std::make_unique<harness::ChildProcess>(options);
+        for (const auto& board : gang->boards) {
+            ASSERT_TRUE(board->WaitForReceived("?\r\n", kRunGuardMs));
+        }
     }
 
-    TEST(Gang, BoardThatHangsUpLeavesTheOthersComplete) {
-        sim::BoardConfig hangsUp;
-        hangsUp.hangUpAfterRecords = 100;
-        Gang gang({hangsUp, {}, {}});
-
-        harness::ProcessResult result = harness::RunVantoir(gang.Args(), kRunGuardMs);
-
+    void ExpectEveryPortInterrupted(const harness::ProcessResult& result) {
+        EXPECT_FALSE(result.timedOut);
         EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-        // Write or read, whichever the line fails first.
-        EXPECT_EQ(result.err.rfind(gang.Mark(0) + "Error occurred: COMPort: ", 0), 0u)
-            << result.err;
-        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
         const std::vector<std::string> rows = SummaryRows(result.out);
         ASSERT_EQ(rows.size(), 5u) << result.out;
-        EXPECT_EQ(rows[1].rfind(gang.ports[0], 0), 0u);
-        EXPECT_NE(rows[1].find(" port-error "), std::string::npos) << rows[1];
-        EXPECT_EQ(rows[2], Row(gang.ports[1], kIdentity, "complete", 250));
-        EXPECT_EQ(rows[3], Row(gang.ports[2], kIdentity, "complete", 250));
-        EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[1], gang.content));
-        EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[2], gang.content));
-    }
-
-    TEST(Gang, AllBoardsCompleteWithTheSwitchesOfTheGangAndThePromptOnce) {
-        sim::BoardConfig flashed;
-        flashed.expectFlash = true;
-        flashed.expectStart = false;
-        flashed.flashProgressLines = 1;
-        Gang gang({flashed, flashed});
-
-        harness::ProcessResult result = harness::RunVantoir(gang.Args({"-W", "-L"}), kRunGuardMs);
-
-        EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
-        EXPECT_EQ(result.out.find(kPrompt), result.out.rfind(kPrompt)) << "the prompt once";
-        EXPECT_EQ(result.out.find("Parsed command line:"),
-                  result.out.rfind("Parsed command line:"));
-        for (size_t i = 0; i < 2; ++i) {
-            EXPECT_NE(result.out.find(gang.Mark(i) + "Programming flash memory...\n"),
-                      std::string::npos);
-            EXPECT_NE(result.out.find(gang.Mark(i) + "Programming flash: 100%\n"),
-                      std::string::npos)
-                << result.out;
-            EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[i], gang.content, "W\r\n"));
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(rows[i + 1], Row(gang->ports[i], "-", "interrupted", 0)) << result.out;
         }
-        EXPECT_EQ(result.out.find("Start command sent"), std::string::npos);
-        EXPECT_NE(result.out.find("\n2 of 2 ports complete.\n"), std::string::npos);
-    }
-
-    // Boards that never answer: the gang polls until it is interrupted.
-    class GangInterrupted : public ::testing::Test {
-      protected:
-        void Start(harness::InputKind input) {
-            sim::BoardConfig silent;
-            silent.silentPolls = 1000000;
-            gang = std::make_unique<Gang>(std::vector<sim::BoardConfig>{silent, silent, silent});
-            harness::ProcessOptions options;
-            options.args = gang->Args();
-            options.inputKind = input;
-            child = std::make_unique<harness::ChildProcess>(options);
-            for (const auto& board : gang->boards) {
-                ASSERT_TRUE(board->WaitForReceived("?\r\n", kRunGuardMs));
-            }
-        }
-
-        void ExpectEveryPortInterrupted(const harness::ProcessResult& result) {
-            EXPECT_FALSE(result.timedOut);
-            EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-            const std::vector<std::string> rows = SummaryRows(result.out);
-            ASSERT_EQ(rows.size(), 5u) << result.out;
-            for (size_t i = 0; i < 3; ++i) {
-                EXPECT_EQ(rows[i + 1], Row(gang->ports[i], "-", "interrupted", 0)) << result.out;
-            }
-            EXPECT_EQ(rows[4], "0 of 3 ports complete.");
-            // Each run gave its port back: the port opens again.
-            for (const auto& board : gang->boards) {
-                harness::ProcessResult again =
-                    download_test::Download(*board, "/vantoir-no-such-file");
-                EXPECT_EQ(again.err, "Can't open file /vantoir-no-such-file for upload\n");
-            }
-        }
-
-        std::unique_ptr<Gang> gang;
-        std::unique_ptr<harness::ChildProcess> child;
-    };
-
-    TEST_F(GangInterrupted, CtrlCEndsEveryRunAndThenTheSummaryFollows) {
-        Start(harness::InputKind::Terminal);
-        child->WriteKeys("\x03");
-        ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
-    }
-
-    TEST_F(GangInterrupted, TerminationOfTheGangAloneEndsEveryRun) {
-        SKIP_UNDER_WINE("a Windows program has no SIGTERM");
-        Start(harness::InputKind::Null);
-        child->Signal(SIGTERM);
-        ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
-    }
-
-    void ExpectRejected(const std::vector<std::string>& args, const std::string& message) {
-        const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
-        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, message);
-    }
-
-    TEST(GangRejected, ListsThatNameNoPortOrOneTwiceAndClashingSwitches) {
-        ExpectRejected({"--gang", "", "-F", "x.hex"},
-                       "Invalid value for switch --gang: \nThe list of ports is empty.\n");
-        ExpectRejected(
-            {"--gang", "COM3,,COM4", "-F", "x.hex"},
-            "Invalid value for switch --gang: COM3,,COM4\nAn entry of the list is empty.\n");
-        ExpectRejected({"--GANG", "COM3,"},
-                       "Invalid value for switch --GANG: COM3,\n"
-                       "An entry of the list is empty.\n");
-        ExpectRejected({"--gang", "COM3,COM4,COM3"},
-                       "Invalid value for switch --gang: COM3,COM4,COM3\n"
-                       "The port COM3 is named twice.\n");
-        ExpectRejected({"--gang", "COM3,COM4", "-C"},
-                       "Switch --gang downloads only: it cannot be used with -C\n");
-        ExpectRejected({"-r", "--gang", "COM3,COM4"},
-                       "Switch --gang downloads only: it cannot be used with -r\n");
-        ExpectRejected({"-P", "COM1", "--gang", "COM3,COM4"},
-                       "Switch --gang names the ports: it cannot be used with -P\n");
-        ExpectRejected({"-F", "x.hex", "--gang"}, "Missing argument to switch --gang\n");
-    }
-
-    TEST(GangRejected, ImageRefusedByTheCheckStartsNoRun) {
-        Gang gang(std::vector<sim::BoardConfig>(2));
-        gang.dataFile = harness::WriteTempFile(":10000000FFFF\n:00000001FF\n");
-        const harness::ProcessResult result =
-            harness::RunVantoir(gang.Args({"--check"}), kRunGuardMs);
-
-        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-        EXPECT_NE(result.err.find(gang.dataFile + ": image refused"), std::string::npos)
-            << result.err;
-        EXPECT_EQ(result.out.find("Gang summary:"), std::string::npos) << result.out;
-        EXPECT_EQ(result.out.find("Please cycle the power"), std::string::npos) << result.out;
-        for (const auto& board : gang.boards) {
-            EXPECT_EQ(board->BytesReceived(), 0);
+        EXPECT_EQ(rows[4], "0 of 3 ports complete.");
+        // Each run gave its port back: the port opens again.
+        for (const auto& board : gang->boards) {
+            harness::ProcessResult again = download_test::Download(*board, "/vantoir-no-such-file");
+            EXPECT_EQ(again.err, "Can't open file /vantoir-no-such-file for upload\n");
         }
     }
 
-    TEST(GangRejected, PortThatCannotBeOpenedEndsOnlyItsOwnRun) {
-        Gang gang(std::vector<sim::BoardConfig>(1));
-        gang.ports.push_back("/dev/vantoir-no-such-port");
-        harness::ProcessResult result = harness::RunVantoir(gang.Args({"-L"}), kRunGuardMs);
+    std::unique_ptr<Gang> gang;
+    std::unique_ptr<harness::ChildProcess> child;
+};
 
-        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
-        EXPECT_EQ(result.err, "[vantoir-no-such-port] Error occurred: COMPort: failed to open.\n");
-        const std::vector<std::string> rows = SummaryRows(result.out);
-        ASSERT_EQ(rows.size(), 4u) << result.out;
-        EXPECT_NE(rows[2].find(" port-error "), std::string::npos) << rows[2];
-        EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[0], gang.content, ""));
+TEST_F(GangInterrupted, CtrlCEndsEveryRunAndThenTheSummaryFollows) {
+    Start(harness::InputKind::Terminal);
+    child->WriteKeys("\x03");
+    ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
+}
+
+TEST_F(GangInterrupted, TerminationOfTheGangAloneEndsEveryRun) {
+    SKIP_UNDER_WINE("a Windows program has no SIGTERM");
+    Start(harness::InputKind::Null);
+    child->Signal(SIGTERM);
+    ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
+}
+
+void ExpectRejected(const std::vector<std::string>& args, const std::string& message) {
+    const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, message);
+}
+
+TEST(GangRejected, ListsThatNameNoPortOrOneTwiceAndClashingSwitches) {
+    ExpectRejected({"--gang", "", "-F", "x.hex"},
+                   "Invalid value for switch --gang: \nThe list of ports is empty.\n");
+    ExpectRejected({"--gang", "COM3,,COM4", "-F", "x.hex"},
+                   "Invalid value for switch --gang: COM3,,COM4\nAn entry of the list is empty.\n");
+    ExpectRejected({"--GANG", "COM3,"},
+                   "Invalid value for switch --GANG: COM3,\n"
+                   "An entry of the list is empty.\n");
+    ExpectRejected({"--gang", "COM3,COM4,COM3"},
+                   "Invalid value for switch --gang: COM3,COM4,COM3\n"
+                   "The port COM3 is named twice.\n");
+    ExpectRejected({"--gang", "COM3,COM4", "-C"},
+                   "Switch --gang downloads only: it cannot be used with -C\n");
+    ExpectRejected({"-r", "--gang", "COM3,COM4"},
+                   "Switch --gang downloads only: it cannot be used with -r\n");
+    ExpectRejected({"-P", "COM1", "--gang", "COM3,COM4"},
+                   "Switch --gang names the ports: it cannot be used with -P\n");
+    ExpectRejected({"-F", "x.hex", "--gang"}, "Missing argument to switch --gang\n");
+}
+
+TEST(GangRejected, ImageRefusedByTheCheckStartsNoRun) {
+    Gang gang(std::vector<sim::BoardConfig>(2));
+    gang.dataFile = harness::WriteTempFile(":10000000FFFF\n:00000001FF\n");
+    const harness::ProcessResult result = harness::RunVantoir(gang.Args({"--check"}), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_NE(result.err.find(gang.dataFile + ": image refused"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out.find("Gang summary:"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("Please cycle the power"), std::string::npos) << result.out;
+    for (const auto& board : gang.boards) {
+        EXPECT_EQ(board->BytesReceived(), 0);
     }
+}
+
+TEST(GangRejected, PortThatCannotBeOpenedEndsOnlyItsOwnRun) {
+    Gang gang(std::vector<sim::BoardConfig>(1));
+    gang.ports.push_back("/dev/vantoir-no-such-port");
+    harness::ProcessResult result = harness::RunVantoir(gang.Args({"-L"}), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err, "[vantoir-no-such-port] Error occurred: COMPort: failed to open.\n");
+    const std::vector<std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 4u) << result.out;
+    EXPECT_NE(rows[2].find(" port-error "), std::string::npos) << rows[2];
+    EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[0], gang.content, ""));
+}
 
 }  // namespace
