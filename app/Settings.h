@@ -3,6 +3,8 @@
 // afterwards.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "protocol/ProtocolOptions.h"
 
@@ -43,8 +45,11 @@ struct Settings {
     // --timestamps, --timestamps-iso: what a console puts in front of each
     // line of the board's output.
     uint8_t lineStamps = 0;  // kLineStamps*
-    const char* gang = nullptr;  // --gang: the ports, separated by commas
-    int32_t gangMember = 0;      // a run started by a gang for one of its ports
+    const char* gang = nullptr;          // --gang: the ports, separated by commas
+    std::vector<std::string> gangPorts;  // the ports of --gang, one each
+    // A run started by a gang for one of its ports: the number of its channel
+    // of events (process/ParentChannel.h); nullptr for any other run.
+    const char* gangMember = nullptr;
     // A fixture that starts boards by itself (app/fixture/Fixture.h); each nullptr
     // when not given. The texts are checked by the command line.
     const char* resetSequence = nullptr;     // --reset: lines and waits
