@@ -82,8 +82,8 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
         }
         // The console follows before the board's end sequence, on the port
         // as the session left it; it ends only by an interrupt or an error.
-        if (settings.monitor && !downloader.Failed() &&
-            downloader.Outcome() == SessionOutcome::Complete) {
+        // Complete: neither a protocol failure nor a file that failed to read.
+        if (settings.monitor && !downloader.Failed() && !file.ReadFailed()) {
             if (report != nullptr) {
                 report->SetConsoleFollowed();
             }
