@@ -9,12 +9,14 @@
 
 #include "app/CommandLineMessages.h"
 #include "app/check/CheckMessages.h"
+#include "app/console/ConsoleSwitches.h"
 #include "app/gang/GangMessages.h"
 #include "app/gang/GangPorts.h"
 #include "app/ports/PortListing.h"
 #include "errors/FatalError.h"
 #include "errors/Version.h"
 #include "serial/PortPlatform.h"
+#include "serial/LineSequence.h"
 
 namespace {
 
@@ -43,6 +45,15 @@ enum class Switch {
     RunId,
     Station,
     CheckedImage,
+    Monitor,
+    Reconnect,
+    Log,
+    Timestamps,
+    TimestampsIso,
+    Reset,
+    ResetEnd,
+    PowerCommand,
+    StartWhen,
 };
 
 struct SwitchEntry {
@@ -75,10 +86,19 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--monitor", Switch::Monitor, false},
+    {"--reconnect", Switch::Reconnect, false},
+    {"--log", Switch::Log, true},
+    {"--timestamps", Switch::Timestamps, false},
+    {"--timestamps-iso", Switch::TimestampsIso, false},
+    {"--reset", Switch::Reset, true},
+    {"--reset-end", Switch::ResetEnd, true},
+    {"--power-command", Switch::PowerCommand, true},
+    {"--start-when", Switch::StartWhen, true},
     {"--run-id", Switch::RunId, true},
     {"--station", Switch::Station, true},
     // Not for the user: given by a gang to each of its runs.
-    {"--gang-member", Switch::GangMember, false},
+    {"--gang-member", Switch::GangMember, true},
     {"--checked-image", Switch::CheckedImage, true},
 };
 
@@ -102,6 +122,15 @@ constexpr const char* kFurtherSwitches =
     "[--repeat] downloads board after board until Ctrl-C\n"
     "[--boards <n>] ends a --repeat run after n boards\n"
     "[--gang <port>,<port>,...] downloads to every port of the list at once\n"
+    "[--monitor] after a complete download, goes on as a console on the same port\n"
+    "[--reconnect] console: waits for a port that went away to come back\n"
+    "[--log <file>] console: appends everything the board sends to the file\n"
+    "[--timestamps] console: the seconds since the start before each line\n"
+    "[--timestamps-iso] console: the local date and time before each line\n"
+    "[--reset <sequence>] starts each board by the port's DTR and RTS lines\n"
+    "[--reset-end <sequence>] sets the lines after each board's session\n"
+    "[--power-command <command>] runs the command to switch the board on\n"
+    "[--start-when <line>=<level>] with --repeat: waits for an input line before each board\n"
     "[--run-id <id>] names the run in its records (default: a generated one)\n"
     "[--station <name>] names the station in the records\n"
     "See the manual page vantoir(1).\n";
@@ -166,6 +195,24 @@ uint32_t WholeNumber(const char* switchText, const char* value, uint32_t low, ui
     return static_cast<uint32_t>(number);
 }
 
+const char* CheckedSequence(const char* switchText, const char* value) {
+    LineSequence sequence;
+    std::string why;
+    if (!ParseLineSequence(value, sequence, why)) {
+        FatalError(messages::kInvalidValueWhyFormat, switchText, value, why.c_str());
+    }
+    return value;
+}
+
+const char* CheckedLevel(const char* switchText, const char* value) {
+    LineLevel level;
+    std::string why;
+    if (!ParseLineLevel(value, level, why)) {
+        FatalError(messages::kInvalidValueWhyFormat, switchText, value, why.c_str());
+    }
+    return value;
+}
+
 void ApplySwitch(Switch which, const char* switchText, const char* value, Settings& settings) {
     switch (which) {
         case Switch::Timeout:
@@ -212,7 +259,7 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
             settings.gang = value;
             break;
         case Switch::GangMember:
-            settings.gangMember = 1;
+            settings.gangMember = value;
             break;
         case Switch::CheckImage:
             settings.checkImage = 1;
@@ -231,6 +278,33 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
             break;
         case Switch::CheckedImage:
             settings.checkedImage = value;
+            break;
+        case Switch::Monitor:
+            settings.monitor = true;
+            break;
+        case Switch::Reconnect:
+            settings.reconnect = true;
+            break;
+        case Switch::Log:
+            settings.logFile = value;
+            break;
+        case Switch::Timestamps:
+            settings.lineStamps = kLineStampsElapsed;
+            break;
+        case Switch::TimestampsIso:
+            settings.lineStamps = kLineStampsDateTime;
+            break;
+        case Switch::Reset:
+            settings.resetSequence = CheckedSequence(switchText, value);
+            break;
+        case Switch::ResetEnd:
+            settings.resetEndSequence = CheckedSequence(switchText, value);
+            break;
+        case Switch::PowerCommand:
+            settings.powerCommand = value;
+            break;
+        case Switch::StartWhen:
+            settings.startWhen = CheckedLevel(switchText, value);
             break;
         default:
             break;
@@ -270,6 +344,35 @@ bool OneDeviceEach(const std::vector<std::string>& ports, std::string& problem) 
     }
     return true;
 }
+// The fixture's switches as typed, which work with downloads only, and
+// --start-when with --repeat only.
+struct FixtureSwitches {
+    const char* fixture = nullptr;  // the first of them
+    const char* mode = nullptr;     // the last of -C and -R
+    const char* startWhen = nullptr;
+
+    void Note(Switch which, const char* typed) {
+        const bool fixtureSwitch = which == Switch::Reset || which == Switch::ResetEnd ||
+                                   which == Switch::PowerCommand || which == Switch::StartWhen;
+        if (fixtureSwitch && fixture == nullptr) {
+            fixture = typed;
+        }
+        if (which == Switch::StartWhen) {
+            startWhen = typed;
+        } else if (which == Switch::Console || which == Switch::Raw) {
+            mode = typed;
+        }
+    }
+
+    void Check(const Settings& settings) const {
+        if (fixture != nullptr && settings.mode != ModeDownload) {
+            FatalError(messages::kDownloadOnlyFormat, fixture, mode);
+        }
+        if (startWhen != nullptr && !settings.repeat) {
+            FatalError(messages::kNeedsRepeatFormat, startWhen);
+        }
+    }
+};
 
 // The switches, as typed, that a gang cannot be combined with.
 struct GangSwitches {
@@ -287,8 +390,8 @@ struct GangSwitches {
         }
     }
 
-    void Check(const Settings& settings) const {
-        std::vector<std::string> ports;
+    void Check(Settings& settings) const {
+        std::vector<std::string>& ports = settings.gangPorts;
         std::string problem;
         if (!SplitGangPorts(settings.gang, ports, problem) || !OneDeviceEach(ports, problem)) {
             FatalError(messages::kGangInvalidListFormat, gang, settings.gang, problem.c_str());
@@ -327,7 +430,7 @@ void CheckModeSwitches(const Settings& settings, bool fileGiven) {
 
 std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments,
                                              const std::string& program, const std::string& port) {
-    std::vector<std::string> member = {program, "--gang-member"};
+    std::vector<std::string> member = {program};
     bool portGiven = false;
     for (int i = 1; i < argumentCount; ++i) {
         const SwitchEntry* entry = FindSwitch(arguments[i]);
@@ -348,6 +451,7 @@ std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments
         }
         i += taken - 1;
     }
+    member.push_back("--gang-member");
     return member;
 }
 
@@ -381,8 +485,10 @@ ProtocolOptions ToProtocolOptions(const Settings& settings) {
     options.writeFlash = settings.writeFlash != 0;
     options.consoleHandshake = settings.consoleHandshake != 0;
     options.timeoutSeconds = settings.timeoutSeconds;
-    // A gang shows the prompt once for all its runs.
-    options.showPrompt = settings.gangMember == 0;
+    // A gang shows the prompt once for all its runs, and their progress from
+    // their events.
+    options.showPrompt = settings.gangMember == nullptr;
+    options.showProgress = settings.gangMember == nullptr;
     return options;
 }
 
@@ -393,6 +499,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
     }
     GangSwitches gang;
     bool fileGiven = false;
+    FixtureSwitches fixture;
     for (int i = 1; i < argumentCount; ++i) {
         const char* typed = arguments[i];
         const SwitchEntry* entry = FindSwitch(typed);
@@ -410,15 +517,21 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
         ApplySwitch(entry->which, typed, value, settings);
         fileGiven = fileGiven || entry->which == Switch::File;
         gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
+        fixture.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
     }
+    CheckConsoleSwitches(settings);
     if (settings.gang != nullptr) {
         gang.Check(settings);
     }
+    fixture.Check(settings);
     CheckModeSwitches(settings, fileGiven);
     if (beforeEcho != nullptr) {
         beforeEcho();
     }
-    PrintEchoLine(argumentCount, arguments);
+    // A gang has shown its own.
+    if (settings.gangMember == nullptr) {
+        PrintEchoLine(argumentCount, arguments);
+    }
 }
 
 void PrintUsage(const char* programName, const Settings& settings) {

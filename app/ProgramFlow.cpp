@@ -9,12 +9,17 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/Outcome.h"
 #include "app/ProgramFlowMessages.h"
+#include "app/SessionListeners.h"
 #include "app/Settings.h"
 #include "app/boards/BoardAfterBoard.h"
 #include "app/boards/BoardImage.h"
 #include "app/check/ImageCheckRun.h"
+#include "app/console/ConsoleRecorder.h"
+#include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
+#include "app/gang/GangEvents.h"
 #include "app/gang/GangPorts.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
@@ -22,6 +27,7 @@
 #include "errors/Interrupted.h"
 #include "errors/PortError.h"
 #include "errors/ProgramError.h"
+#include "process/ParentChannel.h"
 #include "protocol/Console.h"
 #include "protocol/Downloader.h"
 #include "protocol/ProtocolMessages.h"
@@ -49,33 +55,84 @@ struct DataFiles {
     std::FILE* raw = nullptr;
 };
 
+// What a console of this run adds to the plain terminal; sink nullptr:
+// standard output, unchanged.
+ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
+    ConsoleSetup setup;
+    setup.reconnect = settings.reconnect;
+    setup.sink = sink;
+    return setup;
+}
+
 // The exit status of the session: 1 when it stopped on a protocol failure.
-int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file, const BoardImage& image, RunReport* report) {
+// With --monitor a complete session goes on as a console on the same port,
+// which ends only when the operator ends the run.
+int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
+                const BoardImage& image, RunReport* report, ConsoleSink* sink) {
     image.OpenFor(file);
+    Fixture fixture(settings, report);
+    fixture.Prepare(port);
+    if (fixture.StartsBoard()) {
+        options.boardStarter = &fixture;
+    }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, image, report);
+        return RunBoardAfterBoard(port, settings, options, file, image, report, fixture);
     }
     Downloader downloader(file, port, options);
-    while (downloader.Step() == 0) {
+    try {
+        while (downloader.Step() == 0) {
+        }
+        // The console follows before the board's end sequence, on the port
+        // as the session left it; it ends only by an interrupt or an error.
+        // Complete: neither a protocol failure nor a file that failed to read.
+        if (settings.monitor && !downloader.Failed() && !file.ReadFailed()) {
+            if (report != nullptr) {
+                report->SetConsoleFollowed();
+            }
+            ConsoleSetup setup = ConsoleSetupFor(settings, sink);
+            setup.afterDownload = true;
+            const int status = RunConsole(port, options, setup);
+            fixture.EndBoard(port, false);
+            return status;
+        }
+    } catch (...) {
+        fixture.EndBoard(port, true);
+        throw;
     }
+    fixture.EndBoard(port, false);
     return downloader.Failed() ? 1 : 0;
 }
 
-// The exit status of the mode, once it has ended normally. report hears
-// what the protocol does (nullptr: none is kept).
+// Who hears what the run does: its record (--report), its gang's channel of
+// events (a run of a gang), and the session's ending, which the gang is told
+// at the end.
+struct RunListeners {
+    std::unique_ptr<RunReport> report;
+    std::unique_ptr<ParentChannel> channel;
+    std::unique_ptr<GangEventWriter> gang;
+    SessionEnding ending;
+    SessionListeners all;
+    std::optional<RunOutcome> preset;  // the image check's
+    // What a console shows and logs, with --log or a stamp setting; nullptr:
+    // the board's output goes to standard output unchanged.
+    std::unique_ptr<ConsoleRecorder> recorder;
+};
+
+// The exit status of the mode, once it has ended normally.
 int RunMode(COMPort& port, const Settings& settings, DataFiles& files, const BoardImage& image,
-            RunReport* report) {
+            RunListeners& listeners) {
     ProtocolOptions options = ToProtocolOptions(settings);
-    options.observer = report;
+    options.observer = &listeners.all;
+    RunReport* report = listeners.report.get();
     switch (settings.mode) {
         case ModeConsole:
-            return RunConsole(port, options);
+            return RunConsole(port, options, ConsoleSetupFor(settings, listeners.recorder.get()));
         case ModeRaw:
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload, image, report);
+            return RunDownload(port, settings, options, files.upload, image, report,
+                               listeners.recorder.get());
     }
 }
 
@@ -97,19 +154,20 @@ void RecordRefusal(RunReport& report, const Settings& settings, const ImageCheck
     const std::string refusal = shown.back();
     shown.resize(result.findings.size());
     report.SetRefusal(refusal, std::move(shown));
-    report.SetOutcome("image-refused");
 }
 
 // The result of --check or --check-only.
 struct CheckedImage {
-    bool endsRun = false;     // the run ends here, with status
+    bool endsRun = false;  // the run ends here, with status
     int status = 0;
-    std::string digest;       // of a sound image; empty when none was checked
-    ImageCheckResult result;  // of the check
+    std::optional<RunOutcome> outcome;  // the check's, when it ends the run
+    std::string digest;                 // of a sound image; empty when none was checked
+    ImageCheckResult result;
 };
 
 // With --check or --check-only, checks the image before the port is opened,
-// so that a refused one never reaches the board.
+// so that a refused one never reaches the board; a refusal is kept in report
+// (when there is one).
 CheckedImage CheckImage(const Settings& settings, RunReport* report) {
     CheckedImage checked;
     if (settings.checkImage == 0 && settings.checkOnly == 0) {
@@ -117,12 +175,13 @@ CheckedImage CheckImage(const Settings& settings, RunReport* report) {
     }
     ImageCheckRun check = RunImageCheck(settings.dataFile);
     checked.endsRun = !check.sound || settings.checkOnly != 0;
+    if (checked.endsRun) {
+        checked.outcome = check.sound ? RunOutcome::ImageOk : RunOutcome::ImageRefused;
+    }
     checked.status = check.sound ? 0 : 1;
     checked.digest = check.sound ? check.result.sha256 : std::string();
     if (report != nullptr && !check.sound) {
         RecordRefusal(*report, settings, check.result);
-    } else if (report != nullptr && checked.endsRun) {
-        report->SetOutcome("image-ok");
     }
     checked.result = std::move(check.result);
     return checked;
@@ -131,10 +190,7 @@ CheckedImage CheckImage(const Settings& settings, RunReport* report) {
 // A gang whose image is refused starts no run; each of its ports still gets
 // the record its run would have written.
 void RecordRefusedGang(const Settings& settings, const CheckedImage& checked, RunEnd& end) {
-    std::vector<std::string> ports;
-    std::string problem;
-    SplitGangPorts(settings.gang, ports, problem);
-    for (const std::string& port : ports) {
+    for (const std::string& port : settings.gangPorts) {
         Settings portSettings = settings;
         portSettings.portName = port.c_str();
         RunReport report(settings.reportFile, portSettings);
@@ -142,6 +198,7 @@ void RecordRefusedGang(const Settings& settings, const CheckedImage& checked, Ru
             report.SetRunId(std::string(settings.runId) + "@" + port);
         }
         RecordRefusal(report, portSettings, checked.result);
+        report.SetOutcome(RunOutcome::ImageRefused);
         if (!report.Write(RunEndKind::ProgramError, end.status, "", nullptr)) {
             end.message += FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
         }
@@ -149,7 +206,7 @@ void RecordRefusedGang(const Settings& settings, const CheckedImage& checked, Ru
 }
 
 // The gang, once its image is checked: every run is told the digest of the
-// image checked, and sends only that image.
+// image checked (--checked-image), and sends only that image.
 RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& settings) {
     RunEnd end;
     const CheckedImage checked = CheckImage(settings, nullptr);
@@ -175,7 +232,8 @@ RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& setti
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
 int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
-              const BoardImage& image, RunReport* report) {
+              const BoardImage& image, RunListeners& listeners) {
+    RunReport* report = listeners.report.get();
     if (report != nullptr && !IsUsbPortName(settings.portName)) {
         report->SetDevice(platform.DevicePath(settings.portName));
     }
@@ -190,7 +248,7 @@ int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files
                                : std::optional<std::string>(listed->serialNumber));
         }
     }
-    return RunMode(port, settings, files, image, report);
+    return RunMode(port, settings, files, image, listeners);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -214,6 +272,25 @@ void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, R
     }
 }
 
+// Makes the run's listeners the settings ask for.
+void Listen(const Settings& settings, RunListeners& listeners) {
+    if (settings.reportFile != nullptr) {
+        listeners.report = std::make_unique<RunReport>(settings.reportFile, settings);
+        listeners.all.Add(listeners.report.get());
+    }
+    if (settings.gangMember != nullptr) {
+        listeners.channel = std::make_unique<ParentChannel>(settings.gangMember);
+        listeners.gang = std::make_unique<GangEventWriter>(*listeners.channel);
+        listeners.all.Add(listeners.gang.get());
+    }
+    listeners.all.Add(&listeners.ending);
+    // The log is opened before the port, so that one that cannot be opened
+    // ends the run before the board is touched.
+    if (settings.logFile != nullptr || settings.lineStamps != kLineStampsNone) {
+        listeners.recorder = std::make_unique<ConsoleRecorder>(settings);
+    }
+}
+
 }  // namespace
 
 RunEnd RunProgram(int argumentCount, char** arguments) {
@@ -223,7 +300,7 @@ RunEnd RunProgram(int argumentCount, char** arguments) {
 RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     Settings settings;
     DataFiles files;
-    std::unique_ptr<RunReport> report;
+    RunListeners listeners;
     RunEnd end;
     RunEndKind kind = RunEndKind::Normal;
     try {
@@ -238,21 +315,20 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         if (settings.gang != nullptr) {
             return RunCheckedGang(argumentCount, arguments, settings);
         }
-        if (settings.gangMember != 0) {
+        if (settings.gangMember != nullptr) {
             InterruptWhenParentEnds();
         }
-        if (settings.reportFile != nullptr) {
-            report = std::make_unique<RunReport>(settings.reportFile, settings);
-        }
-        const CheckedImage checked = CheckImage(settings, report.get());
+        Listen(settings, listeners);
+        const CheckedImage checked = CheckImage(settings, listeners.report.get());
+        listeners.preset = checked.outcome;
         end.status = checked.status;
         if (!checked.endsRun) {
             // A gang's run sends the image its gang checked.
             const BoardImage image(
                 settings,
                 settings.checkedImage != nullptr ? settings.checkedImage : checked.digest,
-                report.get());
-            end.status = RunOnPort(settings, platform, files, image, report.get());
+                listeners.report.get(), listeners.preset);
+            end.status = RunOnPort(settings, platform, files, image, listeners);
             if (files.upload.ReadFailed()) {
                 FatalError(messages::kFileReadFailedFormat, settings.dataFile);
             }
@@ -260,6 +336,9 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     } catch (const InterruptedError& interrupt) {
         kind = RunEndKind::Interrupted;
         end.interrupt = interrupt.Request();
+    } catch (const PowerCommandError& error) {
+        kind = RunEndKind::PowerCommandFailed;
+        end = {error.Status(), error.what()};
     } catch (const ProgramError& error) {
         kind = RunEndKind::ProgramError;
         end = {error.Status(), error.what()};
@@ -279,8 +358,16 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
     }
+    RunReport* report = listeners.report.get();
+    if (report != nullptr && listeners.preset) {
+        report->SetOutcome(*listeners.preset);
+    }
     if (report != nullptr && report->Pending()) {
         WriteReport(*report, kind, settings, end);
+    }
+    if (listeners.gang != nullptr) {
+        listeners.gang->End(OutcomeOfRun(
+            {kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()}));
     }
     return end;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class BoardStarter;
 class SessionObserver;
 
 struct ProtocolOptions {
@@ -13,10 +14,17 @@ struct ProtocolOptions {
     bool writeFlash = false;        // download: send "W" after the count check
     bool consoleHandshake = false;  // console: "?" handshake first
     bool showPrompt = true;         // download: the power-cycle prompt
+    // download: the progress lines on standard output (the observer is told
+    // of the progress either way).
+    bool showProgress = true;
     // How long "?" polling and the resends of "R" and "C" may go unanswered,
     // each counted from the first command of its phase; 0: without limit.
     uint32_t timeoutSeconds = 0;
     // Told what the session does (protocol/SessionObserver.h); nullptr:
     // nobody listens. Not owned.
     SessionObserver* observer = nullptr;
+    // Download: starts the board in place of the power-cycle prompt
+    // (protocol/BoardStarter.h); nullptr: the prompt as showPrompt says. Not
+    // owned.
+    BoardStarter* boardStarter = nullptr;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include "errors/Interrupted.h"
@@ -85,6 +86,7 @@ COMPort::COMPort(const char* name, PortPlatform& portPlatform)
 }
 
 void COMPort::Open(const char* name) {
+    openedName = name != nullptr ? name : "";
     if (name != nullptr && IsUsbPortName(name)) {
         selectedPort = SelectUsbPort(name, platform.ListPorts());
         name = selectedPort->path.c_str();
@@ -124,6 +126,7 @@ void COMPort::Prepare() {
     if (!platform.SetTimeouts(handle, timeouts)) {
         Raise(messages::kPortSetTimeoutsFailed);
     }
+    appliedTimeouts = timeouts;
     portState->outxCtsFlow = true;
     portState->outxDsrFlow = false;
     portState->rtsControl = kRtsControlHandshake;
@@ -182,6 +185,7 @@ void COMPort::SetReadTimeouts(uint32_t interval, uint32_t multiplier, uint32_t c
     if (!platform.SetTimeouts(handle, timeouts)) {
         Raise(messages::kPortSetTimeoutsFailed);
     }
+    appliedTimeouts = timeouts;
 }
 
 COMPort& COMPort::SetBaudRate(uint32_t rate) {
@@ -211,7 +215,10 @@ COMPort& COMPort::SetStopBits(uint8_t code) {
 COMPort& COMPort::SetHardwareFlowControl(bool on) {
     portState->outxCtsFlow = on;
     portState->outxDsrFlow = false;
-    portState->rtsControl = on ? kRtsControlHandshake : kRtsControlEnable;
+    // Held lines stay as they were set.
+    portState->rtsControl = on                     ? kRtsControlHandshake
+                            : portState->linesHeld ? heldRtsControl
+                                                   : kRtsControlEnable;
     ApplyState();
     return *this;
 }
@@ -242,6 +249,11 @@ void COMPort::ApplyState() {
 }
 
 void COMPort::PutBackFoundState() {
+    if (appliedState.linesHeld) {
+        foundState.dtrControl = appliedState.dtrControl;
+        foundState.rtsControl = heldRtsControl;
+        foundState.linesHeld = true;
+    }
     if (appliedState.outxCtsFlow || appliedState.rtsControl == kRtsControlHandshake) {
         if (!platform.RestoreOpenSettings(handle)) {
             platform.SetState(handle, foundState);
@@ -279,7 +291,37 @@ void COMPort::SetLineCharacteristics(const char* definition) {
     if (!platform.SetTimeouts(handle, timeouts)) {
         Raise(messages::kPortLineCharacteristicsFailed);
     }
+    appliedTimeouts = timeouts;
     ApplyState();
+}
+
+bool COMPort::StillThere() {
+    return handle != kInvalidPortHandle && platform.Present(handle);
+}
+
+bool COMPort::Reopen() {
+    RaiseIfInterrupted();
+    if (handle != kInvalidPortHandle) {
+        // Nothing is left to drain or put back on a device that is gone.
+        platform.Close(handle);
+        handle = kInvalidPortHandle;
+    }
+    const std::string name = openedName;
+    try {
+        Open(name.c_str());
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    PortState found;
+    if (platform.GetState(handle, found) && platform.SetTimeouts(handle, appliedTimeouts) &&
+        platform.SetState(handle, appliedState)) {
+        foundState = found;
+        *portState = appliedState;
+        return true;
+    }
+    platform.Close(handle);
+    handle = kInvalidPortHandle;
+    return false;
 }
 
 uint32_t COMPort::GetBaudRate() const {
@@ -356,6 +398,42 @@ uint8_t COMPort::GetModemSignals() {
         Raise(messages::kPortModemSignalsFailed);
     }
     return signals;
+}
+
+void COMPort::CheckModemLines() {
+    if (!platform.CanSetModemLines(handle)) {
+        throw PortError(messages::kPortModemLinesFailed, messages::kPortCannotSetLines);
+    }
+}
+
+void COMPort::SetModemLines(int dtr, int rts) {
+    PortState wanted = *portState;
+    if (dtr >= 0) {
+        wanted.dtrControl = dtr != 0 ? kDtrControlEnable : kDtrControlDisable;
+    }
+    if (rts >= 0) {
+        wanted.rtsControl = rts != 0 ? kRtsControlEnable : kRtsControlDisable;
+    } else if (!wanted.linesHeld) {
+        // What a line set-up without handshake holds.
+        wanted.rtsControl = kRtsControlEnable;
+    } else {
+        wanted.rtsControl = heldRtsControl;
+    }
+    wanted.linesHeld = true;
+    if (!platform.SetModemLines(handle, wanted)) {
+        throw PortError(messages::kPortModemLinesFailed, messages::kPortCannotSetLines);
+    }
+    heldRtsControl = wanted.rtsControl;
+    // A line with the RTS/CTS handshake on keeps it: RTS is then the
+    // handshake's until a set-up turns it off.
+    if (portState->rtsControl != kRtsControlHandshake) {
+        portState->rtsControl = wanted.rtsControl;
+    }
+    portState->dtrControl = wanted.dtrControl;
+    portState->linesHeld = true;
+    appliedState.dtrControl = portState->dtrControl;
+    appliedState.rtsControl = portState->rtsControl;
+    appliedState.linesHeld = true;
 }
 
 uint32_t COMPort::GetMaxBaud() {

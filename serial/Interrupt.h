@@ -25,6 +25,8 @@
 // (status 141 in a shell). Later SIGPIPEs of the same end are not a second
 // request. A program started with SIGPIPE ignored keeps going as before.
 
+#include <cstdint>
+
 // Installs the handlers (once; later calls do nothing).
 void InstallInterruptHandlers();
 // For a run started by a gang: the end of the parent process (killed, say)
@@ -47,6 +49,11 @@ int InterruptRequest();
 void NoteInterrupt(int request);
 // Forgets the request noted (tests).
 void ClearInterrupt();
+
+// Waits waitMs, or less when the operator asks to end the run meanwhile (or
+// has asked already); true when a request has been noted. The wait takes no
+// time of the processor: it sleeps until the request or the time comes.
+bool WaitForInterrupt(uint32_t waitMs);
 
 // The request's name for a record: "SIGINT", "SIGTERM", "SIGHUP"; on Windows
 // "CTRL_C", "CTRL_BREAK", "CTRL_CLOSE".

@@ -18,11 +18,17 @@
 //
 // With a report, every board gets its own record, with its number and its
 // own exit status (0 complete, 1 otherwise). Every board's data file is
-// opened anew through image (app/boards/BoardImage.h), so a file changed since its
-// check ends the run before that board gets anything.
+// opened anew through image (app/boards/BoardImage.h), so a file changed
+// since its check ends the run before that board gets anything.
+//
+// With a fixture (app/fixture/Fixture.h): each board is started by it in place of
+// the prompt, and its --reset-end runs after each board's session. With
+// --start-when, the run waits for the start signal before each board, and
+// after each board for the signal to end, in place of the quiet line.
 
 #include "app/Settings.h"
 #include "app/boards/BoardImage.h"
+#include "app/fixture/Fixture.h"
 #include "app/report/RunReport.h"
 #include "protocol/ProtocolOptions.h"
 #include "serial/COMPort.h"
@@ -31,4 +37,5 @@
 // file is open for the first board; it is opened again for every further
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, const BoardImage& image, RunReport* report);
+                       UploadFile& file, const BoardImage& image, RunReport* report,
+                       Fixture& fixture);

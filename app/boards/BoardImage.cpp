@@ -31,8 +31,12 @@ ImageRead ReadImageBytes(const char* path, ImageBytes& image) {
     return ImageRead::Read;
 }
 
-BoardImage::BoardImage(const Settings& runSettings, std::string digest, RunReport* runReport)
-    : settings(runSettings), checkedDigest(std::move(digest)), report(runReport) {}
+BoardImage::BoardImage(const Settings& runSettings, std::string digest, RunReport* runReport,
+                       std::optional<RunOutcome>& runOutcome)
+    : settings(runSettings),
+      checkedDigest(std::move(digest)),
+      report(runReport),
+      outcome(runOutcome) {}
 
 void BoardImage::OpenFor(UploadFile& file) const {
     if (report == nullptr && checkedDigest.empty()) {
@@ -54,9 +58,7 @@ void BoardImage::OpenFor(UploadFile& file) const {
         report->SetImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
     }
     if (!checkedDigest.empty() && image.sha256 != checkedDigest) {
-        if (report != nullptr) {
-            report->SetOutcome("image-changed");
-        }
+        outcome = RunOutcome::ImageChanged;
         FatalError(kImageChangedFormat, settings.dataFile);
     }
     file.OpenBytes(image.bytes);

@@ -12,8 +12,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/Outcome.h"
 #include "app/report/RunReport.h"
 #include "app/Settings.h"
 #include "text/UploadFile.h"
@@ -21,8 +23,10 @@
 class BoardImage {
   public:
     // checkedDigest: the SHA-256 of the image the run checked, or empty when
-    // it checked none (or the digest is unknown). report may be nullptr.
-    BoardImage(const Settings& settings, std::string checkedDigest, RunReport* report);
+    // it checked none (or the digest is unknown). report may be nullptr;
+    // outcome becomes ImageChanged when the file has changed since its check.
+    BoardImage(const Settings& settings, std::string checkedDigest, RunReport* report,
+               std::optional<RunOutcome>& outcome);
 
     // Opens the data file for the next board's download into file. Ends the
     // run through FatalError when the file cannot be opened ("Can't open
@@ -34,6 +38,7 @@ class BoardImage {
     const Settings& settings;
     std::string checkedDigest;
     RunReport* report;
+    std::optional<RunOutcome>& outcome;
 };
 
 // The data of the file at path as the download reads it (after a leading

@@ -31,9 +31,10 @@ int PhaseIndex(SessionPhase phase) {
             return 2;
         case SessionPhase::Flash:
             return 3;
-        default:
-            return -1;
+        case SessionPhase::Start:
+            break;
     }
+    return -1;
 }
 
 const char* ModeName(uint8_t mode) {
@@ -155,8 +156,23 @@ void RunReport::SetBoardNumber(uint32_t number) {
     boardNumber = number;
 }
 
-void RunReport::SetOutcome(const std::string& outcome) {
+void RunReport::SetOutcome(RunOutcome outcome) {
     presetOutcome = outcome;
+}
+
+void RunReport::SetStartWait(const std::string& line, double seconds) {
+    session.startWait = std::make_pair(line, seconds);
+}
+
+void RunReport::SetPowerCommand(const std::string& command, const std::string& ended,
+                                std::optional<int> status) {
+    session.powerCommand = command;
+    session.powerCommandEnded = ended;
+    session.powerCommandStatus = status;
+}
+
+void RunReport::SetResetSequence(const std::string& sequence) {
+    session.resetSequence = sequence;
 }
 
 void RunReport::StartBoard(uint32_t number) {
@@ -212,28 +228,12 @@ void RunReport::OnStartSent() {
 }
 
 void RunReport::OnOutcome(SessionOutcome outcome, const char* message) {
-    session.outcome = SessionOutcomeName(outcome);
+    session.outcome = OutcomeOf(outcome);
     session.message = message;
 }
 
-std::string RunReport::OutcomeFor(RunEndKind kind) const {
-    if (presetOutcome) {
-        return *presetOutcome;
-    }
-    switch (kind) {
-        case RunEndKind::PortError:
-            return "port-error";
-        case RunEndKind::ProgramError:
-            return "file-error";
-        case RunEndKind::Interrupted:
-            // Console mode has no end of its own: the operator ends it.
-            if (settings.mode == ModeConsole) {
-                return "ended";
-            }
-            return session.outcome.value_or("interrupted");
-        default:
-            return session.outcome.value_or("ended");
-    }
+RunOutcome RunReport::OutcomeFor(RunEndKind kind) const {
+    return OutcomeOfRun({kind, settings.mode == ModeConsole, presetOutcome, session.outcome});
 }
 
 std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
@@ -272,7 +272,7 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     record["start_sent"] = ended.startSent;
     record["timeout"] =
         settings.timeoutSeconds != 0 ? Json(settings.timeoutSeconds) : Json(nullptr);
-    record["outcome"] = OutcomeFor(kind);
+    record["outcome"] = OutcomeName(OutcomeFor(kind));
     record["error"] = error.empty() ? Json(nullptr) : Json(error);
     record["findings"] = findings;
     record["exit_status"] = OrNull(exitStatus);
@@ -285,6 +285,24 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     record["board_number"] = OrNull(boardNumber);
     record["run_id"] = runId;
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
+    if (settings.monitor) {
+        record["console_followed"] = consoleFollowed;
+    }
+    if (settings.resetSequence != nullptr || settings.resetEndSequence != nullptr ||
+        settings.powerCommand != nullptr || settings.startWhen != nullptr) {
+        Json before;
+        before["start_signal"] = ended.startWait
+                                     ? Json{{"line", ended.startWait->first},
+                                            {"seconds", ToMillisecond(ended.startWait->second)}}
+                                     : Json(nullptr);
+        before["power_command"] = ended.powerCommand
+                                      ? Json{{"command", *ended.powerCommand},
+                                             {"ended", ended.powerCommandEnded},
+                                             {"status", OrNull(ended.powerCommandStatus)}}
+                                      : Json(nullptr);
+        before["reset"] = OrNull(ended.resetSequence);
+        record["before_polling"] = before;
+    }
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
     return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";

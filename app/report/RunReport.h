@@ -27,11 +27,11 @@
 //                 when the session ended before "W")
 //   start_sent    true once "S" has gone out
 //   timeout       the --timeout seconds, or null
-//   outcome       "complete", "no-records", "count-mismatch",
-//                 "flash-not-acknowledged", "timeout", "port-error",
-//                 "file-error", "image-refused", "image-changed",
-//                 "image-ok" (--check-only), "interrupted", or in console
-//                 and raw modes "ended"
+//   outcome       the run's outcome by its name (app/Outcome.h): "complete",
+//                 "no-records", "count-mismatch", "flash-not-acknowledged",
+//                 "timeout", "port-error", "file-error", "image-ok",
+//                 "image-refused", "image-changed", "power-command-failed",
+//                 "interrupted", or in console and raw modes "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
 //   findings      the findings of a refused image as shown (at most 20), else
@@ -48,24 +48,26 @@
 //   run_id        --run-id, or one generated for the run: the same in every
 //                 record of the run, another in the next run
 //   station       --station, or null
+//   console_followed  with --monitor only: true once a console followed the
+//                 complete download on the same port
+//   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
+//                 done before polling: {"start_signal": {"line": "dsr=1",
+//                 "seconds": the wait} or null, "power_command": {"command",
+//                 "ended": "exited", "signal", "timeout", "interrupted" or
+//                 "not-started", "status": the exit status or signal, or
+//                 null} or null, "reset": the sequence run, or null}
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/Outcome.h"
 #include "app/Settings.h"
 #include "protocol/SessionObserver.h"
 #include "text/AppendFile.h"
-
-// How a run came to its end, as the program flow's handler saw it.
-enum class RunEndKind {
-    Normal,        // the mode ended by itself
-    ProgramError,  // FatalError: a data file that cannot be opened or read
-    PortError,
-    Interrupted,
-};
 
 class RunReport : public SessionObserver {
   public:
@@ -85,15 +87,22 @@ class RunReport : public SessionObserver {
     // The refusal of the image: its summary line becomes the error, and the
     // findings shown (each without its line end) are kept.
     void SetRefusal(const std::string& refusal, std::vector<std::string> shownFindings);
-    // An outcome decided outside the session (e.g. "image-refused"), kept
+    // An outcome decided outside the session (the image check's), kept
     // whatever the run's end.
-    void SetOutcome(const std::string& outcome);
+    void SetOutcome(RunOutcome outcome);
+    // What a fixture did before polling, for the current board's record.
+    void SetStartWait(const std::string& line, double seconds);
+    void SetPowerCommand(const std::string& command, const std::string& ended,
+                         std::optional<int> status);
+    void SetResetSequence(const std::string& sequence);
     // Starts the record of a further board of the same run: what the session
     // told is forgotten, the clock starts again.
     void StartBoard(uint32_t number);
     // A record has been started and not yet written (every record until it
     // is written; a further board's from StartBoard on).
     bool Pending() const { return pending; }
+    // A console followed the download on the same port (--monitor).
+    void SetConsoleFollowed() { consoleFollowed = true; }
     // Drops the record begun, unwritten (a board that never came).
     void Discard() { pending = false; }
 
@@ -107,7 +116,7 @@ class RunReport : public SessionObserver {
     void OnOutcome(SessionOutcome outcome, const char* message) override;
 
     // The outcome the record will give for an end of this kind.
-    std::string OutcomeFor(RunEndKind kind) const;
+    RunOutcome OutcomeFor(RunEndKind kind) const;
 
     // The record as one line of JSON with its line end. exitStatus is the
     // program's (nothing when a signal ends it); message is what went to
@@ -134,11 +143,16 @@ class RunReport : public SessionObserver {
         std::optional<int32_t> recordsConfirmed;
         bool flashAcknowledged = false;
         bool startSent = false;
-        std::optional<std::string> outcome;
+        std::optional<RunOutcome> outcome;
         std::string message;  // printed with the outcome
         double phaseSeconds[4] = {0, 0, 0, 0};
         int currentPhase = -1;  // index into phaseSeconds, -1 none
         Clock::time_point phaseStart;
+        std::optional<std::pair<std::string, double>> startWait;
+        std::optional<std::string> powerCommand;
+        std::string powerCommandEnded;
+        std::optional<int> powerCommandStatus;
+        std::optional<std::string> resetSequence;
     };
 
     void EndCurrentPhase(Clock::time_point now);
@@ -150,7 +164,8 @@ class RunReport : public SessionObserver {
     std::optional<std::string> usbId;
     std::optional<std::string> usbSerial;
     std::optional<uint32_t> boardNumber;
-    std::optional<std::string> presetOutcome;
+    bool consoleFollowed = false;
+    std::optional<RunOutcome> presetOutcome;
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;
     std::string runId;
