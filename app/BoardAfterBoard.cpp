@@ -8,6 +8,7 @@
 #include "errors/Messages.h"
 #include "protocol/Downloader.h"
 #include "serial/Interrupt.h"
+#include "app/stamp/StampTexts.h"
 #include "text/LineBuf.h"
 
 namespace {
@@ -40,6 +41,17 @@ void WriteBoardRecord(RunReport& report, const Tally& tally, int request, const 
     }
 }
 
+void PrintTally(uint32_t number, const char* outcome, const Tally& tally,
+                const Stamping* stamping) {
+    if (stamping != nullptr && !stamping->ValueText().empty()) {
+        std::printf(stamptexts::kBoardTallyStampFormat, static_cast<unsigned>(number),
+                    stamping->ValueText().c_str(), outcome, tally.complete, tally.failed);
+    } else {
+        std::printf(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
+                    tally.complete, tally.failed);
+    }
+}
+
 // Waits for the board just programmed to go; false when the operator ended
 // the run meanwhile.
 bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
@@ -55,7 +67,7 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
 }  // namespace
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report) {
+                       UploadFile& file, RunReport* report, Stamping* stamping) {
     Tally tally;
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
         if (number > 1) {
@@ -69,8 +81,14 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         if (report != nullptr) {
             report->StartBoard(number);
         }
+        if (stamping != nullptr) {
+            stamping->StartBoard(number);
+        }
         Downloader downloader(file, port, options);
         const int request = RunSession(downloader);
+        if (stamping != nullptr) {
+            stamping->Finish(request != 0, "ended");
+        }
         if (file.ReadFailed()) {
             return 1;
         }
@@ -84,8 +102,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         ++(complete ? tally.complete : tally.failed);
         const char* outcome =
             request != 0 ? "interrupted" : SessionOutcomeName(*downloader.Outcome());
-        std::printf(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
-                    tally.complete, tally.failed);
+        PrintTally(number, outcome, tally, stamping);
         std::fflush(stdout);
         if (report != nullptr) {
             WriteBoardRecord(*report, tally, request, settings.reportFile);

@@ -13,10 +13,14 @@
 // final tally follows ("Boards in all: 3 complete, 0 failed."). A port error
 // or a data file that cannot be read ends the run as in a single download.
 //
-// With a report, every board gets its own record, with its number.
+// With a report, every board gets its own record, with its number. With
+// --stamp, every board reserves its own number (stamping), which its tally
+// line shows ("Board 3 (stamp 17): complete. ...") and which is closed as
+// the board ends.
 
 #include "app/RunReport.h"
 #include "app/Settings.h"
+#include "app/stamp/Stamping.h"
 #include "protocol/ProtocolOptions.h"
 #include "serial/COMPort.h"
 #include "text/UploadFile.h"
@@ -24,4 +28,4 @@
 // file is open for the first board; it is opened again for every further
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report);
+                       UploadFile& file, RunReport* report, Stamping* stamping);

@@ -37,6 +37,12 @@ enum class Switch {
     Boards,
     Gang,
     GangMember,
+    Stamp,
+    StampLedger,
+    StampStart,
+    StampStep,
+    StampLast,
+    StampList,
 };
 
 struct SwitchEntry {
@@ -69,6 +75,12 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--stamp", Switch::Stamp, true},
+    {"--stamp-ledger", Switch::StampLedger, true},
+    {"--stamp-start", Switch::StampStart, true},
+    {"--stamp-step", Switch::StampStep, true},
+    {"--stamp-last", Switch::StampLast, true},
+    {"--stamp-list", Switch::StampList, true},
     // Not for the user: given by a gang to each of its runs.
     {"--gang-member", Switch::GangMember, false},
 };
@@ -133,7 +145,25 @@ uint32_t WholeNumber(const char* switchText, const char* value, uint32_t low, ui
     return static_cast<uint32_t>(number);
 }
 
+// The stamp switches are kept as given; app/stamp/StampPlan.h reads them.
+bool ApplyStampSwitch(Switch which, const char* value, Settings& settings) {
+    const char** field = which == Switch::Stamp         ? &settings.stamp
+                         : which == Switch::StampLedger ? &settings.stampLedger
+                         : which == Switch::StampStart  ? &settings.stampStart
+                         : which == Switch::StampStep   ? &settings.stampStep
+                         : which == Switch::StampLast   ? &settings.stampLast
+                         : which == Switch::StampList   ? &settings.stampList
+                                                        : nullptr;
+    if (field != nullptr) {
+        *field = value;
+    }
+    return field != nullptr;
+}
+
 void ApplySwitch(Switch which, const char* switchText, const char* value, Settings& settings) {
+    if (ApplyStampSwitch(which, value, settings)) {
+        return;
+    }
     switch (which) {
         case Switch::Timeout:
             settings.timeoutSeconds = WholeNumber(switchText, value, 1, kMaxTimeoutSeconds);

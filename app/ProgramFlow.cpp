@@ -12,6 +12,7 @@
 #include "app/ImageCheckRun.h"
 #include "app/RunReport.h"
 #include "app/Settings.h"
+#include "app/stamp/Stamping.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/Messages.h"
@@ -45,12 +46,12 @@ struct DataFiles {
 
 // The exit status of the session: 1 when it stopped on a protocol failure.
 int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file, RunReport* report) {
+                UploadFile& file, RunReport* report, Stamping* stamping) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, report);
+        return RunBoardAfterBoard(port, settings, options, file, report, stamping);
     }
     Downloader downloader(file, port, options);
     while (downloader.Step() == 0) {
@@ -58,11 +59,17 @@ int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& 
     return downloader.Failed() ? 1 : 0;
 }
 
-// The exit status of the mode, once it has ended normally. report hears
-// what the protocol does (nullptr: none is kept).
-int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report) {
+// The exit status of the mode, once it has ended normally. report and
+// stamping hear what the protocol does (nullptr: none is kept, nothing is
+// stamped).
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report,
+            Stamping* stamping) {
     ProtocolOptions options = ToProtocolOptions(settings);
-    options.observer = report;
+    SessionObservers observers;
+    observers.Add(stamping);
+    observers.Add(report);
+    options.observer = &observers;
+    options.recordFilter = stamping != nullptr ? stamping->Filter() : nullptr;
     switch (settings.mode) {
         case ModeConsole:
             return RunConsole(port, options);
@@ -70,7 +77,7 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload, report);
+            return RunDownload(port, settings, options, files.upload, report, stamping);
     }
 }
 
@@ -93,7 +100,7 @@ bool CheckEndsRun(const Settings& settings, RunReport* report, int& status) {
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
 int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
-              RunReport* report) {
+              RunReport* report, Stamping* stamping) {
     if (report != nullptr && !IsUsbPortName(settings.portName)) {
         report->SetDevice(platform.DevicePath(settings.portName));
     }
@@ -108,7 +115,7 @@ int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files
                                : std::optional<std::string>(listed->serialNumber));
         }
     }
-    return RunMode(port, settings, files, report);
+    return RunMode(port, settings, files, report, stamping);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -132,6 +139,14 @@ void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, R
     }
 }
 
+// Closes the reservation of the board that the run ended with.
+void FinishStamping(Stamping& stamping, RunEndKind kind) {
+    const char* outcome = kind == RunEndKind::PortError      ? "port-error"
+                          : kind == RunEndKind::ProgramError ? "file-error"
+                                                             : "ended";
+    stamping.Finish(kind == RunEndKind::Interrupted, outcome);
+}
+
 }  // namespace
 
 RunEnd RunProgram(int argumentCount, char** arguments) {
@@ -142,6 +157,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     Settings settings;
     DataFiles files;
     std::unique_ptr<RunReport> report;
+    std::unique_ptr<Stamping> stamping;
     RunEnd end;
     RunEndKind kind = RunEndKind::Normal;
     try {
@@ -153,6 +169,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
             if (CheckEndsRun(settings, nullptr, end.status)) {
                 return end;
             }
+            PrepareStamping(settings, nullptr);
             return {RunGang(argumentCount, arguments, settings), std::string()};
         }
         InstallInterruptHandlers();
@@ -160,7 +177,8 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
             report = std::make_unique<RunReport>(settings.reportFile, settings);
         }
         if (!CheckEndsRun(settings, report.get(), end.status)) {
-            end.status = RunOnPort(settings, platform, files, report.get());
+            stamping = PrepareStamping(settings, report.get());
+            end.status = RunOnPort(settings, platform, files, report.get(), stamping.get());
             if (files.upload.ReadFailed()) {
                 FatalError(messages::kFileReadFailedFormat, settings.dataFile);
             }
@@ -186,6 +204,9 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     if (InterruptRequest() != 0) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
+    }
+    if (stamping != nullptr) {
+        FinishStamping(*stamping, kind);
     }
     if (report != nullptr && report->Pending()) {
         WriteReport(*report, kind, settings, end);

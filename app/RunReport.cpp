@@ -76,6 +76,13 @@ std::string WithoutLastLineEnd(std::string text) {
     return text;
 }
 
+Json StampJson(const StampNote& note) {
+    return {{"value", note.isText ? Json(note.text) : Json(note.number)},
+            {"address", note.address},
+            {"format", note.format},
+            {"ledger", note.ledger}};
+}
+
 }  // namespace
 
 RunReport::RunReport(const char* reportPath, const Settings& runSettings)
@@ -111,6 +118,10 @@ void RunReport::SetBoardNumber(uint32_t number) {
 
 void RunReport::SetOutcome(const std::string& outcome) {
     presetOutcome = outcome;
+}
+
+void RunReport::SetStamp(const StampNote& note) {
+    session.stamp = note;
 }
 
 void RunReport::StartBoard(uint32_t number) {
@@ -234,6 +245,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
                         {"count", ToMillisecond(ended.phaseSeconds[2])},
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
+    if (settings.stamp != nullptr) {
+        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
+    }
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
     return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -39,6 +39,10 @@
 //                 waiting for the board, on "R" and the records, on "C", on
 //                 "W"
 //   board_number  the board's number in a run of several (--repeat), or null
+//   stamp         with --stamp only: {"value", "address", "format", "ledger"}
+//                 of the number the board got (value a JSON integer, or a
+//                 string of bytes for bytes:N; address a number; ledger
+//                 without a password), or null when it got none
 
 #include <chrono>
 #include <cstdint>
@@ -49,6 +53,16 @@
 #include "app/Settings.h"
 #include "protocol/SessionObserver.h"
 #include "text/AppendFile.h"
+
+// The number stamped into a board's image (app/stamp/Stamping.h).
+struct StampNote {
+    bool isText = false;  // bytes:N: the value is text
+    uint64_t number = 0;
+    std::string text;
+    uint32_t address = 0;
+    std::string format;
+    std::string ledger;
+};
 
 // How a run came to its end, as the program flow's handler saw it.
 enum class RunEndKind {
@@ -72,6 +86,9 @@ class RunReport : public SessionObserver {
     // An outcome decided outside the session (e.g. "image-refused"), kept
     // whatever the run's end.
     void SetOutcome(const std::string& outcome);
+    // The number the board now being programmed got (forgotten with the
+    // session's part at StartBoard).
+    void SetStamp(const StampNote& note);
     // Starts the record of a further board of the same run: what the session
     // told is forgotten, the clock starts again.
     void StartBoard(uint32_t number);
@@ -123,6 +140,7 @@ class RunReport : public SessionObserver {
         double phaseSeconds[4] = {0, 0, 0, 0};
         int currentPhase = -1;  // index into phaseSeconds, -1 none
         Clock::time_point phaseStart;
+        std::optional<StampNote> stamp;
     };
 
     void EndCurrentPhase(Clock::time_point now);

@@ -32,6 +32,14 @@ struct Settings {
     uint32_t boards = 0;
     const char* gang = nullptr;  // --gang: the ports, separated by commas
     int32_t gangMember = 0;      // a run started by a gang for one of its ports
+    // --stamp and its companions, as given (app/stamp/StampPlan.h reads
+    // them); nullptr: not given.
+    const char* stamp = nullptr;
+    const char* stampLedger = nullptr;
+    const char* stampStart = nullptr;
+    const char* stampStep = nullptr;
+    const char* stampLast = nullptr;
+    const char* stampList = nullptr;
 };
 
 // What the protocol modes take of the settings. A negative baud rate passes

@@ -9,6 +9,7 @@
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/Messages.h"
+#include "text/RecordLineFilter.h"
 
 namespace {
 
@@ -164,6 +165,9 @@ int Downloader::StepUpload() {
     line[length] = '\0';
     if (!IsRecordLine(line.data(), length)) {
         return 0;
+    }
+    if (options.recordFilter != nullptr) {
+        options.recordFilter->Filter(line.data(), length);
     }
     SendText(line.data(), length, port, options.debug);
     if (linesUploaded % kProgressInterval == 0) {

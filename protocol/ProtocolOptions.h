@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class RecordLineFilter;
 class SessionObserver;
 
 struct ProtocolOptions {
@@ -19,4 +20,8 @@ struct ProtocolOptions {
     // Told what the session does (protocol/SessionObserver.h); nullptr:
     // nobody listens. Not owned.
     SessionObserver* observer = nullptr;
+    // Download: every record line passes through it before it is sent
+    // (text/RecordLineFilter.h); nullptr: the lines go out as read. Not
+    // owned.
+    RecordLineFilter* recordFilter = nullptr;
 };

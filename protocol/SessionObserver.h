@@ -14,6 +14,7 @@
 // interrupt, stops wherever it was, without OnOutcome.
 
 #include <cstdint>
+#include <vector>
 
 enum class SessionPhase {
     Identify,  // waiting for the boot loader ("?")
@@ -55,4 +56,23 @@ class SessionObserver {
     // How the session ended; message is the failure message as printed,
     // without its line end (empty for Complete and FileReadFailed).
     virtual void OnOutcome(SessionOutcome /*outcome*/, const char* /*message*/) {}
+};
+
+// Tells each of its listeners, in the order they were added.
+class SessionObservers : public SessionObserver {
+  public:
+    // listener: not owned; nullptr is ignored.
+    void Add(SessionObserver* listener);
+
+    void OnPhase(SessionPhase phase) override;
+    void OnBoardIdentified(const char* text) override;
+    void OnBoardMessage(const char* text) override;
+    void OnRecordsSent(int32_t count) override;
+    void OnCountConfirmed(int32_t count) override;
+    void OnFlash(bool acknowledged) override;
+    void OnStartSent() override;
+    void OnOutcome(SessionOutcome outcome, const char* message) override;
+
+  private:
+    std::vector<SessionObserver*> listeners;
 };

@@ -1,0 +1,58 @@
+#pragma once
+// Stamping: a number of its own for every board (--stamp). It listens to the
+// download session: once the boot loader has answered (OnBoardIdentified,
+// before "R"), it reserves the next number in the ledger (durably), arms the
+// record filter that writes it into the image as the lines go out, says
+// "Stamp %s reserved for 0x%08X (%s)" and tells the record. At the board's
+// end the program flow closes the reservation (Finish): used after a
+// complete session, interrupted after the operator's request, failed
+// otherwise (with the outcome's name). A board that never answered reserves
+// nothing.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/RunReport.h"
+#include "app/stamp/StampLedger.h"
+#include "app/stamp/StampPlan.h"
+#include "protocol/SessionObserver.h"
+#include "text/RecordStamp.h"
+
+class Stamping : public SessionObserver {
+  public:
+    // Reads the plan's ledger and makes sure a number is left (FatalError
+    // otherwise). report may be nullptr.
+    Stamping(const StampPlan& plan, const Settings& settings, RunReport* report);
+
+    RecordLineFilter* Filter() { return &stamp; }
+    // A further board of the run (its number in the run) is awaited.
+    void StartBoard(std::optional<uint32_t> boardNumber);
+
+    void OnBoardIdentified(const char* text) override;
+    void OnOutcome(SessionOutcome outcome, const char* message) override;
+
+    // Closes the board's reservation, if it has one: outcomeName is the
+    // outcome of a board that ended without the session saying so ("port-
+    // error", ...). A ledger that cannot take the line is said on standard
+    // error; the number stays spent.
+    void Finish(bool interrupted, const char* outcomeName);
+
+    // The number of the board last begun, as shown ("17"), also once it is
+    // closed; empty when it has none.
+    std::string ValueText() const;
+
+  private:
+    StampPlan plan;
+    std::unique_ptr<StampLedger> ledger;
+    RecordStamp stamp;
+    RunReport* report;
+    StampTaker taker;
+    std::optional<StampValue> reserved;
+    std::optional<SessionOutcome> outcome;
+    std::string shownValue;
+};
+
+// The stamping of settings, checked (switches, image, ledger) before the port
+// is opened; nullptr without --stamp.
+std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report);
