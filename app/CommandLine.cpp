@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/GangPorts.h"
-#include "app/PortListing.h"
+#include "app/CommandLineMessages.h"
+#include "app/check/CheckMessages.h"
+#include "app/gang/GangMessages.h"
+#include "app/gang/GangPorts.h"
+#include "app/ports/PortListing.h"
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
 #include "errors/Version.h"
 
 namespace {

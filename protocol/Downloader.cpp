@@ -8,7 +8,7 @@
 
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
-#include "errors/Messages.h"
+#include "protocol/ProtocolMessages.h"
 #include "text/RecordLineFilter.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "errors/Interrupted.h"
-#include "errors/Messages.h"
 #include "errors/PortError.h"
 #include "serial/Interrupt.h"
 #include "serial/PortSelector.h"
+#include "serial/SerialMessages.h"
 
 namespace {
 

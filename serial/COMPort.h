@@ -10,7 +10,7 @@
 // them, changes the read values and writes them back.
 //
 // Every failing platform call raises a PortError (errors/PortError.h, a
-// std::runtime_error) with a fixed text from errors/Messages.h; a refused
+// std::runtime_error) with a fixed text from serial/SerialMessages.h; a refused
 // state also carries a detail line naming the setting and, where the
 // platform tells, what the port can do (a rate past 2147483647 is named as
 // the negative number of the same 32-bit pattern). The class prints nothing.

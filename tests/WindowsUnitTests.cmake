@@ -33,8 +33,8 @@ vantoir_windows_unit_test(unit_console
   SOURCES serial/ConsoleInputWin32Test.cpp
   LIBRARIES vantoir_serial)
 vantoir_windows_unit_test(unit_app
-  SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/ImageCheckTextTest.cpp
-          app/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/GangOutputTest.cpp
+  SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/check/ImageCheckTextTest.cpp
+          app/report/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/gang/GangOutputTest.cpp
   LIBRARIES vantoir_app vantoir_json)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)

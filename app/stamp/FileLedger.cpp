@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "app/stamp/StampTexts.h"
+#include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
 
 namespace {
@@ -90,7 +90,7 @@ FileLedger::FileLedger(const StampPlan& stampPlan) : plan(stampPlan) {
 }
 
 void FileLedger::Failed() {
-    FatalError(stamptexts::kLedgerCannotFormat, plan.ledger.c_str(), log.Error().c_str());
+    FatalError(messages::kLedgerCannotFormat, plan.ledger.c_str(), log.Error().c_str());
 }
 
 size_t FileLedger::ReadLedger(const std::string& content, const StampPlan& plan,
@@ -112,7 +112,7 @@ size_t FileLedger::ReadLedger(const std::string& content, const StampPlan& plan,
             why = "not JSON";
         }
         if (!why.empty() || !LineValue(line, plan.spec.format, value, why)) {
-            FatalError(stamptexts::kLedgerLineFormat, plan.ledger.c_str(), number, why.c_str());
+            FatalError(messages::kLedgerLineFormat, plan.ledger.c_str(), number, why.c_str());
         }
         values.Take(value);
         at = end + 1;
@@ -136,7 +136,7 @@ LedgerValues FileLedger::Load(bool cut) {
         const long long lineNumber =
             1 + static_cast<long long>(std::count(content.begin(), content.end(), '\n'));
         std::fflush(stdout);
-        std::fprintf(stderr, stamptexts::kLedgerUnfinishedLineFormat, plan.ledger.c_str(),
+        std::fprintf(stderr, messages::kLedgerUnfinishedLineFormat, plan.ledger.c_str(),
                      lineNumber);
     }
     if (unfinished && cut && !log.CutTo(static_cast<int64_t>(finished))) {

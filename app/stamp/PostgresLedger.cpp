@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/stamp/StampTexts.h"
+#include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
 
 namespace {
@@ -130,7 +130,7 @@ class PostgresLedger : public StampLedger {
         while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) {
             why.pop_back();
         }
-        FatalError(stamptexts::kLedgerCannotFormat, LedgerShownName(plan.ledger).c_str(),
+        FatalError(messages::kLedgerCannotFormat, LedgerShownName(plan.ledger).c_str(),
                    why.c_str());
     }
 
@@ -177,7 +177,7 @@ class PostgresLedger : public StampLedger {
             StampValue value;
             if (!ValueOfKey(row[0], counterBytes, value) ||
                 !StampValueFits(plan.spec.format, value)) {
-                FatalError(stamptexts::kLedgerCannotFormat, LedgerShownName(plan.ledger).c_str(),
+                FatalError(messages::kLedgerCannotFormat, LedgerShownName(plan.ledger).c_str(),
                            ("the table holds " + row[0] + ", which is no value of " +
                             plan.spec.format.Name())
                                .c_str());

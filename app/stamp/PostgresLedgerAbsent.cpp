@@ -1,10 +1,10 @@
 // The build without PostgreSQL: a database ledger is refused.
 #include "app/stamp/PostgresLedger.h"
-#include "app/stamp/StampTexts.h"
+#include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
 
 std::unique_ptr<StampLedger> OpenPostgresLedger(const StampPlan& plan) {
-    FatalError(stamptexts::kNoPostgresLedgerFormat, LedgerShownName(plan.ledger).c_str());
+    FatalError(messages::kNoPostgresLedgerFormat, LedgerShownName(plan.ledger).c_str());
 }
 
 bool BuildHasDatabaseLedger() {

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <map>
 
-#include "app/stamp/StampTexts.h"
+#include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
 #include "text/RecordStamp.h"
 
@@ -13,7 +13,7 @@ StampValue ValueOf(const StampFormat& format, const char* switchText, const char
     StampValue value;
     std::string why;
     if (!ParseStampValue(format, text, value, why)) {
-        FatalError(stamptexts::kInvalidStampFormat, switchText, text, why.c_str());
+        FatalError(messages::kInvalidStampFormat, switchText, text, why.c_str());
     }
     return value;
 }
@@ -23,7 +23,7 @@ uint64_t StepOf(const char* text) {
     std::string why;
     StampFormat u64{StampKind::U64LE, 8};
     if (!ParseStampValue(u64, text, value, why) || value.Number() == 0) {
-        FatalError(stamptexts::kInvalidStampFormat, "--stamp-step", text,
+        FatalError(messages::kInvalidStampFormat, "--stamp-step", text,
                    "a whole number from 1");
     }
     return value.Number();
@@ -32,7 +32,7 @@ uint64_t StepOf(const char* text) {
 std::vector<StampValue> ReadList(const char* path, const StampFormat& format) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        FatalError(stamptexts::kCannotOpenStampFileFormat, path);
+        FatalError(messages::kCannotOpenStampFileFormat, path);
     }
     std::vector<StampValue> values;
     std::map<std::vector<uint8_t>, long long> seen;
@@ -47,17 +47,17 @@ std::vector<StampValue> ReadList(const char* path, const StampFormat& format) {
         StampValue value;
         std::string why;
         if (!ParseStampValue(format, line.c_str(), value, why)) {
-            FatalError(stamptexts::kListLineFormat, path, number, why.c_str());
+            FatalError(messages::kListLineFormat, path, number, why.c_str());
         }
         const auto earlier = seen.emplace(value.counter, number);
         if (!earlier.second) {
-            FatalError(stamptexts::kListValueTwiceFormat, path, number, line.c_str(),
+            FatalError(messages::kListValueTwiceFormat, path, number, line.c_str(),
                        earlier.first->second);
         }
         values.push_back(value);
     }
     if (values.empty()) {
-        FatalError(stamptexts::kListEmptyFormat, path);
+        FatalError(messages::kListEmptyFormat, path);
     }
     return values;
 }
@@ -70,7 +70,7 @@ void CheckSwitchesAlone(const Settings& settings) {
     };
     for (const auto& given : switches) {
         if (given.second != nullptr) {
-            FatalError(stamptexts::kStampSwitchNeedsStampFormat, given.first);
+            FatalError(messages::kStampSwitchNeedsStampFormat, given.first);
         }
     }
 }
@@ -92,13 +92,13 @@ std::optional<StampPlan> ReadStampPlan(const Settings& settings) {
     StampPlan plan;
     std::string why;
     if (!ParseStampSpec(settings.stamp, plan.spec, why)) {
-        FatalError(stamptexts::kInvalidStampFormat, "--stamp", settings.stamp, why.c_str());
+        FatalError(messages::kInvalidStampFormat, "--stamp", settings.stamp, why.c_str());
     }
     if (settings.mode != ModeDownload) {
-        FatalError("%s", stamptexts::kStampDownloadOnly);
+        FatalError("%s", messages::kStampDownloadOnly);
     }
     if (settings.stampLedger == nullptr) {
-        FatalError("%s", stamptexts::kStampNeedsLedger);
+        FatalError("%s", messages::kStampNeedsLedger);
     }
     plan.ledger = settings.stampLedger;
     const StampFormat& format = plan.spec.format;
@@ -106,7 +106,7 @@ std::optional<StampPlan> ReadStampPlan(const Settings& settings) {
         for (const char* counterSwitch : {settings.stampStart, settings.stampStep,
                                           settings.stampLast}) {
             if (counterSwitch != nullptr) {
-                FatalError(stamptexts::kStampListAndCounterFormat,
+                FatalError(messages::kStampListAndCounterFormat,
                            counterSwitch == settings.stampStart  ? "--stamp-start"
                            : counterSwitch == settings.stampStep ? "--stamp-step"
                                                                  : "--stamp-last");
@@ -141,21 +141,21 @@ bool NextStampValue(const StampPlan& plan, const LedgerValues& held, StampValue&
                 return true;
             }
         }
-        why = FormatText(stamptexts::kListUsedUpFormat, plan.listPath.c_str());
+        why = FormatText(messages::kListUsedUpFormat, plan.listPath.c_str());
         return false;
     }
     next = plan.start;
     StampValue after;
     if (held.largest && !(*held.largest < plan.start)) {
         if (!StampValueAdd(format, *held.largest, plan.step, after)) {
-            why = FormatText(stamptexts::kCounterAtEndFormat, plan.ledger.c_str(),
+            why = FormatText(messages::kCounterAtEndFormat, plan.ledger.c_str(),
                              format.Name().c_str());
             return false;
         }
         next = after.counter < plan.start.counter ? plan.start : after;
     }
     if (plan.last && *plan.last < next) {
-        why = FormatText(stamptexts::kCounterPastLastFormat, plan.ledger.c_str(),
+        why = FormatText(messages::kCounterPastLastFormat, plan.ledger.c_str(),
                          StampValueText(format, next).c_str(),
                          StampValueText(format, *plan.last).c_str());
         return false;
@@ -166,14 +166,14 @@ bool NextStampValue(const StampPlan& plan, const LedgerValues& held, StampValue&
 void CheckStampImage(const char* dataFile, const StampPlan& plan) {
     const StampCoverage coverage = CheckStampCoverage(dataFile, plan.spec);
     if (!coverage.opened) {
-        FatalError(stamptexts::kCannotOpenStampFileFormat, dataFile);
+        FatalError(messages::kCannotOpenStampFileFormat, dataFile);
     }
     if (coverage.uncoveredCount != 0) {
-        FatalError(stamptexts::kNothingToStampFormat, dataFile, plan.spec.address,
+        FatalError(messages::kNothingToStampFormat, dataFile, plan.spec.address,
                    plan.spec.LastAddress(), coverage.firstUncovered, coverage.lastUncovered);
     }
     if (coverage.badChecksumLine != 0) {
-        FatalError(stamptexts::kStampChecksumFormat, dataFile,
+        FatalError(messages::kStampChecksumFormat, dataFile,
                    static_cast<long long>(coverage.badChecksumLine), plan.spec.address,
                    plan.spec.LastAddress());
     }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/stamp/StampTexts.h"
+#include "app/stamp/StampMessages.h"
 #include "errors/ProgramError.h"
 
 Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunReport* runReport)
@@ -26,7 +26,7 @@ void Stamping::OnBoardIdentified(const char* /*text*/) {
     stamp.Arm(StampFieldBytes(format, *reserved));
     const std::string value = StampValueText(format, *reserved);
     shownValue = value;
-    std::printf(stamptexts::kStampReservedFormat, value.c_str(), plan.spec.address,
+    std::printf(messages::kStampReservedFormat, value.c_str(), plan.spec.address,
                 format.Name().c_str());
     std::fflush(stdout);
     if (report != nullptr) {

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "app/RunReport.h"
+#include "app/report/RunReport.h"
 #include "app/stamp/StampLedger.h"
 #include "app/stamp/StampPlan.h"
 #include "protocol/SessionObserver.h"

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/stamp/StampLedger.h"
-#include "tests/app/ReportRecords.h"
-#include "tests/app/StampTestSupport.h"
+#include "tests/app/report/ReportRecords.h"
+#include "tests/app/stamp/StampTestSupport.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 #include "tests/support/PostgresServer.h"

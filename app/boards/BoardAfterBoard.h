@@ -18,8 +18,8 @@
 // line shows ("Board 3 (stamp 17): complete. ...") and which is closed as
 // the board ends.
 
-#include "app/RunReport.h"
 #include "app/Settings.h"
+#include "app/report/RunReport.h"
 #include "app/stamp/Stamping.h"
 #include "protocol/ProtocolOptions.h"
 #include "serial/COMPort.h"

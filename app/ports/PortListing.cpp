@@ -1,10 +1,10 @@
-#include "app/PortListing.h"
+#include "app/ports/PortListing.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "errors/Messages.h"
+#include "app/ports/PortListingMessages.h"
 #include "serial/PortSelector.h"
 
 namespace {

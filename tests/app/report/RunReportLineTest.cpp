@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/RunReport.h"
+#include "app/report/RunReport.h"
 #include "tests/text/TempFile.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/GangMember.h"
+#include "app/gang/GangMember.h"
 
 class GangDisplay {
   public:

@@ -1,11 +1,12 @@
-#include "app/ImageCheckRun.h"
+#include "app/check/ImageCheckRun.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
+#include "app/check/CheckMessages.h"
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
+#include "protocol/ProtocolMessages.h"
 
 namespace {
 

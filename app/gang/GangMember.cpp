@@ -1,9 +1,11 @@
-#include "app/GangMember.h"
+#include "app/gang/GangMember.h"
 
 #include <cstring>
 #include <utility>
 
-#include "errors/Messages.h"
+#include "app/CommandLineMessages.h"
+#include "app/ProgramFlowMessages.h"
+#include "protocol/ProtocolMessages.h"
 
 namespace {
 

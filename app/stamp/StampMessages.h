@@ -1,7 +1,7 @@
 #pragma once
-// The texts of stamping (--stamp) and of its ledgers.
+// The messages of stamping (--stamp) and of its ledgers.
 
-namespace stamptexts {
+namespace messages {
 
 inline constexpr const char* kInvalidStampFormat = "Invalid value for switch %s: %s (%s)\n";
 inline constexpr const char* kStampNeedsLedger = "--stamp needs --stamp-ledger FILE\n";
@@ -41,4 +41,4 @@ inline constexpr const char* kStampReservedFormat = "Stamp %s reserved for 0x%08
 inline constexpr const char* kBoardTallyStampFormat =
     "Board %u (stamp %s): %s. Boards so far: %u complete, %u failed.\n";
 
-}  // namespace stamptexts
+}  // namespace messages

@@ -1,10 +1,10 @@
-#include "app/GangDisplay.h"
+#include "app/gang/GangDisplay.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <utility>
 
-#include "errors/Messages.h"
+#include "app/gang/GangMessages.h"
 
 namespace {
 

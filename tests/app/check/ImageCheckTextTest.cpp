@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/ImageCheckRun.h"
+#include "app/check/ImageCheckRun.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/ReportRecords.h"
-#include "tests/app/StampTestSupport.h"
+#include "tests/app/report/ReportRecords.h"
+#include "tests/app/stamp/StampTestSupport.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 

@@ -1,4 +1,4 @@
-#include "app/Gang.h"
+#include "app/gang/Gang.h"
 
 #include <chrono>
 #include <cstdio>
@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/GangDisplay.h"
-#include "app/GangMember.h"
-#include "app/GangPorts.h"
-#include "errors/Messages.h"
+#include "app/gang/GangDisplay.h"
+#include "app/gang/GangMember.h"
+#include "app/gang/GangMessages.h"
+#include "app/gang/GangPorts.h"
 #include "process/ChildProcesses.h"
+#include "protocol/ProtocolMessages.h"
+#include "serial/ConsoleOutput.h"
 #include "serial/Interrupt.h"
 
 namespace {

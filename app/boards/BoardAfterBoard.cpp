@@ -1,14 +1,16 @@
-#include "app/BoardAfterBoard.h"
+#include "app/boards/BoardAfterBoard.h"
 
 #include <cstdio>
 #include <optional>
 
+#include "app/boards/BoardMessages.h"
+#include "app/report/ReportMessages.h"
+#include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
-#include "errors/Messages.h"
 #include "protocol/Downloader.h"
+#include "protocol/ProtocolMessages.h"
 #include "serial/Interrupt.h"
-#include "app/stamp/StampTexts.h"
 #include "text/LineBuf.h"
 
 namespace {
@@ -44,7 +46,7 @@ void WriteBoardRecord(RunReport& report, const Tally& tally, int request, const 
 void PrintTally(uint32_t number, const char* outcome, const Tally& tally,
                 const Stamping* stamping) {
     if (stamping != nullptr && !stamping->ValueText().empty()) {
-        std::printf(stamptexts::kBoardTallyStampFormat, static_cast<unsigned>(number),
+        std::printf(messages::kBoardTallyStampFormat, static_cast<unsigned>(number),
                     stamping->ValueText().c_str(), outcome, tally.complete, tally.failed);
     } else {
         std::printf(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,

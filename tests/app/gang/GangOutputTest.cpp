@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/GangDisplay.h"
-#include "app/GangMember.h"
-#include "app/GangPorts.h"
+#include "app/gang/GangDisplay.h"
+#include "app/gang/GangMember.h"
+#include "app/gang/GangPorts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/RunReport.h"
+#include "app/report/RunReport.h"
 
 #include <cmath>
 #include <cstdio>
@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "app/report/ReportMessages.h"
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
 #include "errors/Version.h"
 #include "text/Sha256.h"
 

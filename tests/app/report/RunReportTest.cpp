@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/ReportRecords.h"
+#include "tests/app/report/ReportRecords.h"
 #include "tests/support/Harness.h"
 #include "text/Sha256.h"
 

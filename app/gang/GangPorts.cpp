@@ -1,10 +1,10 @@
-#include "app/GangPorts.h"
+#include "app/gang/GangPorts.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <set>
 
-#include "errors/Messages.h"
+#include "app/gang/GangMessages.h"
 
 namespace {
 
