@@ -35,4 +35,11 @@ inline constexpr const char* kVersionLineFormat = "Vantoir %s\n";
 inline constexpr const char* kParsedCommandLine = "Parsed command line:";
 inline constexpr const char* kEchoArgumentFormat = " %s";
 
+// The fixture's switches refused (app/fixture/Fixture.h).
+inline constexpr const char* kInvalidValueWhyFormat = "Invalid value for switch %s: %s\n%s\n";
+inline constexpr const char* kDownloadOnlyFormat =
+    "Switch %s downloads only: it cannot be used with %s\n";
+inline constexpr const char* kNeedsRepeatFormat =
+    "Switch %s waits for board after board: it needs --repeat\n";
+
 }  // namespace messages

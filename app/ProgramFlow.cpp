@@ -11,6 +11,7 @@
 #include "app/Settings.h"
 #include "app/boards/BoardAfterBoard.h"
 #include "app/check/ImageCheckRun.h"
+#include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
@@ -47,17 +48,28 @@ struct DataFiles {
 };
 
 // The exit status of the session: 1 when it stopped on a protocol failure.
-int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file, RunReport* report, Stamping* stamping) {
+int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
+                RunReport* report, Stamping* stamping) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
+    Fixture fixture(settings, report);
+    fixture.Prepare(port);
+    if (fixture.StartsBoard()) {
+        options.boardStarter = &fixture;
+    }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, report, stamping);
+        return RunBoardAfterBoard(port, settings, options, file, report, fixture, stamping);
     }
     Downloader downloader(file, port, options);
-    while (downloader.Step() == 0) {
+    try {
+        while (downloader.Step() == 0) {
+        }
+    } catch (...) {
+        fixture.EndBoard(port, true);
+        throw;
     }
+    fixture.EndBoard(port, false);
     return downloader.Failed() ? 1 : 0;
 }
 
@@ -188,6 +200,9 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     } catch (const InterruptedError& interrupt) {
         kind = RunEndKind::Interrupted;
         end.interrupt = interrupt.Request();
+    } catch (const PowerCommandError& error) {
+        kind = RunEndKind::PowerCommandFailed;
+        end = {error.Status(), error.what()};
     } catch (const ProgramError& error) {
         kind = RunEndKind::ProgramError;
         end = {error.Status(), error.what()};

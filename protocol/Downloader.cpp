@@ -8,6 +8,7 @@
 
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
+#include "protocol/BoardStarter.h"
 #include "protocol/ProtocolMessages.h"
 #include "text/RecordLineFilter.h"
 
@@ -113,7 +114,9 @@ int Downloader::TimedOut(const char* format) {
 int Downloader::StepPrompt() {
     EnterPhase(SessionPhase::Identify);
     Configure(kPollTimeoutMs);
-    if (options.showPrompt) {
+    if (options.boardStarter != nullptr) {
+        options.boardStarter->Start(port);
+    } else if (options.showPrompt) {
         std::printf("%s", messages::kPowerCyclePrompt);
         std::fflush(stdout);
     }

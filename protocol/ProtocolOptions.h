@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class RecordLineFilter;
+class BoardStarter;
 class SessionObserver;
 
 struct ProtocolOptions {
@@ -24,4 +25,8 @@ struct ProtocolOptions {
     // (text/RecordLineFilter.h); nullptr: the lines go out as read. Not
     // owned.
     RecordLineFilter* recordFilter = nullptr;
+    // Download: starts the board in place of the power-cycle prompt
+    // (protocol/BoardStarter.h); nullptr: the prompt as showPrompt says. Not
+    // owned.
+    BoardStarter* boardStarter = nullptr;
 };

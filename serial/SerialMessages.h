@@ -31,4 +31,9 @@ inline constexpr const char* kNotUsbPortNameFormat =
     "Not a USB port name: %s (give usb:VID:PID or usb:VID:PID:SERIAL, VID and PID four hex "
     "digits each).";
 
+// The port's output lines (DTR, RTS).
+inline constexpr const char* kPortModemLinesFailed = "COMPort: failed to set DTR/RTS.";
+inline constexpr const char* kPortCannotSetLines =
+    "The port cannot set DTR/RTS: it has no modem lines, or its driver refuses to set them.";
+
 }  // namespace messages

@@ -26,7 +26,8 @@ vantoir_windows_unit_test(unit_text
   LIBRARIES vantoir_text)
 vantoir_windows_unit_test(unit_serial
   SOURCES serial/COMPortTest.cpp serial/PortHelpersTest.cpp protocol/ConsoleKeySequencesTest.cpp
-          serial/PortSelectorTest.cpp serial/UsbDeviceIdTest.cpp
+          serial/PortSelectorTest.cpp serial/UsbDeviceIdTest.cpp serial/ModemLinesTest.cpp
+          serial/PortPlatformWin32Test.cpp
   LIBRARIES vantoir_serial)
 # Needs a console as standard input: scripts/test-windows runs it on a terminal.
 vantoir_windows_unit_test(unit_console

@@ -69,16 +69,22 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
 }  // namespace
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report, Stamping* stamping) {
+                       UploadFile& file, RunReport* report, Fixture& fixture,
+                       Stamping* stamping) {
     Tally tally;
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
         if (number > 1) {
-            if (!NextBoardDue(port, options)) {
+            const bool due = fixture.WaitsForStartSignal() ? fixture.AwaitStartSignalEnd(port)
+                                                           : NextBoardDue(port, options);
+            if (!due) {
                 break;
             }
             if (!file.Open(settings.dataFile)) {
                 FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
             }
+        }
+        if (fixture.WaitsForStartSignal() && !fixture.AwaitStartSignal(port)) {
+            break;
         }
         if (report != nullptr) {
             report->StartBoard(number);
@@ -86,11 +92,20 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         if (stamping != nullptr) {
             stamping->StartBoard(number);
         }
+        fixture.RecordStartWait();
+        fixture.SetBoardNumber(number);
         Downloader downloader(file, port, options);
-        const int request = RunSession(downloader);
+        int request = 0;
+        try {
+            request = RunSession(downloader);
+        } catch (...) {
+            fixture.EndBoard(port, true);
+            throw;
+        }
         if (stamping != nullptr) {
             stamping->Finish(request != 0, "ended");
         }
+        fixture.EndBoard(port, false);
         if (file.ReadFailed()) {
             return 1;
         }

@@ -13,12 +13,19 @@
 // final tally follows ("Boards in all: 3 complete, 0 failed."). A port error
 // or a data file that cannot be read ends the run as in a single download.
 //
-// With a report, every board gets its own record, with its number. With
-// --stamp, every board reserves its own number (stamping), which its tally
-// line shows ("Board 3 (stamp 17): complete. ...") and which is closed as
-// the board ends.
+// With a report, every board gets its own record, with its number.
+//
+// With a fixture (app/fixture/Fixture.h): each board is started by it in place of
+// the prompt, and its --reset-end runs after each board's session. With
+// --start-when, the run waits for the start signal before each board, and
+// after each board for the signal to end, in place of the quiet line.
+//
+// With --stamp, every board reserves its own number (stamping), which its
+// tally line shows ("Board 3 (stamp 17): complete. ...") and which is
+// closed as the board ends.
 
 #include "app/Settings.h"
+#include "app/fixture/Fixture.h"
 #include "app/report/RunReport.h"
 #include "app/stamp/Stamping.h"
 #include "protocol/ProtocolOptions.h"
@@ -28,4 +35,5 @@
 // file is open for the first board; it is opened again for every further
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report, Stamping* stamping);
+                       UploadFile& file, RunReport* report, Fixture& fixture,
+                       Stamping* stamping);

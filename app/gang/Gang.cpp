@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/fixture/Fixture.h"
 #include "app/gang/GangDisplay.h"
 #include "app/gang/GangMember.h"
 #include "app/gang/GangMessages.h"
@@ -143,7 +144,10 @@ int RunGang(int argumentCount, char** arguments, const Settings& settings) {
     std::string problem;
     SplitGangPorts(settings.gang, ports, problem);  // accepted by ParseCommandLine
     InstallInterruptHandlers();
-    WriteOut(false, messages::kPowerCyclePrompt);
+    // Each run starts its own board when a fixture does; the gang says so
+    // once, where it would show the prompt.
+    const Fixture fixture(settings, nullptr);
+    WriteOut(false, fixture.StartsBoard() ? fixture.InsteadLine() : messages::kPowerCyclePrompt);
     Gang gang;
     gang.StartRuns(argumentCount, arguments, ports, settings.dataFile);
     // A block taller than the screen cannot be redrawn in place.

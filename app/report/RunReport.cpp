@@ -124,6 +124,21 @@ void RunReport::SetStamp(const StampNote& note) {
     session.stamp = note;
 }
 
+void RunReport::SetStartWait(const std::string& line, double seconds) {
+    session.startWait = std::make_pair(line, seconds);
+}
+
+void RunReport::SetPowerCommand(const std::string& command, const std::string& ended,
+                                std::optional<int> status) {
+    session.powerCommand = command;
+    session.powerCommandEnded = ended;
+    session.powerCommandStatus = status;
+}
+
+void RunReport::SetResetSequence(const std::string& sequence) {
+    session.resetSequence = sequence;
+}
+
 void RunReport::StartBoard(uint32_t number) {
     session = Session();
     pending = true;
@@ -190,6 +205,8 @@ std::string RunReport::OutcomeFor(RunEndKind kind) const {
             return "port-error";
         case RunEndKind::ProgramError:
             return "file-error";
+        case RunEndKind::PowerCommandFailed:
+            return "power-command-failed";
         case RunEndKind::Interrupted:
             // Console mode has no end of its own: the operator ends it.
             if (settings.mode == ModeConsole) {
@@ -247,6 +264,21 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     record["board_number"] = OrNull(boardNumber);
     if (settings.stamp != nullptr) {
         record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
+    }
+    if (settings.resetSequence != nullptr || settings.resetEndSequence != nullptr ||
+        settings.powerCommand != nullptr || settings.startWhen != nullptr) {
+        Json before;
+        before["start_signal"] = ended.startWait
+                                     ? Json{{"line", ended.startWait->first},
+                                            {"seconds", ToMillisecond(ended.startWait->second)}}
+                                     : Json(nullptr);
+        before["power_command"] = ended.powerCommand
+                                      ? Json{{"command", *ended.powerCommand},
+                                             {"ended", ended.powerCommandEnded},
+                                             {"status", OrNull(ended.powerCommandStatus)}}
+                                      : Json(nullptr);
+        before["reset"] = OrNull(ended.resetSequence);
+        record["before_polling"] = before;
     }
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.

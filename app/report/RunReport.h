@@ -43,11 +43,18 @@
 //                 of the number the board got (value a JSON integer, or a
 //                 string of bytes for bytes:N; address a number; ledger
 //                 without a password), or null when it got none
+//   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
+//                 done before polling: {"start_signal": {"line": "dsr=1",
+//                 "seconds": the wait} or null, "power_command": {"command",
+//                 "ended": "exited", "signal", "timeout", "interrupted" or
+//                 "not-started", "status": the exit status or signal, or
+//                 null} or null, "reset": the sequence run, or null}
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Settings.h"
@@ -70,6 +77,7 @@ enum class RunEndKind {
     ProgramError,  // FatalError: a data file that cannot be opened or read
     PortError,
     Interrupted,
+    PowerCommandFailed,  // app/fixture/Fixture.h
 };
 
 class RunReport : public SessionObserver {
@@ -89,6 +97,11 @@ class RunReport : public SessionObserver {
     // The number the board now being programmed got (forgotten with the
     // session's part at StartBoard).
     void SetStamp(const StampNote& note);
+    // What a fixture did before polling, for the current board's record.
+    void SetStartWait(const std::string& line, double seconds);
+    void SetPowerCommand(const std::string& command, const std::string& ended,
+                         std::optional<int> status);
+    void SetResetSequence(const std::string& sequence);
     // Starts the record of a further board of the same run: what the session
     // told is forgotten, the clock starts again.
     void StartBoard(uint32_t number);
@@ -141,6 +154,11 @@ class RunReport : public SessionObserver {
         int currentPhase = -1;  // index into phaseSeconds, -1 none
         Clock::time_point phaseStart;
         std::optional<StampNote> stamp;
+        std::optional<std::pair<std::string, double>> startWait;
+        std::optional<std::string> powerCommand;
+        std::string powerCommandEnded;
+        std::optional<int> powerCommandStatus;
+        std::optional<std::string> resetSequence;
     };
 
     void EndCurrentPhase(Clock::time_point now);
