@@ -93,7 +93,7 @@ const SwitchEntry kSwitches[] = {
     {"--power-command", Switch::PowerCommand, true},
     {"--start-when", Switch::StartWhen, true},
     // Not for the user: given by a gang to each of its runs.
-    {"--gang-member", Switch::GangMember, false},
+    {"--gang-member", Switch::GangMember, true},
 };
 
 constexpr uint32_t kMaxTimeoutSeconds = 86400;
@@ -238,7 +238,7 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
             settings.gang = value;
             break;
         case Switch::GangMember:
-            settings.gangMember = 1;
+            settings.gangMember = value;
             break;
         case Switch::CheckImage:
             settings.checkImage = 1;
@@ -323,8 +323,8 @@ struct GangSwitches {
         }
     }
 
-    void Check(const Settings& settings) const {
-        std::vector<std::string> ports;
+    void Check(Settings& settings) const {
+        std::vector<std::string>& ports = settings.gangPorts;
         std::string problem;
         if (!SplitGangPorts(settings.gang, ports, problem)) {
             FatalError(messages::kGangInvalidListFormat, gang, settings.gang, problem.c_str());
@@ -342,7 +342,7 @@ struct GangSwitches {
 
 std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments,
                                              const std::string& program, const std::string& port) {
-    std::vector<std::string> member = {program, "--gang-member"};
+    std::vector<std::string> member = {program};
     bool portGiven = false;
     for (int i = 1; i < argumentCount; ++i) {
         const SwitchEntry* entry = FindSwitch(arguments[i]);
@@ -360,6 +360,7 @@ std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments
         }
         i += taken - 1;
     }
+    member.push_back("--gang-member");
     return member;
 }
 
@@ -393,8 +394,10 @@ ProtocolOptions ToProtocolOptions(const Settings& settings) {
     options.writeFlash = settings.writeFlash != 0;
     options.consoleHandshake = settings.consoleHandshake != 0;
     options.timeoutSeconds = settings.timeoutSeconds;
-    // A gang shows the prompt once for all its runs.
-    options.showPrompt = settings.gangMember == 0;
+    // A gang shows the prompt once for all its runs, and their progress from
+    // their events.
+    options.showPrompt = settings.gangMember == nullptr;
+    options.showProgress = settings.gangMember == nullptr;
     return options;
 }
 
@@ -430,7 +433,10 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
     if (settings.checkImage != 0 && settings.checkOnly == 0 && settings.mode != ModeDownload) {
         FatalError("%s", messages::kCheckNeedsDownload);
     }
-    PrintEchoLine(argumentCount, arguments);
+    // A gang has shown its own.
+    if (settings.gangMember == nullptr) {
+        PrintEchoLine(argumentCount, arguments);
+    }
 }
 
 void PrintUsage(const char* programName, const Settings& settings) {

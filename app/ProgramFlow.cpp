@@ -7,12 +7,15 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/Outcome.h"
 #include "app/ProgramFlowMessages.h"
+#include "app/SessionListeners.h"
 #include "app/Settings.h"
 #include "app/boards/BoardAfterBoard.h"
 #include "app/check/ImageCheckRun.h"
 #include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
+#include "app/gang/GangEvents.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
 #include "app/stamp/Stamping.h"
@@ -20,6 +23,7 @@
 #include "errors/Interrupted.h"
 #include "errors/PortError.h"
 #include "errors/ProgramError.h"
+#include "process/ParentChannel.h"
 #include "protocol/Console.h"
 #include "protocol/Downloader.h"
 #include "protocol/ProtocolMessages.h"
@@ -73,16 +77,25 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
     return downloader.Failed() ? 1 : 0;
 }
 
-// The exit status of the mode, once it has ended normally. report and
-// stamping hear what the protocol does (nullptr: none is kept, nothing is
-// stamped).
-int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report,
-            Stamping* stamping) {
+// Who hears what the run does: its record (--report), its gang's channel of
+// events (a run of a gang), the session's ending, which the gang is told at
+// the end, and the board's number (--stamp).
+struct RunListeners {
+    std::unique_ptr<RunReport> report;
+    std::unique_ptr<ParentChannel> channel;
+    std::unique_ptr<GangEventWriter> gang;
+    SessionEnding ending;
+    SessionListeners all;
+    std::optional<RunOutcome> preset;  // the image check's
+    std::unique_ptr<Stamping> stamping;
+};
+
+// The exit status of the mode, once it has ended normally.
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunListeners& listeners) {
     ProtocolOptions options = ToProtocolOptions(settings);
-    SessionObservers observers;
-    observers.Add(stamping);
-    observers.Add(report);
-    options.observer = &observers;
+    options.observer = &listeners.all;
+    RunReport* report = listeners.report.get();
+    Stamping* stamping = listeners.stamping.get();
     options.recordFilter = stamping != nullptr ? stamping->Filter() : nullptr;
     switch (settings.mode) {
         case ModeConsole:
@@ -97,15 +110,15 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport
 
 // With --check or --check-only, checks the image before the port is opened,
 // so that a refused one never reaches the board. True when the run ends here;
-// status is then its exit status.
-bool CheckEndsRun(const Settings& settings, RunReport* report, int& status) {
+// status is then its exit status, and outcome the check's.
+bool CheckEndsRun(const Settings& settings, std::optional<RunOutcome>& outcome, int& status) {
     if (settings.checkImage == 0 && settings.checkOnly == 0) {
         return false;
     }
     const ImageCheckRun check = RunImageCheck(settings.dataFile);
     const bool ends = !check.sound || settings.checkOnly != 0;
-    if (report != nullptr && ends) {
-        report->SetOutcome(check.sound ? "image-ok" : "image-refused");
+    if (ends) {
+        outcome = check.sound ? RunOutcome::ImageOk : RunOutcome::ImageRefused;
     }
     status = check.sound ? 0 : 1;
     return ends;
@@ -114,7 +127,8 @@ bool CheckEndsRun(const Settings& settings, RunReport* report, int& status) {
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
 int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
-              RunReport* report, Stamping* stamping) {
+              RunListeners& listeners) {
+    RunReport* report = listeners.report.get();
     if (report != nullptr && !IsUsbPortName(settings.portName)) {
         report->SetDevice(platform.DevicePath(settings.portName));
     }
@@ -129,7 +143,7 @@ int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files
                                : std::optional<std::string>(listed->serialNumber));
         }
     }
-    return RunMode(port, settings, files, report, stamping);
+    return RunMode(port, settings, files, listeners);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -153,12 +167,18 @@ void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, R
     }
 }
 
-// Closes the reservation of the board that the run ended with.
-void FinishStamping(Stamping& stamping, RunEndKind kind) {
-    const char* outcome = kind == RunEndKind::PortError      ? "port-error"
-                          : kind == RunEndKind::ProgramError ? "file-error"
-                                                             : "ended";
-    stamping.Finish(kind == RunEndKind::Interrupted, outcome);
+// Makes the run's listeners the settings ask for.
+void Listen(const Settings& settings, RunListeners& listeners) {
+    if (settings.reportFile != nullptr) {
+        listeners.report = std::make_unique<RunReport>(settings.reportFile, settings);
+        listeners.all.Add(listeners.report.get());
+    }
+    if (settings.gangMember != nullptr) {
+        listeners.channel = std::make_unique<ParentChannel>(settings.gangMember);
+        listeners.gang = std::make_unique<GangEventWriter>(*listeners.channel);
+        listeners.all.Add(listeners.gang.get());
+    }
+    listeners.all.Add(&listeners.ending);
 }
 
 }  // namespace
@@ -170,8 +190,7 @@ RunEnd RunProgram(int argumentCount, char** arguments) {
 RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     Settings settings;
     DataFiles files;
-    std::unique_ptr<RunReport> report;
-    std::unique_ptr<Stamping> stamping;
+    RunListeners listeners;
     RunEnd end;
     RunEndKind kind = RunEndKind::Normal;
     try {
@@ -180,19 +199,19 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // keeps its own record; this process checks the image once and opens
         // no port.
         if (settings.gang != nullptr) {
-            if (CheckEndsRun(settings, nullptr, end.status)) {
+            if (CheckEndsRun(settings, listeners.preset, end.status)) {
                 return end;
             }
-            PrepareStamping(settings, nullptr);
+            PrepareStamping(settings, nullptr, nullptr);
             return {RunGang(argumentCount, arguments, settings), std::string()};
         }
         InstallInterruptHandlers();
-        if (settings.reportFile != nullptr) {
-            report = std::make_unique<RunReport>(settings.reportFile, settings);
-        }
-        if (!CheckEndsRun(settings, report.get(), end.status)) {
-            stamping = PrepareStamping(settings, report.get());
-            end.status = RunOnPort(settings, platform, files, report.get(), stamping.get());
+        Listen(settings, listeners);
+        if (!CheckEndsRun(settings, listeners.preset, end.status)) {
+            listeners.stamping =
+                PrepareStamping(settings, listeners.report.get(), listeners.gang.get());
+            listeners.all.Add(listeners.stamping.get());
+            end.status = RunOnPort(settings, platform, files, listeners);
             if (files.upload.ReadFailed()) {
                 FatalError(messages::kFileReadFailedFormat, settings.dataFile);
             }
@@ -222,11 +241,20 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
     }
-    if (stamping != nullptr) {
-        FinishStamping(*stamping, kind);
+    const RunOutcome outcome =
+        OutcomeOfRun({kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()});
+    if (listeners.stamping != nullptr) {
+        listeners.stamping->Finish(outcome);
+    }
+    RunReport* report = listeners.report.get();
+    if (report != nullptr && listeners.preset) {
+        report->SetOutcome(*listeners.preset);
     }
     if (report != nullptr && report->Pending()) {
         WriteReport(*report, kind, settings, end);
+    }
+    if (listeners.gang != nullptr) {
+        listeners.gang->End(outcome);
     }
     return end;
 }

@@ -3,6 +3,8 @@
 // afterwards.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "protocol/ProtocolOptions.h"
 
@@ -30,8 +32,11 @@ struct Settings {
     // operator ends the run.
     bool repeat = false;
     uint32_t boards = 0;
-    const char* gang = nullptr;  // --gang: the ports, separated by commas
-    int32_t gangMember = 0;      // a run started by a gang for one of its ports
+    const char* gang = nullptr;          // --gang: the ports, separated by commas
+    std::vector<std::string> gangPorts;  // the ports of --gang, one each
+    // A run started by a gang for one of its ports: the number of its channel
+    // of events (process/ParentChannel.h); nullptr for any other run.
+    const char* gangMember = nullptr;
     // --stamp and its companions, as given (app/stamp/StampPlan.h reads
     // them); nullptr: not given.
     const char* stamp = nullptr;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/Outcome.h"
+#include "app/SessionListeners.h"
 #include "app/boards/BoardMessages.h"
 #include "app/report/ReportMessages.h"
 #include "app/stamp/StampMessages.h"
@@ -12,6 +14,7 @@
 #include "protocol/ProtocolMessages.h"
 #include "serial/Interrupt.h"
 #include "text/LineBuf.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -43,14 +46,14 @@ void WriteBoardRecord(RunReport& report, const Tally& tally, int request, const 
     }
 }
 
-void PrintTally(uint32_t number, const char* outcome, const Tally& tally,
-                const Stamping* stamping) {
+void ShowTally(uint32_t number, const char* outcome, const Tally& tally,
+               const Stamping* stamping) {
     if (stamping != nullptr && !stamping->ValueText().empty()) {
-        std::printf(messages::kBoardTallyStampFormat, static_cast<unsigned>(number),
-                    stamping->ValueText().c_str(), outcome, tally.complete, tally.failed);
+        ShowFormatted(messages::kBoardTallyStampFormat, static_cast<unsigned>(number),
+                      stamping->ValueText().c_str(), outcome, tally.complete, tally.failed);
     } else {
-        std::printf(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
-                    tally.complete, tally.failed);
+        ShowFormatted(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
+                      tally.complete, tally.failed);
     }
 }
 
@@ -72,6 +75,13 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
                        UploadFile& file, RunReport* report, Fixture& fixture,
                        Stamping* stamping) {
     Tally tally;
+    // The tally hears each board's ending beside whoever listened already.
+    SessionEnding ending;
+    SessionListeners listeners;
+    listeners.Add(options.observer);
+    listeners.Add(&ending);
+    ProtocolOptions boardOptions = options;
+    boardOptions.observer = &listeners;
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
         if (number > 1) {
             const bool due = fixture.WaitsForStartSignal() ? fixture.AwaitStartSignalEnd(port)
@@ -92,18 +102,16 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         if (stamping != nullptr) {
             stamping->StartBoard(number);
         }
+        ending.Forget();
         fixture.RecordStartWait();
         fixture.SetBoardNumber(number);
-        Downloader downloader(file, port, options);
+        Downloader downloader(file, port, boardOptions);
         int request = 0;
         try {
             request = RunSession(downloader);
         } catch (...) {
             fixture.EndBoard(port, true);
             throw;
-        }
-        if (stamping != nullptr) {
-            stamping->Finish(request != 0, "ended");
         }
         fixture.EndBoard(port, false);
         if (file.ReadFailed()) {
@@ -115,11 +123,14 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
             }
             break;
         }
-        const bool complete = request == 0 && downloader.Outcome() == SessionOutcome::Complete;
-        ++(complete ? tally.complete : tally.failed);
-        const char* outcome =
-            request != 0 ? "interrupted" : SessionOutcomeName(*downloader.Outcome());
-        PrintTally(number, outcome, tally, stamping);
+        // A session that ran to its end has told how it ended.
+        const RunOutcome outcome =
+            request != 0 ? RunOutcome::Interrupted : ending.Ending().value_or(RunOutcome::Failed);
+        ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
+        if (stamping != nullptr) {
+            stamping->Finish(outcome);
+        }
+        ShowTally(number, OutcomeName(outcome), tally, stamping);
         std::fflush(stdout);
         if (report != nullptr) {
             WriteBoardRecord(*report, tally, request, settings.reportFile);
@@ -130,7 +141,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
     }
     // The run ends here, in order, whatever the operator asked.
     ClearInterrupt();
-    std::printf(messages::kBoardsInAllFormat, tally.complete, tally.failed);
+    ShowFormatted(messages::kBoardsInAllFormat, tally.complete, tally.failed);
     std::fflush(stdout);
     return tally.failed == 0 ? 0 : 1;
 }

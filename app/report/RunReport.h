@@ -26,10 +26,11 @@
 //                 when the session ended before "W")
 //   start_sent    true once "S" has gone out
 //   timeout       the --timeout seconds, or null
-//   outcome       "complete", "no-records", "count-mismatch",
-//                 "flash-not-acknowledged", "timeout", "port-error",
-//                 "file-error", "image-refused", "interrupted", or in
-//                 console and raw modes "ended"
+//   outcome       the run's outcome by its name (app/Outcome.h): "complete",
+//                 "no-records", "count-mismatch", "flash-not-acknowledged",
+//                 "timeout", "port-error", "file-error", "image-ok",
+//                 "image-refused", "power-command-failed", "interrupted", or
+//                 in console and raw modes "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
 //   exit_status   the program's exit status, null when a signal ended it
@@ -57,6 +58,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/Outcome.h"
 #include "app/Settings.h"
 #include "protocol/SessionObserver.h"
 #include "text/AppendFile.h"
@@ -71,15 +73,6 @@ struct StampNote {
     std::string ledger;
 };
 
-// How a run came to its end, as the program flow's handler saw it.
-enum class RunEndKind {
-    Normal,        // the mode ended by itself
-    ProgramError,  // FatalError: a data file that cannot be opened or read
-    PortError,
-    Interrupted,
-    PowerCommandFailed,  // app/fixture/Fixture.h
-};
-
 class RunReport : public SessionObserver {
   public:
     // Opens path for appending and takes what the settings say of the run;
@@ -91,9 +84,9 @@ class RunReport : public SessionObserver {
     void SetDevice(const std::string& device);
     void SetUsb(const std::string& id, const std::optional<std::string>& serial);
     void SetBoardNumber(uint32_t number);
-    // An outcome decided outside the session (e.g. "image-refused"), kept
+    // An outcome decided outside the session (the image check's), kept
     // whatever the run's end.
-    void SetOutcome(const std::string& outcome);
+    void SetOutcome(RunOutcome outcome);
     // The number the board now being programmed got (forgotten with the
     // session's part at StartBoard).
     void SetStamp(const StampNote& note);
@@ -121,7 +114,7 @@ class RunReport : public SessionObserver {
     void OnOutcome(SessionOutcome outcome, const char* message) override;
 
     // The outcome the record will give for an end of this kind.
-    std::string OutcomeFor(RunEndKind kind) const;
+    RunOutcome OutcomeFor(RunEndKind kind) const;
 
     // The record as one line of JSON with its line end. exitStatus is the
     // program's (nothing when a signal ends it); message is what went to
@@ -148,17 +141,17 @@ class RunReport : public SessionObserver {
         std::optional<int32_t> recordsConfirmed;
         bool flashAcknowledged = false;
         bool startSent = false;
-        std::optional<std::string> outcome;
+        std::optional<RunOutcome> outcome;
         std::string message;  // printed with the outcome
         double phaseSeconds[4] = {0, 0, 0, 0};
         int currentPhase = -1;  // index into phaseSeconds, -1 none
         Clock::time_point phaseStart;
-        std::optional<StampNote> stamp;
         std::optional<std::pair<std::string, double>> startWait;
         std::optional<std::string> powerCommand;
         std::string powerCommandEnded;
         std::optional<int> powerCommandStatus;
         std::optional<std::string> resetSequence;
+        std::optional<StampNote> stamp;
     };
 
     void EndCurrentPhase(Clock::time_point now);
@@ -170,7 +163,7 @@ class RunReport : public SessionObserver {
     std::optional<std::string> usbId;
     std::optional<std::string> usbSerial;
     std::optional<uint32_t> boardNumber;
-    std::optional<std::string> presetOutcome;
+    std::optional<RunOutcome> presetOutcome;
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;
     std::chrono::system_clock::time_point startedAt;

@@ -2,11 +2,14 @@
 
 #include <cstdio>
 
+#include "app/gang/GangEvents.h"
 #include "app/stamp/StampMessages.h"
 #include "errors/ProgramError.h"
+#include "text/Shown.h"
 
-Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunReport* runReport)
-    : plan(stampPlan), stamp(plan.spec), report(runReport) {
+Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunReport* runReport,
+                   GangEventWriter* gangWriter)
+    : plan(stampPlan), stamp(plan.spec), report(runReport), gang(gangWriter) {
     ledger = OpenStampLedger(plan);
     ledger->Check();
     taker.port = settings.portName;
@@ -15,7 +18,6 @@ Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunRepo
 void Stamping::StartBoard(std::optional<uint32_t> boardNumber) {
     taker.boardNumber = boardNumber;
     reserved.reset();
-    outcome.reset();
     shownValue.clear();
     stamp.Disarm();
 }
@@ -26,9 +28,12 @@ void Stamping::OnBoardIdentified(const char* /*text*/) {
     stamp.Arm(StampFieldBytes(format, *reserved));
     const std::string value = StampValueText(format, *reserved);
     shownValue = value;
-    std::printf(messages::kStampReservedFormat, value.c_str(), plan.spec.address,
-                format.Name().c_str());
+    ShowFormatted(messages::kStampReservedFormat, value.c_str(), plan.spec.address,
+                  format.Name().c_str());
     std::fflush(stdout);
+    if (gang != nullptr) {
+        gang->Stamp(value);
+    }
     if (report != nullptr) {
         StampNote note;
         note.isText = format.IsBytes();
@@ -41,24 +46,18 @@ void Stamping::OnBoardIdentified(const char* /*text*/) {
     }
 }
 
-void Stamping::OnOutcome(SessionOutcome sessionOutcome, const char* /*message*/) {
-    outcome = sessionOutcome;
-}
-
-void Stamping::Finish(bool interrupted, const char* outcomeName) {
+void Stamping::Finish(RunOutcome outcome) {
     if (!reserved) {
         return;
     }
-    const bool complete = !interrupted && outcome == SessionOutcome::Complete;
-    const char* state = interrupted ? "interrupted" : complete ? "used" : "failed";
-    const std::string name = interrupted ? "interrupted"
-                             : outcome  ? SessionOutcomeName(*outcome)
-                                        : outcomeName;
+    const char* state = outcome == RunOutcome::Complete      ? "used"
+                        : outcome == RunOutcome::Interrupted ? "interrupted"
+                                                             : "failed";
     const StampValue value = *reserved;
     reserved.reset();
     stamp.Disarm();
     try {
-        ledger->Close(value, taker, state, name);
+        ledger->Close(value, taker, state, OutcomeName(outcome));
     } catch (const ProgramError& error) {
         std::fflush(stdout);
         std::fputs(error.what(), stderr);
@@ -69,11 +68,12 @@ std::string Stamping::ValueText() const {
     return shownValue;
 }
 
-std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report) {
+std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
+                                          GangEventWriter* gang) {
     const std::optional<StampPlan> plan = ReadStampPlan(settings);
     if (!plan) {
         return nullptr;
     }
     CheckStampImage(settings.dataFile, *plan);
-    return std::make_unique<Stamping>(*plan, settings, report);
+    return std::make_unique<Stamping>(*plan, settings, report, gang);
 }

@@ -13,30 +13,34 @@
 #include <optional>
 #include <string>
 
+#include "app/Outcome.h"
 #include "app/report/RunReport.h"
 #include "app/stamp/StampLedger.h"
 #include "app/stamp/StampPlan.h"
 #include "protocol/SessionObserver.h"
 #include "text/RecordStamp.h"
 
+class GangEventWriter;
+
 class Stamping : public SessionObserver {
   public:
     // Reads the plan's ledger and makes sure a number is left (FatalError
-    // otherwise). report may be nullptr.
-    Stamping(const StampPlan& plan, const Settings& settings, RunReport* report);
+    // otherwise). report and gang (a gang's run tells its gang the number)
+    // may be nullptr.
+    Stamping(const StampPlan& plan, const Settings& settings, RunReport* report,
+             GangEventWriter* gang);
 
     RecordLineFilter* Filter() { return &stamp; }
     // A further board of the run (its number in the run) is awaited.
     void StartBoard(std::optional<uint32_t> boardNumber);
 
     void OnBoardIdentified(const char* text) override;
-    void OnOutcome(SessionOutcome outcome, const char* message) override;
 
-    // Closes the board's reservation, if it has one: outcomeName is the
-    // outcome of a board that ended without the session saying so ("port-
-    // error", ...). A ledger that cannot take the line is said on standard
-    // error; the number stays spent.
-    void Finish(bool interrupted, const char* outcomeName);
+    // Closes the board's reservation, if it has one, with how the board's
+    // run ended: used when complete, interrupted, or failed. A ledger that
+    // cannot take the line is said on standard error; the number stays
+    // spent.
+    void Finish(RunOutcome outcome);
 
     // The number of the board last begun, as shown ("17"), also once it is
     // closed; empty when it has none.
@@ -47,12 +51,13 @@ class Stamping : public SessionObserver {
     std::unique_ptr<StampLedger> ledger;
     RecordStamp stamp;
     RunReport* report;
+    GangEventWriter* gang;
     StampTaker taker;
     std::optional<StampValue> reserved;
-    std::optional<SessionOutcome> outcome;
     std::string shownValue;
 };
 
 // The stamping of settings, checked (switches, image, ledger) before the port
 // is opened; nullptr without --stamp.
-std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report);
+std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
+                                          GangEventWriter* gang);
