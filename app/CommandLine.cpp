@@ -9,6 +9,7 @@
 
 #include "app/CommandLineMessages.h"
 #include "app/check/CheckMessages.h"
+#include "app/console/ConsoleSwitches.h"
 #include "app/gang/GangMessages.h"
 #include "app/gang/GangPorts.h"
 #include "app/ports/PortListing.h"
@@ -46,6 +47,11 @@ enum class Switch {
     StampStep,
     StampLast,
     StampList,
+    Monitor,
+    Reconnect,
+    Log,
+    Timestamps,
+    TimestampsIso,
     Reset,
     ResetEnd,
     PowerCommand,
@@ -88,6 +94,11 @@ const SwitchEntry kSwitches[] = {
     {"--stamp-step", Switch::StampStep, true},
     {"--stamp-last", Switch::StampLast, true},
     {"--stamp-list", Switch::StampList, true},
+    {"--monitor", Switch::Monitor, false},
+    {"--reconnect", Switch::Reconnect, false},
+    {"--log", Switch::Log, true},
+    {"--timestamps", Switch::Timestamps, false},
+    {"--timestamps-iso", Switch::TimestampsIso, false},
     {"--reset", Switch::Reset, true},
     {"--reset-end", Switch::ResetEnd, true},
     {"--power-command", Switch::PowerCommand, true},
@@ -245,6 +256,21 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
             break;
         case Switch::CheckOnly:
             settings.checkOnly = 1;
+            break;
+        case Switch::Monitor:
+            settings.monitor = true;
+            break;
+        case Switch::Reconnect:
+            settings.reconnect = true;
+            break;
+        case Switch::Log:
+            settings.logFile = value;
+            break;
+        case Switch::Timestamps:
+            settings.lineStamps = kLineStampsElapsed;
+            break;
+        case Switch::TimestampsIso:
+            settings.lineStamps = kLineStampsDateTime;
             break;
         case Switch::Reset:
             settings.resetSequence = CheckedSequence(switchText, value);
@@ -425,6 +451,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
         fixture.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
     }
+    CheckConsoleSwitches(settings);
     if (settings.gang != nullptr) {
         gang.Check(settings);
     }

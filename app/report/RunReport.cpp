@@ -248,6 +248,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     if (settings.stamp != nullptr) {
         record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
     }
+    if (settings.monitor) {
+        record["console_followed"] = consoleFollowed;
+    }
     if (settings.resetSequence != nullptr || settings.resetEndSequence != nullptr ||
         settings.powerCommand != nullptr || settings.startWhen != nullptr) {
         Json before;

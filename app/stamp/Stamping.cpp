@@ -46,6 +46,10 @@ void Stamping::OnBoardIdentified(const char* /*text*/) {
     }
 }
 
+void Stamping::OnOutcome(SessionOutcome outcome, const char* /*message*/) {
+    Finish(OutcomeOf(outcome));
+}
+
 void Stamping::Finish(RunOutcome outcome) {
     if (!reserved) {
         return;

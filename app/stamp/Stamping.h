@@ -3,9 +3,10 @@
 // download session: once the boot loader has answered (OnBoardIdentified,
 // before "R"), it reserves the next number in the ledger (durably), arms the
 // record filter that writes it into the image as the lines go out, says
-// "Stamp %s reserved for 0x%08X (%s)" and tells the record. At the board's
-// end the program flow closes the reservation (Finish): used after a
-// complete session, interrupted after the operator's request, failed
+// "Stamp %s reserved for 0x%08X (%s)" and tells the record. The session's
+// end closes the reservation, or, for a board that ended otherwise (a port
+// error, the operator's request), the program flow does (Finish): used after
+// a complete session, interrupted after the operator's request, failed
 // otherwise (with the outcome's name). A board that never answered reserves
 // nothing.
 
@@ -35,6 +36,9 @@ class Stamping : public SessionObserver {
     void StartBoard(std::optional<uint32_t> boardNumber);
 
     void OnBoardIdentified(const char* text) override;
+    // The session's own end closes the reservation at once (a console that
+    // follows with --monitor changes nothing of the board's number).
+    void OnOutcome(SessionOutcome outcome, const char* message) override;
 
     // Closes the board's reservation, if it has one, with how the board's
     // run ended: used when complete, interrupted, or failed. A ledger that
