@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "app/GangPorts.h"
-#include "app/PortListing.h"
+#include "app/CommandLineMessages.h"
+#include "app/check/CheckMessages.h"
+#include "app/gang/GangMessages.h"
+#include "app/gang/GangPorts.h"
+#include "app/ports/PortListing.h"
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
 #include "errors/Version.h"
+#include "serial/LineSequence.h"
 
 namespace {
 
@@ -37,6 +40,10 @@ enum class Switch {
     Boards,
     Gang,
     GangMember,
+    Reset,
+    ResetEnd,
+    PowerCommand,
+    StartWhen,
 };
 
 struct SwitchEntry {
@@ -69,6 +76,10 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--reset", Switch::Reset, true},
+    {"--reset-end", Switch::ResetEnd, true},
+    {"--power-command", Switch::PowerCommand, true},
+    {"--start-when", Switch::StartWhen, true},
     // Not for the user: given by a gang to each of its runs.
     {"--gang-member", Switch::GangMember, false},
 };
@@ -133,6 +144,24 @@ uint32_t WholeNumber(const char* switchText, const char* value, uint32_t low, ui
     return static_cast<uint32_t>(number);
 }
 
+const char* CheckedSequence(const char* switchText, const char* value) {
+    LineSequence sequence;
+    std::string why;
+    if (!ParseLineSequence(value, sequence, why)) {
+        FatalError(messages::kInvalidValueWhyFormat, switchText, value, why.c_str());
+    }
+    return value;
+}
+
+const char* CheckedLevel(const char* switchText, const char* value) {
+    LineLevel level;
+    std::string why;
+    if (!ParseLineLevel(value, level, why)) {
+        FatalError(messages::kInvalidValueWhyFormat, switchText, value, why.c_str());
+    }
+    return value;
+}
+
 void ApplySwitch(Switch which, const char* switchText, const char* value, Settings& settings) {
     switch (which) {
         case Switch::Timeout:
@@ -187,6 +216,18 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
         case Switch::CheckOnly:
             settings.checkOnly = 1;
             break;
+        case Switch::Reset:
+            settings.resetSequence = CheckedSequence(switchText, value);
+            break;
+        case Switch::ResetEnd:
+            settings.resetEndSequence = CheckedSequence(switchText, value);
+            break;
+        case Switch::PowerCommand:
+            settings.powerCommand = value;
+            break;
+        case Switch::StartWhen:
+            settings.startWhen = CheckedLevel(switchText, value);
+            break;
         default:
             break;
     }
@@ -205,6 +246,36 @@ void PrintEchoLine(int argumentCount, char** arguments) {
     // Shown at once, also through a pipe, before the port is touched.
     std::fflush(stdout);
 }
+
+// The fixture's switches as typed, which work with downloads only, and
+// --start-when with --repeat only.
+struct FixtureSwitches {
+    const char* fixture = nullptr;  // the first of them
+    const char* mode = nullptr;     // the last of -C and -R
+    const char* startWhen = nullptr;
+
+    void Note(Switch which, const char* typed) {
+        const bool fixtureSwitch = which == Switch::Reset || which == Switch::ResetEnd ||
+                                   which == Switch::PowerCommand || which == Switch::StartWhen;
+        if (fixtureSwitch && fixture == nullptr) {
+            fixture = typed;
+        }
+        if (which == Switch::StartWhen) {
+            startWhen = typed;
+        } else if (which == Switch::Console || which == Switch::Raw) {
+            mode = typed;
+        }
+    }
+
+    void Check(const Settings& settings) const {
+        if (fixture != nullptr && settings.mode != ModeDownload) {
+            FatalError(messages::kDownloadOnlyFormat, fixture, mode);
+        }
+        if (startWhen != nullptr && !settings.repeat) {
+            FatalError(messages::kNeedsRepeatFormat, startWhen);
+        }
+    }
+};
 
 // The switches, as typed, that a gang cannot be combined with.
 struct GangSwitches {
@@ -302,6 +373,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         PrintUsage(ProgramName(arguments), settings);
     }
     GangSwitches gang;
+    FixtureSwitches fixture;
     for (int i = 1; i < argumentCount; ++i) {
         const char* typed = arguments[i];
         const SwitchEntry* entry = FindSwitch(typed);
@@ -318,10 +390,12 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         AnswerRequest(entry->which, ProgramName(arguments));
         ApplySwitch(entry->which, typed, value, settings);
         gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
+        fixture.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
     }
     if (settings.gang != nullptr) {
         gang.Check(settings);
     }
+    fixture.Check(settings);
     // Console mode never reads the data file, and raw mode copies any file.
     if (settings.checkImage != 0 && settings.checkOnly == 0 && settings.mode != ModeDownload) {
         FatalError("%s", messages::kCheckNeedsDownload);

@@ -6,19 +6,22 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/BoardAfterBoard.h"
 #include "app/CommandLine.h"
-#include "app/Gang.h"
-#include "app/ImageCheckRun.h"
-#include "app/RunReport.h"
+#include "app/ProgramFlowMessages.h"
 #include "app/Settings.h"
+#include "app/boards/BoardAfterBoard.h"
+#include "app/check/ImageCheckRun.h"
+#include "app/fixture/Fixture.h"
+#include "app/gang/Gang.h"
+#include "app/report/ReportMessages.h"
+#include "app/report/RunReport.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
-#include "errors/Messages.h"
 #include "errors/PortError.h"
 #include "errors/ProgramError.h"
 #include "protocol/Console.h"
 #include "protocol/Downloader.h"
+#include "protocol/ProtocolMessages.h"
 #include "protocol/RawCopy.h"
 #include "serial/COMPort.h"
 #include "serial/Interrupt.h"
@@ -44,17 +47,28 @@ struct DataFiles {
 };
 
 // The exit status of the session: 1 when it stopped on a protocol failure.
-int RunDownload(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                UploadFile& file, RunReport* report) {
+int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
+                RunReport* report) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
+    Fixture fixture(settings, report);
+    fixture.Prepare(port);
+    if (fixture.StartsBoard()) {
+        options.boardStarter = &fixture;
+    }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, report);
+        return RunBoardAfterBoard(port, settings, options, file, report, fixture);
     }
     Downloader downloader(file, port, options);
-    while (downloader.Step() == 0) {
+    try {
+        while (downloader.Step() == 0) {
+        }
+    } catch (...) {
+        fixture.EndBoard(port, true);
+        throw;
     }
+    fixture.EndBoard(port, false);
     return downloader.Failed() ? 1 : 0;
 }
 
@@ -168,6 +182,9 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     } catch (const InterruptedError& interrupt) {
         kind = RunEndKind::Interrupted;
         end.interrupt = interrupt.Request();
+    } catch (const PowerCommandError& error) {
+        kind = RunEndKind::PowerCommandFailed;
+        end = {error.Status(), error.what()};
     } catch (const ProgramError& error) {
         kind = RunEndKind::ProgramError;
         end = {error.Status(), error.what()};

@@ -32,6 +32,12 @@ struct Settings {
     uint32_t boards = 0;
     const char* gang = nullptr;  // --gang: the ports, separated by commas
     int32_t gangMember = 0;      // a run started by a gang for one of its ports
+    // A fixture that starts boards by itself (app/fixture/Fixture.h); each nullptr
+    // when not given. The texts are checked by the command line.
+    const char* resetSequence = nullptr;     // --reset: lines and waits
+    const char* resetEndSequence = nullptr;  // --reset-end: after each board
+    const char* powerCommand = nullptr;      // --power-command
+    const char* startWhen = nullptr;         // --start-when: an input line's level
 };
 
 // What the protocol modes take of the settings. A negative baud rate passes

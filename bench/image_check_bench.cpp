@@ -9,9 +9,9 @@
 //
 // Reports the median, fastest and slowest check of each image and the
 // reading alone (the memory of a check is vantoir's own: measure it on
-// "vantoir --check-only", see README, Performance). Exits with status 1 when a check of
-// the image in order takes 0.5 s or more (median), or when an image is not
-// found sound.
+// "vantoir --check-only", see docs/development.md, Performance). Exits with
+// status 1 when a check of the image in order takes 0.5 s or more (median),
+// or when an image is not found sound.
 
 #include <algorithm>
 #include <chrono>

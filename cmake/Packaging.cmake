@@ -1,10 +1,12 @@
 # Included by the top-level CMakeLists.txt. The programs' own install rules
 # are next to them (app/, sim/).
 
-# Installed besides the programs: their manual pages, the README, an example.
+# Installed besides the programs: their manual pages, the README and the
+# guides of docs/, an example.
 add_subdirectory(${PROJECT_SOURCE_DIR}/man)
 set(VANTOIR_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantoir)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${VANTOIR_DOC_DIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${VANTOIR_DOC_DIR}/docs)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/demo.hex DESTINATION ${VANTOIR_DOC_DIR}/examples)
 
 # Packages (scripts/package): a Debian package of what is installed.

@@ -2,7 +2,7 @@
 // How the program ends on an error.
 //
 // Port failures are raised as std::runtime_error with one of the fixed texts
-// of errors/Messages.h and reach the one handler of the program flow. Errors
+// of serial/SerialMessages.h and reach the one handler of the program flow. Errors
 // the program finds itself (command line, upload file) call FatalError, which
 // raises a ProgramError (errors/ProgramError.h) to the same handler. Either
 // way the stack unwinds first, so the port is closed and given back before

@@ -1,7 +1,6 @@
 #pragma once
-// ChildProcesses: the program's own child processes, for a gang of ports,
-// and the few calls about the program's terminal that the gang's display
-// needs. One implementation per platform (ChildProcessesPosix.cpp,
+// ChildProcesses: the program's own child processes, for a gang of ports.
+// One implementation per platform (ChildProcessesPosix.cpp,
 // ChildProcessesWin32.cpp); the build picks it.
 //
 // A child runs with standard input empty (/dev/null, NUL) and its standard
@@ -69,15 +68,3 @@ class ChildProcesses {
 // The path of the running program, to start it again; argv0 serves where the
 // system cannot tell.
 std::string RunningProgramPath(const char* argv0);
-
-// Standard output is a terminal that takes cursor movements (on Windows
-// after turning on its handling of terminal sequences); false when it is a
-// pipe, a file, a terminal of type "dumb" (or none set), or a console that
-// cannot.
-bool OutputTakesCursorMovements();
-// The size of standard output's terminal; 80 by 24 when unknown.
-struct OutputSize {
-    int columns = 80;
-    int rows = 24;
-};
-OutputSize OutputTerminalSize();

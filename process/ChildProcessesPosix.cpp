@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -216,21 +215,4 @@ std::string RunningProgramPath(const char* argv0) {
         return std::string(path, static_cast<size_t>(length));
     }
     return argv0 != nullptr ? argv0 : "vantoir";
-}
-
-// A terminal that says it is "dumb" (an editor's shell buffer) cannot move
-// its cursor.
-bool OutputTakesCursorMovements() {
-    const char* terminal = std::getenv("TERM");
-    return isatty(STDOUT_FILENO) != 0 && terminal != nullptr && std::string(terminal) != "dumb";
-}
-
-OutputSize OutputTerminalSize() {
-    OutputSize size;
-    winsize window{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &window) == 0 && window.ws_col > 0 && window.ws_row > 0) {
-        size.columns = window.ws_col;
-        size.rows = window.ws_row;
-    }
-    return size;
 }

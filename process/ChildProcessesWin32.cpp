@@ -14,9 +14,6 @@ namespace {
 constexpr DWORD kReadChunkBytes = 4096;
 // The exit code of a program ended by Ctrl-C or Ctrl-Break.
 constexpr DWORD kControlCExitCode = 0xC000013Au;
-#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
-constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
-#endif
 
 // One argument as the C runtime's command-line parser reads it back: in
 // double quotes when it is empty or holds a blank or a quote; a quote is
@@ -245,47 +242,4 @@ std::string RunningProgramPath(const char* argv0) {
         return std::string(path, length);
     }
     return argv0 != nullptr ? argv0 : "vantoir.exe";
-}
-
-namespace {
-
-// The console's output mode as found, given back at exit once terminal
-// sequences were turned on.
-DWORD foundOutputMode = 0;
-
-void RestoreOutputMode() {
-    SetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), foundOutputMode);
-}
-
-}  // namespace
-
-bool OutputTakesCursorMovements() {
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    if (output == nullptr || output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) {
-        return false;
-    }
-    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
-        return true;
-    }
-    if (!SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
-        return false;
-    }
-    foundOutputMode = mode;
-    std::atexit(RestoreOutputMode);
-    return true;
-}
-
-OutputSize OutputTerminalSize() {
-    OutputSize size;
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
-        const int columns = info.srWindow.Right - info.srWindow.Left + 1;
-        const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
-        if (columns > 0 && rows > 0) {
-            size.columns = columns;
-            size.rows = rows;
-        }
-    }
-    return size;
 }

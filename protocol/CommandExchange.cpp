@@ -7,8 +7,8 @@
 #include <string>
 
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
 #include "protocol/Downloader.h"
+#include "protocol/ProtocolMessages.h"
 
 void Downloader::SendCommand(const char* text, COMPort& port, bool debug) {
     SendText(text, std::strlen(text), port, debug);

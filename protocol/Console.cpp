@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "errors/Messages.h"
 #include "protocol/Downloader.h"
+#include "protocol/ProtocolMessages.h"
 #include "serial/ConsoleInput.h"
 #include "text/LineBuf.h"
 

@@ -8,7 +8,8 @@
 
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
-#include "errors/Messages.h"
+#include "protocol/BoardStarter.h"
+#include "protocol/ProtocolMessages.h"
 
 namespace {
 
@@ -112,7 +113,9 @@ int Downloader::TimedOut(const char* format) {
 int Downloader::StepPrompt() {
     EnterPhase(SessionPhase::Identify);
     Configure(kPollTimeoutMs);
-    if (options.showPrompt) {
+    if (options.boardStarter != nullptr) {
+        options.boardStarter->Start(port);
+    } else if (options.showPrompt) {
         std::printf("%s", messages::kPowerCyclePrompt);
         std::fflush(stdout);
     }

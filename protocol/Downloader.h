@@ -10,7 +10,8 @@
 // The session, one Step at a time, passes these states in order and never
 // returns to an earlier one:
 //   StatePrompt    line set up with a 50 ms read time-out; power-cycle prompt
-//                  (unless options.showPrompt is off)
+//                  (unless options.showPrompt is off), or in its place
+//                  options.boardStarter starts the board
 //   StateIdentify  "?" until a "+" line; greeting drained at 500 ms; then the
 //                  line is set to 3,000 ms for the rest of the session
 //   StateRequest   "R" until a "+" line

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class BoardStarter;
 class SessionObserver;
 
 struct ProtocolOptions {
@@ -19,4 +20,8 @@ struct ProtocolOptions {
     // Told what the session does (protocol/SessionObserver.h); nullptr:
     // nobody listens. Not owned.
     SessionObserver* observer = nullptr;
+    // Download: starts the board in place of the power-cycle prompt
+    // (protocol/BoardStarter.h); nullptr: the prompt as showPrompt says. Not
+    // owned.
+    BoardStarter* boardStarter = nullptr;
 };

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "errors/FatalError.h"
-#include "errors/Messages.h"
+#include "protocol/ProtocolMessages.h"
 #include "serial/PortPlatform.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "errors/Interrupted.h"
-#include "errors/Messages.h"
 #include "errors/PortError.h"
 #include "serial/Interrupt.h"
 #include "serial/PortSelector.h"
+#include "serial/SerialMessages.h"
 
 namespace {
 
@@ -211,7 +211,10 @@ COMPort& COMPort::SetStopBits(uint8_t code) {
 COMPort& COMPort::SetHardwareFlowControl(bool on) {
     portState->outxCtsFlow = on;
     portState->outxDsrFlow = false;
-    portState->rtsControl = on ? kRtsControlHandshake : kRtsControlEnable;
+    // Held lines stay as they were set.
+    portState->rtsControl = on                     ? kRtsControlHandshake
+                            : portState->linesHeld ? heldRtsControl
+                                                   : kRtsControlEnable;
     ApplyState();
     return *this;
 }
@@ -242,6 +245,11 @@ void COMPort::ApplyState() {
 }
 
 void COMPort::PutBackFoundState() {
+    if (appliedState.linesHeld) {
+        foundState.dtrControl = appliedState.dtrControl;
+        foundState.rtsControl = heldRtsControl;
+        foundState.linesHeld = true;
+    }
     if (appliedState.outxCtsFlow || appliedState.rtsControl == kRtsControlHandshake) {
         if (!platform.RestoreOpenSettings(handle)) {
             platform.SetState(handle, foundState);
@@ -356,6 +364,42 @@ uint8_t COMPort::GetModemSignals() {
         Raise(messages::kPortModemSignalsFailed);
     }
     return signals;
+}
+
+void COMPort::CheckModemLines() {
+    if (!platform.CanSetModemLines(handle)) {
+        throw PortError(messages::kPortModemLinesFailed, messages::kPortCannotSetLines);
+    }
+}
+
+void COMPort::SetModemLines(int dtr, int rts) {
+    PortState wanted = *portState;
+    if (dtr >= 0) {
+        wanted.dtrControl = dtr != 0 ? kDtrControlEnable : kDtrControlDisable;
+    }
+    if (rts >= 0) {
+        wanted.rtsControl = rts != 0 ? kRtsControlEnable : kRtsControlDisable;
+    } else if (!wanted.linesHeld) {
+        // What a line set-up without handshake holds.
+        wanted.rtsControl = kRtsControlEnable;
+    } else {
+        wanted.rtsControl = heldRtsControl;
+    }
+    wanted.linesHeld = true;
+    if (!platform.SetModemLines(handle, wanted)) {
+        throw PortError(messages::kPortModemLinesFailed, messages::kPortCannotSetLines);
+    }
+    heldRtsControl = wanted.rtsControl;
+    // A line with the RTS/CTS handshake on keeps it: RTS is then the
+    // handshake's until a set-up turns it off.
+    if (portState->rtsControl != kRtsControlHandshake) {
+        portState->rtsControl = wanted.rtsControl;
+    }
+    portState->dtrControl = wanted.dtrControl;
+    portState->linesHeld = true;
+    appliedState.dtrControl = portState->dtrControl;
+    appliedState.rtsControl = portState->rtsControl;
+    appliedState.linesHeld = true;
 }
 
 uint32_t COMPort::GetMaxBaud() {

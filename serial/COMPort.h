@@ -10,7 +10,7 @@
 // them, changes the read values and writes them back.
 //
 // Every failing platform call raises a PortError (errors/PortError.h, a
-// std::runtime_error) with a fixed text from errors/Messages.h; a refused
+// std::runtime_error) with a fixed text from serial/SerialMessages.h; a refused
 // state also carries a detail line naming the setting and, where the
 // platform tells, what the port can do (a rate past 2147483647 is named as
 // the negative number of the same 32-bit pattern). The class prints nothing.
@@ -116,6 +116,16 @@ class COMPort {
     // kModemCarrier. kPortModemSignalsFailed, also on a device that has no
     // modem lines (a pseudo-terminal).
     uint8_t GetModemSignals();
+    // Raises kPortModemLinesFailed, with the detail kPortCannotSetLines
+    // (serial/SerialMessages.h), when the port cannot drive DTR and RTS.
+    void CheckModemLines();
+    // Sets DTR and RTS (1 asserted, 0 dropped, -1 kept) in one change of the
+    // port. From then on the lines are held: every later set-up of the line
+    // (Configure, the rate, the time-outs) carries them as they are, no
+    // set-up re-asserts RTS, and closing the port leaves them as they are.
+    // kPortModemLinesFailed.
+    void SetModemLines(int dtr, int rts);
+
     // The platform's capability code for its highest rate (not a rate in bits
     // per second); kMaxBaudProgrammable on POSIX. kPortPropertiesFailed.
     uint32_t GetMaxBaud();
@@ -144,10 +154,11 @@ class COMPort {
     std::string devicePath;
     std::optional<PortInfo> selectedPort;  // the port a usb: name chose
     std::unique_ptr<PortState> portState;
-    PortState foundState;      // as the port was when opened
-    PortState appliedState;    // as last applied without refusal
-    int uncaughtAtOpen = 0;    // errors already leaving when the port was opened
-    bool interrupted = false;  // InterruptedError was raised
+    PortState foundState;                        // as the port was when opened
+    PortState appliedState;                      // as last applied without refusal
+    int uncaughtAtOpen = 0;                      // errors already leaving when the port was opened
+    bool interrupted = false;                    // InterruptedError was raised
+    uint8_t heldRtsControl = kRtsControlEnable;  // RTS as SetModemLines left it
 
     // Raises InterruptedError once the operator has asked to end the run.
     void RaiseIfInterrupted();

@@ -27,6 +27,10 @@ struct PortState {
     uint8_t byteSize = 8;      // data bits, 5..8
     uint8_t parity = 0;        // kParity*
     uint8_t stopBits = 0;      // kStopBits*
+    // DTR and RTS were set by the program (SetModemLines) and stay as they
+    // are: applying the state carries them unchanged, in one change when the
+    // device has drifted, and nothing re-asserts them by itself.
+    bool linesHeld = false;
 };
 
 inline constexpr uint8_t kRtsControlDisable = 0;
@@ -115,6 +119,16 @@ class PortPlatform {
     // Fills in the kModem* bits of the asserted inputs; false on a device
     // without modem lines (a pseudo-terminal).
     virtual bool GetModemStatus(PortHandle handle, uint8_t& signals) = 0;
+    // The port can drive DTR and RTS (a pseudo-terminal cannot; a driver may
+    // refuse). Changes nothing on the lines.
+    virtual bool CanSetModemLines(PortHandle /*handle*/) { return false; }
+    // Sets DTR and RTS as state's dtrControl and rtsControl say (enable or
+    // disable), both in one change of the device, so that no adapter ever
+    // shows half of it. From here on the port's lines are held: giving the
+    // port back leaves them as they are (no hang-up on close; restoring the
+    // settings found at open keeps them) where the system lets the program
+    // decide.
+    virtual bool SetModemLines(PortHandle /*handle*/, const PortState& /*state*/) { return false; }
     virtual bool GetProperties(PortHandle handle, PortProperties& properties) = 0;
 
     // Bytes that Write has handed over and the device has not yet sent on the

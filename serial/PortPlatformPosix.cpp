@@ -34,6 +34,7 @@ struct PosixPort {
     std::string refusal;  // why the last SetState was refused
     termios found{};      // the line as Open found it
     bool foundKnown = false;
+    bool linesHeld = false;  // DTR and RTS stay as SetModemLines left them
 };
 
 PosixPort& PortOf(PortHandle handle) {
@@ -278,6 +279,34 @@ bool ApplyModemLines(int fd, const PortState& state) {
     return true;
 }
 
+int WantedLines(int lines, const PortState& state) {
+    lines &= ~(TIOCM_DTR | TIOCM_RTS);
+    return lines | (state.dtrControl == kDtrControlEnable ? TIOCM_DTR : 0) |
+           (state.rtsControl == kRtsControlEnable ? TIOCM_RTS : 0);
+}
+
+// DTR and RTS as the state holds them, both in one TIOCMSET, and only when
+// the device has drifted from them: two separate calls would show some
+// adapters a half-made change, and a repeated value costs a USB adapter a
+// control transfer for nothing.
+bool HoldModemLines(int fd, const PortState& state) {
+    int lines = 0;
+    if (ioctl(fd, TIOCMGET, &lines) != 0) {
+        return false;
+    }
+    const int wanted = WantedLines(lines, state);
+    return wanted == lines || ioctl(fd, TIOCMSET, &wanted) == 0;
+}
+
+// Without HUPCL, closing the port leaves DTR and RTS as they are.
+void KeepLinesOnClose(int fd) {
+    termios settings{};
+    if (tcgetattr(fd, &settings) == 0 && (settings.c_cflag & HUPCL) != 0) {
+        settings.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
+        SetAttributes(fd, settings);
+    }
+}
+
 #if defined(__APPLE__)
 // tcsetattr() here refuses any rate outside the standard ones, even the one
 // the port already runs at; such a rate is set afterwards with its own call.
@@ -321,7 +350,7 @@ bool SetLine(int fd, const PortState& state, std::string& refusal) {
     if (SetAttributes(fd, wanted) && (standardRate || SetArbitraryLineSpeed(fd, state.baudRate))) {
         refusal = SettingsHeld(fd, wanted, state.baudRate);
         if (refusal.empty()) {
-            return ApplyModemLines(fd, state);
+            return state.linesHeld ? HoldModemLines(fd, state) : ApplyModemLines(fd, state);
         }
     }
     SetAttributes(fd, previous);
@@ -402,6 +431,8 @@ class PosixPortPlatform : public PortPlatform {
     bool SetBreak(PortHandle handle) override;
     bool ClearBreak(PortHandle handle) override;
     bool GetModemStatus(PortHandle handle, uint8_t& signals) override;
+    bool CanSetModemLines(PortHandle handle) override;
+    bool SetModemLines(PortHandle handle, const PortState& state) override;
     bool GetProperties(PortHandle handle, PortProperties& properties) override;
     bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
     bool QueuedOutput(PortHandle handle, uint32_t& queued) override;
@@ -449,6 +480,9 @@ PortHandle PosixPortPlatform::Open(const char* name) {
 bool PosixPortPlatform::Close(PortHandle handle) {
     PosixPort* port = &PortOf(handle);
     const int fd = port->fd;
+    if (port->linesHeld) {
+        KeepLinesOnClose(fd);
+    }
     delete port;
     ioctl(fd, TIOCNXCL);
     // Some systems drop what is still in the transmitter at the close of a
@@ -593,6 +627,28 @@ bool PosixPortPlatform::GetModemStatus(PortHandle handle, uint8_t& signals) {
     return true;
 }
 
+// Setting the lines to what they are already shows whether the driver takes
+// the call at all (a pseudo-terminal refuses) and changes nothing.
+bool PosixPortPlatform::CanSetModemLines(PortHandle handle) {
+    const int fd = PortOf(handle).fd;
+    int lines = 0;
+    return ioctl(fd, TIOCMGET, &lines) == 0 && ioctl(fd, TIOCMSET, &lines) == 0;
+}
+
+bool PosixPortPlatform::SetModemLines(PortHandle handle, const PortState& state) {
+    PosixPort& port = PortOf(handle);
+    int lines = 0;
+    if (ioctl(port.fd, TIOCMGET, &lines) != 0) {
+        return false;
+    }
+    const int wanted = WantedLines(lines, state);
+    if (ioctl(port.fd, TIOCMSET, &wanted) != 0) {
+        return false;
+    }
+    port.linesHeld = true;
+    return true;
+}
+
 bool PosixPortPlatform::GetProperties(PortHandle handle, PortProperties& properties) {
     termios settings{};
     if (tcgetattr(PortOf(handle).fd, &settings) != 0) {
@@ -646,7 +702,11 @@ std::string PosixPortPlatform::RefusalDetail(PortHandle handle) {
 
 bool PosixPortPlatform::RestoreOpenSettings(PortHandle handle) {
     const PosixPort& port = PortOf(handle);
-    return port.foundKnown && SetAttributes(port.fd, port.found);
+    termios found = port.found;
+    if (port.linesHeld) {
+        found.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
+    }
+    return port.foundKnown && SetAttributes(port.fd, found);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "serial/PortName.h"
 #include "serial/PortPlatform.h"
+#include "serial/Win32CommApi.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ struct Win32Port {
     std::string refusal;  // why the last SetState was refused
     DCB found{};          // the line as Open found it
     bool foundKnown = false;
+    bool linesHeld = false;  // DTR and RTS stay as SetModemLines left them
 };
 
 Win32Port& PortOf(PortHandle handle) {
@@ -101,7 +103,7 @@ bool SameSettings(const DCB& wanted, const DCB& actual) {
 bool ReadDcb(HANDLE port, DCB& dcb) {
     dcb = DCB{};
     dcb.DCBlength = sizeof dcb;
-    return GetCommState(port, &dcb) != FALSE;
+    return Win32Comm().getCommState(port, &dcb) != FALSE;
 }
 
 void TimeoutsFromComm(const COMMTIMEOUTS& comm, PortTimeouts& timeouts) {
@@ -152,7 +154,7 @@ bool StopBitsSettable(WORD settable, uint8_t stopBits) {
 // when that does not tell.
 std::string RefusalReason(HANDLE port, const PortState& state) {
     COMMPROP properties{};
-    if (!GetCommProperties(port, &properties)) {
+    if (!Win32Comm().getCommProperties(port, &properties)) {
         return std::string();
     }
     const uint32_t highest = HighestRate(properties.dwMaxBaud);
@@ -180,7 +182,7 @@ bool ApplyDcb(HANDLE port, const PortState& state, DCB& wanted, DCB& actual) {
     }
     DcbFromState(state, wanted);
     wanted.fBinary = TRUE;
-    return SetCommState(port, &wanted) != FALSE && ReadDcb(port, actual);
+    return Win32Comm().setCommState(port, &wanted) != FALSE && ReadDcb(port, actual);
 }
 
 class Win32PortPlatform : public PortPlatform {
@@ -196,13 +198,15 @@ class Win32PortPlatform : public PortPlatform {
     bool SetBreak(PortHandle handle) override;
     bool ClearBreak(PortHandle handle) override;
     bool GetModemStatus(PortHandle handle, uint8_t& signals) override;
+    bool CanSetModemLines(PortHandle handle) override;
+    bool SetModemLines(PortHandle handle, const PortState& state) override;
     bool GetProperties(PortHandle handle, PortProperties& properties) override;
     bool QueuedOutput(PortHandle handle, uint32_t& queued) override;
     bool DrainOutput(PortHandle handle, uint32_t waitMs) override;
     std::string RefusalDetail(PortHandle handle) override;
     bool RestoreOpenSettings(PortHandle handle) override;
     bool DiscardOutput(PortHandle handle) override {
-        return PurgeComm(HandleOf(handle), PURGE_TXABORT | PURGE_TXCLEAR) != 0;
+        return Win32Comm().purgeComm(HandleOf(handle), PURGE_TXABORT | PURGE_TXCLEAR) != 0;
     }
     bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
 };
@@ -214,14 +218,15 @@ PortHandle Win32PortPlatform::Open(const char* name) {
     const std::string device = WindowsDeviceNameForPortName(name);
     // Share mode 0: no other opener while the port is ours. Not overlapped:
     // every read and write has finished when the call returns.
-    const HANDLE port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
+    const HANDLE port =
+        Win32Comm().createFile(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         return kInvalidPortHandle;
     }
     auto* record = new (std::nothrow) Win32Port;
     if (record == nullptr) {
-        CloseHandle(port);
+        Win32Comm().closeHandle(port);
         return kInvalidPortHandle;
     }
     record->handle = port;
@@ -230,7 +235,7 @@ PortHandle Win32PortPlatform::Open(const char* name) {
         record->found = dcb;
         record->foundKnown = true;
         MakeBinaryClean(dcb);
-        SetCommState(port, &dcb);
+        Win32Comm().setCommState(port, &dcb);
     }
     return reinterpret_cast<PortHandle>(record);
 }
@@ -239,7 +244,7 @@ bool Win32PortPlatform::Close(PortHandle handle) {
     Win32Port* record = &PortOf(handle);
     const HANDLE port = record->handle;
     delete record;
-    return CloseHandle(port) != FALSE;
+    return Win32Comm().closeHandle(port) != FALSE;
 }
 
 bool Win32PortPlatform::GetState(PortHandle handle, PortState& state) {
@@ -272,7 +277,7 @@ bool Win32PortPlatform::SetState(PortHandle handle, const PortState& state) {
                SameSettings(wanted, actual);
     }
     if (!held) {
-        SetCommState(record.handle, &previous);
+        Win32Comm().setCommState(record.handle, &previous);
         record.refusal = RefusalReason(record.handle, state);
     }
     return held;
@@ -280,7 +285,7 @@ bool Win32PortPlatform::SetState(PortHandle handle, const PortState& state) {
 
 bool Win32PortPlatform::GetTimeouts(PortHandle handle, PortTimeouts& timeouts) {
     COMMTIMEOUTS comm{};
-    if (!GetCommTimeouts(HandleOf(handle), &comm)) {
+    if (!Win32Comm().getCommTimeouts(HandleOf(handle), &comm)) {
         return false;
     }
     TimeoutsFromComm(comm, timeouts);
@@ -289,7 +294,7 @@ bool Win32PortPlatform::GetTimeouts(PortHandle handle, PortTimeouts& timeouts) {
 
 bool Win32PortPlatform::SetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
     COMMTIMEOUTS comm = CommFromTimeouts(timeouts);
-    return SetCommTimeouts(HandleOf(handle), &comm) != FALSE;
+    return Win32Comm().setCommTimeouts(HandleOf(handle), &comm) != FALSE;
 }
 
 // A read cut short by its time-out is no failure, but a device that has gone
@@ -299,14 +304,14 @@ bool Win32PortPlatform::SetTimeouts(PortHandle handle, const PortTimeouts& timeo
 bool Win32PortPlatform::Read(PortHandle handle, void* buffer, uint32_t count, uint32_t& received) {
     const HANDLE port = HandleOf(handle);
     DWORD arrived = 0;
-    const BOOL ok = ReadFile(port, buffer, count, &arrived, nullptr);
+    const BOOL ok = Win32Comm().readFile(port, buffer, count, &arrived, nullptr);
     received = arrived;
     if (!ok) {
         return false;
     }
     DWORD errors = 0;
     COMSTAT status{};
-    return arrived == count || ClearCommError(port, &errors, &status) != FALSE;
+    return arrived == count || Win32Comm().clearCommError(port, &errors, &status) != FALSE;
 }
 
 // Write time-outs may end a write with part of the buffer handed over; the
@@ -317,7 +322,8 @@ bool Win32PortPlatform::Write(PortHandle handle, const void* buffer, uint32_t co
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     while (written < count) {
         DWORD taken = 0;
-        if (!WriteFile(HandleOf(handle), bytes + written, count - written, &taken, nullptr)) {
+        if (!Win32Comm().writeFile(HandleOf(handle), bytes + written, count - written, &taken,
+                                   nullptr)) {
             return false;
         }
         written += taken;
@@ -326,16 +332,16 @@ bool Win32PortPlatform::Write(PortHandle handle, const void* buffer, uint32_t co
 }
 
 bool Win32PortPlatform::SetBreak(PortHandle handle) {
-    return SetCommBreak(HandleOf(handle)) != FALSE;
+    return Win32Comm().setCommBreak(HandleOf(handle)) != FALSE;
 }
 
 bool Win32PortPlatform::ClearBreak(PortHandle handle) {
-    return ClearCommBreak(HandleOf(handle)) != FALSE;
+    return Win32Comm().clearCommBreak(HandleOf(handle)) != FALSE;
 }
 
 bool Win32PortPlatform::GetModemStatus(PortHandle handle, uint8_t& signals) {
     DWORD status = 0;
-    if (!GetCommModemStatus(HandleOf(handle), &status)) {
+    if (!Win32Comm().getCommModemStatus(HandleOf(handle), &status)) {
         return false;
     }
     signals = static_cast<uint8_t>(((status & MS_CTS_ON) != 0 ? kModemCts : 0) |
@@ -345,9 +351,37 @@ bool Win32PortPlatform::GetModemStatus(PortHandle handle, uint8_t& signals) {
     return true;
 }
 
+// A port whose modem status cannot be read has no lines to drive (a
+// pseudo-terminal under a compatibility layer, which would take the calls
+// that set them without a word).
+bool Win32PortPlatform::CanSetModemLines(PortHandle handle) {
+    DWORD status = 0;
+    return Win32Comm().getCommModemStatus(HandleOf(handle), &status) != FALSE;
+}
+
+// Both lines in one device control block; then DTR once more on its own,
+// since the USB CDC driver passes the line state on to the device when DTR
+// is set, not when only RTS changes.
+bool Win32PortPlatform::SetModemLines(PortHandle handle, const PortState& state) {
+    Win32Port& record = PortOf(handle);
+    DCB dcb;
+    if (!ReadDcb(record.handle, dcb)) {
+        return false;
+    }
+    dcb.fDtrControl = state.dtrControl & 3u;
+    dcb.fRtsControl = state.rtsControl & 3u;
+    const DWORD dtr = state.dtrControl == kDtrControlEnable ? SETDTR : CLRDTR;
+    if (!Win32Comm().setCommState(record.handle, &dcb) ||
+        !Win32Comm().escapeCommFunction(record.handle, dtr)) {
+        return false;
+    }
+    record.linesHeld = true;
+    return true;
+}
+
 bool Win32PortPlatform::GetProperties(PortHandle handle, PortProperties& properties) {
     COMMPROP comm{};
-    if (!GetCommProperties(HandleOf(handle), &comm)) {
+    if (!Win32Comm().getCommProperties(HandleOf(handle), &comm)) {
         return false;
     }
     properties.maxBaud = comm.dwMaxBaud;
@@ -358,7 +392,7 @@ bool Win32PortPlatform::GetProperties(PortHandle handle, PortProperties& propert
 bool Win32PortPlatform::QueuedOutput(PortHandle handle, uint32_t& queued) {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(HandleOf(handle), &errors, &status)) {
+    if (!Win32Comm().clearCommError(HandleOf(handle), &errors, &status)) {
         return false;
     }
     queued = status.cbOutQue;
@@ -376,7 +410,7 @@ bool Win32PortPlatform::DrainOutput(PortHandle handle, uint32_t waitMs) {
             return false;
         }
         if (queued == 0) {
-            FlushFileBuffers(HandleOf(handle));
+            Win32Comm().flushFileBuffers(HandleOf(handle));
             return true;
         }
         const DWORD waited = GetTickCount() - start;
@@ -393,7 +427,16 @@ std::string Win32PortPlatform::RefusalDetail(PortHandle handle) {
 
 bool Win32PortPlatform::RestoreOpenSettings(PortHandle handle) {
     Win32Port& record = PortOf(handle);
-    return record.foundKnown && SetCommState(record.handle, &record.found) != FALSE;
+    if (!record.foundKnown) {
+        return false;
+    }
+    DCB found = record.found;
+    DCB current;
+    if (record.linesHeld && ReadDcb(record.handle, current)) {
+        found.fDtrControl = current.fDtrControl;
+        found.fRtsControl = current.fRtsControl;
+    }
+    return Win32Comm().setCommState(record.handle, &found) != FALSE;
 }
 
 bool Win32PortPlatform::BuildState(const char* definition, PortState& state,
@@ -411,6 +454,11 @@ bool Win32PortPlatform::BuildState(const char* definition, PortState& state,
 }
 
 }  // namespace
+
+Win32CommApi& Win32Comm() {
+    static Win32CommApi api;
+    return api;
+}
 
 PortPlatform& SystemPortPlatform() {
     static Win32PortPlatform platform;

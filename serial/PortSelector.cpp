@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "errors/Messages.h"
 #include "errors/PortError.h"
+#include "serial/SerialMessages.h"
 
 namespace {
 

@@ -25,15 +25,16 @@ vantoir_windows_unit_test(unit_text
   LIBRARIES vantoir_text)
 vantoir_windows_unit_test(unit_serial
   SOURCES serial/COMPortTest.cpp serial/PortHelpersTest.cpp protocol/ConsoleKeySequencesTest.cpp
-          serial/PortSelectorTest.cpp serial/UsbDeviceIdTest.cpp
+          serial/PortSelectorTest.cpp serial/UsbDeviceIdTest.cpp serial/ModemLinesTest.cpp
+          serial/PortPlatformWin32Test.cpp
   LIBRARIES vantoir_serial)
 # Needs a console as standard input: scripts/test-windows runs it on a terminal.
 vantoir_windows_unit_test(unit_console
   SOURCES serial/ConsoleInputWin32Test.cpp
   LIBRARIES vantoir_serial)
 vantoir_windows_unit_test(unit_app
-  SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/ImageCheckTextTest.cpp
-          app/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/GangOutputTest.cpp
+  SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/check/ImageCheckTextTest.cpp
+          app/report/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/gang/GangOutputTest.cpp
   LIBRARIES vantoir_app vantoir_json)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)

@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "errors/Messages.h"
+#include "text/ImageCheckMessages.h"
 #include "text/Sha256.h"
 
 namespace {

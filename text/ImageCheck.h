@@ -43,7 +43,7 @@ inline constexpr size_t kKeptImageFindings = 20;
 
 struct ImageFinding {
     int64_t line = 0;     // 1 for the first line; 0 for the file as a whole
-    std::string message;  // a text of errors/Messages.h, filled in
+    std::string message;  // a text of text/ImageCheckMessages.h, filled in
 };
 
 // The bytes first to last (both included) are written.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PortListing.h"
+#include "app/ports/PortListing.h"
 #include "errors/Version.h"
 #include "tests/support/Harness.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/ReportRecords.h"
+#include "tests/app/report/ReportRecords.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 

@@ -11,9 +11,9 @@
 
 #include "FakePortPlatform.h"
 #include "MessageOf.h"
-#include "errors/Messages.h"
 #include "errors/PortError.h"
 #include "serial/COMPort.h"
+#include "serial/SerialMessages.h"
 
 namespace {
 

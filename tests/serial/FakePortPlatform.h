@@ -102,6 +102,18 @@ class FakePortPlatform : public PortPlatform {
         written_ = count;
         return true;
     }
+    bool CanSetModemLines(PortHandle) override { return Record("CanSetModemLines"); }
+    // The states SetModemLines was given, in order.
+    std::vector<PortState> lineChanges;
+    bool SetModemLines(PortHandle, const PortState& in) override {
+        if (!Record("SetModemLines")) {
+            return false;
+        }
+        lineChanges.push_back(in);
+        state.dtrControl = in.dtrControl;
+        state.rtsControl = in.rtsControl;
+        return true;
+    }
     bool SetBreak(PortHandle) override { return Record("SetBreak"); }
     bool ClearBreak(PortHandle) override { return Record("ClearBreak"); }
     bool GetModemStatus(PortHandle, uint8_t& signals) override {

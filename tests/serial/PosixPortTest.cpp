@@ -19,8 +19,8 @@
 
 #include "MessageOf.h"
 #include "PseudoTerminal.h"
-#include "errors/Messages.h"
 #include "serial/COMPort.h"
+#include "serial/SerialMessages.h"
 
 namespace {
 

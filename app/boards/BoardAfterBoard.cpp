@@ -1,0 +1,118 @@
+#include "app/boards/BoardAfterBoard.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "app/boards/BoardMessages.h"
+#include "app/report/ReportMessages.h"
+#include "errors/FatalError.h"
+#include "errors/Interrupted.h"
+#include "protocol/Downloader.h"
+#include "protocol/ProtocolMessages.h"
+#include "serial/Interrupt.h"
+#include "text/LineBuf.h"
+
+namespace {
+
+struct Tally {
+    unsigned complete = 0;
+    unsigned failed = 0;
+};
+
+// One board's session. Returns the operator's request that cut it short, 0
+// when it ran to its end.
+int RunSession(Downloader& downloader) {
+    try {
+        while (downloader.Step() == 0) {
+        }
+    } catch (const InterruptedError& interrupt) {
+        downloader.EndProgressLine();
+        return interrupt.Request();
+    }
+    return 0;
+}
+
+void WriteBoardRecord(RunReport& report, const Tally& tally, int request, const char* reportPath) {
+    const bool interrupted = request != 0;
+    if (!report.Write(interrupted ? RunEndKind::Interrupted : RunEndKind::Normal,
+                      tally.failed == 0 ? 0 : 1, "",
+                      interrupted ? InterruptName(request) : nullptr)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, messages::kCannotWriteReportFormat, reportPath);
+    }
+}
+
+// Waits for the board just programmed to go; false when the operator ended
+// the run meanwhile.
+bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
+    LineBuf lineBuf;
+    try {
+        Downloader::AwaitBoardGone(lineBuf, port, options);
+    } catch (const InterruptedError&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
+                       UploadFile& file, RunReport* report, Fixture& fixture) {
+    Tally tally;
+    for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
+        if (number > 1) {
+            const bool due = fixture.WaitsForStartSignal() ? fixture.AwaitStartSignalEnd(port)
+                                                           : NextBoardDue(port, options);
+            if (!due) {
+                break;
+            }
+            if (!file.Open(settings.dataFile)) {
+                FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
+            }
+        }
+        if (fixture.WaitsForStartSignal() && !fixture.AwaitStartSignal(port)) {
+            break;
+        }
+        if (report != nullptr) {
+            report->StartBoard(number);
+        }
+        fixture.RecordStartWait();
+        fixture.SetBoardNumber(number);
+        Downloader downloader(file, port, options);
+        int request = 0;
+        try {
+            request = RunSession(downloader);
+        } catch (...) {
+            fixture.EndBoard(port, true);
+            throw;
+        }
+        fixture.EndBoard(port, false);
+        if (file.ReadFailed()) {
+            return 1;
+        }
+        if (request != 0 && !downloader.Identified()) {
+            if (report != nullptr) {
+                report->Discard();
+            }
+            break;
+        }
+        const bool complete = request == 0 && downloader.Outcome() == SessionOutcome::Complete;
+        ++(complete ? tally.complete : tally.failed);
+        const char* outcome =
+            request != 0 ? "interrupted" : SessionOutcomeName(*downloader.Outcome());
+        std::printf(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
+                    tally.complete, tally.failed);
+        std::fflush(stdout);
+        if (report != nullptr) {
+            WriteBoardRecord(*report, tally, request, settings.reportFile);
+        }
+        if (request != 0) {
+            break;
+        }
+    }
+    // The run ends here, in order, whatever the operator asked.
+    ClearInterrupt();
+    std::printf(messages::kBoardsInAllFormat, tally.complete, tally.failed);
+    std::fflush(stdout);
+    return tally.failed == 0 ? 0 : 1;
+}

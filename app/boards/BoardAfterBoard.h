@@ -1,0 +1,33 @@
+#pragma once
+// --repeat and --boards N: download sessions board after board on one port.
+//
+// After each session, whatever its outcome, one line gives the board's
+// number, its outcome and the tally so far ("Board 3: complete. Boards so
+// far: 3 complete, 0 failed."); the next board is then awaited: first until
+// the line has been quiet for a second while it is polled (the board just
+// programmed has been switched off or taken out, so a board that still
+// answers is never programmed twice), then with the power-cycle prompt and
+// the usual polling. The run ends after N boards (--boards), or when the
+// operator asks (Ctrl-C, SIGTERM, SIGHUP): a board whose session it cuts
+// short counts as interrupted, one that had not answered yet is no board. The
+// final tally follows ("Boards in all: 3 complete, 0 failed."). A port error
+// or a data file that cannot be read ends the run as in a single download.
+//
+// With a report, every board gets its own record, with its number.
+//
+// With a fixture (app/fixture/Fixture.h): each board is started by it in place of
+// the prompt, and its --reset-end runs after each board's session. With
+// --start-when, the run waits for the start signal before each board, and
+// after each board for the signal to end, in place of the quiet line.
+
+#include "app/Settings.h"
+#include "app/fixture/Fixture.h"
+#include "app/report/RunReport.h"
+#include "protocol/ProtocolOptions.h"
+#include "serial/COMPort.h"
+#include "text/UploadFile.h"
+
+// file is open for the first board; it is opened again for every further
+// one. Returns 0 when every board was complete, else 1.
+int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
+                       UploadFile& file, RunReport* report, Fixture& fixture);

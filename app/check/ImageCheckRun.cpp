@@ -1,0 +1,100 @@
+#include "app/check/ImageCheckRun.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "app/check/CheckMessages.h"
+#include "errors/FatalError.h"
+#include "protocol/ProtocolMessages.h"
+
+namespace {
+
+std::string Formatted(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::vector<char> text(static_cast<size_t>(length > 0 ? length : 0) + 1);
+    std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    return std::string(text.data());
+}
+
+const char* Findings(long long count) {
+    return count == 1 ? "finding" : "findings";
+}
+
+std::string RangesText(const std::vector<AddressRange>& ranges) {
+    std::string text;
+    for (size_t i = 0; i < ranges.size() && i < kShownImageRanges; ++i) {
+        text += (i == 0 ? "" : " ") + Formatted(messages::kImageRangeFormat,
+                                                static_cast<unsigned>(ranges[i].first),
+                                                static_cast<unsigned>(ranges[i].last));
+    }
+    if (ranges.size() > kShownImageRanges) {
+        text += Formatted(messages::kImageMoreRangesFormat,
+                          static_cast<long long>(ranges.size() - kShownImageRanges));
+    }
+    return text;
+}
+
+std::string StartText(const ImageCheckResult& result) {
+    switch (result.startKind) {
+        case StartAddressKind::Segment:
+            return Formatted(messages::kImageStartSegmentFormat,
+                             static_cast<unsigned>(result.startAddress >> 16),
+                             static_cast<unsigned>(result.startAddress & 0xFFFF));
+        case StartAddressKind::Linear:
+            return Formatted(messages::kImageStartLinearFormat,
+                             static_cast<unsigned>(result.startAddress));
+        default:
+            return messages::kImageNoStartAddress;
+    }
+}
+
+}  // namespace
+
+std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& result) {
+    std::string text;
+    for (const ImageFinding& finding : result.findings) {
+        text +=
+            finding.line == 0
+                ? Formatted(messages::kImageFileFindingFormat, dataFile, finding.message.c_str())
+                : Formatted(messages::kImageFindingFormat, dataFile,
+                            static_cast<long long>(finding.line), finding.message.c_str());
+    }
+    const auto count = static_cast<long long>(result.findingCount);
+    const auto rest = count - static_cast<long long>(result.findings.size());
+    if (rest > 0) {
+        text += Formatted(messages::kImageMoreFindingsFormat, rest, Findings(rest));
+    }
+    return text + Formatted(messages::kImageRefusedFormat, dataFile, count, Findings(count));
+}
+
+std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result) {
+    const std::string digest =
+        result.sha256.empty() ? messages::kImageDigestUnknown : result.sha256;
+    return Formatted(messages::kImageOkFormat, dataFile, static_cast<long long>(result.records),
+                     static_cast<long long>(result.dataBytes), RangesText(result.ranges).c_str(),
+                     StartText(result).c_str(), digest.c_str());
+}
+
+ImageCheckRun RunImageCheck(const char* dataFile) {
+    ImageCheckRun run;
+    run.result = CheckImageFile(dataFile);
+    if (!run.result.opened) {
+        FatalError(messages::kCannotOpenUploadFormat, dataFile);
+    }
+    run.sound = run.result.Sound();
+    if (run.sound) {
+        std::fputs(ImageOkLine(dataFile, run.result).c_str(), stdout);
+    } else {
+        std::fflush(stdout);
+        std::fputs(ImageFindingsText(dataFile, run.result).c_str(), stderr);
+    }
+    std::fflush(stdout);
+    return run;
+}

@@ -1,0 +1,134 @@
+#include "app/gang/GangDisplay.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "app/gang/GangMessages.h"
+
+namespace {
+
+constexpr const char* kCursorUpFormat = "\x1b[%zuA";
+constexpr const char* kEraseToEnd = "\r\x1b[J";
+
+std::string Marked(const std::string& name, const std::string& text) {
+    return "[" + name + "] " + text + "\n";
+}
+
+std::string ProgressText(const GangItem& item) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d lines uploaded (%d%%)", static_cast<int>(item.lines),
+                  item.percent);
+    return text;
+}
+
+std::string Padded(const std::string& text, size_t width) {
+    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
+}
+
+std::string RightAligned(const std::string& text, size_t width) {
+    return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
+}
+
+}  // namespace
+
+GangDisplay::GangDisplay(const std::vector<GangMember>& gangMembers,
+                         std::vector<std::string> memberNames, bool onTerminal, int width,
+                         Writer writer)
+    : members(gangMembers),
+      names(std::move(memberNames)),
+      terminal(onTerminal),
+      columns(std::max(width, 20)),
+      write(std::move(writer)),
+      progressShownAt(names.size(), -1e9) {}
+
+void GangDisplay::Show(size_t member, const GangItem& item, double now) {
+    if (item.kind == GangItem::Kind::Progress) {
+        changed = true;
+        if (!terminal &&
+            (item.lastOfRun || now - progressShownAt[member] >= kPipeProgressSeconds)) {
+            progressShownAt[member] = now;
+            write(false, Marked(names[member], ProgressText(item)));
+        }
+        return;
+    }
+    EraseBlock();
+    write(item.kind == GangItem::Kind::ErrorLine, Marked(names[member], item.text));
+}
+
+void GangDisplay::Refresh(double now) {
+    if (!terminal || !changed) {
+        return;
+    }
+    if (blockLines == 0 || now - drawnAt >= kRedrawSeconds) {
+        EraseBlock();
+        DrawBlock(now);
+    }
+}
+
+void GangDisplay::Close() {
+    EraseBlock();
+}
+
+void GangDisplay::EraseBlock() {
+    if (blockLines == 0) {
+        return;
+    }
+    char up[32];
+    std::snprintf(up, sizeof up, kCursorUpFormat, blockLines);
+    write(false, std::string(up) + kEraseToEnd);
+    blockLines = 0;
+    changed = true;
+}
+
+// Each line is cut to the terminal's width, so that none wraps and the
+// cursor movements stay true.
+void GangDisplay::DrawBlock(double now) {
+    std::string block;
+    for (size_t i = 0; i < members.size(); ++i) {
+        std::string line = "[" + names[i] + "] " + members[i].Phase();
+        line.resize(std::min(line.size(), static_cast<size_t>(columns - 1)));
+        block += line + "\n";
+    }
+    write(false, block);
+    blockLines = members.size();
+    changed = false;
+    drawnAt = now;
+}
+
+std::string FormatGangSummary(const std::vector<GangMember>& members,
+                              const std::vector<double>& seconds) {
+    std::vector<std::vector<std::string>> rows = {
+        {"Port", "Board", "Outcome", "Records", "Seconds"}};
+    int complete = 0;
+    for (size_t i = 0; i < members.size(); ++i) {
+        const GangMember& member = members[i];
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f", seconds[i]);
+        rows.push_back({member.Port(), member.Board().empty() ? "-" : member.Board(),
+                        GangOutcomeName(member.Outcome()), std::to_string(member.LinesUploaded()),
+                        time});
+        complete += member.Outcome() == GangOutcome::Complete ? 1 : 0;
+    }
+    std::vector<size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows) {
+        for (size_t c = 0; c < row.size(); ++c) {
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    }
+    std::string table = messages::kGangSummaryHeading;
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c) {
+            // Text columns to the left, numbers to the right.
+            line += c < 3 ? Padded(row[c], widths[c] + 2)
+                          : (c > 3 ? "  " : "") + RightAligned(row[c], widths[c]);
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        table += line + "\n";
+    }
+    char tally[64];
+    std::snprintf(tally, sizeof tally, messages::kGangTallyFormat, complete,
+                  static_cast<int>(members.size()));
+    return table + tally;
+}

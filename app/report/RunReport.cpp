@@ -1,0 +1,278 @@
+#include "app/report/RunReport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <system_error>
+
+#include "app/report/ReportMessages.h"
+#include "errors/FatalError.h"
+#include "errors/Version.h"
+#include "text/Sha256.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Where each session phase's time goes in the record; -1: nowhere (the
+// start command takes no time worth a key).
+int PhaseIndex(SessionPhase phase) {
+    switch (phase) {
+        case SessionPhase::Identify:
+            return 0;
+        case SessionPhase::Request:
+        case SessionPhase::Upload:
+            return 1;
+        case SessionPhase::Count:
+            return 2;
+        case SessionPhase::Flash:
+            return 3;
+        default:
+            return -1;
+    }
+}
+
+const char* ModeName(uint8_t mode) {
+    return mode == ModeConsole ? "console" : mode == ModeRaw ? "raw" : "download";
+}
+
+// UTC, ISO 8601 with milliseconds: 2026-12-09T03:45:05.123Z. The program
+// has one thread, so the C library's shared result is safe to use.
+std::string IsoTime(std::chrono::system_clock::time_point at) {
+    const auto sinceEpoch = at.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
+    const std::time_t whole = static_cast<std::time_t>(seconds.count());
+    const std::tm* utc = std::gmtime(&whole);
+    char text[40] = "";
+    if (utc != nullptr) {
+        const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", utc);
+        std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis));
+    }
+    return text;
+}
+
+// Seconds to the millisecond.
+double ToMillisecond(double seconds) {
+    return std::round(seconds * 1000.0) / 1000.0;
+}
+
+double Seconds(std::chrono::steady_clock::duration duration) {
+    return ToMillisecond(std::chrono::duration<double>(duration).count());
+}
+
+template <typename T>
+Json OrNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+std::string WithoutLastLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+RunReport::RunReport(const char* reportPath, const Settings& runSettings)
+    : path(reportPath),
+      settings(runSettings),
+      startedAt(std::chrono::system_clock::now()),
+      startedClock(Clock::now()) {
+    if (!file.Open(reportPath)) {
+        FatalError(messages::kCannotOpenReportFormat, reportPath);
+    }
+    if (settings.mode != ModeConsole) {
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(settings.dataFile, error);
+        fileDigest = Sha256OfFile(settings.dataFile);
+        if (!error && fileDigest) {
+            fileBytes = static_cast<int64_t>(bytes);
+        }
+    }
+}
+
+void RunReport::SetDevice(const std::string& name) {
+    device = name;
+}
+
+void RunReport::SetUsb(const std::string& id, const std::optional<std::string>& serial) {
+    usbId = id;
+    usbSerial = serial;
+}
+
+void RunReport::SetBoardNumber(uint32_t number) {
+    boardNumber = number;
+}
+
+void RunReport::SetOutcome(const std::string& outcome) {
+    presetOutcome = outcome;
+}
+
+void RunReport::SetStartWait(const std::string& line, double seconds) {
+    session.startWait = std::make_pair(line, seconds);
+}
+
+void RunReport::SetPowerCommand(const std::string& command, const std::string& ended,
+                                std::optional<int> status) {
+    session.powerCommand = command;
+    session.powerCommandEnded = ended;
+    session.powerCommandStatus = status;
+}
+
+void RunReport::SetResetSequence(const std::string& sequence) {
+    session.resetSequence = sequence;
+}
+
+void RunReport::StartBoard(uint32_t number) {
+    session = Session();
+    pending = true;
+    boardNumber = number;
+    startedAt = std::chrono::system_clock::now();
+    startedClock = Clock::now();
+}
+
+void RunReport::EndCurrentPhase(Clock::time_point now) {
+    if (session.currentPhase >= 0) {
+        session.phaseSeconds[session.currentPhase] +=
+            std::chrono::duration<double>(now - session.phaseStart).count();
+    }
+}
+
+void RunReport::OnPhase(SessionPhase phase) {
+    const Clock::time_point now = Clock::now();
+    EndCurrentPhase(now);
+    session.currentPhase = PhaseIndex(phase);
+    session.phaseStart = now;
+}
+
+void RunReport::OnBoardIdentified(const char* text) {
+    if (!session.board) {
+        session.board = text;
+    }
+}
+
+void RunReport::OnBoardMessage(const char* text) {
+    if (session.boardMessages.size() < kMaxBoardMessages) {
+        session.boardMessages.emplace_back(text);
+    } else {
+        ++session.omittedMessages;
+    }
+}
+
+void RunReport::OnRecordsSent(int32_t count) {
+    session.recordsSent = count;
+}
+
+void RunReport::OnCountConfirmed(int32_t count) {
+    session.recordsConfirmed = count;
+}
+
+void RunReport::OnFlash(bool acknowledged) {
+    session.flashAcknowledged = acknowledged;
+}
+
+void RunReport::OnStartSent() {
+    session.startSent = true;
+}
+
+void RunReport::OnOutcome(SessionOutcome outcome, const char* message) {
+    session.outcome = SessionOutcomeName(outcome);
+    session.message = message;
+}
+
+std::string RunReport::OutcomeFor(RunEndKind kind) const {
+    if (presetOutcome) {
+        return *presetOutcome;
+    }
+    switch (kind) {
+        case RunEndKind::PortError:
+            return "port-error";
+        case RunEndKind::ProgramError:
+            return "file-error";
+        case RunEndKind::PowerCommandFailed:
+            return "power-command-failed";
+        case RunEndKind::Interrupted:
+            // Console mode has no end of its own: the operator ends it.
+            if (settings.mode == ModeConsole) {
+                return "ended";
+            }
+            return session.outcome.value_or("interrupted");
+        default:
+            return session.outcome.value_or("ended");
+    }
+}
+
+std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
+                            const std::string& message, const char* interruptName) const {
+    const Clock::time_point now = Clock::now();
+    Session ended = session;
+    if (ended.currentPhase >= 0) {
+        ended.phaseSeconds[ended.currentPhase] +=
+            std::chrono::duration<double>(now - ended.phaseStart).count();
+    }
+    const bool download = settings.mode == ModeDownload;
+    const std::string error = message.empty() ? ended.message : WithoutLastLineEnd(message);
+
+    Json record;
+    record["version"] = version::kVersion;
+    record["started"] = IsoTime(startedAt);
+    record["ended"] = IsoTime(std::chrono::system_clock::now());
+    record["mode"] = ModeName(settings.mode);
+    record["port"] = settings.portName;
+    record["device"] = device.empty() ? Json(nullptr) : Json(device);
+    record["usb"] = usbId ? Json{{"id", *usbId}, {"serial", OrNull(usbSerial)}} : Json(nullptr);
+    record["baud"] = settings.baudRate;
+    record["file"] = settings.mode == ModeConsole ? Json(nullptr) : Json(settings.dataFile);
+    record["file_bytes"] = OrNull(fileBytes);
+    record["file_sha256"] = OrNull(fileDigest);
+    record["board"] = OrNull(ended.board);
+    record["board_messages"] = ended.boardMessages;
+    record["board_messages_omitted"] = ended.omittedMessages;
+    record["records_sent"] = download ? Json(ended.recordsSent) : Json(nullptr);
+    record["records_confirmed"] = OrNull(ended.recordsConfirmed);
+    record["flash"] = !download || settings.writeFlash == 0 ? "not-requested"
+                      : ended.flashAcknowledged             ? "acknowledged"
+                                                            : "not-acknowledged";
+    record["start_sent"] = ended.startSent;
+    record["timeout"] =
+        settings.timeoutSeconds != 0 ? Json(settings.timeoutSeconds) : Json(nullptr);
+    record["outcome"] = OutcomeFor(kind);
+    record["error"] = error.empty() ? Json(nullptr) : Json(error);
+    record["exit_status"] = OrNull(exitStatus);
+    record["signal"] = interruptName != nullptr ? Json(interruptName) : Json(nullptr);
+    record["seconds"] = Seconds(now - startedClock);
+    record["phases"] = {{"waiting", ToMillisecond(ended.phaseSeconds[0])},
+                        {"upload", ToMillisecond(ended.phaseSeconds[1])},
+                        {"count", ToMillisecond(ended.phaseSeconds[2])},
+                        {"flash", ToMillisecond(ended.phaseSeconds[3])}};
+    record["board_number"] = OrNull(boardNumber);
+    if (settings.resetSequence != nullptr || settings.resetEndSequence != nullptr ||
+        settings.powerCommand != nullptr || settings.startWhen != nullptr) {
+        Json before;
+        before["start_signal"] = ended.startWait
+                                     ? Json{{"line", ended.startWait->first},
+                                            {"seconds", ToMillisecond(ended.startWait->second)}}
+                                     : Json(nullptr);
+        before["power_command"] = ended.powerCommand
+                                      ? Json{{"command", *ended.powerCommand},
+                                             {"ended", ended.powerCommandEnded},
+                                             {"status", OrNull(ended.powerCommandStatus)}}
+                                      : Json(nullptr);
+        before["reset"] = OrNull(ended.resetSequence);
+        record["before_polling"] = before;
+    }
+    // Texts from the board or the command line need not be UTF-8: a byte
+    // that is not becomes U+FFFD rather than losing the record.
+    return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool RunReport::Write(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
+                      const char* interruptName) {
+    pending = false;
+    return file.Append(Line(kind, exitStatus, message, interruptName));
+}
