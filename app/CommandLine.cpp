@@ -45,6 +45,12 @@ enum class Switch {
     RunId,
     Station,
     CheckedImage,
+    Stamp,
+    StampLedger,
+    StampStart,
+    StampStep,
+    StampLast,
+    StampList,
     Monitor,
     Reconnect,
     Log,
@@ -86,6 +92,12 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--stamp", Switch::Stamp, true},
+    {"--stamp-ledger", Switch::StampLedger, true},
+    {"--stamp-start", Switch::StampStart, true},
+    {"--stamp-step", Switch::StampStep, true},
+    {"--stamp-last", Switch::StampLast, true},
+    {"--stamp-list", Switch::StampList, true},
     {"--monitor", Switch::Monitor, false},
     {"--reconnect", Switch::Reconnect, false},
     {"--log", Switch::Log, true},
@@ -131,6 +143,12 @@ constexpr const char* kFurtherSwitches =
     "[--reset-end <sequence>] sets the lines after each board's session\n"
     "[--power-command <command>] runs the command to switch the board on\n"
     "[--start-when <line>=<level>] with --repeat: waits for an input line before each board\n"
+    "[--stamp <address>:<format>] writes a number of its own into each board's image\n"
+    "[--stamp-ledger <ledger>] where the numbers handed out are kept\n"
+    "[--stamp-start <value>] the first number of the series\n"
+    "[--stamp-step <n>] the step from one number to the next\n"
+    "[--stamp-last <value>] the last number of the series\n"
+    "[--stamp-list <file>] the numbers to hand out, one a line\n"
     "[--run-id <id>] names the run in its records (default: a generated one)\n"
     "[--station <name>] names the station in the records\n"
     "See the manual page vantoir(1).\n";
@@ -195,6 +213,21 @@ uint32_t WholeNumber(const char* switchText, const char* value, uint32_t low, ui
     return static_cast<uint32_t>(number);
 }
 
+// The stamp switches are kept as given; app/stamp/StampPlan.h reads them.
+bool ApplyStampSwitch(Switch which, const char* value, Settings& settings) {
+    const char** field = which == Switch::Stamp         ? &settings.stamp
+                         : which == Switch::StampLedger ? &settings.stampLedger
+                         : which == Switch::StampStart  ? &settings.stampStart
+                         : which == Switch::StampStep   ? &settings.stampStep
+                         : which == Switch::StampLast   ? &settings.stampLast
+                         : which == Switch::StampList   ? &settings.stampList
+                                                        : nullptr;
+    if (field != nullptr) {
+        *field = value;
+    }
+    return field != nullptr;
+}
+
 const char* CheckedSequence(const char* switchText, const char* value) {
     LineSequence sequence;
     std::string why;
@@ -214,6 +247,9 @@ const char* CheckedLevel(const char* switchText, const char* value) {
 }
 
 void ApplySwitch(Switch which, const char* switchText, const char* value, Settings& settings) {
+    if (ApplyStampSwitch(which, value, settings)) {
+        return;
+    }
     switch (which) {
         case Switch::Timeout:
             settings.timeoutSeconds = WholeNumber(switchText, value, 1, kMaxTimeoutSeconds);

@@ -23,6 +23,7 @@
 #include "app/gang/GangPorts.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
+#include "app/stamp/Stamping.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/PortError.h"
@@ -68,7 +69,8 @@ ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
 // With --monitor a complete session goes on as a console on the same port,
 // which ends only when the operator ends the run.
 int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
-                const BoardImage& image, RunReport* report, ConsoleSink* sink) {
+                const BoardImage& image, RunReport* report, ConsoleSink* sink,
+                Stamping* stamping) {
     image.OpenFor(file);
     Fixture fixture(settings, report);
     fixture.Prepare(port);
@@ -76,7 +78,8 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
         options.boardStarter = &fixture;
     }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, image, report, fixture);
+        return RunBoardAfterBoard(port, settings, options, file, image, report, fixture,
+                                  stamping);
     }
     Downloader downloader(file, port, options);
     try {
@@ -104,8 +107,8 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
 }
 
 // Who hears what the run does: its record (--report), its gang's channel of
-// events (a run of a gang), and the session's ending, which the gang is told
-// at the end.
+// events (a run of a gang), the session's ending, which the gang is told at
+// the end, and the board's number (--stamp).
 struct RunListeners {
     std::unique_ptr<RunReport> report;
     std::unique_ptr<ParentChannel> channel;
@@ -116,6 +119,7 @@ struct RunListeners {
     // What a console shows and logs, with --log or a stamp setting; nullptr:
     // the board's output goes to standard output unchanged.
     std::unique_ptr<ConsoleRecorder> recorder;
+    std::unique_ptr<Stamping> stamping;
 };
 
 // The exit status of the mode, once it has ended normally.
@@ -124,6 +128,8 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, const Boa
     ProtocolOptions options = ToProtocolOptions(settings);
     options.observer = &listeners.all;
     RunReport* report = listeners.report.get();
+    Stamping* stamping = listeners.stamping.get();
+    options.recordFilter = stamping != nullptr ? stamping->Filter() : nullptr;
     switch (settings.mode) {
         case ModeConsole:
             return RunConsole(port, options, ConsoleSetupFor(settings, listeners.recorder.get()));
@@ -132,7 +138,7 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, const Boa
             return 0;
         default:
             return RunDownload(port, settings, options, files.upload, image, report,
-                               listeners.recorder.get());
+                               listeners.recorder.get(), stamping);
     }
 }
 
@@ -313,6 +319,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // keeps its own record; this process checks the image once and opens
         // no port.
         if (settings.gang != nullptr) {
+            PrepareStamping(settings, nullptr, nullptr);
             return RunCheckedGang(argumentCount, arguments, settings);
         }
         if (settings.gangMember != nullptr) {
@@ -323,6 +330,9 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         listeners.preset = checked.outcome;
         end.status = checked.status;
         if (!checked.endsRun) {
+            listeners.stamping =
+                PrepareStamping(settings, listeners.report.get(), listeners.gang.get());
+            listeners.all.Add(listeners.stamping.get());
             // A gang's run sends the image its gang checked.
             const BoardImage image(
                 settings,
@@ -358,6 +368,11 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
     }
+    const RunOutcome outcome =
+        OutcomeOfRun({kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()});
+    if (listeners.stamping != nullptr) {
+        listeners.stamping->Finish(outcome);
+    }
     RunReport* report = listeners.report.get();
     if (report != nullptr && listeners.preset) {
         report->SetOutcome(*listeners.preset);
@@ -366,8 +381,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         WriteReport(*report, kind, settings, end);
     }
     if (listeners.gang != nullptr) {
-        listeners.gang->End(OutcomeOfRun(
-            {kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()}));
+        listeners.gang->End(outcome);
     }
     return end;
 }

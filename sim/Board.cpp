@@ -266,6 +266,7 @@ void Board::Loop() {
         }
         short events = 0;
         int waitMs;
+        int masterFd = -1;  // the line's, taken under the lock: Reappear replaces it
         {
             std::lock_guard<std::mutex> lock(s.lock);
             s.PlayVanishing(start);
@@ -287,17 +288,18 @@ void Board::Loop() {
             if (s.config.runTimeoutMs > 0) {
                 waitMs = std::min(waitMs, MsUntil(deadline, Clock::now()));
             }
+            masterFd = s.vanished ? -1 : s.pty->MasterFd();
         }
-        pollfd fds[2] = {{s.pty->MasterFd(), events, 0}, {s.wakeRead, POLLIN, 0}};
-        if (s.vanished) {
-            fds[0].fd = -1;
-        }
+        pollfd fds[2] = {{masterFd, events, 0}, {s.wakeRead, POLLIN, 0}};
         int ready = poll(fds, 2, waitMs);
         if (ready < 0 && errno != EINTR) {
             break;
         }
-        if (ready == 0 && !s.vanished) {
-            s.ReleaseExclusive();
+        if (ready == 0) {
+            std::lock_guard<std::mutex> lock(s.lock);
+            if (!s.vanished) {
+                s.ReleaseExclusive();
+            }
         }
         char drain[64];
         while (read(s.wakeRead, drain, sizeof drain) > 0) {

@@ -7,6 +7,7 @@
 #include "app/SessionListeners.h"
 #include "app/boards/BoardMessages.h"
 #include "app/report/ReportMessages.h"
+#include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "protocol/Downloader.h"
@@ -47,6 +48,17 @@ void WriteBoardRecord(RunReport& report, bool complete, int request, const char*
     }
 }
 
+void ShowTally(uint32_t number, const char* outcome, const Tally& tally,
+               const Stamping* stamping) {
+    if (stamping != nullptr && !stamping->ValueText().empty()) {
+        ShowFormatted(messages::kBoardTallyStampFormat, static_cast<unsigned>(number),
+                      stamping->ValueText().c_str(), outcome, tally.complete, tally.failed);
+    } else {
+        ShowFormatted(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
+                      tally.complete, tally.failed);
+    }
+}
+
 // Waits for the board just programmed to go; false when the operator ended
 // the run meanwhile.
 bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) {
@@ -65,7 +77,7 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) 
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
                        UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture) {
+                       Fixture& fixture, Stamping* stamping) {
     Tally tally;
     // The tally hears each board's ending beside whoever listened already.
     SessionEnding ending;
@@ -92,6 +104,9 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         if (number > 1) {
             image.OpenFor(file);
         }
+        if (stamping != nullptr) {
+            stamping->StartBoard(number);
+        }
         ending.Forget();
         fixture.RecordStartWait();
         fixture.SetBoardNumber(number);
@@ -117,8 +132,10 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         const RunOutcome outcome =
             request != 0 ? RunOutcome::Interrupted : ending.Ending().value_or(RunOutcome::Failed);
         ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
-        ShowFormatted(messages::kBoardTallyFormat, static_cast<unsigned>(number),
-                      OutcomeName(outcome), tally.complete, tally.failed);
+        if (stamping != nullptr) {
+            stamping->Finish(outcome);
+        }
+        ShowTally(number, OutcomeName(outcome), tally, stamping);
         std::fflush(stdout);
         if (report != nullptr) {
             WriteBoardRecord(*report, outcome == RunOutcome::Complete, request,

@@ -25,11 +25,16 @@
 // the prompt, and its --reset-end runs after each board's session. With
 // --start-when, the run waits for the start signal before each board, and
 // after each board for the signal to end, in place of the quiet line.
+//
+// With --stamp, every board reserves its own number (stamping), which its
+// tally line shows ("Board 3 (stamp 17): complete. ...") and which is
+// closed as the board ends.
 
 #include "app/Settings.h"
 #include "app/boards/BoardImage.h"
 #include "app/fixture/Fixture.h"
 #include "app/report/RunReport.h"
+#include "app/stamp/Stamping.h"
 #include "protocol/ProtocolOptions.h"
 #include "serial/COMPort.h"
 #include "text/UploadFile.h"
@@ -38,4 +43,4 @@
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
                        UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture);
+                       Fixture& fixture, Stamping* stamping);

@@ -102,6 +102,13 @@ std::string WithoutLastLineEnd(std::string text) {
     return text;
 }
 
+Json StampJson(const StampNote& note) {
+    return {{"value", note.isText ? Json(note.text) : Json(note.number)},
+            {"address", note.address},
+            {"format", note.format},
+            {"ledger", note.ledger}};
+}
+
 }  // namespace
 
 RunReport::RunReport(const char* reportPath, const Settings& runSettings)
@@ -158,6 +165,10 @@ void RunReport::SetBoardNumber(uint32_t number) {
 
 void RunReport::SetOutcome(RunOutcome outcome) {
     presetOutcome = outcome;
+}
+
+void RunReport::SetStamp(const StampNote& note) {
+    session.stamp = note;
 }
 
 void RunReport::SetStartWait(const std::string& line, double seconds) {
@@ -285,6 +296,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     record["board_number"] = OrNull(boardNumber);
     record["run_id"] = runId;
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
+    if (settings.stamp != nullptr) {
+        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
+    }
     if (settings.monitor) {
         record["console_followed"] = consoleFollowed;
     }

@@ -62,7 +62,11 @@ class BenchRun {
             << "stdout: " << child->Stdout() << "\nstderr: " << child->Stderr();
     }
 
+    // Ctrl-C on the keyboard, once the program takes it key by key (under
+    // Wine a moment after the console started: a Ctrl-C typed before may be
+    // lost).
     harness::ProcessResult Interrupt() {
+        EXPECT_TRUE(child->WaitForKeyAtATime(kGuardMs));
         child->WriteKeys("\x03");
         harness::ProcessResult result = child->Wait(kGuardMs);
         harness::ReportInterruptAsNative(result);
