@@ -57,12 +57,13 @@ std::vector<Seen> WaitForAll(ChildProcesses& processes, size_t children) {
     return seen;
 }
 
-// Waits until each of the first children has said it waits.
+// Waits until each of the first children has said it waits (the Windows C
+// runtime ends the line with CR LF).
 void WaitForWaiting(ChildProcesses& processes, size_t children) {
     std::vector<std::string> out(children);
     const auto allWaiting = [&out] {
         for (const std::string& said : out) {
-            if (said != "waiting\n") {
+            if (said.find("waiting") == std::string::npos) {
                 return false;
             }
         }
