@@ -9,6 +9,7 @@
 
 #include "app/CommandLineMessages.h"
 #include "app/check/CheckMessages.h"
+#include "app/console/ConsoleSwitches.h"
 #include "app/gang/GangMessages.h"
 #include "app/gang/GangPorts.h"
 #include "app/ports/PortListing.h"
@@ -40,6 +41,11 @@ enum class Switch {
     Boards,
     Gang,
     GangMember,
+    Monitor,
+    Reconnect,
+    Log,
+    Timestamps,
+    TimestampsIso,
     Reset,
     ResetEnd,
     PowerCommand,
@@ -76,6 +82,11 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--monitor", Switch::Monitor, false},
+    {"--reconnect", Switch::Reconnect, false},
+    {"--log", Switch::Log, true},
+    {"--timestamps", Switch::Timestamps, false},
+    {"--timestamps-iso", Switch::TimestampsIso, false},
     {"--reset", Switch::Reset, true},
     {"--reset-end", Switch::ResetEnd, true},
     {"--power-command", Switch::PowerCommand, true},
@@ -215,6 +226,21 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
             break;
         case Switch::CheckOnly:
             settings.checkOnly = 1;
+            break;
+        case Switch::Monitor:
+            settings.monitor = true;
+            break;
+        case Switch::Reconnect:
+            settings.reconnect = true;
+            break;
+        case Switch::Log:
+            settings.logFile = value;
+            break;
+        case Switch::Timestamps:
+            settings.lineStamps = kLineStampsElapsed;
+            break;
+        case Switch::TimestampsIso:
+            settings.lineStamps = kLineStampsDateTime;
             break;
         case Switch::Reset:
             settings.resetSequence = CheckedSequence(switchText, value);
@@ -395,6 +421,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
         fixture.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
     }
+    CheckConsoleSwitches(settings);
     if (settings.gang != nullptr) {
         gang.Check(settings);
     }

@@ -13,6 +13,7 @@
 #include "app/Settings.h"
 #include "app/boards/BoardAfterBoard.h"
 #include "app/check/ImageCheckRun.h"
+#include "app/console/ConsoleRecorder.h"
 #include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
 #include "app/gang/GangEvents.h"
@@ -50,9 +51,20 @@ struct DataFiles {
     std::FILE* raw = nullptr;
 };
 
+// What a console of this run adds to the plain terminal; sink nullptr:
+// standard output, unchanged.
+ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
+    ConsoleSetup setup;
+    setup.reconnect = settings.reconnect;
+    setup.sink = sink;
+    return setup;
+}
+
 // The exit status of the session: 1 when it stopped on a protocol failure.
+// With --monitor a complete session goes on as a console on the same port,
+// which ends only when the operator ends the run.
 int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
-                RunReport* report) {
+                RunReport* report, ConsoleSink* sink) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
@@ -67,6 +79,19 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
     Downloader downloader(file, port, options);
     try {
         while (downloader.Step() == 0) {
+        }
+        // The console follows before the board's end sequence, on the port
+        // as the session left it; it ends only by an interrupt or an error.
+        // Complete: neither a protocol failure nor a file that failed to read.
+        if (settings.monitor && !downloader.Failed() && !file.ReadFailed()) {
+            if (report != nullptr) {
+                report->SetConsoleFollowed();
+            }
+            ConsoleSetup setup = ConsoleSetupFor(settings, sink);
+            setup.afterDownload = true;
+            const int status = RunConsole(port, options, setup);
+            fixture.EndBoard(port, false);
+            return status;
         }
     } catch (...) {
         fixture.EndBoard(port, true);
@@ -86,6 +111,9 @@ struct RunListeners {
     SessionEnding ending;
     SessionListeners all;
     std::optional<RunOutcome> preset;  // the image check's
+    // What a console shows and logs, with --log or a stamp setting; nullptr:
+    // the board's output goes to standard output unchanged.
+    std::unique_ptr<ConsoleRecorder> recorder;
 };
 
 // The exit status of the mode, once it has ended normally.
@@ -95,12 +123,13 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunListen
     RunReport* report = listeners.report.get();
     switch (settings.mode) {
         case ModeConsole:
-            return RunConsole(port, options);
+            return RunConsole(port, options, ConsoleSetupFor(settings, listeners.recorder.get()));
         case ModeRaw:
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload, report);
+            return RunDownload(port, settings, options, files.upload, report,
+                               listeners.recorder.get());
     }
 }
 
@@ -175,6 +204,11 @@ void Listen(const Settings& settings, RunListeners& listeners) {
         listeners.all.Add(listeners.gang.get());
     }
     listeners.all.Add(&listeners.ending);
+    // The log is opened before the port, so that one that cannot be opened
+    // ends the run before the board is touched.
+    if (settings.logFile != nullptr || settings.lineStamps != kLineStampsNone) {
+        listeners.recorder = std::make_unique<ConsoleRecorder>(settings);
+    }
 }
 
 }  // namespace

@@ -234,6 +234,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
                         {"count", ToMillisecond(ended.phaseSeconds[2])},
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
+    if (settings.monitor) {
+        record["console_followed"] = consoleFollowed;
+    }
     if (settings.resetSequence != nullptr || settings.resetEndSequence != nullptr ||
         settings.powerCommand != nullptr || settings.startWhen != nullptr) {
         Json before;

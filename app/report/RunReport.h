@@ -40,6 +40,8 @@
 //                 waiting for the board, on "R" and the records, on "C", on
 //                 "W"
 //   board_number  the board's number in a run of several (--repeat), or null
+//   console_followed  with --monitor only: true once a console followed the
+//                 complete download on the same port
 //   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
 //                 done before polling: {"start_signal": {"line": "dsr=1",
 //                 "seconds": the wait} or null, "power_command": {"command",
@@ -84,6 +86,8 @@ class RunReport : public SessionObserver {
     // A record has been started and not yet written (every record until it
     // is written; a further board's from StartBoard on).
     bool Pending() const { return pending; }
+    // A console followed the download on the same port (--monitor).
+    void SetConsoleFollowed() { consoleFollowed = true; }
     // Drops the record begun, unwritten (a board that never came).
     void Discard() { pending = false; }
 
@@ -145,6 +149,7 @@ class RunReport : public SessionObserver {
     std::optional<std::string> usbId;
     std::optional<std::string> usbSerial;
     std::optional<uint32_t> boardNumber;
+    bool consoleFollowed = false;
     std::optional<RunOutcome> presetOutcome;
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;
