@@ -35,6 +35,7 @@ vantoir_windows_unit_test(unit_console
 vantoir_windows_unit_test(unit_app
   SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/check/ImageCheckTextTest.cpp
           app/report/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/gang/GangOutputTest.cpp
+          app/fixture/FixtureFlowTest.cpp
   LIBRARIES vantoir_app vantoir_json)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)
