@@ -9,6 +9,7 @@
 
 #include "app/CommandLineMessages.h"
 #include "app/check/CheckMessages.h"
+#include "app/console/ConsoleSwitches.h"
 #include "app/gang/GangMessages.h"
 #include "app/gang/GangPorts.h"
 #include "app/ports/PortListing.h"
@@ -40,6 +41,11 @@ enum class Switch {
     Boards,
     Gang,
     GangMember,
+    Monitor,
+    Reconnect,
+    Log,
+    Timestamps,
+    TimestampsIso,
     Reset,
     ResetEnd,
     PowerCommand,
@@ -76,12 +82,17 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--monitor", Switch::Monitor, false},
+    {"--reconnect", Switch::Reconnect, false},
+    {"--log", Switch::Log, true},
+    {"--timestamps", Switch::Timestamps, false},
+    {"--timestamps-iso", Switch::TimestampsIso, false},
     {"--reset", Switch::Reset, true},
     {"--reset-end", Switch::ResetEnd, true},
     {"--power-command", Switch::PowerCommand, true},
     {"--start-when", Switch::StartWhen, true},
     // Not for the user: given by a gang to each of its runs.
-    {"--gang-member", Switch::GangMember, false},
+    {"--gang-member", Switch::GangMember, true},
 };
 
 constexpr uint32_t kMaxTimeoutSeconds = 86400;
@@ -208,13 +219,28 @@ void ApplySwitch(Switch which, const char* switchText, const char* value, Settin
             settings.gang = value;
             break;
         case Switch::GangMember:
-            settings.gangMember = 1;
+            settings.gangMember = value;
             break;
         case Switch::CheckImage:
             settings.checkImage = 1;
             break;
         case Switch::CheckOnly:
             settings.checkOnly = 1;
+            break;
+        case Switch::Monitor:
+            settings.monitor = true;
+            break;
+        case Switch::Reconnect:
+            settings.reconnect = true;
+            break;
+        case Switch::Log:
+            settings.logFile = value;
+            break;
+        case Switch::Timestamps:
+            settings.lineStamps = kLineStampsElapsed;
+            break;
+        case Switch::TimestampsIso:
+            settings.lineStamps = kLineStampsDateTime;
             break;
         case Switch::Reset:
             settings.resetSequence = CheckedSequence(switchText, value);
@@ -293,8 +319,8 @@ struct GangSwitches {
         }
     }
 
-    void Check(const Settings& settings) const {
-        std::vector<std::string> ports;
+    void Check(Settings& settings) const {
+        std::vector<std::string>& ports = settings.gangPorts;
         std::string problem;
         if (!SplitGangPorts(settings.gang, ports, problem)) {
             FatalError(messages::kGangInvalidListFormat, gang, settings.gang, problem.c_str());
@@ -312,7 +338,7 @@ struct GangSwitches {
 
 std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments,
                                              const std::string& program, const std::string& port) {
-    std::vector<std::string> member = {program, "--gang-member"};
+    std::vector<std::string> member = {program};
     bool portGiven = false;
     for (int i = 1; i < argumentCount; ++i) {
         const SwitchEntry* entry = FindSwitch(arguments[i]);
@@ -330,6 +356,7 @@ std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments
         }
         i += taken - 1;
     }
+    member.push_back("--gang-member");
     return member;
 }
 
@@ -363,8 +390,10 @@ ProtocolOptions ToProtocolOptions(const Settings& settings) {
     options.writeFlash = settings.writeFlash != 0;
     options.consoleHandshake = settings.consoleHandshake != 0;
     options.timeoutSeconds = settings.timeoutSeconds;
-    // A gang shows the prompt once for all its runs.
-    options.showPrompt = settings.gangMember == 0;
+    // A gang shows the prompt once for all its runs, and their progress from
+    // their events.
+    options.showPrompt = settings.gangMember == nullptr;
+    options.showProgress = settings.gangMember == nullptr;
     return options;
 }
 
@@ -392,6 +421,7 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
         gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
         fixture.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
     }
+    CheckConsoleSwitches(settings);
     if (settings.gang != nullptr) {
         gang.Check(settings);
     }
@@ -400,7 +430,10 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings) {
     if (settings.checkImage != 0 && settings.checkOnly == 0 && settings.mode != ModeDownload) {
         FatalError("%s", messages::kCheckNeedsDownload);
     }
-    PrintEchoLine(argumentCount, arguments);
+    // A gang has shown its own.
+    if (settings.gangMember == nullptr) {
+        PrintEchoLine(argumentCount, arguments);
+    }
 }
 
 void PrintUsage(const char* programName, const Settings& settings) {

@@ -16,14 +16,18 @@
 // looked at. --check with console or raw mode is rejected (status 1) once
 // every argument has been applied.
 // A gang's switches are checked here too: a list that SplitGangPorts refuses,
-// a mode other than download, or -P beside --gang end the run (status 1).
+// a mode other than download, or -P beside --gang end the run (status 1);
+// the ports of an accepted list are in settings.gangPorts.
 void ParseCommandLine(int argumentCount, char** arguments, Settings& settings);
 
 // The command line of one run of a gang, from the gang's own (already
-// accepted): program, then "--gang-member", then every argument as given
-// except each --gang with its value and --check (the gang checks the image
-// once, before any run starts); "-P port" stands where the first --gang
-// stood.
+// accepted): program, then every argument as given except each --gang with
+// its value and --check (the gang checks the image once, before any run
+// starts), "-P port" standing where the first --gang stood, and last
+// "--gang-member", whose value, the number of the run's channel of events,
+// the gang adds when it starts the run (process/ChildProcesses.h). A run of
+// a gang shows no echo line, no prompt and no progress line: the gang shows
+// its own, and the progress from the run's events.
 std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments,
                                              const std::string& program, const std::string& port);
 

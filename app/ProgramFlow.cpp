@@ -7,18 +7,23 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/Outcome.h"
 #include "app/ProgramFlowMessages.h"
+#include "app/SessionListeners.h"
 #include "app/Settings.h"
 #include "app/boards/BoardAfterBoard.h"
 #include "app/check/ImageCheckRun.h"
+#include "app/console/ConsoleRecorder.h"
 #include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
+#include "app/gang/GangEvents.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/PortError.h"
 #include "errors/ProgramError.h"
+#include "process/ParentChannel.h"
 #include "protocol/Console.h"
 #include "protocol/Downloader.h"
 #include "protocol/ProtocolMessages.h"
@@ -46,9 +51,20 @@ struct DataFiles {
     std::FILE* raw = nullptr;
 };
 
+// What a console of this run adds to the plain terminal; sink nullptr:
+// standard output, unchanged.
+ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
+    ConsoleSetup setup;
+    setup.reconnect = settings.reconnect;
+    setup.sink = sink;
+    return setup;
+}
+
 // The exit status of the session: 1 when it stopped on a protocol failure.
+// With --monitor a complete session goes on as a console on the same port,
+// which ends only when the operator ends the run.
 int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
-                RunReport* report) {
+                RunReport* report, ConsoleSink* sink) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
@@ -64,6 +80,19 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
     try {
         while (downloader.Step() == 0) {
         }
+        // The console follows before the board's end sequence, on the port
+        // as the session left it; it ends only by an interrupt or an error.
+        // Complete: neither a protocol failure nor a file that failed to read.
+        if (settings.monitor && !downloader.Failed() && !file.ReadFailed()) {
+            if (report != nullptr) {
+                report->SetConsoleFollowed();
+            }
+            ConsoleSetup setup = ConsoleSetupFor(settings, sink);
+            setup.afterDownload = true;
+            const int status = RunConsole(port, options, setup);
+            fixture.EndBoard(port, false);
+            return status;
+        }
     } catch (...) {
         fixture.EndBoard(port, true);
         throw;
@@ -72,33 +101,49 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
     return downloader.Failed() ? 1 : 0;
 }
 
-// The exit status of the mode, once it has ended normally. report hears
-// what the protocol does (nullptr: none is kept).
-int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunReport* report) {
+// Who hears what the run does: its record (--report), its gang's channel of
+// events (a run of a gang), and the session's ending, which the gang is told
+// at the end.
+struct RunListeners {
+    std::unique_ptr<RunReport> report;
+    std::unique_ptr<ParentChannel> channel;
+    std::unique_ptr<GangEventWriter> gang;
+    SessionEnding ending;
+    SessionListeners all;
+    std::optional<RunOutcome> preset;  // the image check's
+    // What a console shows and logs, with --log or a stamp setting; nullptr:
+    // the board's output goes to standard output unchanged.
+    std::unique_ptr<ConsoleRecorder> recorder;
+};
+
+// The exit status of the mode, once it has ended normally.
+int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunListeners& listeners) {
     ProtocolOptions options = ToProtocolOptions(settings);
-    options.observer = report;
+    options.observer = &listeners.all;
+    RunReport* report = listeners.report.get();
     switch (settings.mode) {
         case ModeConsole:
-            return RunConsole(port, options);
+            return RunConsole(port, options, ConsoleSetupFor(settings, listeners.recorder.get()));
         case ModeRaw:
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload, report);
+            return RunDownload(port, settings, options, files.upload, report,
+                               listeners.recorder.get());
     }
 }
 
 // With --check or --check-only, checks the image before the port is opened,
 // so that a refused one never reaches the board. True when the run ends here;
-// status is then its exit status.
-bool CheckEndsRun(const Settings& settings, RunReport* report, int& status) {
+// status is then its exit status, and outcome the check's.
+bool CheckEndsRun(const Settings& settings, std::optional<RunOutcome>& outcome, int& status) {
     if (settings.checkImage == 0 && settings.checkOnly == 0) {
         return false;
     }
     const ImageCheckRun check = RunImageCheck(settings.dataFile);
     const bool ends = !check.sound || settings.checkOnly != 0;
-    if (report != nullptr && ends) {
-        report->SetOutcome(check.sound ? "image-ok" : "image-refused");
+    if (ends) {
+        outcome = check.sound ? RunOutcome::ImageOk : RunOutcome::ImageRefused;
     }
     status = check.sound ? 0 : 1;
     return ends;
@@ -107,7 +152,8 @@ bool CheckEndsRun(const Settings& settings, RunReport* report, int& status) {
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
 int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
-              RunReport* report) {
+              RunListeners& listeners) {
+    RunReport* report = listeners.report.get();
     if (report != nullptr && !IsUsbPortName(settings.portName)) {
         report->SetDevice(platform.DevicePath(settings.portName));
     }
@@ -122,7 +168,7 @@ int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files
                                : std::optional<std::string>(listed->serialNumber));
         }
     }
-    return RunMode(port, settings, files, report);
+    return RunMode(port, settings, files, listeners);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -146,6 +192,25 @@ void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, R
     }
 }
 
+// Makes the run's listeners the settings ask for.
+void Listen(const Settings& settings, RunListeners& listeners) {
+    if (settings.reportFile != nullptr) {
+        listeners.report = std::make_unique<RunReport>(settings.reportFile, settings);
+        listeners.all.Add(listeners.report.get());
+    }
+    if (settings.gangMember != nullptr) {
+        listeners.channel = std::make_unique<ParentChannel>(settings.gangMember);
+        listeners.gang = std::make_unique<GangEventWriter>(*listeners.channel);
+        listeners.all.Add(listeners.gang.get());
+    }
+    listeners.all.Add(&listeners.ending);
+    // The log is opened before the port, so that one that cannot be opened
+    // ends the run before the board is touched.
+    if (settings.logFile != nullptr || settings.lineStamps != kLineStampsNone) {
+        listeners.recorder = std::make_unique<ConsoleRecorder>(settings);
+    }
+}
+
 }  // namespace
 
 RunEnd RunProgram(int argumentCount, char** arguments) {
@@ -155,7 +220,7 @@ RunEnd RunProgram(int argumentCount, char** arguments) {
 RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     Settings settings;
     DataFiles files;
-    std::unique_ptr<RunReport> report;
+    RunListeners listeners;
     RunEnd end;
     RunEndKind kind = RunEndKind::Normal;
     try {
@@ -164,17 +229,15 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // keeps its own record; this process checks the image once and opens
         // no port.
         if (settings.gang != nullptr) {
-            if (CheckEndsRun(settings, nullptr, end.status)) {
+            if (CheckEndsRun(settings, listeners.preset, end.status)) {
                 return end;
             }
             return {RunGang(argumentCount, arguments, settings), std::string()};
         }
         InstallInterruptHandlers();
-        if (settings.reportFile != nullptr) {
-            report = std::make_unique<RunReport>(settings.reportFile, settings);
-        }
-        if (!CheckEndsRun(settings, report.get(), end.status)) {
-            end.status = RunOnPort(settings, platform, files, report.get());
+        Listen(settings, listeners);
+        if (!CheckEndsRun(settings, listeners.preset, end.status)) {
+            end.status = RunOnPort(settings, platform, files, listeners);
             if (files.upload.ReadFailed()) {
                 FatalError(messages::kFileReadFailedFormat, settings.dataFile);
             }
@@ -204,8 +267,16 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
     }
+    RunReport* report = listeners.report.get();
+    if (report != nullptr && listeners.preset) {
+        report->SetOutcome(*listeners.preset);
+    }
     if (report != nullptr && report->Pending()) {
         WriteReport(*report, kind, settings, end);
+    }
+    if (listeners.gang != nullptr) {
+        listeners.gang->End(OutcomeOfRun(
+            {kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()}));
     }
     return end;
 }

@@ -3,12 +3,18 @@
 // afterwards.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "protocol/ProtocolOptions.h"
 
 inline constexpr uint8_t ModeDownload = 0;
 inline constexpr uint8_t ModeConsole = 1;
 inline constexpr uint8_t ModeRaw = 2;
+
+inline constexpr uint8_t kLineStampsNone = 0;
+inline constexpr uint8_t kLineStampsElapsed = 1;   // seconds since the console started
+inline constexpr uint8_t kLineStampsDateTime = 2;  // local date and time
 
 struct Settings {
     const char* portName = "COM1";  // the argument's own text
@@ -30,8 +36,20 @@ struct Settings {
     // operator ends the run.
     bool repeat = false;
     uint32_t boards = 0;
-    const char* gang = nullptr;  // --gang: the ports, separated by commas
-    int32_t gangMember = 0;      // a run started by a gang for one of its ports
+    // --monitor: a complete download goes on as a console on the same port.
+    bool monitor = false;
+    // --reconnect: a console waits for a port that went away to come back.
+    bool reconnect = false;
+    // --log: the file a console appends the board's output to; nullptr: none.
+    const char* logFile = nullptr;
+    // --timestamps, --timestamps-iso: what a console puts in front of each
+    // line of the board's output.
+    uint8_t lineStamps = 0;  // kLineStamps*
+    const char* gang = nullptr;          // --gang: the ports, separated by commas
+    std::vector<std::string> gangPorts;  // the ports of --gang, one each
+    // A run started by a gang for one of its ports: the number of its channel
+    // of events (process/ParentChannel.h); nullptr for any other run.
+    const char* gangMember = nullptr;
     // A fixture that starts boards by itself (app/fixture/Fixture.h); each nullptr
     // when not given. The texts are checked by the command line.
     const char* resetSequence = nullptr;     // --reset: lines and waits

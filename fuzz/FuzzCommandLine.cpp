@@ -6,7 +6,10 @@
 // with its status; later settings overwrite earlier ones; --check with
 // console or raw mode (and without --check-only) is rejected at the end, as
 // is --gang with an unsound port list (empty, an empty entry, a port named
-// twice), outside download mode or beside -P. A
+// twice), outside download mode or beside -P; so are the console's
+// switches without a console (--reconnect, --log, --timestamps,
+// --timestamps-iso without -C or --monitor; --monitor outside download mode
+// or with --gang). A
 // rejected argument raises a ProgramError, caught here; the answered requests
 // end the program, caught by wrapping exit at link time: the jump out of
 // exit() leaves behind what the frames it skips still own, as the real exit()
@@ -42,7 +45,12 @@ struct Expected {
     bool portGiven = false;
     bool hasGang = false;
     std::string gang;
-    int gangMember = 0;
+    bool hasGangMember = false;  // a run of a gang, which shows no echo line
+    std::string gangMember;
+    bool monitor = false, reconnect = false;
+    bool hasLog = false;
+    std::string log;
+    uint8_t stamps = kLineStampsNone;
 };
 
 // A gang's list: ports between commas, none empty, none twice.
@@ -104,7 +112,8 @@ Expected Model(const std::vector<std::string>& args) {
     }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string s = Folded(args[i]);
-        const bool valued = s == "-P" || s == "-B" || s == "-F" || s == "--GANG";
+        const bool valued = s == "-P" || s == "-B" || s == "-F" || s == "--GANG" ||
+                            s == "--GANG-MEMBER" || s == "--LOG";
         if (s == "-V") {
             e.status = 1;
             return e;
@@ -123,8 +132,20 @@ Expected Model(const std::vector<std::string>& args) {
         } else if (s == "--GANG") {
             e.gang = args[++i];
             e.hasGang = true;
+        } else if (s == "--LOG") {
+            e.log = args[++i];
+            e.hasLog = true;
+        } else if (s == "--MONITOR") {
+            e.monitor = true;
+        } else if (s == "--RECONNECT") {
+            e.reconnect = true;
+        } else if (s == "--TIMESTAMPS") {
+            e.stamps = kLineStampsElapsed;
+        } else if (s == "--TIMESTAMPS-ISO") {
+            e.stamps = kLineStampsDateTime;
         } else if (s == "--GANG-MEMBER") {
-            e.gangMember = 1;
+            e.gangMember = args[++i];
+            e.hasGangMember = true;
         } else if (s == "-B") {
             e.baud = Decimal(args[++i]);
         } else if (s == "-F") {
@@ -154,6 +175,13 @@ Expected Model(const std::vector<std::string>& args) {
         e.status = 1;
     }
     if (e.check == 1 && e.checkOnly == 0 && e.mode != ModeDownload) {
+        e.status = 1;
+    }
+    if (e.monitor && (e.mode != ModeDownload || e.hasGang)) {
+        e.status = 1;
+    }
+    if (e.mode != ModeConsole && !e.monitor &&
+        (e.reconnect || e.hasLog || e.stamps != kLineStampsNone)) {
         e.status = 1;
     }
     return e;
@@ -226,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& arg : args) {
         echo += " " + arg;
     }
-    FUZZ_CHECK(printed == echo + "\n", "echo line");
+    FUZZ_CHECK(printed == (expected.hasGangMember ? "" : echo + "\n"), "echo line");
     FUZZ_CHECK(settings.portName == expected.port, "port");
     FUZZ_CHECK(settings.dataFile == expected.file, "file");
     FUZZ_CHECK(settings.baudRate == expected.baud, "baud " << settings.baudRate);
@@ -235,10 +263,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    settings.consoleHandshake == expected.handshake &&
                    settings.mode == expected.mode && settings.checkImage == expected.check &&
                    settings.checkOnly == expected.checkOnly &&
-                   settings.gangMember == expected.gangMember,
+                   (settings.gangMember != nullptr) == expected.hasGangMember &&
+                   (!expected.hasGangMember || settings.gangMember == expected.gangMember),
                "flags");
     FUZZ_CHECK((settings.gang != nullptr) == expected.hasGang &&
                    (!expected.hasGang || settings.gang == expected.gang),
                "gang");
+    FUZZ_CHECK(settings.monitor == expected.monitor && settings.reconnect == expected.reconnect &&
+                   settings.lineStamps == expected.stamps &&
+                   (settings.logFile != nullptr) == expected.hasLog &&
+                   (!expected.hasLog || settings.logFile == expected.log),
+               "console switches");
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <string>
 
 #include "process/ChildProcesses.h"
 
@@ -21,11 +22,19 @@ constexpr size_t kReadChunkBytes = 4096;
 // may wait (it is on its way out).
 constexpr int kExitLookMs = 10;
 
+// The descriptor a child's channel has in the child.
+constexpr int kChannelFd = 3;
+
 struct Child {
     pid_t pid = -1;
-    int fds[2] = {-1, -1};  // standard output, standard error
+    int fds[3] = {-1, -1, -1};  // standard output, standard error, the channel
     bool ended = false;
+
+    bool AllClosed() const { return fds[0] < 0 && fds[1] < 0 && fds[2] < 0; }
 };
+
+constexpr ChildEvent::Kind kStreamKinds[3] = {
+    ChildEvent::Kind::Output, ChildEvent::Kind::ErrorOutput, ChildEvent::Kind::Channel};
 
 // The parent is single-threaded: no other thread can fork between the two
 // calls.
@@ -61,8 +70,9 @@ ChildProcesses::~ChildProcesses() {
         Kill(static_cast<int>(i));
     }
     for (Child& child : impl->children) {
-        CloseFd(child.fds[0]);
-        CloseFd(child.fds[1]);
+        for (int& fd : child.fds) {
+            CloseFd(fd);
+        }
         if (!child.ended) {
             int status = 0;
             waitpid(child.pid, &status, 0);
@@ -70,34 +80,43 @@ ChildProcesses::~ChildProcesses() {
     }
 }
 
-// posix_spawn: the child gets /dev/null as input, the write ends of its two
-// pipes as output and error, every signal the parent catches at its default
-// and no blocked signal. Every pipe is made close-on-exec, so that no child
-// holds another's pipe open (its end would then never come).
-int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& arguments) {
-    int out[2];
-    int err[2];
-    if (!MakePipe(out)) {
-        return -1;
-    }
-    if (!MakePipe(err)) {
-        close(out[0]);
-        close(out[1]);
-        return -1;
+// posix_spawn: the child gets /dev/null as input, the write ends of its
+// pipes as output, error and channel (descriptor 3), every signal the parent
+// catches at its default and no blocked signal. Every pipe is made
+// close-on-exec, so that no child holds another's pipe open (its end would
+// then never come); the copies made for the child are not.
+int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& arguments,
+                          bool channel) {
+    int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+    const int streams = channel ? 3 : 2;
+    for (int stream = 0; stream < streams; ++stream) {
+        if (!MakePipe(pipes[stream])) {
+            for (int made = 0; made < stream; ++made) {
+                CloseFd(pipes[made][0]);
+                CloseFd(pipes[made][1]);
+            }
+            return -1;
+        }
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    for (int stream = 0; stream < streams; ++stream) {
+        const int target = stream == 2 ? kChannelFd : stream + 1;
+        posix_spawn_file_actions_adddup2(&actions, pipes[stream][1], target);
+    }
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    std::vector<std::string> given = arguments;
+    if (channel) {
+        given.push_back(std::to_string(kChannelFd));
+    }
     std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
+    for (const std::string& argument : given) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
@@ -106,17 +125,20 @@ int ChildProcesses::Start(const std::string& program, const std::vector<std::str
         posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    close(out[1]);
-    close(err[1]);
+    for (int stream = 0; stream < streams; ++stream) {
+        CloseFd(pipes[stream][1]);
+    }
     if (failed != 0) {
-        close(out[0]);
-        close(err[0]);
+        for (int stream = 0; stream < streams; ++stream) {
+            CloseFd(pipes[stream][0]);
+        }
         return -1;
     }
     Child child;
     child.pid = pid;
-    child.fds[0] = out[0];
-    child.fds[1] = err[0];
+    for (int stream = 0; stream < streams; ++stream) {
+        child.fds[stream] = pipes[stream][0];
+    }
     impl->children.push_back(child);
     return static_cast<int>(impl->children.size()) - 1;
 }
@@ -134,7 +156,7 @@ void ChildProcesses::Impl::ReadPipe(int index, int stream, std::vector<ChildEven
     }
     ChildEvent event;
     event.child = index;
-    event.kind = stream == 0 ? ChildEvent::Kind::Output : ChildEvent::Kind::ErrorOutput;
+    event.kind = kStreamKinds[stream];
     event.bytes.assign(buffer, static_cast<size_t>(got));
     events.push_back(std::move(event));
 }
@@ -142,8 +164,7 @@ void ChildProcesses::Impl::ReadPipe(int index, int stream, std::vector<ChildEven
 void ChildProcesses::Impl::LookForExit(int index, std::vector<ChildEvent>& events) {
     Child& child = children[static_cast<size_t>(index)];
     int status = 0;
-    if (child.ended || child.fds[0] >= 0 || child.fds[1] >= 0 ||
-        waitpid(child.pid, &status, WNOHANG) != child.pid) {
+    if (child.ended || !child.AllClosed() || waitpid(child.pid, &status, WNOHANG) != child.pid) {
         return;
     }
     child.ended = true;
@@ -162,13 +183,15 @@ std::vector<ChildEvent> ChildProcesses::Wait(uint32_t waitMs) {
     bool exiting = false;
     for (size_t i = 0; i < impl->children.size(); ++i) {
         const Child& child = impl->children[i];
-        for (int stream = 0; stream < 2; ++stream) {
+        // The channel first: what a child told before it wrote more output
+        // is then taken before that output.
+        for (int stream : {2, 0, 1}) {
             if (child.fds[stream] >= 0) {
                 fds.push_back({child.fds[stream], POLLIN, 0});
                 owners.emplace_back(static_cast<int>(i), stream);
             }
         }
-        exiting = exiting || (!child.ended && child.fds[0] < 0 && child.fds[1] < 0);
+        exiting = exiting || (!child.ended && child.AllClosed());
     }
     const int timeout =
         exiting ? kExitLookMs : static_cast<int>(std::min<uint32_t>(waitMs, INT_MAX));

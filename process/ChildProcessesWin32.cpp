@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "process/ChildProcesses.h"
@@ -74,11 +76,14 @@ bool HasConsole() {
 
 struct Child {
     HANDLE process = nullptr;
-    HANDLE pipes[2] = {nullptr, nullptr};
-    std::thread readers[2];
-    int openStreams = 2;
+    HANDLE pipes[3] = {nullptr, nullptr, nullptr};  // output, error, the channel
+    std::thread readers[3];
+    int openStreams = 0;
     bool ended = false;  // Ended reported
 };
+
+constexpr ChildEvent::Kind kStreamKinds[3] = {
+    ChildEvent::Kind::Output, ChildEvent::Kind::ErrorOutput, ChildEvent::Kind::Channel};
 
 }  // namespace
 
@@ -109,7 +114,7 @@ void ChildProcesses::Impl::ReadPipe(Child& child, int index, int stream) {
     while (ReadFile(child.pipes[stream], buffer, sizeof buffer, &got, nullptr) && got > 0) {
         ChildEvent event;
         event.child = index;
-        event.kind = stream == 0 ? ChildEvent::Kind::Output : ChildEvent::Kind::ErrorOutput;
+        event.kind = kStreamKinds[stream];
         event.bytes.assign(buffer, got);
         Queue(std::move(event));
     }
@@ -137,11 +142,13 @@ ChildProcesses::~ChildProcesses() {
         Kill(static_cast<int>(i));
     }
     for (std::unique_ptr<Child>& child : impl->children) {
-        for (int stream = 0; stream < 2; ++stream) {
+        for (int stream = 0; stream < 3; ++stream) {
             if (child->readers[stream].joinable()) {
                 child->readers[stream].join();
             }
-            CloseHandle(child->pipes[stream]);
+            if (child->pipes[stream] != nullptr) {
+                CloseHandle(child->pipes[stream]);
+            }
         }
         CloseHandle(child->process);
     }
@@ -150,13 +157,18 @@ ChildProcesses::~ChildProcesses() {
 // The children share this program's console, so that the keyboard's Ctrl-C
 // reaches each of them as it would reach a run of its own. Each write end is
 // closed here as soon as its child has it, so that the next child cannot
-// inherit it (its end would then never come).
-int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& arguments) {
-    HANDLE readEnds[2] = {nullptr, nullptr};
-    HANDLE writeEnds[2] = {nullptr, nullptr};
+// inherit it (its end would then never come). The channel's write end is
+// inherited like them; its handle's value is the child's to use.
+int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& arguments,
+                          bool channel) {
+    HANDLE readEnds[3] = {nullptr, nullptr, nullptr};
+    HANDLE writeEnds[3] = {nullptr, nullptr, nullptr};
+    const int streams = channel ? 3 : 2;
     const HANDLE input = OpenNul();
-    bool made = input != INVALID_HANDLE_VALUE && MakePipe(readEnds[0], writeEnds[0]) &&
-                MakePipe(readEnds[1], writeEnds[1]);
+    bool made = input != INVALID_HANDLE_VALUE;
+    for (int stream = 0; made && stream < streams; ++stream) {
+        made = MakePipe(readEnds[stream], writeEnds[stream]);
+    }
     PROCESS_INFORMATION process{};
     if (made) {
         STARTUPINFOA startup{};
@@ -165,11 +177,16 @@ int ChildProcesses::Start(const std::string& program, const std::vector<std::str
         startup.hStdInput = input;
         startup.hStdOutput = writeEnds[0];
         startup.hStdError = writeEnds[1];
-        std::string line = CommandLine(arguments);
+        std::vector<std::string> given = arguments;
+        if (channel) {
+            given.push_back(std::to_string(
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(writeEnds[2]))));
+        }
+        std::string line = CommandLine(given);
         made = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                               nullptr, &startup, &process) != FALSE;
     }
-    for (HANDLE handle : {input, writeEnds[0], writeEnds[1]}) {
+    for (HANDLE handle : {input, writeEnds[0], writeEnds[1], writeEnds[2]}) {
         if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
             CloseHandle(handle);
         }
@@ -185,12 +202,14 @@ int ChildProcesses::Start(const std::string& program, const std::vector<std::str
     CloseHandle(process.hThread);
     auto child = std::make_unique<Child>();
     child->process = process.hProcess;
-    child->pipes[0] = readEnds[0];
-    child->pipes[1] = readEnds[1];
+    for (int stream = 0; stream < streams; ++stream) {
+        child->pipes[stream] = readEnds[stream];
+    }
+    child->openStreams = streams;
     const int index = static_cast<int>(impl->children.size());
     Child& started = *child;
     impl->children.push_back(std::move(child));
-    for (int stream = 0; stream < 2; ++stream) {
+    for (int stream = 0; stream < streams; ++stream) {
         started.readers[stream] = std::thread(
             [this, &started, index, stream] { impl->ReadPipe(started, index, stream); });
     }

@@ -9,6 +9,7 @@
 #include "errors/FatalError.h"
 #include "protocol/Downloader.h"
 #include "protocol/ProtocolMessages.h"
+#include "text/Shown.h"
 
 void Downloader::SendCommand(const char* text, COMPort& port, bool debug) {
     SendText(text, std::strlen(text), port, debug);
@@ -20,7 +21,7 @@ void Downloader::SendCommand(const char* text, COMPort& port, bool debug) {
 void Downloader::SendText(const char* text, size_t length, COMPort& port, bool debug) {
     port.Write(text, static_cast<uint32_t>(length));
     if (debug) {
-        std::printf(messages::kSentFormat, text);
+        ShowFormatted(messages::kSentFormat, text);
     }
 }
 
@@ -41,10 +42,10 @@ bool Downloader::ReadReply(LineBuf& buffer, COMPort& port, bool debug, const Rep
         }
         const char* reply = buffer.GetLine();
         if (debug) {
-            std::printf(messages::kReceivedFormat, reply);
+            ShowFormatted(messages::kReceivedFormat, reply);
         }
         if (reply[0] == '-') {
-            std::printf(messages::kBoardMessageFormat, reply + 1);
+            ShowFormatted(messages::kBoardMessageFormat, reply + 1);
             if (watch.observer != nullptr) {
                 watch.observer->OnBoardMessage(reply + 1);
             }
@@ -81,7 +82,7 @@ bool Downloader::Identify(LineBuf& buffer, COMPort& port, const ProtocolOptions&
         return false;
     }
     const char* identity = buffer.LastLine() + 1;
-    std::printf(messages::kEstablishedCommunicationFormat, identity);
+    ShowFormatted(messages::kEstablishedCommunicationFormat, identity);
     std::fflush(stdout);
     if (options.observer != nullptr) {
         options.observer->OnBoardIdentified(identity);
@@ -116,7 +117,7 @@ void Downloader::StartTimeout(Deadline& limit, const ProtocolOptions& options) {
 
 void Downloader::ReportTimeout(const char* format, const ProtocolOptions& options) {
     const std::string text = FormatText(format, static_cast<unsigned>(options.timeoutSeconds));
-    std::printf("%s", text.c_str());
+    Show(text.c_str());
     std::fflush(stdout);
     if (options.observer != nullptr) {
         options.observer->OnOutcome(SessionOutcome::Timeout,

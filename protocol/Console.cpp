@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "errors/PortError.h"
 #include "protocol/Downloader.h"
 #include "protocol/ProtocolMessages.h"
 #include "serial/ConsoleInput.h"
+#include "serial/Interrupt.h"
+#include "serial/PortSelector.h"
 #include "text/LineBuf.h"
 
 namespace {
@@ -34,45 +37,119 @@ bool Handshake(COMPort& port, const ProtocolOptions& options) {
     return true;
 }
 
-void SendKeys(COMPort& port, ConsoleInput& keyboard) {
-    char key = 0;
-    for (int sent = 0; sent < kMaxKeysPerBurst && keyboard.PollKey(0, key) == 1; ++sent) {
-        port.Write(&key, 1);
-    }
-}
+// The terminal on an open port: keys out, the board's bytes to the sink.
+class Terminal {
+  public:
+    Terminal(COMPort& terminalPort, ConsoleInput& input, ConsoleSink& output)
+        : port(terminalPort), keyboard(input), sink(output) {}
 
-// Shows the board's output until a read brings nothing, then flushes it;
-// false if the first read already did. Keys typed meanwhile go out between
-// the reads, so that a board that never pauses still gets them.
-bool ShowBoardOutput(COMPort& port, ConsoleInput& keyboard) {
-    char buffer[kPortBufferBytes];
-    uint32_t received = port.Read(buffer, kPortBufferBytes);
-    if (received == 0) {
-        return false;
+    // Serves keyboard and port until the port fails.
+    [[noreturn]] void Run() {
+        for (;;) {
+            SendKeys();
+            ShowBoardOutput();
+        }
     }
-    while (received > 0) {
-        std::fwrite(buffer, 1, received, stdout);
-        SendKeys(port, keyboard);
-        received = port.Read(buffer, kPortBufferBytes);
+
+    // After the port went away: says so, drops the keys typed while it is
+    // away, opens it again as soon as it is back, and says so.
+    void AwaitPortBack() {
+        sink.OnPortGone();
+        if (lineOpen) {
+            std::fputc('\n', stdout);
+            lineOpen = false;
+        }
+        std::printf(messages::kPortGoneFormat, port.Name().c_str());
+        std::fflush(stdout);
+        const uint32_t pollMs = IsUsbPortName(port.Name()) ? kReconnectUsbPollMs : kReconnectPollMs;
+        while (!port.Reopen()) {
+            DropKeys();
+            WaitForInterrupt(pollMs);
+        }
+        DropKeys();
+        sink.OnPortBack(port.DevicePath());
+        std::printf(messages::kPortBackFormat, port.Name().c_str(),
+                    port.DevicePath().c_str());
+        std::fflush(stdout);
     }
-    std::fflush(stdout);
-    return true;
-}
+
+  private:
+    void SendKeys() {
+        char key = 0;
+        for (int sent = 0; sent < kMaxKeysPerBurst && keyboard.PollKey(0, key) == 1; ++sent) {
+            port.Write(&key, 1);
+        }
+    }
+
+    void DropKeys() {
+        char key = 0;
+        for (int dropped = 0; dropped < kMaxKeysPerBurst && keyboard.PollKey(0, key) == 1;
+             ++dropped) {
+        }
+    }
+
+    // Shows the board's output until a read brings nothing, then ends the
+    // burst; nothing when the first read already brings nothing. Keys typed
+    // meanwhile go out between the reads, so that a board that never pauses
+    // still gets them.
+    void ShowBoardOutput() {
+        char buffer[kPortBufferBytes];
+        uint32_t received = port.Read(buffer, kPortBufferBytes);
+        if (received == 0) {
+            return;
+        }
+        while (received > 0) {
+            sink.Show(buffer, received);
+            lineOpen = buffer[received - 1] != '\n';
+            SendKeys();
+            received = port.Read(buffer, kPortBufferBytes);
+        }
+        sink.EndOfBurst();
+    }
+
+    COMPort& port;
+    ConsoleInput& keyboard;
+    ConsoleSink& sink;
+    bool lineOpen = false;  // the last byte shown did not end a line
+};
 
 }  // namespace
 
-int RunConsole(COMPort& port, const ProtocolOptions& options) {
-    if (options.consoleHandshake && !Handshake(port, options)) {
-        return 1;
+void PlainConsoleSink::Show(const char* bytes, uint32_t count) {
+    std::fwrite(bytes, 1, count, stdout);
+}
+
+void PlainConsoleSink::EndOfBurst() {
+    std::fflush(stdout);
+}
+
+int RunConsole(COMPort& port, const ProtocolOptions& options, const ConsoleSetup& setup) {
+    if (setup.afterDownload) {
+        port.SetReadTimeouts(0, 0, kTerminalReadTimeoutMs);
+    } else {
+        if (options.consoleHandshake && !Handshake(port, options)) {
+            return 1;
+        }
+        port.Configure(options.baudRate, kTerminalReadTimeoutMs);
     }
-    port.Configure(options.baudRate, kTerminalReadTimeoutMs);
+    PlainConsoleSink plain;
+    ConsoleSink& sink = setup.sink != nullptr ? *setup.sink : plain;
     // The keyboard is set up before the banner, so that a key typed once the
     // banner shows is already taken key by key, unechoed.
     ConsoleInput keyboard;
-    std::printf("%s", messages::kEnteringConsoleMode);
+    std::printf("%s",
+                setup.afterDownload ? messages::kEnteringConsoleAfterDownload : messages::kEnteringConsoleMode);
     std::fflush(stdout);
+    sink.OnConsoleStarted(port.DevicePath());
+    Terminal terminal(port, keyboard, sink);
     for (;;) {
-        SendKeys(port, keyboard);
-        ShowBoardOutput(port, keyboard);
+        try {
+            terminal.Run();
+        } catch (const PortError&) {
+            if (!setup.reconnect || port.StillThere()) {
+                throw;
+            }
+        }
+        terminal.AwaitPortBack();
     }
 }

@@ -10,6 +10,7 @@
 #include "errors/Interrupted.h"
 #include "protocol/BoardStarter.h"
 #include "protocol/ProtocolMessages.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -96,16 +97,14 @@ void Downloader::EnterPhase(SessionPhase phase) {
 }
 
 int Downloader::Fail(SessionOutcome failure, const std::string& text) {
-    std::printf("%s", text.c_str());
+    Show(text.c_str());
     observer.OnOutcome(failure, text.substr(0, text.find('\n')).c_str());
-    outcome = failure;
     failed = true;
     return 1;
 }
 
 int Downloader::TimedOut(const char* format) {
     ReportTimeout(format, options);
-    outcome = SessionOutcome::Timeout;
     failed = true;
     return 1;
 }
@@ -116,7 +115,7 @@ int Downloader::StepPrompt() {
     if (options.boardStarter != nullptr) {
         options.boardStarter->Start(port);
     } else if (options.showPrompt) {
-        std::printf("%s", messages::kPowerCyclePrompt);
+        Show(messages::kPowerCyclePrompt);
         std::fflush(stdout);
     }
     state = StateIdentify;
@@ -150,7 +149,7 @@ int Downloader::StepRequest() {
     if (!Exchange("R\r\n")) {
         return phaseLimit.Passed() ? TimedOut(messages::kRequestNotAcknowledgedWithinFormat) : 0;
     }
-    std::printf("%s", messages::kStartUploading);
+    Show(messages::kStartUploading);
     std::fflush(stdout);
     EnterPhase(SessionPhase::Upload);
     state = StateUpload;
@@ -170,35 +169,41 @@ int Downloader::StepUpload() {
     }
     SendText(line.data(), length, port, options.debug);
     if (linesUploaded % kProgressInterval == 0) {
-        PrintProgress("");
-        std::fflush(stdout);
-        progressLineOpen = true;
+        ShowProgress(false);
     }
     ++linesUploaded;
     observer.OnRecordsSent(linesUploaded);
     return 0;
 }
 
-void Downloader::PrintProgress(const char* lineEnd) {
-    std::printf(messages::kProgressFormat, static_cast<int>(linesUploaded),
-                Percentage(file.Position(), fileSize));
-    std::printf("%s", lineEnd);
+void Downloader::ShowProgress(bool last) {
+    const int percent = Percentage(file.Position(), fileSize);
+    if (options.showProgress) {
+        ShowFormatted(messages::kProgressFormat, static_cast<int>(linesUploaded), percent);
+        if (last) {
+            Show("\n");
+        }
+        std::fflush(stdout);
+    }
+    progressLineOpen = !last;
+    progressShown = {linesUploaded, percent};
+    observer.OnProgress(linesUploaded, percent, last);
 }
 
 void Downloader::EndProgressLine() {
     if (progressLineOpen) {
-        std::printf("\n");
+        if (options.showProgress) {
+            Show("\n");
+        }
         progressLineOpen = false;
+        observer.OnProgress(progressShown.first, progressShown.second, true);
     }
 }
 
 int Downloader::FinishUpload() {
-    PrintProgress("\n");
-    progressLineOpen = false;
-    std::fflush(stdout);
+    ShowProgress(true);
     if (file.ReadFailed()) {
         observer.OnOutcome(SessionOutcome::FileReadFailed, "");
-        outcome = SessionOutcome::FileReadFailed;
         return 1;
     }
     if (linesUploaded == 0) {
@@ -220,7 +225,7 @@ int Downloader::StepCount() {
                     FormatText(messages::kCountMismatchFormat, static_cast<int>(linesUploaded),
                                static_cast<int>(reported)));
     }
-    std::printf("%s", messages::kFileUploadedOk);
+    Show(messages::kFileUploadedOk);
     state = StateFlash;
     return 0;
 }
@@ -231,7 +236,7 @@ int Downloader::StepFlash() {
         const ReplyWatch watch{&observer, nullptr};
         SettleLine(lineBuf, port, options.debug, kReplyTimeoutMs, watch);
         SendCommand("W\r\n", port, options.debug);
-        std::printf("%s", messages::kProgrammingFlash);
+        Show(messages::kProgrammingFlash);
         std::fflush(stdout);
         const bool acknowledged = AwaitReply(lineBuf, port, options.debug, watch);
         observer.OnFlash(acknowledged);
@@ -247,11 +252,10 @@ int Downloader::StepStart() {
     if (options.sendStart) {
         EnterPhase(SessionPhase::Start);
         SendCommand("S\r\n", port, options.debug);
-        std::printf("%s", messages::kStartCommandSent);
+        Show(messages::kStartCommandSent);
         observer.OnStartSent();
     }
     observer.OnOutcome(SessionOutcome::Complete, "");
-    outcome = SessionOutcome::Complete;
     state = StateDone;
     return 0;
 }

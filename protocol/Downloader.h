@@ -52,8 +52,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <utility>
 
 #include "protocol/Deadline.h"
 #include "protocol/ProtocolOptions.h"
@@ -103,9 +103,6 @@ class Downloader {
     // failure (no record lines, a count mismatch, "W" not acknowledged), so
     // that the run can end with a failure status.
     bool Failed() const { return failed; }
-    // How the session ended, once it has (nothing while it runs or when a
-    // port error or an interrupt ended it).
-    const std::optional<SessionOutcome>& Outcome() const { return outcome; }
     // The boot loader has answered "?" in this session.
     bool Identified() const { return state > StateIdentify; }
     // Ends a progress line left open by the upload (a port error does so
@@ -180,8 +177,9 @@ class Downloader {
     int FinishUpload();
     // "\r%d lines uploaded (%d%%)" with the share of the file's bytes
     // consumed so far (64-bit; never past 100, also for a file that grew
-    // after it was measured; an empty file gives 100), then lineEnd.
-    void PrintProgress(const char* lineEnd);
+    // after it was measured; an empty file gives 100), and a line feed for
+    // the last; shown unless options.showProgress is off, told either way.
+    void ShowProgress(bool last);
     void Configure(uint32_t readTimeoutMs);
     // The text after the leading "+" of the acknowledgement just taken.
     const char* ReplyText();
@@ -193,9 +191,9 @@ class Downloader {
     int64_t fileSize = 0;
     int32_t linesUploaded = 0;
     bool progressLineOpen = false;
+    std::pair<int32_t, int> progressShown;  // the lines and percent last shown
     ProtocolOptions options;
     bool failed = false;  // the session stopped on a protocol failure
-    std::optional<SessionOutcome> outcome;
     Deadline phaseLimit;  // the time-out of the phase waiting for "?", "R", "C"
     SessionObserver noObserver;
     SessionObserver& observer;

@@ -11,6 +11,14 @@ inline constexpr const char* kFileReadFailedFormat = "Error reading file %s\n";
 // Console mode, and the download once the board has answered.
 inline constexpr const char* kEstablishedCommunicationFormat = "Established communication: %s\n";
 inline constexpr const char* kEnteringConsoleMode = "Entering Console mode...\n";
+// A console that follows the download on the same port (--monitor).
+inline constexpr const char* kEnteringConsoleAfterDownload =
+    "Entering Console mode on the same port (Ctrl-C ends it)...\n";
+// A console's port went away (the port's name as given) and is back (the
+// name as given, the device opened), with --reconnect.
+inline constexpr const char* kPortGoneFormat =
+    "Port %s went away; waiting for it to come back (Ctrl-C ends the wait)...\n";
+inline constexpr const char* kPortBackFormat = "Port %s is back as %s; Console mode goes on.\n";
 // Command exchange: the debug echo, and the board's "-" lines without "-".
 inline constexpr const char* kSentFormat = "Sent: %s\n";
 inline constexpr const char* kReceivedFormat = "Received: %s\n";

@@ -14,6 +14,9 @@ struct ProtocolOptions {
     bool writeFlash = false;        // download: send "W" after the count check
     bool consoleHandshake = false;  // console: "?" handshake first
     bool showPrompt = true;         // download: the power-cycle prompt
+    // download: the progress lines on standard output (the observer is told
+    // of the progress either way).
+    bool showProgress = true;
     // How long "?" polling and the resends of "R" and "C" may go unanswered,
     // each counted from the first command of its phase; 0: without limit.
     uint32_t timeoutSeconds = 0;

@@ -7,11 +7,16 @@
 // (ProtocolOptions::observer nullptr) tells nobody and runs the same.
 //
 // Order within a download session: OnPhase(Identify), OnBoardIdentified,
-// OnPhase(Request), OnPhase(Upload), OnRecordsSent after every record line,
-// OnPhase(Count), OnCountConfirmed, OnPhase(Flash), OnFlash, OnPhase(Start),
-// OnStartSent, and at the end OnOutcome. OnBoardMessage comes whenever the
-// board's "-" line is shown. A session ended by a port error, or by an
-// interrupt, stops wherever it was, without OnOutcome.
+// OnPhase(Request), OnPhase(Upload), OnRecordsSent after every record line
+// and OnProgress with each progress line, OnPhase(Count), OnCountConfirmed,
+// OnPhase(Flash), OnFlash, OnPhase(Start), OnStartSent, and at the end
+// OnOutcome. OnBoardMessage comes whenever the board's "-" line is shown. A
+// session ended by a port error, or by an interrupt, stops wherever it was,
+// without OnOutcome (an upload cut short by a port error still ends its
+// progress: OnProgress with last).
+//
+// The run's outcome and its name are the program's business (app/Outcome.h);
+// SessionOutcome is only what the session can tell of its own end.
 
 #include <cstdint>
 
@@ -33,10 +38,6 @@ enum class SessionOutcome {
     FileReadFailed,        // the data file could not be read to its end
 };
 
-// The outcome's name in records and tallies: "complete", "no-records",
-// "count-mismatch", "flash-not-acknowledged", "timeout", "file-error".
-const char* SessionOutcomeName(SessionOutcome outcome);
-
 class SessionObserver {
   public:
     virtual ~SessionObserver() = default;
@@ -48,6 +49,10 @@ class SessionObserver {
     virtual void OnBoardMessage(const char* /*text*/) {}
     // Record lines sent so far.
     virtual void OnRecordsSent(int32_t /*count*/) {}
+    // The upload's progress, as its progress line shows it: the record lines
+    // sent and the share of the file read (whole percent); last for the
+    // final one, which ends the upload's progress.
+    virtual void OnProgress(int32_t /*lines*/, int /*percent*/, bool /*last*/) {}
     // The count the board reported in answer to "C", matching or not.
     virtual void OnCountConfirmed(int32_t /*count*/) {}
     virtual void OnFlash(bool /*acknowledged*/) {}

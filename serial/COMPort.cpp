@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include "errors/Interrupted.h"
@@ -85,6 +86,7 @@ COMPort::COMPort(const char* name, PortPlatform& portPlatform)
 }
 
 void COMPort::Open(const char* name) {
+    openedName = name != nullptr ? name : "";
     if (name != nullptr && IsUsbPortName(name)) {
         selectedPort = SelectUsbPort(name, platform.ListPorts());
         name = selectedPort->path.c_str();
@@ -124,6 +126,7 @@ void COMPort::Prepare() {
     if (!platform.SetTimeouts(handle, timeouts)) {
         Raise(messages::kPortSetTimeoutsFailed);
     }
+    appliedTimeouts = timeouts;
     portState->outxCtsFlow = true;
     portState->outxDsrFlow = false;
     portState->rtsControl = kRtsControlHandshake;
@@ -182,6 +185,7 @@ void COMPort::SetReadTimeouts(uint32_t interval, uint32_t multiplier, uint32_t c
     if (!platform.SetTimeouts(handle, timeouts)) {
         Raise(messages::kPortSetTimeoutsFailed);
     }
+    appliedTimeouts = timeouts;
 }
 
 COMPort& COMPort::SetBaudRate(uint32_t rate) {
@@ -287,7 +291,37 @@ void COMPort::SetLineCharacteristics(const char* definition) {
     if (!platform.SetTimeouts(handle, timeouts)) {
         Raise(messages::kPortLineCharacteristicsFailed);
     }
+    appliedTimeouts = timeouts;
     ApplyState();
+}
+
+bool COMPort::StillThere() {
+    return handle != kInvalidPortHandle && platform.Present(handle);
+}
+
+bool COMPort::Reopen() {
+    RaiseIfInterrupted();
+    if (handle != kInvalidPortHandle) {
+        // Nothing is left to drain or put back on a device that is gone.
+        platform.Close(handle);
+        handle = kInvalidPortHandle;
+    }
+    const std::string name = openedName;
+    try {
+        Open(name.c_str());
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    PortState found;
+    if (platform.GetState(handle, found) && platform.SetTimeouts(handle, appliedTimeouts) &&
+        platform.SetState(handle, appliedState)) {
+        foundState = found;
+        *portState = appliedState;
+        return true;
+    }
+    platform.Close(handle);
+    handle = kInvalidPortHandle;
+    return false;
 }
 
 uint32_t COMPort::GetBaudRate() const {

@@ -130,6 +130,23 @@ class COMPort {
     // per second); kMaxBaudProgrammable on POSIX. kPortPropertiesFailed.
     uint32_t GetMaxBaud();
 
+    // Whether the port is still there (PortPlatform::Present): false once
+    // it has gone away, or while Reopen has not found it again.
+    bool StillThere();
+    // For a port that has gone away: gives its handle up and tries once to
+    // open the same port again, by the name it was first opened with (for a
+    // usb: name, the one port the system now lists for that adapter,
+    // whatever its path), then applies the line settings and read time-outs
+    // last applied, without the preparation of a first opening. True when
+    // the port is open and set up again; false when it is not there (yet),
+    // or cannot be set up, and the port stays closed: call again later.
+    // Raises InterruptedError, and nothing else, when the operator has asked
+    // to end the run. DevicePath() names the device opened.
+    bool Reopen();
+
+    // The name the port was opened by, as given.
+    const std::string& Name() const { return openedName; }
+
     // The device that was opened: for a usb: name the path of the port it
     // selected (/dev/ttyUSB0, COM3); otherwise the platform's device for the
     // name (/dev/ttyS0 for COM1 on POSIX, the name as given on Windows).
@@ -151,11 +168,13 @@ class COMPort {
 
     PortPlatform& platform;
     PortHandle handle = kInvalidPortHandle;
+    std::string openedName;  // the name given to the constructor
     std::string devicePath;
     std::optional<PortInfo> selectedPort;  // the port a usb: name chose
     std::unique_ptr<PortState> portState;
     PortState foundState;                        // as the port was when opened
     PortState appliedState;                      // as last applied without refusal
+    PortTimeouts appliedTimeouts;                // as last set
     int uncaughtAtOpen = 0;                      // errors already leaving when the port was opened
     bool interrupted = false;                    // InterruptedError was raised
     uint8_t heldRtsControl = kRtsControlEnable;  // RTS as SetModemLines left it

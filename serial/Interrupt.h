@@ -19,6 +19,8 @@
 // A signal the program was started with ignored (nohup, a background job of
 // a non-interactive shell) stays ignored.
 
+#include <cstdint>
+
 // Installs the handlers (once; later calls do nothing).
 void InstallInterruptHandlers();
 // Whether InstallInterruptHandlers has run: other handlers of the same
@@ -34,6 +36,11 @@ int InterruptRequest();
 void NoteInterrupt(int request);
 // Forgets the request noted (tests).
 void ClearInterrupt();
+
+// Waits waitMs, or less when the operator asks to end the run meanwhile (or
+// has asked already); true when a request has been noted. The wait takes no
+// time of the processor: it sleeps until the request or the time comes.
+bool WaitForInterrupt(uint32_t waitMs);
 
 // The request's name for a record: "SIGINT", "SIGTERM", "SIGHUP"; on Windows
 // "CTRL_C", "CTRL_BREAK", "CTRL_CLOSE".

@@ -17,6 +17,16 @@ constexpr DWORD kCloseGraceMs = 4000;
 // The control event plus one, so that 0 means none.
 volatile LONG requested = 0;
 bool installed = false;
+// Set by every request, so that a wait for one sleeps on it. Made by the
+// first wait (or installation), never closed.
+HANDLE wakeEvent = nullptr;
+
+HANDLE WakeEvent() {
+    if (wakeEvent == nullptr) {
+        wakeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    return wakeEvent;
+}
 
 bool IsInterruptKey(DWORD event) {
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
@@ -27,6 +37,9 @@ BOOL WINAPI NoteControlEvent(DWORD event) {
     const LONG code = static_cast<LONG>(event) + 1;
     if (InterlockedCompareExchange(&requested, code, 0) != 0 && IsInterruptKey(event)) {
         ExitProcess(kControlCExitCode);
+    }
+    if (wakeEvent != nullptr) {
+        SetEvent(wakeEvent);
     }
     if (IsInterruptKey(event)) {
         return TRUE;
@@ -41,6 +54,7 @@ void InstallInterruptHandlers() {
     if (installed) {
         return;
     }
+    WakeEvent();
     installed = SetConsoleCtrlHandler(NoteControlEvent, TRUE) != 0;
 }
 
@@ -54,10 +68,28 @@ int InterruptRequest() {
 
 void NoteInterrupt(int request) {
     InterlockedExchange(&requested, static_cast<LONG>(request));
+    if (wakeEvent != nullptr) {
+        SetEvent(wakeEvent);
+    }
+}
+
+bool WaitForInterrupt(uint32_t waitMs) {
+    const HANDLE event = WakeEvent();
+    if (InterruptRequest() == 0) {
+        if (event != nullptr) {
+            WaitForSingleObject(event, waitMs);
+        } else {
+            Sleep(waitMs);
+        }
+    }
+    return InterruptRequest() != 0;
 }
 
 void ClearInterrupt() {
     InterlockedExchange(&requested, 0);
+    if (wakeEvent != nullptr) {
+        ResetEvent(wakeEvent);
+    }
 }
 
 const char* InterruptName(int request) {

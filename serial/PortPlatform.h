@@ -153,6 +153,12 @@ class PortPlatform {
     // it read at open instead.
     virtual bool RestoreOpenSettings(PortHandle /*handle*/) { return false; }
 
+    // Whether the device behind handle is still there: false once it has
+    // gone away (an adapter pulled out, the far side of a pseudo-terminal
+    // closed), when nothing but closing the handle is left to do with it;
+    // true while it is there, and when the platform cannot tell.
+    virtual bool Present(PortHandle /*handle*/) { return true; }
+
     // The device that Open(name) opens, as a path or name for the operator:
     // on POSIX the path after the mapping of PortName.h (/dev/ttyS0 for
     // COM1); on Windows the name as given.

@@ -443,6 +443,7 @@ class PosixPortPlatform : public PortPlatform {
     bool DiscardOutput(PortHandle handle) override {
         return tcflush(PortOf(handle).fd, TCOFLUSH) == 0;
     }
+    bool Present(PortHandle handle) override;
 };
 
 PortHandle PosixPortPlatform::Open(const char* name) {
@@ -699,6 +700,17 @@ bool PosixPortPlatform::DrainOutput(PortHandle handle, uint32_t waitMs) {
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(kLook, deadline - now));
     }
+}
+
+// A terminal that has been hung up (its adapter pulled out, the master of a
+// pseudo-terminal closed) fails every request with EIO; a device node whose
+// driver has let it go answers ENXIO or ENODEV.
+bool PosixPortPlatform::Present(PortHandle handle) {
+    termios settings{};
+    if (tcgetattr(PortOf(handle).fd, &settings) == 0) {
+        return true;
+    }
+    return errno != EIO && errno != ENXIO && errno != ENODEV;
 }
 
 std::string PosixPortPlatform::RefusalDetail(PortHandle handle) {

@@ -209,6 +209,7 @@ class Win32PortPlatform : public PortPlatform {
         return Win32Comm().purgeComm(HandleOf(handle), PURGE_TXABORT | PURGE_TXCLEAR) != 0;
     }
     bool BuildState(const char* definition, PortState& state, PortTimeouts& timeouts) override;
+    bool Present(PortHandle handle) override;
 };
 
 PortHandle Win32PortPlatform::Open(const char* name) {
@@ -329,6 +330,14 @@ bool Win32PortPlatform::Write(PortHandle handle, const void* buffer, uint32_t co
         written += taken;
     }
     return true;
+}
+
+// The port's status cannot be read from a device that has gone away (see
+// Read); an idle console asks this to notice it.
+bool Win32PortPlatform::Present(PortHandle handle) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(HandleOf(handle), &errors, &status) != FALSE;
 }
 
 bool Win32PortPlatform::SetBreak(PortHandle handle) {

@@ -52,7 +52,11 @@ struct Board::Shared {
     }
 
     BoardConfig config;
-    PseudoTerminal pty;
+    std::unique_ptr<PseudoTerminal> pty = std::make_unique<PseudoTerminal>();
+    std::string linkPath;  // a symbolic link kept pointing at the port
+    bool vanished = false;
+    bool vanishedOnce = false;
+    Clock::time_point reappearAt{};
     int wakeRead = -1;
     int wakeWrite = -1;
     int logFd = -1;
@@ -102,13 +106,23 @@ struct Board::Shared {
     // would be refused. The final close of a real port clears it; the board
     // clears it whenever the line is idle.
     void ReleaseExclusive() const {
-        if (pty.SlaveFd() >= 0) {
-            ioctl(pty.SlaveFd(), TIOCNXCL);
+        if (pty->SlaveFd() >= 0) {
+            ioctl(pty->SlaveFd(), TIOCNXCL);
         }
     }
     void ReadInput();
     void WriteOutput();
     void CloseLine();
+    // The port goes away: the link is removed, the line closed (the host
+    // sees a hang-up), what was queued dropped. Lock held.
+    void Vanish();
+    // The port comes back on a fresh pseudo-terminal, the link made again to
+    // point at it. Lock held.
+    void Reappear();
+    // Links path to the port now, in one step. Lock held.
+    bool Link() const;
+    // Plays the vanishing of the configuration; lock held.
+    void PlayVanishing(Clock::time_point start);
     int PlanPoll(short& events);
 };
 
@@ -133,10 +147,14 @@ Board::Board(const BoardConfig& config) : shared(new Shared(config)) {
 
 Board::~Board() {
     Stop();
+    if (!shared->linkPath.empty()) {
+        unlink(shared->linkPath.c_str());
+    }
 }
 
-const std::string& Board::SlavePath() const {
-    return shared->pty.SlavePath();
+std::string Board::SlavePath() const {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    return shared->pty->SlavePath();
 }
 
 void Board::Start() {
@@ -182,6 +200,30 @@ void Board::SetPowered(bool on) {
     shared->Wake();
 }
 
+void Board::Vanish() {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    shared->Vanish();
+    shared->Wake();
+}
+
+void Board::Reappear() {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    shared->Reappear();
+    shared->Wake();
+}
+
+bool Board::WaitForVanished(bool gone, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(shared->lock);
+    return shared->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return shared->vanished == gone; });
+}
+
+bool Board::LinkAt(const std::string& path) {
+    std::lock_guard<std::mutex> lock(shared->lock);
+    shared->linkPath = path;
+    return shared->Link();
+}
+
 void Board::HangUp() {
     std::lock_guard<std::mutex> lock(shared->lock);
     shared->hangUpRequested = true;
@@ -197,13 +239,16 @@ void Board::Loop() {
         std::lock_guard<std::mutex> lock(s.lock);
         s.running = true;
     }
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(s.config.runTimeoutMs);
+    const Clock::time_point start = Clock::now();
+    Clock::time_point deadline = start + std::chrono::milliseconds(s.config.runTimeoutMs);
     while (!s.stopRequested) {
         short events = 0;
         int waitMs;
+        int masterFd = -1;  // the line's, taken under the lock: Reappear replaces it
         {
             std::lock_guard<std::mutex> lock(s.lock);
-            if (s.hangUpRequested || s.protocol.HangUpDue() || !s.pty.IsOpen()) {
+            s.PlayVanishing(start);
+            if (s.hangUpRequested || s.protocol.HangUpDue() || (!s.pty->IsOpen() && !s.vanished)) {
                 s.CloseLine();
                 break;
             }
@@ -211,18 +256,28 @@ void Board::Loop() {
                 s.Linger();
                 break;
             }
-            waitMs = s.PlanPoll(events);
+            waitMs = s.vanished ? std::min(kIdlePollMs, MsUntil(s.reappearAt, Clock::now()))
+                                : s.PlanPoll(events);
+            if (s.config.vanishAfterMs > 0 && !s.vanishedOnce) {
+                waitMs = std::min(waitMs, MsUntil(start + std::chrono::milliseconds(
+                                                              s.config.vanishAfterMs),
+                                                  Clock::now()));
+            }
             if (s.config.runTimeoutMs > 0) {
                 waitMs = std::min(waitMs, MsUntil(deadline, Clock::now()));
             }
+            masterFd = s.vanished ? -1 : s.pty->MasterFd();
         }
-        pollfd fds[2] = {{s.pty.MasterFd(), events, 0}, {s.wakeRead, POLLIN, 0}};
+        pollfd fds[2] = {{masterFd, events, 0}, {s.wakeRead, POLLIN, 0}};
         int ready = poll(fds, 2, waitMs);
         if (ready < 0 && errno != EINTR) {
             break;
         }
         if (ready == 0) {
-            s.ReleaseExclusive();
+            std::lock_guard<std::mutex> lock(s.lock);
+            if (!s.vanished) {
+                s.ReleaseExclusive();
+            }
         }
         char drain[64];
         while (read(s.wakeRead, drain, sizeof drain) > 0) {
@@ -245,10 +300,10 @@ void Board::Loop() {
 // once the bytes have passed the kernel's buffers on their way to the line
 // (hence one step first).
 void Board::Shared::Linger() const {
-    for (int waited = 0; waited < kLingerMs && pty.SlaveFd() >= 0; waited += kLingerStepMs) {
+    for (int waited = 0; waited < kLingerMs && pty->SlaveFd() >= 0; waited += kLingerStepMs) {
         poll(nullptr, 0, kLingerStepMs);
         int unread = 0;
-        if (ioctl(pty.SlaveFd(), FIONREAD, &unread) != 0 || unread == 0) {
+        if (ioctl(pty->SlaveFd(), FIONREAD, &unread) != 0 || unread == 0) {
             return;
         }
     }
@@ -288,7 +343,7 @@ void Board::Shared::ReadInput() {
         return;
     }
     char buffer[kReadChunkBytes];
-    ssize_t got = read(pty.MasterFd(), buffer, want);
+    ssize_t got = read(pty->MasterFd(), buffer, want);
     if (got <= 0) {
         return;
     }
@@ -325,7 +380,7 @@ void Board::Shared::WriteOutput() {
     }
     const std::string& bytes = outbox.front().bytes;
     size_t want = std::min(bytes.size() - frontOffset, outputPacer.Allowance(now));
-    ssize_t put = want > 0 ? write(pty.MasterFd(), bytes.data() + frontOffset, want) : 0;
+    ssize_t put = want > 0 ? write(pty->MasterFd(), bytes.data() + frontOffset, want) : 0;
     if (put > 0) {
         outputPacer.Consume(static_cast<size_t>(put));
         sent.append(bytes, frontOffset, static_cast<size_t>(put));
@@ -341,9 +396,54 @@ void Board::Shared::WriteOutput() {
     }
 }
 
+bool Board::Shared::Link() const {
+    const std::string fresh = linkPath + ".new";
+    unlink(fresh.c_str());
+    return symlink(pty->SlavePath().c_str(), fresh.c_str()) == 0 &&
+           rename(fresh.c_str(), linkPath.c_str()) == 0;
+}
+
+void Board::Shared::Vanish() {
+    if (vanished) {
+        return;
+    }
+    if (!linkPath.empty()) {
+        unlink(linkPath.c_str());
+    }
+    pty->Close();
+    outbox.clear();
+    frontOffset = 0;
+    vanished = true;
+    vanishedOnce = true;
+    reappearAt = Clock::now() + std::chrono::milliseconds(config.vanishForMs);
+    changed.notify_all();
+}
+
+void Board::Shared::Reappear() {
+    if (!vanished) {
+        return;
+    }
+    pty = std::make_unique<PseudoTerminal>();
+    if (!linkPath.empty()) {
+        Link();
+    }
+    vanished = false;
+    changed.notify_all();
+}
+
+void Board::Shared::PlayVanishing(Clock::time_point start) {
+    const Clock::time_point now = Clock::now();
+    if (config.vanishAfterMs > 0 && !vanishedOnce &&
+        now >= start + std::chrono::milliseconds(config.vanishAfterMs)) {
+        Vanish();
+    } else if (vanished && config.vanishAfterMs > 0 && now >= reappearAt) {
+        Reappear();
+    }
+}
+
 void Board::Shared::CloseLine() {
-    if (pty.IsOpen()) {
-        pty.Close();
+    if (pty->IsOpen()) {
+        pty->Close();
         protocol.NoteHungUp();
     }
     outbox.clear();

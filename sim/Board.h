@@ -54,7 +54,12 @@ class Board {
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
-    const std::string& SlavePath() const;
+    // The path of the port's pseudo-terminal; another one after Reappear.
+    std::string SlavePath() const;
+    // Also makes a symbolic link at path to the port, kept pointing at it
+    // when it comes back after Vanish, and removed with the board. False
+    // when the link cannot be made.
+    bool LinkAt(const std::string& path);
 
     // Runs the board on a background thread until Stop, HangUp or a hang-up
     // fault.
@@ -74,6 +79,15 @@ class Board {
     void Send(const std::string& bytes);
     // Closes the line now (the host's port sees a hang-up) and ends the loop.
     void HangUp();
+    // The board's port goes away (its link removed, its line closed: the
+    // host's port sees a hang-up), as when a USB adapter is pulled out; what
+    // was queued to send is dropped. The board itself keeps its state.
+    void Vanish();
+    // The port comes back on a fresh pseudo-terminal (another SlavePath),
+    // its link made again to point at it, as when the adapter is put back.
+    void Reappear();
+    // Waits until the port has gone (gone true) or is there (false).
+    bool WaitForVanished(bool gone, int timeoutMs) const;
     // Switches the board off (on: false) or on again. While it is off, what
     // the host sends is still received and recorded but answered by nothing,
     // and what was queued to send is dropped. Switching it on starts its boot

@@ -104,6 +104,20 @@ struct BoardConfig {
     // (bytes are still received and recorded); 0 = never.
     int silentAfterRecords = 0;
 
+    // --- The started program -------------------------------------------------
+    // Lines "program line N" (N from 1) that the program prints once "S" has
+    // arrived: the first at that instant, after the startMessages, then one
+    // every programIntervalMs.
+    int programLines = 0;
+    int programIntervalMs = 100;
+
+    // --- The port goes away and comes back ---------------------------------
+    // vanishAfterMs after the board began to run, its port goes away (as an
+    // adapter pulled out; see Board::Vanish) and comes back vanishForMs later
+    // (Board::Reappear); 0 = never.
+    int vanishAfterMs = 0;
+    int vanishForMs = 1000;
+
     // --- Pacing ----------------------------------------------------------------
     // Bits per second of the simulated line: each byte takes 10 bit times in
     // both directions. 0 = as fast as the pseudo-terminal goes.

@@ -283,6 +283,10 @@ void LoaderProtocol::AnswerStart(std::vector<Emission>& out) {
     for (const std::string& message : config.startMessages) {
         EmitLine(message, 0, out);
     }
+    for (int line = 1; line <= config.programLines; ++line) {
+        EmitLine("program line " + std::to_string(line), line == 1 ? 0 : config.programIntervalMs,
+                 out);
+    }
 }
 
 size_t LoaderProtocol::EmitAck(const std::string& line, int delayMs, std::vector<Emission>& out) {

@@ -14,7 +14,8 @@
 //   "C"  the first ignoreCounts get no answer; then one "-" line per bad
 //        record ("-Line 17: checksum error"), then "+" and the count
 //   "W"  flashProgressLines "-" lines, one every flashIntervalMs, then "+"
-//   "S"  the program counts as started; startMessages are sent
+//   "S"  the program counts as started; startMessages are sent, then the
+//        program's lines (programLines)
 // Anything else is counted as an unknown line and gets no answer.
 
 #include <cstddef>

@@ -33,8 +33,7 @@ void CatchSignals() {
 int RunBoard(const sim::SimOptions& options) {
     sim::Board board(options.config);
     if (!options.linkPath.empty()) {
-        unlink(options.linkPath.c_str());
-        if (symlink(board.SlavePath().c_str(), options.linkPath.c_str()) != 0) {
+        if (!board.LinkAt(options.linkPath)) {
             std::perror(("kelvor-sim: cannot make the link " + options.linkPath).c_str());
             return sim::kExitUsage;
         }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/Outcome.h"
+#include "app/SessionListeners.h"
 #include "app/boards/BoardMessages.h"
 #include "app/report/ReportMessages.h"
 #include "errors/FatalError.h"
@@ -11,6 +13,7 @@
 #include "protocol/ProtocolMessages.h"
 #include "serial/Interrupt.h"
 #include "text/LineBuf.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -59,6 +62,13 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
                        UploadFile& file, RunReport* report, Fixture& fixture) {
     Tally tally;
+    // The tally hears each board's ending beside whoever listened already.
+    SessionEnding ending;
+    SessionListeners listeners;
+    listeners.Add(options.observer);
+    listeners.Add(&ending);
+    ProtocolOptions boardOptions = options;
+    boardOptions.observer = &listeners;
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
         if (number > 1) {
             const bool due = fixture.WaitsForStartSignal() ? fixture.AwaitStartSignalEnd(port)
@@ -76,9 +86,10 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         if (report != nullptr) {
             report->StartBoard(number);
         }
+        ending.Forget();
         fixture.RecordStartWait();
         fixture.SetBoardNumber(number);
-        Downloader downloader(file, port, options);
+        Downloader downloader(file, port, boardOptions);
         int request = 0;
         try {
             request = RunSession(downloader);
@@ -96,12 +107,12 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
             }
             break;
         }
-        const bool complete = request == 0 && downloader.Outcome() == SessionOutcome::Complete;
-        ++(complete ? tally.complete : tally.failed);
-        const char* outcome =
-            request != 0 ? "interrupted" : SessionOutcomeName(*downloader.Outcome());
-        std::printf(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
-                    tally.complete, tally.failed);
+        // A session that ran to its end has told how it ended.
+        const RunOutcome outcome =
+            request != 0 ? RunOutcome::Interrupted : ending.Ending().value_or(RunOutcome::Failed);
+        ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
+        ShowFormatted(messages::kBoardTallyFormat, static_cast<unsigned>(number),
+                      OutcomeName(outcome), tally.complete, tally.failed);
         std::fflush(stdout);
         if (report != nullptr) {
             WriteBoardRecord(*report, tally, request, settings.reportFile);
@@ -112,7 +123,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
     }
     // The run ends here, in order, whatever the operator asked.
     ClearInterrupt();
-    std::printf(messages::kBoardsInAllFormat, tally.complete, tally.failed);
+    ShowFormatted(messages::kBoardsInAllFormat, tally.complete, tally.failed);
     std::fflush(stdout);
     return tally.failed == 0 ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include "app/gang/GangMember.h"
 #include "app/gang/GangMessages.h"
 #include "app/gang/GangPorts.h"
+#include "errors/FatalError.h"
 #include "process/ChildProcesses.h"
 #include "protocol/ProtocolMessages.h"
 #include "serial/ConsoleOutput.h"
@@ -39,38 +40,32 @@ void WriteOut(bool toError, const std::string& text) {
 
 struct Gang {
     std::vector<GangMember> members;
-    std::vector<int> children;  // index in ChildProcesses, -1 when not started
-    std::vector<double> seconds;
     ChildProcesses processes;
     Clock::time_point start = Clock::now();
     bool interruptSent = false;
     bool killed = false;
     Clock::time_point interruptedAt;
 
-    // One run per port; one that cannot be started is reported and ends at
-    // once (failed).
-    void StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports,
-                   const char* dataFile);
+    // One run per port, each with a channel for its events; one that cannot
+    // be started is reported and ends at once (failed).
+    void StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports);
     void TakeEvents(GangDisplay& display);
     void PassOnInterrupt();
     // The summary; returns the exit status.
     int Finish();
-    size_t MemberOf(int child) const;
+    // The member whose run is child; nullptr for a child the gang did not start.
+    GangMember* MemberOf(int child);
 };
 
-void Gang::StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports,
-                     const char* dataFile) {
+void Gang::StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports) {
     const std::string program = RunningProgramPath(arguments[0]);
     for (const std::string& port : ports) {
-        members.emplace_back(port, dataFile);
-        children.push_back(
-            processes.Start(program, GangMemberArguments(argumentCount, arguments, program, port)));
-        seconds.push_back(0);
-        if (children.back() < 0) {
-            char text[512];
-            std::snprintf(text, sizeof text, messages::kGangCannotStartFormat, port.c_str());
-            WriteOut(true, text);
-            members.back().End(1, false, false);
+        const int child = processes.Start(
+            program, GangMemberArguments(argumentCount, arguments, program, port), true);
+        members.emplace_back(port, child);
+        if (child < 0) {
+            WriteOut(true, FormatText(messages::kGangCannotStartFormat, port.c_str()));
+            members.back().End(1, false, false, Since(start));
         }
     }
 }
@@ -81,35 +76,45 @@ int Gang::Finish() {
         if (InterruptRequest() != 0) {
             member.GangInterrupted();
         }
-        allComplete = allComplete && member.Outcome() == GangOutcome::Complete;
+        allComplete = allComplete && member.Outcome() == RunOutcome::Complete;
     }
-    WriteOut(false, FormatGangSummary(members, seconds));
+    WriteOut(false, FormatGangSummary(members));
     return allComplete ? 0 : 1;
 }
 
-size_t Gang::MemberOf(int child) const {
-    for (size_t i = 0; i < children.size(); ++i) {
-        if (children[i] == child) {
-            return i;
+GangMember* Gang::MemberOf(int child) {
+    for (GangMember& member : members) {
+        if (member.Child() == child) {
+            return &member;
         }
     }
-    return 0;
+    return nullptr;
 }
 
 void Gang::TakeEvents(GangDisplay& display) {
     for (const ChildEvent& event : processes.Wait(kWaitMs)) {
-        const size_t i = MemberOf(event.child);
-        std::vector<GangItem> items;
-        if (event.kind == ChildEvent::Kind::Output) {
-            items = members[i].TakeOutput(event.bytes);
-        } else if (event.kind == ChildEvent::Kind::ErrorOutput) {
-            items = members[i].TakeErrorOutput(event.bytes);
-        } else {
-            items = members[i].End(event.status, event.interrupted, interruptSent);
-            seconds[i] = Since(start);
+        GangMember* member = MemberOf(event.child);
+        if (member == nullptr) {
+            continue;
         }
+        std::vector<GangItem> items;
+        switch (event.kind) {
+            case ChildEvent::Kind::Output:
+                items = member->TakeOutput(event.bytes);
+                break;
+            case ChildEvent::Kind::ErrorOutput:
+                items = member->TakeErrorOutput(event.bytes);
+                break;
+            case ChildEvent::Kind::Channel:
+                items = member->TakeEvents(event.bytes);
+                break;
+            case ChildEvent::Kind::Ended:
+                items = member->End(event.status, event.interrupted, interruptSent, Since(start));
+                break;
+        }
+        const size_t index = static_cast<size_t>(member - members.data());
         for (const GangItem& item : items) {
-            display.Show(i, item, Since(start));
+            display.Show(index, item, Since(start));
         }
     }
     display.Refresh(Since(start));
@@ -120,18 +125,18 @@ void Gang::PassOnInterrupt() {
     if (interrupt != 0 && !interruptSent) {
         interruptSent = true;
         interruptedAt = Clock::now();
-        for (int child : children) {
-            if (child >= 0) {
-                processes.Interrupt(child, interrupt);
+        for (const GangMember& member : members) {
+            if (member.Child() >= 0) {
+                processes.Interrupt(member.Child(), interrupt);
             }
         }
     }
     if (interruptSent && !killed &&
         Clock::now() - interruptedAt >= std::chrono::milliseconds(kInterruptGraceMs)) {
         killed = true;
-        for (int child : children) {
-            if (child >= 0) {
-                processes.Kill(child);
+        for (const GangMember& member : members) {
+            if (member.Child() >= 0) {
+                processes.Kill(member.Child());
             }
         }
     }
@@ -140,16 +145,14 @@ void Gang::PassOnInterrupt() {
 }  // namespace
 
 int RunGang(int argumentCount, char** arguments, const Settings& settings) {
-    std::vector<std::string> ports;
-    std::string problem;
-    SplitGangPorts(settings.gang, ports, problem);  // accepted by ParseCommandLine
+    const std::vector<std::string>& ports = settings.gangPorts;
     InstallInterruptHandlers();
     // Each run starts its own board when a fixture does; the gang says so
     // once, where it would show the prompt.
     const Fixture fixture(settings, nullptr);
     WriteOut(false, fixture.StartsBoard() ? fixture.InsteadLine() : messages::kPowerCyclePrompt);
     Gang gang;
-    gang.StartRuns(argumentCount, arguments, ports, settings.dataFile);
+    gang.StartRuns(argumentCount, arguments, ports);
     // A block taller than the screen cannot be redrawn in place.
     const OutputSize size = OutputTerminalSize();
     const bool inPlace = OutputTakesCursorMovements() && static_cast<int>(ports.size()) < size.rows;

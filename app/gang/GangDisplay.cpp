@@ -96,19 +96,16 @@ void GangDisplay::DrawBlock(double now) {
     drawnAt = now;
 }
 
-std::string FormatGangSummary(const std::vector<GangMember>& members,
-                              const std::vector<double>& seconds) {
+std::string FormatGangSummary(const std::vector<GangMember>& members) {
     std::vector<std::vector<std::string>> rows = {
         {"Port", "Board", "Outcome", "Records", "Seconds"}};
     int complete = 0;
-    for (size_t i = 0; i < members.size(); ++i) {
-        const GangMember& member = members[i];
+    for (const GangMember& member : members) {
         char time[32];
-        std::snprintf(time, sizeof time, "%.1f", seconds[i]);
+        std::snprintf(time, sizeof time, "%.1f", member.Seconds());
         rows.push_back({member.Port(), member.Board().empty() ? "-" : member.Board(),
-                        GangOutcomeName(member.Outcome()), std::to_string(member.LinesUploaded()),
-                        time});
-        complete += member.Outcome() == GangOutcome::Complete ? 1 : 0;
+                        member.Phase(), std::to_string(member.LinesUploaded()), time});
+        complete += member.Outcome() == RunOutcome::Complete ? 1 : 0;
     }
     std::vector<size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows) {

@@ -55,6 +55,5 @@ class GangDisplay {
 
 // The summary table: a heading, then for each member its port (as given),
 // board identity ("-" when unknown), outcome, records uploaded and seconds,
-// in columns, then the tally line.
-std::string FormatGangSummary(const std::vector<GangMember>& members,
-                              const std::vector<double>& seconds);
+// in columns, then the tally line. Every member has ended.
+std::string FormatGangSummary(const std::vector<GangMember>& members);

@@ -1,36 +1,23 @@
 #pragma once
-// GangMember: what a gang knows of the run for one of its ports, read from
-// that run's output as it comes (standard output and standard error apart).
+// GangMember: what a gang knows of the run for one of its ports. The run's
+// events (app/gang/GangEvents.h) say what phase it is in, its progress, the
+// board's identity and how it ended; its standard output and standard error
+// are only shown, never read for a meaning.
 //
 // The output is cut into lines (LF, CR LF, and any run of CRs before LF end
-// a line). A progress text ("\r%d lines uploaded (%d%%)") is taken as
-// progress, also before its line has ended; the text overwritten by a CR
-// that is not a progress text is passed on as a line. The run's echo of its
-// command line (its first line) is dropped: the gang printed its own.
-// The messages of the session show what phase the run is in, the board's
-// identity, and how it ended: see GangOutcome.
+// a line; the text overwritten by a CR that is not before LF is passed on as
+// a line). Each event takes its place among the lines of standard output by
+// the bytes the run had shown before it, so that what is shown keeps the
+// run's order.
 
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
-enum class GangOutcome {
-    Running,
-    Complete,
-    NoRecords,
-    CountMismatch,
-    FlashNotAcknowledged,
-    Timeout,
-    PortError,
-    FileError,
-    ImageRefused,
-    PowerCommandFailed,
-    Interrupted,
-    Failed,  // ended in a way none of the others describes
-};
-
-// "complete", "no-records", ..., "failed" ("running" while it runs).
-const char* GangOutcomeName(GangOutcome outcome);
+#include "app/Outcome.h"
+#include "app/gang/GangEvents.h"
 
 // Something to show of the run.
 struct GangItem {
@@ -39,37 +26,45 @@ struct GangItem {
     std::string text;        // Line, ErrorLine: without line end
     int32_t lines = 0;       // Progress: record lines uploaded
     int percent = 0;         // Progress: share of the file
-    bool lastOfRun = false;  // Progress: the final progress line of the upload
+    bool lastOfRun = false;  // Progress: the final progress of the upload
 };
 
 class GangMember {
   public:
-    // dataFile: the -F value, by which the findings of a refused image are
-    // recognised.
-    GangMember(std::string port, std::string dataFile);
+    // child: the run's index among the gang's processes, -1 when it could
+    // not be started.
+    GangMember(std::string port, int child);
 
     const std::string& Port() const { return port; }
+    int Child() const { return child; }
 
-    // Takes what the run wrote to standard output / standard error; returns
-    // what to show of it, in order.
+    // Takes what the run wrote to standard output / standard error / its
+    // channel of events; returns what to show of it, in order.
     std::vector<GangItem> TakeOutput(const std::string& bytes);
     std::vector<GangItem> TakeErrorOutput(const std::string& bytes);
+    std::vector<GangItem> TakeEvents(const std::string& bytes);
 
-    // The run has ended: with exitStatus (-1 for a signal), interrupted when
-    // it ended by an interrupt. interruptSent: the gang passed one on to it.
-    // Returns what was left of its output without line end. Decides Outcome.
-    std::vector<GangItem> End(int exitStatus, bool interrupted, bool interruptSent);
+    // The run has ended, seconds after the gang started: with exitStatus (-1
+    // for a signal), interrupted when it ended by an interrupt.
+    // interruptSent: the gang passed one on to it.
+    // Returns what was left of its output and events. Decides Outcome: the
+    // one the run told (a complete run that still failed, e.g. on its record,
+    // is Failed), else Interrupted when it was interrupted, else Failed.
+    std::vector<GangItem> End(int exitStatus, bool interrupted, bool interruptSent, double seconds);
 
-    // The gang was interrupted: a run that ended without a sign of how
+    // The gang was interrupted: a run that ended without telling how
     // (Failed) was ended by that interrupt, whether or not it was passed on
     // before the run noticed it itself.
     void GangInterrupted();
 
-    GangOutcome Outcome() const { return outcome; }
-    // The text of the board's first acknowledgement; empty while unknown.
+    // Nothing while the run runs.
+    const std::optional<RunOutcome>& Outcome() const { return outcome; }
+    // The board's identity; empty while unknown.
     const std::string& Board() const { return board; }
     int32_t LinesUploaded() const { return lines; }
     int Percent() const { return percent; }
+    // From the gang's start to the run's end; 0 while it runs.
+    double Seconds() const { return seconds; }
     // What the run does now, in a few words ("waiting for the board",
     // "uploading", ...); once it has ended, its outcome's name.
     std::string Phase() const;
@@ -80,27 +75,28 @@ class GangMember {
         int carriageReturns = 0;
         bool error = false;
     };
-    std::vector<GangItem> Take(Stream& stream, const std::string& bytes);
+    void Take(Stream& stream, char c, std::vector<GangItem>& items);
     // The text before a CR that did not end the line was overwritten.
     void Overwritten(Stream& stream, std::vector<GangItem>& items);
     void LineEnded(Stream& stream, std::vector<GangItem>& items);
-    // Takes a progress text at the start of text (lineEnded: text is a whole
-    // line); returns its length (0 when there is none).
-    size_t TakeProgress(const std::string& text, bool lineEnded, std::vector<GangItem>& items);
-    void Recognise(const std::string& line, bool error);
-    void Sign(GangOutcome sign);
+    // Applies the events whose place in standard output has been reached.
+    void ApplyDue(std::vector<GangItem>& items);
+    void Apply(const GangEvent& event, std::vector<GangItem>& items);
 
     std::string port;
-    std::string dataFile;
+    int child = -1;
+    double seconds = 0;
     Stream out;
     Stream err{"", 0, true};
-    bool echoDropped = false;
+    uint64_t outTaken = 0;  // bytes of standard output taken so far
+    std::string eventText;  // an event line not yet ended
+    std::deque<GangEvent> pending;
     std::string board;
     int32_t lines = 0;
     int percent = 0;
     bool progressShown = false;
+    bool progressOpen = false;  // progress shown, its last not yet
     std::string phase = "waiting for the board";
-    bool uploadedOk = false;
-    GangOutcome sign = GangOutcome::Running;  // the first failure shown
-    GangOutcome outcome = GangOutcome::Running;
+    std::optional<RunOutcome> told;  // the run's own word on its outcome
+    std::optional<RunOutcome> outcome;
 };

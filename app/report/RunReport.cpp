@@ -29,9 +29,10 @@ int PhaseIndex(SessionPhase phase) {
             return 2;
         case SessionPhase::Flash:
             return 3;
-        default:
-            return -1;
+        case SessionPhase::Start:
+            break;
     }
+    return -1;
 }
 
 const char* ModeName(uint8_t mode) {
@@ -109,7 +110,7 @@ void RunReport::SetBoardNumber(uint32_t number) {
     boardNumber = number;
 }
 
-void RunReport::SetOutcome(const std::string& outcome) {
+void RunReport::SetOutcome(RunOutcome outcome) {
     presetOutcome = outcome;
 }
 
@@ -181,30 +182,12 @@ void RunReport::OnStartSent() {
 }
 
 void RunReport::OnOutcome(SessionOutcome outcome, const char* message) {
-    session.outcome = SessionOutcomeName(outcome);
+    session.outcome = OutcomeOf(outcome);
     session.message = message;
 }
 
-std::string RunReport::OutcomeFor(RunEndKind kind) const {
-    if (presetOutcome) {
-        return *presetOutcome;
-    }
-    switch (kind) {
-        case RunEndKind::PortError:
-            return "port-error";
-        case RunEndKind::ProgramError:
-            return "file-error";
-        case RunEndKind::PowerCommandFailed:
-            return "power-command-failed";
-        case RunEndKind::Interrupted:
-            // Console mode has no end of its own: the operator ends it.
-            if (settings.mode == ModeConsole) {
-                return "ended";
-            }
-            return session.outcome.value_or("interrupted");
-        default:
-            return session.outcome.value_or("ended");
-    }
+RunOutcome RunReport::OutcomeFor(RunEndKind kind) const {
+    return OutcomeOfRun({kind, settings.mode == ModeConsole, presetOutcome, session.outcome});
 }
 
 std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
@@ -241,7 +224,7 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     record["start_sent"] = ended.startSent;
     record["timeout"] =
         settings.timeoutSeconds != 0 ? Json(settings.timeoutSeconds) : Json(nullptr);
-    record["outcome"] = OutcomeFor(kind);
+    record["outcome"] = OutcomeName(OutcomeFor(kind));
     record["error"] = error.empty() ? Json(nullptr) : Json(error);
     record["exit_status"] = OrNull(exitStatus);
     record["signal"] = interruptName != nullptr ? Json(interruptName) : Json(nullptr);
@@ -251,6 +234,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
                         {"count", ToMillisecond(ended.phaseSeconds[2])},
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
+    if (settings.monitor) {
+        record["console_followed"] = consoleFollowed;
+    }
     if (settings.resetSequence != nullptr || settings.resetEndSequence != nullptr ||
         settings.powerCommand != nullptr || settings.startWhen != nullptr) {
         Json before;

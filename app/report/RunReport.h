@@ -26,11 +26,11 @@
 //                 when the session ended before "W")
 //   start_sent    true once "S" has gone out
 //   timeout       the --timeout seconds, or null
-//   outcome       "complete", "no-records", "count-mismatch",
-//                 "flash-not-acknowledged", "timeout", "port-error",
-//                 "file-error", "image-refused", "power-command-failed",
-//                 "interrupted", or in
-//                 console and raw modes "ended"
+//   outcome       the run's outcome by its name (app/Outcome.h): "complete",
+//                 "no-records", "count-mismatch", "flash-not-acknowledged",
+//                 "timeout", "port-error", "file-error", "image-ok",
+//                 "image-refused", "power-command-failed", "interrupted", or
+//                 in console and raw modes "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
 //   exit_status   the program's exit status, null when a signal ended it
@@ -40,6 +40,8 @@
 //                 waiting for the board, on "R" and the records, on "C", on
 //                 "W"
 //   board_number  the board's number in a run of several (--repeat), or null
+//   console_followed  with --monitor only: true once a console followed the
+//                 complete download on the same port
 //   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
 //                 done before polling: {"start_signal": {"line": "dsr=1",
 //                 "seconds": the wait} or null, "power_command": {"command",
@@ -54,18 +56,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/Outcome.h"
 #include "app/Settings.h"
 #include "protocol/SessionObserver.h"
 #include "text/AppendFile.h"
-
-// How a run came to its end, as the program flow's handler saw it.
-enum class RunEndKind {
-    Normal,        // the mode ended by itself
-    ProgramError,  // FatalError: a data file that cannot be opened or read
-    PortError,
-    Interrupted,
-    PowerCommandFailed,  // app/fixture/Fixture.h
-};
 
 class RunReport : public SessionObserver {
   public:
@@ -78,9 +72,9 @@ class RunReport : public SessionObserver {
     void SetDevice(const std::string& device);
     void SetUsb(const std::string& id, const std::optional<std::string>& serial);
     void SetBoardNumber(uint32_t number);
-    // An outcome decided outside the session (e.g. "image-refused"), kept
+    // An outcome decided outside the session (the image check's), kept
     // whatever the run's end.
-    void SetOutcome(const std::string& outcome);
+    void SetOutcome(RunOutcome outcome);
     // What a fixture did before polling, for the current board's record.
     void SetStartWait(const std::string& line, double seconds);
     void SetPowerCommand(const std::string& command, const std::string& ended,
@@ -92,6 +86,8 @@ class RunReport : public SessionObserver {
     // A record has been started and not yet written (every record until it
     // is written; a further board's from StartBoard on).
     bool Pending() const { return pending; }
+    // A console followed the download on the same port (--monitor).
+    void SetConsoleFollowed() { consoleFollowed = true; }
     // Drops the record begun, unwritten (a board that never came).
     void Discard() { pending = false; }
 
@@ -105,7 +101,7 @@ class RunReport : public SessionObserver {
     void OnOutcome(SessionOutcome outcome, const char* message) override;
 
     // The outcome the record will give for an end of this kind.
-    std::string OutcomeFor(RunEndKind kind) const;
+    RunOutcome OutcomeFor(RunEndKind kind) const;
 
     // The record as one line of JSON with its line end. exitStatus is the
     // program's (nothing when a signal ends it); message is what went to
@@ -132,7 +128,7 @@ class RunReport : public SessionObserver {
         std::optional<int32_t> recordsConfirmed;
         bool flashAcknowledged = false;
         bool startSent = false;
-        std::optional<std::string> outcome;
+        std::optional<RunOutcome> outcome;
         std::string message;  // printed with the outcome
         double phaseSeconds[4] = {0, 0, 0, 0};
         int currentPhase = -1;  // index into phaseSeconds, -1 none
@@ -153,7 +149,8 @@ class RunReport : public SessionObserver {
     std::optional<std::string> usbId;
     std::optional<std::string> usbSerial;
     std::optional<uint32_t> boardNumber;
-    std::optional<std::string> presetOutcome;
+    bool consoleFollowed = false;
+    std::optional<RunOutcome> presetOutcome;
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;
     std::chrono::system_clock::time_point startedAt;

@@ -17,6 +17,7 @@ cases=(
     uart_last_record_without_line_end
     uart_reset_sequence_seen_step_by_step
     uart_no_reset_leaves_the_lines_alone
+    uart_monitor_shows_the_program_from_its_first_byte
     usb_download_with_flash
     usb_rate_left_to_the_adapter
     usb_late_request_reply_is_not_a_count
@@ -27,6 +28,8 @@ cases=(
     usb_unplug_during_flash_wait
     usb_unplug_in_console
     usb_download_by_adapter_identity
+    usb_monitor_shows_the_program_from_its_first_byte
+    usb_reconnect_across_unplug_by_adapter_identity
 )
 
 data=$work/initramfs/data
@@ -291,6 +294,50 @@ case_usb_download_by_adapter_identity() {
     guest 10 "vantoir --list-ports"
     expect_out "/dev/ttyUSB0  driver=ftdi_sio usb=0403:6001"
     download usb usb:0403:6001
+}
+
+# monitor_case LINE PORT: a download with --monitor; the program the board
+# starts prints at once, and all of it is shown after the console's line.
+monitor_case() {
+    board_start "$1" --program-lines 3 --program-interval 20
+    guest 40 ". /guest-tools; monitor_until $2 'program line 3'"
+    board_stop
+    expect_out "Start command sent to DSP"
+    [ "$(sed -n '/^Entering Console mode on the same port (Ctrl-C ends it)...$/,$p' "$run/out" | tr -d '\r')" = "$(printf 'Entering Console mode on the same port (Ctrl-C ends it)...\n\nprogram line 1\nprogram line 2\nprogram line 3')" ] ||
+        fail "the console after the download did not show the program's lines from the first: $(tail -c 120 "$run/out" | tr '\r\n' '|/')"
+    expect_board 0
+}
+
+case_uart_monitor_shows_the_program_from_its_first_byte() {
+    monitor_case uart ttyS1
+}
+
+case_usb_monitor_shows_the_program_from_its_first_byte() {
+    monitor_case usb ttyUSB0
+}
+
+# A console by the adapter's identity outlives an unplug and plug-in: it says
+# the port went away, opens the adapter again wherever it comes back, and goes
+# on; the key typed before the unplug and the one typed after the reconnect
+# reach the board, nothing else does.
+case_usb_reconnect_across_unplug_by_adapter_identity() {
+    board_start usb --no-protocol --echo
+    guest 30 ". /guest-tools; reconnect_console_start usb:0403:6001 k"
+    [ "$rc" = 0 ] || { board_stop; fail "the console did not start (status $rc): $(cat "$run/out" "$run/err")"; return; }
+    wait_board_log k 30 || { board_stop; return; }
+    monitor "device_del u1"
+    guest 30 ". /guest-tools; wait_for_text /tmp/reconnect-out 'went away' && port-wait /dev/ttyUSB0 gone 20"
+    [ "$rc" = 0 ] || suite_fault "the console did not see the unplug, or the port's node stayed (status $rc)"
+    monitor "device_add usb-serial,id=u1,chardev=usbline"
+    guest 40 ". /guest-tools; reconnect_console_finish 'is back as' r"
+    board_stop
+    expect_out "Port usb:0403:6001 went away; waiting for it to come back (Ctrl-C ends the wait)..."
+    expect_out "Port usb:0403:6001 is back as /dev/ttyUSB"
+    expect_out "; Console mode goes on."
+    [ "$(cat "$board_log")" = kr ] || fail "the board received '$(cat -v "$board_log")', not 'kr'"
+    # The adapter serves the next cases at its usual name.
+    guest 30 "port-wait /dev/ttyUSB0 openable 20"
+    [ "$rc" = 0 ] || suite_fault "the adapter did not come back as ttyUSB0 (status $rc)"
 }
 
 # The changes of DTR and RTS a watcher in the guest saw (after "LINES" in the

@@ -63,6 +63,12 @@ bool RunsWindowsBuild();
 // the device-namespace naming is used) that leads there for the Windows build.
 std::string PortName(const sim::Board& board);
 
+// The name under which the program reaches the board's port by a path that
+// stays the same when the port goes away and comes back (Board::Vanish,
+// Board::Reappear): a symbolic link the board keeps pointing at its port, or
+// for the Windows build a COM port of the Wine prefix that leads to it.
+std::string LinkedPortName(sim::Board& board);
+
 // A COM port of the Wine prefix with the name given (Windows build only).
 std::string NamedComPort(const sim::Board& board, const std::string& comName);
 

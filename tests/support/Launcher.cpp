@@ -92,6 +92,21 @@ std::string PortName(const sim::Board& board) {
     return comName;
 }
 
+std::string LinkedPortName(sim::Board& board) {
+    const std::string number = std::filesystem::path(board.SlavePath()).filename().string();
+    const std::filesystem::path link =
+        std::filesystem::path(WriteTempFile("", "unused")).parent_path() / ("port" + number);
+    if (!board.LinkAt(link.string())) {
+        throw std::runtime_error("harness: cannot link " + link.string() + " to the board");
+    }
+    if (!RunsWindowsBuild()) {
+        return link.string();
+    }
+    const std::string comName = ComNameFor(board.SlavePath());
+    PointComPort(comName, link.string());
+    return comName;
+}
+
 std::string NamedComPort(const sim::Board& board, const std::string& comName) {
     PointComPort(comName, board.SlavePath());
     return comName;

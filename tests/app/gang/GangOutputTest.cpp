@@ -1,135 +1,242 @@
-// How a gang reads its runs' output and shows it: lines and progress cut
-// from the bytes however they arrive, the outcome from the messages, the
-// pipe's and the terminal's display, the port list and each run's command
-// line.
+// How a gang takes its runs' output and events and shows them: lines cut
+// from the bytes however they arrive, each event in its place among them,
+// phase, progress and outcome from the events alone, the pipe's and the
+// terminal's display, the port list and each run's command line.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/Outcome.h"
 #include "app/gang/GangDisplay.h"
+#include "app/gang/GangEvents.h"
 #include "app/gang/GangMember.h"
 #include "app/gang/GangPorts.h"
 
 namespace {
 
-// What a member makes of output given in pieces, as one text: lines as
-// "L:text", error lines as "E:text", progress as "P:lines/percent" (with "!"
-// for the last one of the run).
-std::string Feed(GangMember& member, const std::vector<std::string>& pieces, bool error = false) {
+// What a member makes of what it is given, as one text: lines as "L:text",
+// error lines as "E:text", progress as "P:lines/percent" (with "!" for the
+// last one of the run).
+std::string Shown(const std::vector<GangItem>& items) {
     std::string shown;
-    for (const std::string& piece : pieces) {
-        for (const GangItem& item :
-             error ? member.TakeErrorOutput(piece) : member.TakeOutput(piece)) {
-            if (item.kind == GangItem::Kind::Progress) {
-                shown += "P:" + std::to_string(item.lines) + "/" + std::to_string(item.percent) +
-                         (item.lastOfRun ? "!" : "") + " ";
-            } else {
-                shown += (item.kind == GangItem::Kind::Line ? "L:" : "E:") + item.text + " ";
-            }
+    for (const GangItem& item : items) {
+        if (item.kind == GangItem::Kind::Progress) {
+            shown += "P:" + std::to_string(item.lines) + "/" + std::to_string(item.percent) +
+                     (item.lastOfRun ? "!" : "") + " ";
+        } else {
+            shown += (item.kind == GangItem::Kind::Line ? "L:" : "E:") + item.text + " ";
         }
     }
     return shown;
 }
 
-const std::string kDownload =
-    "Parsed command line: --gang-member -P /dev/ttyUSB0 -F a.hex\n"
-    "Established communication: KELVOR 2.4\n"
-    "Start uploading file...\n"
-    "\r0 lines uploaded (0%)\r100 lines uploaded (40%)\r250 lines uploaded (100%)\n"
-    "File uploaded OK\n"
-    "Start command sent to DSP\n";
+std::string Feed(GangMember& member, const std::vector<std::string>& pieces, bool error = false) {
+    std::string shown;
+    for (const std::string& piece : pieces) {
+        shown += Shown(error ? member.TakeErrorOutput(piece) : member.TakeOutput(piece));
+    }
+    return shown;
+}
 
-TEST(GangMemberOutput, LinesAndProgressComeOutTheSameHoweverTheBytesAreCut) {
-    GangMember whole("/dev/ttyUSB0", "a.hex");
+// Events as a run writes them to its channel, each after shown bytes of its
+// standard output.
+GangEvent PhaseEvent(SessionPhase phase, uint64_t shown) {
+    GangEvent event;
+    event.kind = GangEvent::Kind::Phase;
+    event.phase = phase;
+    event.shown = shown;
+    return event;
+}
+
+GangEvent BoardEvent(const std::string& identity, uint64_t shown) {
+    GangEvent event;
+    event.kind = GangEvent::Kind::Board;
+    event.identity = identity;
+    event.shown = shown;
+    return event;
+}
+
+GangEvent ProgressEvent(int32_t lines, int percent, bool last, uint64_t shown) {
+    GangEvent event;
+    event.kind = GangEvent::Kind::Progress;
+    event.lines = lines;
+    event.percent = percent;
+    event.last = last;
+    event.shown = shown;
+    return event;
+}
+
+GangEvent CountEvent(int32_t count, uint64_t shown) {
+    GangEvent event;
+    event.kind = GangEvent::Kind::Count;
+    event.count = count;
+    event.shown = shown;
+    return event;
+}
+
+GangEvent EndEvent(RunOutcome outcome, uint64_t shown = 0) {
+    GangEvent event;
+    event.kind = GangEvent::Kind::End;
+    event.outcome = outcome;
+    event.shown = shown;
+    return event;
+}
+
+std::string Lines(const std::vector<GangEvent>& events) {
+    std::string text;
+    for (const GangEvent& event : events) {
+        text += GangEventLine(event);
+    }
+    return text;
+}
+
+// A download as its run shows it (no progress text: the gang shows that
+// from the events) and as it tells it.
+const std::string kEstablished = "Established communication: KELVOR 2.4\n";
+const std::string kStart = "Start uploading file...\n";
+const std::string kUploaded = "File uploaded OK\n";
+const std::string kDownload = kEstablished + kStart + kUploaded + "Start command sent to DSP\n";
+const uint64_t kAfterStart = kEstablished.size() + kStart.size();
+const std::vector<GangEvent> kDownloadEvents = {
+    PhaseEvent(SessionPhase::Identify, 0),
+    BoardEvent("KELVOR 2.4", kEstablished.size()),
+    PhaseEvent(SessionPhase::Upload, kAfterStart),
+    ProgressEvent(0, 0, false, kAfterStart),
+    ProgressEvent(100, 40, false, kAfterStart),
+    ProgressEvent(250, 100, true, kAfterStart),
+    PhaseEvent(SessionPhase::Count, kAfterStart),
+    CountEvent(250, kAfterStart),
+    EndEvent(RunOutcome::Complete, kDownload.size()),
+};
+
+TEST(GangMemberEvents, EachEventTakesItsPlaceAmongTheLinesHoweverTheBytesAreCut) {
     const std::string expected =
         "L:Established communication: KELVOR 2.4 L:Start uploading file... P:0/0 P:100/40 "
         "P:250/100! L:File uploaded OK L:Start command sent to DSP ";
-    EXPECT_EQ(Feed(whole, {kDownload}), expected);
-    GangMember bytewise("/dev/ttyUSB0", "a.hex");
-    std::vector<std::string> bytes;
+    GangMember whole("/dev/ttyUSB0", 0);
+    std::string shown = Shown(whole.TakeEvents(Lines(kDownloadEvents)));
+    EXPECT_EQ(shown + Feed(whole, {kDownload}), expected);
+
+    GangMember bytewise("/dev/ttyUSB0", 0);
+    const std::string events = Lines(kDownloadEvents);
+    shown.clear();
+    size_t at = 0;
     for (char c : kDownload) {
-        bytes.emplace_back(1, c);
+        // The channel runs ahead of the output by a few bytes at a time.
+        shown += Shown(bytewise.TakeEvents(events.substr(std::min(at, events.size()), 7)));
+        at += 7;
+        shown += Feed(bytewise, {std::string(1, c)});
     }
-    // Byte by byte, the last progress text shows before its line has ended.
-    std::string early = expected;
-    early.insert(early.find("P:250/100!"), "P:250/100 ");
-    EXPECT_EQ(Feed(bytewise, bytes), early);
-    EXPECT_TRUE(bytewise.End(0, false, false).empty());
-    EXPECT_EQ(bytewise.Outcome(), GangOutcome::Complete);
+    shown += Shown(bytewise.TakeEvents(events.substr(std::min(at, events.size()))));
+    EXPECT_EQ(shown, expected);
+    EXPECT_TRUE(bytewise.End(0, false, false, 1.0).empty());
+    EXPECT_EQ(bytewise.Outcome(), RunOutcome::Complete);
     EXPECT_EQ(bytewise.Board(), "KELVOR 2.4");
     EXPECT_EQ(bytewise.LinesUploaded(), 250);
 }
 
-TEST(GangMemberOutput, ProgressShowsBeforeItsLineEndsAndDebugEchoesAfterItAreLines) {
-    GangMember member("COM3", "a.hex");
-    Feed(member, {"echo\n", "Start uploading file...\n"});
-    EXPECT_EQ(Feed(member, {"\r0 lines uploaded (0%)"}), "P:0/0 ");
+TEST(GangMemberEvents, PhaseAndProgressComeFromTheEventsAlone) {
+    GangMember member("COM3", 1);
+    EXPECT_EQ(member.Phase(), "waiting for the board");
+    // What a board says is only shown, whatever it looks like.
+    EXPECT_EQ(Feed(member, {"Established communication: X\n250 lines uploaded (100%)\n"}),
+              "L:Established communication: X L:250 lines uploaded (100%) ");
+    EXPECT_EQ(member.Phase(), "waiting for the board");
+    EXPECT_EQ(member.Board(), "");
+    EXPECT_EQ(member.LinesUploaded(), 0);
+    member.TakeEvents(Lines({BoardEvent("KELVOR 2.4", 0)}));
+    EXPECT_EQ(member.Phase(), "connected");
+    member.TakeEvents(Lines({PhaseEvent(SessionPhase::Upload, 0), ProgressEvent(0, 0, false, 0)}));
     EXPECT_EQ(member.Phase(), "uploading: 0 lines (0%)");
-    // -D: the echo of the next record follows the progress text on its line;
-    // the Windows C runtime writes CR LF for each LF.
-    EXPECT_EQ(Feed(member, {"Sent: :00000001FF\r\r\n\r\n", "\r1 lines uploaded (100%)\r\n"}),
-              "L:Sent: :00000001FF L: P:1/100! ");
+    member.TakeEvents(Lines({ProgressEvent(1, 100, true, 0), PhaseEvent(SessionPhase::Count, 0)}));
     EXPECT_EQ(member.Phase(), "counting");
+    member.TakeEvents(Lines({CountEvent(1, 0)}));
+    EXPECT_EQ(member.Phase(), "uploaded");
+    // An event line cut anywhere waits for its end; a line that is no event
+    // is dropped.
+    const std::string flash = GangEventLine(PhaseEvent(SessionPhase::Flash, 0));
+    member.TakeEvents("not an event\n{\"event\":\"phase\"}\n" + flash.substr(0, 5));
+    EXPECT_EQ(member.Phase(), "uploaded");
+    member.TakeEvents(flash.substr(5));
+    EXPECT_EQ(member.Phase(), "programming flash");
 }
 
-TEST(GangMemberOutput, OutcomeComesFromTheMessagesAndTheEnd) {
-    struct Case {
-        std::string out;
-        std::string err;
-        int status;
-        bool interrupted;
-        GangOutcome outcome;
-    };
-    const Case cases[] = {
-        {"File uploaded OK\n", "", 0, false, GangOutcome::Complete},
-        {"Error: Refusing to continue process with 0 valid lines found in file\n", "", 1, false,
-         GangOutcome::NoRecords},
-        {"Mismatch: uploaded 3 lines; DSP reported 4 lines received\n", "", 1, false,
-         GangOutcome::CountMismatch},
-        {"File uploaded OK\nError: Flash Write command was not acknowledged\n", "", 1, false,
-         GangOutcome::FlashNotAcknowledged},
-        {"Error: Count command was not acknowledged within 5 s\n", "", 1, false,
-         GangOutcome::Timeout},
-        {"", "Error occurred: COMPort: failed to open.\n", 1, false, GangOutcome::PortError},
-        {"", "Can't open file a.hex for upload\n", 1, false, GangOutcome::FileError},
-        {"", "Error reading file a.hex\n", 1, false, GangOutcome::FileError},
-        {"", "a.hex:3: checksum\n", 1, false, GangOutcome::ImageRefused},
-        {"", "Power command failed: exit status 3\n", 1, false, GangOutcome::PowerCommandFailed},
-        {"Start uploading file...\n", "", -1, true, GangOutcome::Interrupted},
-        {"File uploaded OK\n", "", -1, true, GangOutcome::Interrupted},
-        {"", "", 139, false, GangOutcome::Failed},
-    };
-    for (const Case& c : cases) {
-        GangMember member("COM3", "a.hex");
-        Feed(member, {"echo\n" + c.out});
-        Feed(member, {c.err}, true);
-        member.End(c.status, c.interrupted, false);
-        EXPECT_EQ(member.Outcome(), c.outcome) << c.out << c.err;
+TEST(GangMemberEvents, OutcomeIsTheOneTheRunToldWhateverItsLinesSay) {
+    // Every outcome a run can tell arrives as told, whatever the run showed.
+    for (int value = 0; OutcomeName(static_cast<RunOutcome>(value)) != nullptr; ++value) {
+        const RunOutcome told = static_cast<RunOutcome>(value);
+        GangMember member("COM3", 0);
+        Feed(member, {"Mismatch: uploaded 1 lines; DSP reported 2 lines received\n"
+                      "Error: No answer from the receiver within 5 s\n"});
+        Feed(member, {"Error occurred: COMPort: failed to open.\n"}, true);
+        member.TakeEvents(Lines({EndEvent(told, 200)}));
+        member.End(told == RunOutcome::Complete ? 0 : 1, false, false, 1.0);
+        EXPECT_EQ(member.Outcome(), told) << OutcomeName(told);
+        EXPECT_EQ(member.Phase(), OutcomeName(told));
     }
-    GangMember sent("COM3", "a.hex");
-    sent.End(1, false, true);
-    EXPECT_EQ(sent.Outcome(), GangOutcome::Interrupted) << "the gang passed on an interrupt";
+    // A run that told it was complete and still failed (its record could not
+    // be written) is not complete.
+    GangMember unwritten("COM3", 0);
+    unwritten.TakeEvents(Lines({EndEvent(RunOutcome::Complete)}));
+    unwritten.End(1, false, false, 1.0);
+    EXPECT_EQ(unwritten.Outcome(), RunOutcome::Failed);
+}
+
+TEST(GangMemberEvents, RunThatToldNothingIsInterruptedOrFailed) {
+    GangMember interrupted("COM3", 0);
+    interrupted.End(-1, true, false, 1.0);
+    EXPECT_EQ(interrupted.Outcome(), RunOutcome::Interrupted);
+    GangMember sent("COM3", 0);
+    sent.End(1, false, true, 1.0);
+    EXPECT_EQ(sent.Outcome(), RunOutcome::Interrupted) << "the gang passed on an interrupt";
+    GangMember crashed("COM3", 0);
+    crashed.End(139, false, false, 1.0);
+    EXPECT_EQ(crashed.Outcome(), RunOutcome::Failed);
     // A Windows run ended by Ctrl-C under Wine exits with status 0.
-    GangMember early("COM3", "a.hex");
-    early.End(0, false, false);
+    GangMember early("COM3", 0);
+    early.End(0, false, false, 1.0);
     early.GangInterrupted();
-    EXPECT_EQ(early.Outcome(), GangOutcome::Interrupted);
-    EXPECT_STREQ(GangOutcomeName(GangOutcome::FlashNotAcknowledged), "flash-not-acknowledged");
+    EXPECT_EQ(early.Outcome(), RunOutcome::Interrupted);
 }
 
-TEST(GangMemberOutput, TextLeftWithoutLineEndIsShownAtTheEnd) {
-    GangMember member("COM3", "a.hex");
-    Feed(member, {"echo\nhalf a line"});
+TEST(GangMemberEvents, TextAndProgressLeftOpenAreShownAtTheEnd) {
+    GangMember member("COM3", 0);
+    member.TakeEvents(Lines({ProgressEvent(100, 40, false, 0)}));
+    Feed(member, {"half a line"});
     Feed(member, {"Error occurred: COMPort: read failed."}, true);
-    std::string shown;
-    for (const GangItem& item : member.End(1, false, false)) {
-        shown += item.text + "|";
+    member.TakeEvents(Lines({EndEvent(RunOutcome::PortError, 11)}));
+    EXPECT_EQ(Shown(member.End(1, false, false, 2.5)),
+              "L:half a line E:Error occurred: COMPort: read failed. P:100/40! ");
+    EXPECT_EQ(member.Outcome(), RunOutcome::PortError);
+    EXPECT_EQ(member.Seconds(), 2.5);
+}
+
+TEST(GangMemberEvents, EveryEventReadsBackAsWritten) {
+    GangEvent flash;
+    flash.kind = GangEvent::Kind::Flash;
+    flash.acknowledged = true;
+    GangEvent start;
+    start.kind = GangEvent::Kind::Start;
+    std::vector<GangEvent> events = kDownloadEvents;
+    events.push_back(flash);
+    events.push_back(start);
+    events.push_back(BoardEvent("odd \"name\"\twith\\", 3));
+    for (const GangEvent& event : events) {
+        std::string line = GangEventLine(event);
+        ASSERT_EQ(line.back(), '\n');
+        line.pop_back();
+        const std::optional<GangEvent> back = ParseGangEvent(line);
+        ASSERT_TRUE(back.has_value()) << line;
+        EXPECT_EQ(GangEventLine(*back), GangEventLine(event));
     }
-    EXPECT_EQ(shown, "half a line|Error occurred: COMPort: read failed.|");
-    EXPECT_EQ(member.Outcome(), GangOutcome::PortError);
+    EXPECT_FALSE(ParseGangEvent("{\"event\":\"end\",\"shown\":0,\"outcome\":\"great\"}"));
+    EXPECT_FALSE(ParseGangEvent("{\"event\":\"progress\",\"shown\":0,\"lines\":\"many\"}"));
+    EXPECT_FALSE(ParseGangEvent("[1,2]"));
 }
 
 struct Screen {
@@ -150,7 +257,7 @@ GangItem ProgressItem(int lines, int percent, bool last = false) {
 }
 
 TEST(GangDisplayOutput, ThroughAPipeProgressIsAWholeLineAtMostOnceASecondAndAlwaysTheLast) {
-    std::vector<GangMember> members = {{"/dev/ttyUSB0", ""}, {"/dev/ttyUSB1", ""}};
+    std::vector<GangMember> members = {{"/dev/ttyUSB0", 0}, {"/dev/ttyUSB1", 1}};
     Screen screen;
     GangDisplay display(members, {"ttyUSB0", "ttyUSB1"}, false, 80, screen.Writer());
     display.Show(0, ProgressItem(0, 0), 10.0);
@@ -167,8 +274,9 @@ TEST(GangDisplayOutput, ThroughAPipeProgressIsAWholeLineAtMostOnceASecondAndAlwa
 }
 
 TEST(GangDisplayOutput, OnATerminalTheStatusBlockIsRedrawnInPlaceUnderTheLines) {
-    std::vector<GangMember> members = {{"COM3", ""}, {"COM4", ""}};
-    members[0].TakeOutput("echo\nStart uploading file...\n\r100 lines uploaded (40%)");
+    std::vector<GangMember> members = {{"COM3", 0}, {"COM4", 1}};
+    members[0].TakeEvents(
+        Lines({PhaseEvent(SessionPhase::Upload, 0), ProgressEvent(100, 40, false, 0)}));
     Screen screen;
     GangDisplay display(members, {"COM3", "COM4"}, true, 24, screen.Writer());
     display.Refresh(1.0);
@@ -188,13 +296,12 @@ TEST(GangDisplayOutput, OnATerminalTheStatusBlockIsRedrawnInPlaceUnderTheLines) 
 }
 
 TEST(GangSummaryTable, ColumnsAlignAndTheTallyCountsTheCompleteOnes) {
-    std::vector<GangMember> members = {{"/dev/ttyUSB0", ""}, {"COM12", ""}};
-    members[0].TakeOutput(
-        "echo\nEstablished communication: KELVOR 2.4\n\r1200 lines uploaded "
-        "(100%)\nFile uploaded OK\n");
-    members[0].End(0, false, false);
-    members[1].End(1, false, false);
-    EXPECT_EQ(FormatGangSummary(members, {4.25, 0.04}),
+    std::vector<GangMember> members = {{"/dev/ttyUSB0", 0}, {"COM12", 1}};
+    members[0].TakeEvents(Lines({BoardEvent("KELVOR 2.4", 0), ProgressEvent(1200, 100, true, 0),
+                                 EndEvent(RunOutcome::Complete)}));
+    members[0].End(0, false, false, 4.25);
+    members[1].End(1, false, false, 0.04);
+    EXPECT_EQ(FormatGangSummary(members),
               "Gang summary:\n"
               "Port          Board       Outcome   Records  Seconds\n"
               "/dev/ttyUSB0  KELVOR 2.4  complete     1200      4.2\n"
@@ -225,8 +332,8 @@ TEST(GangRunCommandLine, EverySwitchPassesButTheGangWhichBecomesOnePort) {
         arguments[i] = const_cast<char*>(given[i]);
     }
     EXPECT_EQ(GangMemberArguments(11, arguments, "/bin/vantoir", "B"),
-              (std::vector<std::string>{"/bin/vantoir", "--gang-member", "-B", "9600", "-P", "B",
-                                        "-F", "--gang", "-D", "-W"}));
+              (std::vector<std::string>{"/bin/vantoir", "-B", "9600", "-P", "B", "-F", "--gang",
+                                        "-D", "-W", "--gang-member"}));
 }
 
 }  // namespace

@@ -86,6 +86,23 @@ std::vector<std::string> SummaryRows(const std::string& out) {
     return rows;
 }
 
+// The lines marked with mark, without it. Progress between the first and
+// the last shows at most once a second: how much of it there is depends on
+// the machine's pace, so it is left out.
+std::string OwnLines(const std::string& out, const std::string& mark) {
+    std::string own;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const bool between = line.find(" lines uploaded (") != std::string::npos &&
+                             line != mark + "0 lines uploaded (0%)" &&
+                             line != mark + "250 lines uploaded (100%)";
+        if (line.rfind(mark, 0) == 0 && !between) {
+            own += line.substr(mark.size()) + "\n";
+        }
+    }
+    return own;
+}
+
 std::string Row(const std::string& port, const std::string& board, const std::string& outcome,
                 int records) {
     return port + " " + board + " " + outcome + " " + std::to_string(records);
@@ -144,6 +161,60 @@ TEST(Gang, OneFailingBoardLeavesTheOthersCompleteAndTheStatusIsOne) {
     EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[0], gang.content));
     EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[2], gang.content));
     EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[1], gang.content, ""));
+}
+
+// A board's words decide nothing: three boards that each say, in their
+// greeting, what a failing run would say are shown saying it, and every one
+// of them is complete.
+TEST(Gang, BoardsThatSayWhatFailingRunsSayAreCompleteAllTheSame) {
+    const std::vector<std::string> said = {
+        "Mismatch: uploaded 1 lines; DSP reported 2 lines received",
+        "Error: No answer from the receiver within 5 s",
+        "Error occurred: COMPort: failed to open."};
+    std::vector<sim::BoardConfig> configs(3);
+    for (size_t i = 0; i < 3; ++i) {
+        configs[i].greeting = {"-" + said[i]};
+    }
+    Gang gang(configs);
+
+    harness::ProcessResult result = harness::RunVantoir(gang.Args(), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.err, "");
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string mark = gang.Mark(i);
+        EXPECT_EQ(OwnLines(result.out, mark)
+                      .rfind("Established communication: " + kIdentity + "\n" + said[i] +
+                                 "\nStart uploading file...\n",
+                             0),
+                  0u)
+            << result.out;
+        EXPECT_TRUE(ReceivedOwnDownload(*gang.boards[i], gang.content));
+    }
+    EXPECT_EQ(SummaryRows(result.out),
+              (std::vector<std::string>{
+                  "Port Board Outcome Records", Row(gang.ports[0], kIdentity, "complete", 250),
+                  Row(gang.ports[1], kIdentity, "complete", 250),
+                  Row(gang.ports[2], kIdentity, "complete", 250), "3 of 3 ports complete."}))
+        << result.out;
+}
+
+// Through a pipe each port's lines keep their run's order, the progress
+// lines (from the run's events) among them.
+TEST(Gang, ProgressLinesKeepTheirPlaceAmongEachPortsLines) {
+    Gang gang({{}, {}});
+
+    harness::ProcessResult result = harness::RunVantoir(gang.Args(), kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(OwnLines(result.out, gang.Mark(i)),
+                  "Established communication: " + kIdentity +
+                      "\nStart uploading file...\n0 lines uploaded (0%)\n"
+                      "250 lines uploaded (100%)\nFile uploaded OK\n"
+                      "Start command sent to DSP\n")
+            << result.out;
+    }
 }
 
 // Each port's run runs its own power command, with its own port in the

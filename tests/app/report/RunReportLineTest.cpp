@@ -80,21 +80,21 @@ TEST_F(RunRecord, CompleteSessionGivesEveryKeyOfTheRun) {
 
 TEST_F(RunRecord, OutcomeFollowsHowTheRunEnded) {
     RunReport report(reportPath.c_str(), settings);
-    EXPECT_EQ(report.OutcomeFor(RunEndKind::PortError), "port-error");
-    EXPECT_EQ(report.OutcomeFor(RunEndKind::ProgramError), "file-error");
-    EXPECT_EQ(report.OutcomeFor(RunEndKind::Interrupted), "interrupted");
+    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::PortError)), "port-error");
+    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::ProgramError)), "file-error");
+    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::Interrupted)), "interrupted");
     // The session's own outcome stands when a signal comes after it.
     report.OnOutcome(SessionOutcome::CountMismatch, "Mismatch: uploaded 1 lines");
-    EXPECT_EQ(report.OutcomeFor(RunEndKind::Interrupted), "count-mismatch");
-    EXPECT_EQ(report.OutcomeFor(RunEndKind::PortError), "port-error");
+    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::Interrupted)), "count-mismatch");
+    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::PortError)), "port-error");
     // One set from outside (a refused image) stands whatever the end.
-    report.SetOutcome("image-refused");
-    EXPECT_EQ(report.OutcomeFor(RunEndKind::ProgramError), "image-refused");
+    report.SetOutcome(RunOutcome::ImageRefused);
+    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::ProgramError)), "image-refused");
 
     settings.mode = ModeConsole;
     RunReport console(reportPath.c_str(), settings);
-    EXPECT_EQ(console.OutcomeFor(RunEndKind::Interrupted), "ended");
-    EXPECT_EQ(console.OutcomeFor(RunEndKind::Normal), "ended");
+    EXPECT_STREQ(OutcomeName(console.OutcomeFor(RunEndKind::Interrupted)), "ended");
+    EXPECT_STREQ(OutcomeName(console.OutcomeFor(RunEndKind::Normal)), "ended");
 }
 
 TEST_F(RunRecord, BoardMessagesStopAtAHundredAndTheRestAreCounted) {

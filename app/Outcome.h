@@ -1,0 +1,73 @@
+#pragma once
+// RunOutcome: how a run ended, or one board's session in a run of several.
+// The one list of endings and their names: the record (--report), the tally
+// of board after board and the gang's summary all name an ending through
+// OutcomeName, and a gang's runs tell their gang theirs by that name. A new
+// ending joins the enum and OutcomeName's switch (the compiler then finds
+// every switch that must learn of it) and the list of outcomes in the docs.
+
+#include <optional>
+#include <string>
+
+#include "protocol/SessionObserver.h"
+
+enum class RunOutcome {
+    // The download session's own endings (SessionOutcome).
+    Complete,
+    NoRecords,
+    CountMismatch,
+    FlashNotAcknowledged,
+    Timeout,
+    FileError,  // the data file could not be opened or read to its end
+    // The run's.
+    PortError,
+    ImageOk,             // --check-only: the image is sound
+    ImageRefused,        // --check, --check-only: the image check refused it
+    Interrupted,         // the operator ended it (Ctrl-C, SIGTERM, SIGHUP)
+    Ended,               // console and raw modes, which have no outcome of their own
+    Failed,              // a gang's run that ended without telling how
+    PowerCommandFailed,  // --power-command failed (app/fixture/Fixture.h)
+};
+
+// "complete", "no-records", "count-mismatch", "flash-not-acknowledged",
+// "timeout", "file-error", "port-error", "image-ok", "image-refused",
+// "interrupted", "ended", "failed", "power-command-failed".
+const char* OutcomeName(RunOutcome outcome);
+// The outcome of that name; nothing when no outcome has it.
+std::optional<RunOutcome> OutcomeNamed(const std::string& name);
+
+// The session's ending as the run's outcome.
+RunOutcome OutcomeOf(SessionOutcome ending);
+
+// How a run came to its end, as the program flow's handler saw it.
+enum class RunEndKind {
+    Normal,        // the mode ended by itself
+    ProgramError,  // FatalError: a data file that cannot be opened or read
+    PortError,
+    Interrupted,
+    PowerCommandFailed,  // app/fixture/Fixture.h
+};
+
+// What a run's end makes of it: an outcome decided before the session
+// (preset: the image check's), else the session's own ending, else one that
+// fits the kind of end. Console mode never has an ending of its own: the
+// operator ends it, so it ends as Ended.
+struct OutcomeFacts {
+    RunEndKind kind = RunEndKind::Normal;
+    bool console = false;
+    std::optional<RunOutcome> preset;
+    std::optional<RunOutcome> session;
+};
+RunOutcome OutcomeOfRun(const OutcomeFacts& facts);
+
+// Listens to a session for its ending alone.
+class SessionEnding : public SessionObserver {
+  public:
+    void OnOutcome(SessionOutcome outcome, const char* message) override;
+    // The session's ending as an outcome; nothing while it has none.
+    const std::optional<RunOutcome>& Ending() const { return ending; }
+    void Forget() { ending.reset(); }
+
+  private:
+    std::optional<RunOutcome> ending;
+};
