@@ -41,6 +41,12 @@ enum class Switch {
     Boards,
     Gang,
     GangMember,
+    Stamp,
+    StampLedger,
+    StampStart,
+    StampStep,
+    StampLast,
+    StampList,
     Monitor,
     Reconnect,
     Log,
@@ -82,6 +88,12 @@ const SwitchEntry kSwitches[] = {
     {"--repeat", Switch::Repeat, false},
     {"--boards", Switch::Boards, true},
     {"--gang", Switch::Gang, true},
+    {"--stamp", Switch::Stamp, true},
+    {"--stamp-ledger", Switch::StampLedger, true},
+    {"--stamp-start", Switch::StampStart, true},
+    {"--stamp-step", Switch::StampStep, true},
+    {"--stamp-last", Switch::StampLast, true},
+    {"--stamp-list", Switch::StampList, true},
     {"--monitor", Switch::Monitor, false},
     {"--reconnect", Switch::Reconnect, false},
     {"--log", Switch::Log, true},
@@ -155,6 +167,21 @@ uint32_t WholeNumber(const char* switchText, const char* value, uint32_t low, ui
     return static_cast<uint32_t>(number);
 }
 
+// The stamp switches are kept as given; app/stamp/StampPlan.h reads them.
+bool ApplyStampSwitch(Switch which, const char* value, Settings& settings) {
+    const char** field = which == Switch::Stamp         ? &settings.stamp
+                         : which == Switch::StampLedger ? &settings.stampLedger
+                         : which == Switch::StampStart  ? &settings.stampStart
+                         : which == Switch::StampStep   ? &settings.stampStep
+                         : which == Switch::StampLast   ? &settings.stampLast
+                         : which == Switch::StampList   ? &settings.stampList
+                                                        : nullptr;
+    if (field != nullptr) {
+        *field = value;
+    }
+    return field != nullptr;
+}
+
 const char* CheckedSequence(const char* switchText, const char* value) {
     LineSequence sequence;
     std::string why;
@@ -174,6 +201,9 @@ const char* CheckedLevel(const char* switchText, const char* value) {
 }
 
 void ApplySwitch(Switch which, const char* switchText, const char* value, Settings& settings) {
+    if (ApplyStampSwitch(which, value, settings)) {
+        return;
+    }
     switch (which) {
         case Switch::Timeout:
             settings.timeoutSeconds = WholeNumber(switchText, value, 1, kMaxTimeoutSeconds);

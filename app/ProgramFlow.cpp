@@ -19,6 +19,7 @@
 #include "app/gang/GangEvents.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
+#include "app/stamp/Stamping.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/PortError.h"
@@ -64,7 +65,7 @@ ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
 // With --monitor a complete session goes on as a console on the same port,
 // which ends only when the operator ends the run.
 int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
-                RunReport* report, ConsoleSink* sink) {
+                RunReport* report, ConsoleSink* sink, Stamping* stamping) {
     if (!file.Open(settings.dataFile)) {
         FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
     }
@@ -74,7 +75,7 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
         options.boardStarter = &fixture;
     }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, report, fixture);
+        return RunBoardAfterBoard(port, settings, options, file, report, fixture, stamping);
     }
     Downloader downloader(file, port, options);
     try {
@@ -102,8 +103,8 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
 }
 
 // Who hears what the run does: its record (--report), its gang's channel of
-// events (a run of a gang), and the session's ending, which the gang is told
-// at the end.
+// events (a run of a gang), the session's ending, which the gang is told at
+// the end, and the board's number (--stamp).
 struct RunListeners {
     std::unique_ptr<RunReport> report;
     std::unique_ptr<ParentChannel> channel;
@@ -114,6 +115,7 @@ struct RunListeners {
     // What a console shows and logs, with --log or a stamp setting; nullptr:
     // the board's output goes to standard output unchanged.
     std::unique_ptr<ConsoleRecorder> recorder;
+    std::unique_ptr<Stamping> stamping;
 };
 
 // The exit status of the mode, once it has ended normally.
@@ -121,6 +123,8 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunListen
     ProtocolOptions options = ToProtocolOptions(settings);
     options.observer = &listeners.all;
     RunReport* report = listeners.report.get();
+    Stamping* stamping = listeners.stamping.get();
+    options.recordFilter = stamping != nullptr ? stamping->Filter() : nullptr;
     switch (settings.mode) {
         case ModeConsole:
             return RunConsole(port, options, ConsoleSetupFor(settings, listeners.recorder.get()));
@@ -129,7 +133,7 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, RunListen
             return 0;
         default:
             return RunDownload(port, settings, options, files.upload, report,
-                               listeners.recorder.get());
+                               listeners.recorder.get(), stamping);
     }
 }
 
@@ -232,11 +236,15 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
             if (CheckEndsRun(settings, listeners.preset, end.status)) {
                 return end;
             }
+            PrepareStamping(settings, nullptr, nullptr);
             return {RunGang(argumentCount, arguments, settings), std::string()};
         }
         InstallInterruptHandlers();
         Listen(settings, listeners);
         if (!CheckEndsRun(settings, listeners.preset, end.status)) {
+            listeners.stamping =
+                PrepareStamping(settings, listeners.report.get(), listeners.gang.get());
+            listeners.all.Add(listeners.stamping.get());
             end.status = RunOnPort(settings, platform, files, listeners);
             if (files.upload.ReadFailed()) {
                 FatalError(messages::kFileReadFailedFormat, settings.dataFile);
@@ -267,6 +275,11 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
     }
+    const RunOutcome outcome =
+        OutcomeOfRun({kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()});
+    if (listeners.stamping != nullptr) {
+        listeners.stamping->Finish(outcome);
+    }
     RunReport* report = listeners.report.get();
     if (report != nullptr && listeners.preset) {
         report->SetOutcome(*listeners.preset);
@@ -275,8 +288,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         WriteReport(*report, kind, settings, end);
     }
     if (listeners.gang != nullptr) {
-        listeners.gang->End(OutcomeOfRun(
-            {kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()}));
+        listeners.gang->End(outcome);
     }
     return end;
 }

@@ -50,6 +50,14 @@ struct Settings {
     // A run started by a gang for one of its ports: the number of its channel
     // of events (process/ParentChannel.h); nullptr for any other run.
     const char* gangMember = nullptr;
+    // --stamp and its companions, as given (app/stamp/StampPlan.h reads
+    // them); nullptr: not given.
+    const char* stamp = nullptr;
+    const char* stampLedger = nullptr;
+    const char* stampStart = nullptr;
+    const char* stampStep = nullptr;
+    const char* stampLast = nullptr;
+    const char* stampList = nullptr;
     // A fixture that starts boards by itself (app/fixture/Fixture.h); each nullptr
     // when not given. The texts are checked by the command line.
     const char* resetSequence = nullptr;     // --reset: lines and waits

@@ -10,6 +10,7 @@
 #include "errors/Interrupted.h"
 #include "protocol/BoardStarter.h"
 #include "protocol/ProtocolMessages.h"
+#include "text/RecordLineFilter.h"
 #include "text/Shown.h"
 
 namespace {
@@ -166,6 +167,9 @@ int Downloader::StepUpload() {
     line[length] = '\0';
     if (!IsRecordLine(line.data(), length)) {
         return 0;
+    }
+    if (options.recordFilter != nullptr) {
+        options.recordFilter->Filter(line.data(), length);
     }
     SendText(line.data(), length, port, options.debug);
     if (linesUploaded % kProgressInterval == 0) {

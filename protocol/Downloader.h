@@ -17,7 +17,8 @@
 //   StateRequest   "R" until a "+" line
 //   StateUpload    one line of the data file per step; lines beginning with
 //                  ":" are sent (one write each, with CR LF, see
-//                  PrepareRecordLine), the others skipped; progress every
+//                  PrepareRecordLine; through ProtocolOptions::recordFilter
+//                  when there is one), the others skipped; progress every
 //                  100 record lines and at the end
 //   StateCount     "C" until a "+" line; its number must match the count sent
 //   StateFlash     with writeFlash, "W" once, and its "+" awaited

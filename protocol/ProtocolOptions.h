@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+class RecordLineFilter;
 class BoardStarter;
 class SessionObserver;
 
@@ -23,6 +24,10 @@ struct ProtocolOptions {
     // Told what the session does (protocol/SessionObserver.h); nullptr:
     // nobody listens. Not owned.
     SessionObserver* observer = nullptr;
+    // Download: every record line passes through it before it is sent
+    // (text/RecordLineFilter.h); nullptr: the lines go out as read. Not
+    // owned.
+    RecordLineFilter* recordFilter = nullptr;
     // Download: starts the board in place of the power-cycle prompt
     // (protocol/BoardStarter.h); nullptr: the prompt as showPrompt says. Not
     // owned.

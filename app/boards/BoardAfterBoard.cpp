@@ -7,6 +7,7 @@
 #include "app/SessionListeners.h"
 #include "app/boards/BoardMessages.h"
 #include "app/report/ReportMessages.h"
+#include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "protocol/Downloader.h"
@@ -45,6 +46,17 @@ void WriteBoardRecord(RunReport& report, const Tally& tally, int request, const 
     }
 }
 
+void ShowTally(uint32_t number, const char* outcome, const Tally& tally,
+               const Stamping* stamping) {
+    if (stamping != nullptr && !stamping->ValueText().empty()) {
+        ShowFormatted(messages::kBoardTallyStampFormat, static_cast<unsigned>(number),
+                      stamping->ValueText().c_str(), outcome, tally.complete, tally.failed);
+    } else {
+        ShowFormatted(messages::kBoardTallyFormat, static_cast<unsigned>(number), outcome,
+                      tally.complete, tally.failed);
+    }
+}
+
 // Waits for the board just programmed to go; false when the operator ended
 // the run meanwhile.
 bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
@@ -60,7 +72,8 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options) {
 }  // namespace
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report, Fixture& fixture) {
+                       UploadFile& file, RunReport* report, Fixture& fixture,
+                       Stamping* stamping) {
     Tally tally;
     // The tally hears each board's ending beside whoever listened already.
     SessionEnding ending;
@@ -85,6 +98,9 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         }
         if (report != nullptr) {
             report->StartBoard(number);
+        }
+        if (stamping != nullptr) {
+            stamping->StartBoard(number);
         }
         ending.Forget();
         fixture.RecordStartWait();
@@ -111,8 +127,10 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         const RunOutcome outcome =
             request != 0 ? RunOutcome::Interrupted : ending.Ending().value_or(RunOutcome::Failed);
         ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
-        ShowFormatted(messages::kBoardTallyFormat, static_cast<unsigned>(number),
-                      OutcomeName(outcome), tally.complete, tally.failed);
+        if (stamping != nullptr) {
+            stamping->Finish(outcome);
+        }
+        ShowTally(number, OutcomeName(outcome), tally, stamping);
         std::fflush(stdout);
         if (report != nullptr) {
             WriteBoardRecord(*report, tally, request, settings.reportFile);

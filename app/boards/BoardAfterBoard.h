@@ -19,10 +19,15 @@
 // the prompt, and its --reset-end runs after each board's session. With
 // --start-when, the run waits for the start signal before each board, and
 // after each board for the signal to end, in place of the quiet line.
+//
+// With --stamp, every board reserves its own number (stamping), which its
+// tally line shows ("Board 3 (stamp 17): complete. ...") and which is
+// closed as the board ends.
 
 #include "app/Settings.h"
 #include "app/fixture/Fixture.h"
 #include "app/report/RunReport.h"
+#include "app/stamp/Stamping.h"
 #include "protocol/ProtocolOptions.h"
 #include "serial/COMPort.h"
 #include "text/UploadFile.h"
@@ -30,4 +35,5 @@
 // file is open for the first board; it is opened again for every further
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, RunReport* report, Fixture& fixture);
+                       UploadFile& file, RunReport* report, Fixture& fixture,
+                       Stamping* stamping);

@@ -99,12 +99,21 @@ void GangDisplay::DrawBlock(double now) {
 std::string FormatGangSummary(const std::vector<GangMember>& members) {
     std::vector<std::vector<std::string>> rows = {
         {"Port", "Board", "Outcome", "Records", "Seconds"}};
+    // With --stamp, a last column: the number each board got.
+    const bool stamped = std::any_of(members.begin(), members.end(),
+                                     [](const GangMember& member) { return !member.Stamp().empty(); });
+    if (stamped) {
+        rows[0].push_back("Stamp");
+    }
     int complete = 0;
     for (const GangMember& member : members) {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f", member.Seconds());
         rows.push_back({member.Port(), member.Board().empty() ? "-" : member.Board(),
                         member.Phase(), std::to_string(member.LinesUploaded()), time});
+        if (stamped) {
+            rows.back().push_back(member.Stamp().empty() ? "-" : member.Stamp());
+        }
         complete += member.Outcome() == RunOutcome::Complete ? 1 : 0;
     }
     std::vector<size_t> widths(rows[0].size(), 0);
@@ -118,8 +127,9 @@ std::string FormatGangSummary(const std::vector<GangMember>& members) {
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) {
             // Text columns to the left, numbers to the right.
-            line += c < 3 ? Padded(row[c], widths[c] + 2)
-                          : (c > 3 ? "  " : "") + RightAligned(row[c], widths[c]);
+            line += c < 3   ? Padded(row[c], widths[c] + 2)
+                    : c < 5 ? (c > 3 ? "  " : "") + RightAligned(row[c], widths[c])
+                            : "  " + row[c];
         }
         line.erase(line.find_last_not_of(' ') + 1);
         table += line + "\n";

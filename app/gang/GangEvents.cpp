@@ -52,6 +52,8 @@ const char* KindName(GangEvent::Kind kind) {
             return "flash";
         case GangEvent::Kind::Start:
             return "start";
+        case GangEvent::Kind::Stamp:
+            return "stamp";
         case GangEvent::Kind::End:
             return "end";
     }
@@ -83,6 +85,9 @@ bool TakeFields(const Json& record, GangEvent& event) {
             event.acknowledged = record.at("acknowledged").get<bool>();
             return true;
         case GangEvent::Kind::Start:
+            return true;
+        case GangEvent::Kind::Stamp:
+            event.value = record.at("value").get<std::string>();
             return true;
         case GangEvent::Kind::End: {
             const std::optional<RunOutcome> outcome =
@@ -120,6 +125,9 @@ std::string GangEventLine(const GangEvent& event) {
             break;
         case GangEvent::Kind::Start:
             break;
+        case GangEvent::Kind::Stamp:
+            record["value"] = event.value;
+            break;
         case GangEvent::Kind::End:
             record["outcome"] = OutcomeName(event.outcome);
             break;
@@ -140,7 +148,7 @@ std::optional<GangEvent> ParseGangEvent(const std::string& line) {
         for (GangEvent::Kind candidate :
              {GangEvent::Kind::Phase, GangEvent::Kind::Board, GangEvent::Kind::Progress,
               GangEvent::Kind::Count, GangEvent::Kind::Flash, GangEvent::Kind::Start,
-              GangEvent::Kind::End}) {
+              GangEvent::Kind::Stamp, GangEvent::Kind::End}) {
             if (kind == KindName(candidate)) {
                 event.kind = candidate;
                 event.shown = record.at("shown").get<uint64_t>();
@@ -200,6 +208,13 @@ void GangEventWriter::OnFlash(bool acknowledged) {
 void GangEventWriter::OnStartSent() {
     GangEvent event;
     event.kind = GangEvent::Kind::Start;
+    Send(event);
+}
+
+void GangEventWriter::Stamp(const std::string& value) {
+    GangEvent event;
+    event.kind = GangEvent::Kind::Stamp;
+    event.value = value;
     Send(event);
 }
 

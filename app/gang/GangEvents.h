@@ -14,6 +14,7 @@
 //   {"event": "count", "count": N}             the board's count
 //   {"event": "flash", "acknowledged": BOOL}
 //   {"event": "start"}                         "S" has gone out
+//   {"event": "stamp", "value": TEXT}         the board's number (--stamp)
 //   {"event": "end", "outcome": NAME}          the run's outcome (app/Outcome.h)
 
 #include <cstdint>
@@ -26,11 +27,12 @@
 class ParentChannel;
 
 struct GangEvent {
-    enum class Kind { Phase, Board, Progress, Count, Flash, Start, End };
+    enum class Kind { Phase, Board, Progress, Count, Flash, Start, Stamp, End };
     Kind kind = Kind::Phase;
     uint64_t shown = 0;
     SessionPhase phase = SessionPhase::Identify;  // Phase
     std::string identity;                         // Board
+    std::string value;                            // Stamp
     int32_t lines = 0;                            // Progress
     int percent = 0;                              // Progress
     bool last = false;                            // Progress
@@ -58,6 +60,8 @@ class GangEventWriter : public SessionObserver {
     void OnCountConfirmed(int32_t count) override;
     void OnFlash(bool acknowledged) override;
     void OnStartSent() override;
+    // The number the board got (app/stamp/Stamping.h), as shown.
+    void Stamp(const std::string& value);
     void End(RunOutcome outcome);
 
   private:

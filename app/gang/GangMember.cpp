@@ -96,6 +96,9 @@ void GangMember::Apply(const GangEvent& event, std::vector<GangItem>& items) {
             }
             phase = "connected";
             break;
+        case GangEvent::Kind::Stamp:
+            stamp = event.value;
+            break;
         case GangEvent::Kind::Progress: {
             const bool changed = !progressShown || event.lines != lines || event.percent != percent;
             lines = event.lines;

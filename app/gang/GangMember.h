@@ -61,6 +61,8 @@ class GangMember {
     const std::optional<RunOutcome>& Outcome() const { return outcome; }
     // The board's identity; empty while unknown.
     const std::string& Board() const { return board; }
+    // The number the run's board got (--stamp), as shown; empty when none.
+    const std::string& Stamp() const { return stamp; }
     int32_t LinesUploaded() const { return lines; }
     int Percent() const { return percent; }
     // From the gang's start to the run's end; 0 while it runs.
@@ -92,6 +94,7 @@ class GangMember {
     std::string eventText;  // an event line not yet ended
     std::deque<GangEvent> pending;
     std::string board;
+    std::string stamp;
     int32_t lines = 0;
     int percent = 0;
     bool progressShown = false;

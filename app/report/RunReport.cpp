@@ -77,6 +77,13 @@ std::string WithoutLastLineEnd(std::string text) {
     return text;
 }
 
+Json StampJson(const StampNote& note) {
+    return {{"value", note.isText ? Json(note.text) : Json(note.number)},
+            {"address", note.address},
+            {"format", note.format},
+            {"ledger", note.ledger}};
+}
+
 }  // namespace
 
 RunReport::RunReport(const char* reportPath, const Settings& runSettings)
@@ -112,6 +119,10 @@ void RunReport::SetBoardNumber(uint32_t number) {
 
 void RunReport::SetOutcome(RunOutcome outcome) {
     presetOutcome = outcome;
+}
+
+void RunReport::SetStamp(const StampNote& note) {
+    session.stamp = note;
 }
 
 void RunReport::SetStartWait(const std::string& line, double seconds) {
@@ -234,6 +245,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
                         {"count", ToMillisecond(ended.phaseSeconds[2])},
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
+    if (settings.stamp != nullptr) {
+        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
+    }
     if (settings.monitor) {
         record["console_followed"] = consoleFollowed;
     }

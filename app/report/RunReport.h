@@ -40,6 +40,10 @@
 //                 waiting for the board, on "R" and the records, on "C", on
 //                 "W"
 //   board_number  the board's number in a run of several (--repeat), or null
+//   stamp         with --stamp only: {"value", "address", "format", "ledger"}
+//                 of the number the board got (value a JSON integer, or a
+//                 string of bytes for bytes:N; address a number; ledger
+//                 without a password), or null when it got none
 //   console_followed  with --monitor only: true once a console followed the
 //                 complete download on the same port
 //   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
@@ -61,6 +65,16 @@
 #include "protocol/SessionObserver.h"
 #include "text/AppendFile.h"
 
+// The number stamped into a board's image (app/stamp/Stamping.h).
+struct StampNote {
+    bool isText = false;  // bytes:N: the value is text
+    uint64_t number = 0;
+    std::string text;
+    uint32_t address = 0;
+    std::string format;
+    std::string ledger;
+};
+
 class RunReport : public SessionObserver {
   public:
     // Opens path for appending and takes what the settings say of the run;
@@ -75,6 +89,9 @@ class RunReport : public SessionObserver {
     // An outcome decided outside the session (the image check's), kept
     // whatever the run's end.
     void SetOutcome(RunOutcome outcome);
+    // The number the board now being programmed got (forgotten with the
+    // session's part at StartBoard).
+    void SetStamp(const StampNote& note);
     // What a fixture did before polling, for the current board's record.
     void SetStartWait(const std::string& line, double seconds);
     void SetPowerCommand(const std::string& command, const std::string& ended,
@@ -138,6 +155,7 @@ class RunReport : public SessionObserver {
         std::string powerCommandEnded;
         std::optional<int> powerCommandStatus;
         std::optional<std::string> resetSequence;
+        std::optional<StampNote> stamp;
     };
 
     void EndCurrentPhase(Clock::time_point now);

@@ -34,9 +34,11 @@ guest_tools=(guest-serve port-wait closing-wait line-watch)
 build_programs() {
     local work=$1 tool
     # VANTOIR_GUEST_SOURCE: run the cases against the program of another source tree.
+    # The static program leaves PostgreSQL's client library out (file ledgers only).
     static=$work/static${VANTOIR_GUEST_SOURCE:+-other}
     cmake -S "${VANTOIR_GUEST_SOURCE:-$root}" -B "$static" -DCMAKE_BUILD_TYPE=Release -DVANTOIR_WERROR=ON \
-        -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static -DOPENSSL_USE_STATIC_LIBS=TRUE >/dev/null
+        -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static -DOPENSSL_USE_STATIC_LIBS=TRUE \
+        -DVANTOIR_POSTGRESQL=OFF >/dev/null
     cmake --build "$static" --target vantoir -j 2 >/dev/null
     for tool in "${guest_tools[@]}"; do
         if [ ! -x "$work/$tool" ] || [ "$root/tests/hardware/$tool.cpp" -nt "$work/$tool" ]; then

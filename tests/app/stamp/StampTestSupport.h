@@ -1,0 +1,77 @@
+#pragma once
+// What the stamp tests share: the record lines a board received, decoded,
+// and the ledger read back.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace stamp_test {
+
+using Json = nlohmann::json;
+
+// The record lines of text (":" lines, without line ends), in order.
+inline std::vector<std::string> RecordLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        std::string line = text.substr(start, end - start);
+        while (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty() && line[0] == ':') {
+            lines.push_back(line);
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+inline int Byte(const std::string& line, size_t at) {
+    return std::stoi(line.substr(at, 2), nullptr, 16);
+}
+
+// The memory the data records of lines write (extended linear addresses
+// applied); every record's checksum must be right.
+inline std::map<uint32_t, uint8_t> Memory(const std::vector<std::string>& lines) {
+    std::map<uint32_t, uint8_t> memory;
+    uint32_t base = 0;
+    for (const std::string& line : lines) {
+        const int count = Byte(line, 1);
+        int sum = 0;
+        for (size_t at = 1; at + 1 < line.size(); at += 2) {
+            sum += Byte(line, at);
+        }
+        EXPECT_EQ(sum & 0xFF, 0) << "checksum wrong: " << line;
+        const uint32_t offset = static_cast<uint32_t>(Byte(line, 3) << 8 | Byte(line, 5));
+        const int type = Byte(line, 7);
+        if (type == 4) {
+            base = static_cast<uint32_t>(Byte(line, 9) << 8 | Byte(line, 11)) << 16;
+        } else if (type == 0) {
+            for (int i = 0; i < count; ++i) {
+                memory[base + offset + static_cast<uint32_t>(i)] =
+                    static_cast<uint8_t>(Byte(line, 9 + 2 * static_cast<size_t>(i)));
+            }
+        }
+    }
+    return memory;
+}
+
+// Every line of a ledger file, parsed.
+inline std::vector<Json> LedgerLines(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<Json> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(Json::parse(line));
+    }
+    return lines;
+}
+
+}  // namespace stamp_test

@@ -1,0 +1,36 @@
+#pragma once
+// A PostgreSQL server of the test's own: a cluster made in a fresh temporary
+// folder with the system's server programs (/usr/lib/postgresql/VERSION/bin),
+// listening only on a socket in that folder (no TCP at all), stopped and
+// removed when the object goes. The server refuses to run as root, so when
+// the tests run as root the folder is given to the unprivileged user
+// "nobody" and the server programs run as that user (runuser).
+//
+// Start throws std::runtime_error, saying what failed, when a server cannot
+// be had (the programs missing, initdb failing).
+
+#include <string>
+
+namespace harness {
+
+class PostgresServer {
+  public:
+    PostgresServer();
+    ~PostgresServer();
+    PostgresServer(const PostgresServer&) = delete;
+    PostgresServer& operator=(const PostgresServer&) = delete;
+
+    // A libpq address of a database of its own on the server (made here).
+    std::string Address(const std::string& database);
+    // Runs sql on database through psql; its output (unaligned, tuples only).
+    std::string Query(const std::string& database, const std::string& sql);
+
+  private:
+    std::string Run(const std::string& command, bool asServerUser);
+
+    std::string folder;
+    std::string bin;
+    bool asNobody = false;
+};
+
+}  // namespace harness
