@@ -8,13 +8,9 @@
 // way the stack unwinds first, so the port is closed and given back before
 // the message is printed, whatever the layer the error came from.
 
-#include <string>
+#include "errors/FormatText.h"
 
-// Formats the message as formatted printing would and raises it as a
-// ProgramError with exit status 1; the program flow's handler prints it on
-// standard error (after what standard output holds) and ends the program.
-// Never returns.
-[[noreturn]] void FatalError(const char* format, ...);
-
-// The text formatted printing makes of format and the values after it.
-std::string FormatText(const char* format, ...);
+// Formats the message as FormatText does and raises it as a ProgramError
+// with exit status 1; the program flow's handler prints it on standard error
+// (after what standard output holds) and ends the program. Never returns.
+[[noreturn, gnu::format(printf, 1, 2)]] void FatalError(const char* format, ...);

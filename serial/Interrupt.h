@@ -47,7 +47,8 @@ int InterruptRequest();
 // Notes request as if its handler had run; safe in a signal handler. For
 // handlers that take a request first, and for tests.
 void NoteInterrupt(int request);
-// Forgets the request noted (tests).
+// Forgets the request noted: a run that has ended in order on a request
+// (board after board) and goes on to its end, and tests.
 void ClearInterrupt();
 
 // Waits waitMs, or less when the operator asks to end the run meanwhile (or

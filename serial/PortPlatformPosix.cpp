@@ -670,7 +670,12 @@ bool PosixPortPlatform::SetModemLines(PortHandle handle, const PortState& state)
     if (ioctl(port.fd, TIOCMSET, &wanted) != 0) {
         return false;
     }
-    port.linesHeld = true;
+    // From the first change on, also a program that is killed leaves the
+    // lines as they are.
+    if (!port.linesHeld) {
+        KeepLinesOnClose(port.fd);
+        port.linesHeld = true;
+    }
     return true;
 }
 

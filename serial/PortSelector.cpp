@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "errors/FormatText.h"
 #include "errors/PortError.h"
 #include "serial/SerialMessages.h"
 
@@ -75,14 +76,6 @@ std::vector<PortInfo> MatchingPorts(const UsbIdentity& identity,
     return matches;
 }
 
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-    const int length = std::snprintf(nullptr, 0, format, args...);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    std::snprintf(&text[0], text.size() + 1, format, args...);
-    return text;
-}
-
 // Whether adding the serial number to the name would pick out at least one
 // of the matches.
 bool SerialNumberWouldNarrow(const UsbIdentity& identity, const std::vector<PortInfo>& matches) {
@@ -109,8 +102,8 @@ std::string SeveralMatchesDetail(const std::string& name, const UsbIdentity& ide
     }
     const char* hint = SerialNumberWouldNarrow(identity, matches) ? messages::kAddSerialNumberHint
                                                                   : messages::kGivePathHint;
-    return Format(messages::kPortsMatchFormat, static_cast<int>(matches.size()), name.c_str(),
-                  paths.c_str(), hint);
+    return FormatText(messages::kPortsMatchFormat, static_cast<int>(matches.size()), name.c_str(),
+                      paths.c_str(), hint);
 }
 
 }  // namespace
@@ -123,12 +116,12 @@ PortInfo SelectUsbPort(const std::string& name, const std::vector<PortInfo>& por
     UsbIdentity identity;
     if (!ParseUsbName(name, identity)) {
         throw PortError(messages::kPortOpenFailed,
-                        Format(messages::kNotUsbPortNameFormat, name.c_str()));
+                        FormatText(messages::kNotUsbPortNameFormat, name.c_str()));
     }
     const std::vector<PortInfo> matches = MatchingPorts(identity, ports);
     if (matches.empty()) {
         throw PortError(messages::kPortOpenFailed,
-                        Format(messages::kNoPortMatchesFormat, name.c_str()));
+                        FormatText(messages::kNoPortMatchesFormat, name.c_str()));
     }
     if (matches.size() > 1) {
         throw PortError(messages::kPortOpenFailed, SeveralMatchesDetail(name, identity, matches));

@@ -36,7 +36,19 @@ vantoir_windows_unit_test(unit_console
 vantoir_windows_unit_test(unit_app
   SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/check/ImageCheckTextTest.cpp
           app/report/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/gang/GangOutputTest.cpp
+          app/fixture/FixtureFlowTest.cpp
   LIBRARIES vantoir_app vantoir_json)
+
+# The child that unit_process starts, beside it (named so that it is no unit
+# test of its own).
+add_executable(process_child ${CMAKE_CURRENT_SOURCE_DIR}/process/helpers/ProcessChild.cpp)
+target_link_libraries(process_child PRIVATE vantoir_process)
+vantoir_windows_unit_test(unit_process
+  SOURCES process/ChildProcessesTest.cpp
+  LIBRARIES vantoir_process)
+target_compile_definitions(unit_process PRIVATE
+  PROCESS_CHILD_NAME="$<TARGET_FILE_NAME:process_child>")
+add_dependencies(unit_process process_child)
 
 get_property(unit_tests GLOBAL PROPERTY VANTOIR_WINDOWS_UNIT_TESTS)
 add_custom_target(windows_unit_tests DEPENDS ${unit_tests})

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "errors/FormatText.h"
 #include "text/ImageCheckMessages.h"
 #include "text/Sha256.h"
 
@@ -114,7 +115,7 @@ class ImageChecker {
   public:
     ImageChecker(ImageCheckResult& into, size_t kept) : result(into), keptFindings(kept) {}
 
-    void Add(int64_t line, const char* format, ...);
+    [[gnu::format(printf, 3, 4)]] void Add(int64_t line, const char* format, ...);
     // Every line as read, in order; continues: a full piece without a line
     // end, so that the next read goes on with the same line.
     void TakeLine(int64_t line, char* text, size_t length, bool continues);
@@ -148,12 +149,10 @@ void ImageChecker::Add(int64_t line, const char* format, ...) {
     if (result.findings.size() >= keptFindings) {
         return;
     }
-    char text[256];
     std::va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    result.findings.push_back({line, FormatTextList(format, args)});
     va_end(args);
-    result.findings.push_back({line, text});
 }
 
 void ImageChecker::TakeLine(int64_t line, char* text, size_t length, bool continues) {

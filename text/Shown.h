@@ -9,6 +9,6 @@
 // Writes text to standard output.
 void Show(const char* text);
 // Writes the text that format makes of the arguments, as printf does.
-void ShowFormatted(const char* format, ...);
+[[gnu::format(printf, 1, 2)]] void ShowFormatted(const char* format, ...);
 // The bytes written by Show and ShowFormatted so far.
 uint64_t ShownBytes();

@@ -1,6 +1,5 @@
 #include "app/check/ImageCheckRun.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <vector>
 
@@ -10,19 +9,6 @@
 
 namespace {
 
-std::string Formatted(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    std::va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    std::vector<char> text(static_cast<size_t>(length > 0 ? length : 0) + 1);
-    std::vsnprintf(text.data(), text.size(), format, again);
-    va_end(again);
-    return std::string(text.data());
-}
-
 const char* Findings(long long count) {
     return count == 1 ? "finding" : "findings";
 }
@@ -30,13 +16,13 @@ const char* Findings(long long count) {
 std::string RangesText(const std::vector<AddressRange>& ranges) {
     std::string text;
     for (size_t i = 0; i < ranges.size() && i < kShownImageRanges; ++i) {
-        text += (i == 0 ? "" : " ") + Formatted(messages::kImageRangeFormat,
-                                                static_cast<unsigned>(ranges[i].first),
-                                                static_cast<unsigned>(ranges[i].last));
+        text += (i == 0 ? "" : " ") + FormatText(messages::kImageRangeFormat,
+                                                 static_cast<unsigned>(ranges[i].first),
+                                                 static_cast<unsigned>(ranges[i].last));
     }
     if (ranges.size() > kShownImageRanges) {
-        text += Formatted(messages::kImageMoreRangesFormat,
-                          static_cast<long long>(ranges.size() - kShownImageRanges));
+        text += FormatText(messages::kImageMoreRangesFormat,
+                           static_cast<long long>(ranges.size() - kShownImageRanges));
     }
     return text;
 }
@@ -44,12 +30,12 @@ std::string RangesText(const std::vector<AddressRange>& ranges) {
 std::string StartText(const ImageCheckResult& result) {
     switch (result.startKind) {
         case StartAddressKind::Segment:
-            return Formatted(messages::kImageStartSegmentFormat,
-                             static_cast<unsigned>(result.startAddress >> 16),
-                             static_cast<unsigned>(result.startAddress & 0xFFFF));
+            return FormatText(messages::kImageStartSegmentFormat,
+                              static_cast<unsigned>(result.startAddress >> 16),
+                              static_cast<unsigned>(result.startAddress & 0xFFFF));
         case StartAddressKind::Linear:
-            return Formatted(messages::kImageStartLinearFormat,
-                             static_cast<unsigned>(result.startAddress));
+            return FormatText(messages::kImageStartLinearFormat,
+                              static_cast<unsigned>(result.startAddress));
         default:
             return messages::kImageNoStartAddress;
     }
@@ -62,24 +48,24 @@ std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& resu
     for (const ImageFinding& finding : result.findings) {
         text +=
             finding.line == 0
-                ? Formatted(messages::kImageFileFindingFormat, dataFile, finding.message.c_str())
-                : Formatted(messages::kImageFindingFormat, dataFile,
-                            static_cast<long long>(finding.line), finding.message.c_str());
+                ? FormatText(messages::kImageFileFindingFormat, dataFile, finding.message.c_str())
+                : FormatText(messages::kImageFindingFormat, dataFile,
+                             static_cast<long long>(finding.line), finding.message.c_str());
     }
     const auto count = static_cast<long long>(result.findingCount);
     const auto rest = count - static_cast<long long>(result.findings.size());
     if (rest > 0) {
-        text += Formatted(messages::kImageMoreFindingsFormat, rest, Findings(rest));
+        text += FormatText(messages::kImageMoreFindingsFormat, rest, Findings(rest));
     }
-    return text + Formatted(messages::kImageRefusedFormat, dataFile, count, Findings(count));
+    return text + FormatText(messages::kImageRefusedFormat, dataFile, count, Findings(count));
 }
 
 std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result) {
     const std::string digest =
         result.sha256.empty() ? messages::kImageDigestUnknown : result.sha256;
-    return Formatted(messages::kImageOkFormat, dataFile, static_cast<long long>(result.records),
-                     static_cast<long long>(result.dataBytes), RangesText(result.ranges).c_str(),
-                     StartText(result).c_str(), digest.c_str());
+    return FormatText(messages::kImageOkFormat, dataFile, static_cast<long long>(result.records),
+                      static_cast<long long>(result.dataBytes), RangesText(result.ranges).c_str(),
+                      StartText(result).c_str(), digest.c_str());
 }
 
 ImageCheckRun RunImageCheck(const char* dataFile) {

@@ -1,25 +1,24 @@
 #include "app/gang/GangDisplay.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "app/gang/GangMessages.h"
+#include "errors/FormatText.h"
+#include "protocol/ProtocolMessages.h"
 
 namespace {
 
-constexpr const char* kCursorUpFormat = "\x1b[%zuA";
+constexpr const char* kCursorUpFormat = "\x1b[%uA";
 constexpr const char* kEraseToEnd = "\r\x1b[J";
 
 std::string Marked(const std::string& name, const std::string& text) {
     return "[" + name + "] " + text + "\n";
 }
 
+// The run's own progress text, without the CR that starts it.
 std::string ProgressText(const GangItem& item) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%d lines uploaded (%d%%)", static_cast<int>(item.lines),
-                  item.percent);
-    return text;
+    return FormatText(messages::kProgressFormat + 1, static_cast<int>(item.lines), item.percent);
 }
 
 std::string Padded(const std::string& text, size_t width) {
@@ -74,9 +73,7 @@ void GangDisplay::EraseBlock() {
     if (blockLines == 0) {
         return;
     }
-    char up[32];
-    std::snprintf(up, sizeof up, kCursorUpFormat, blockLines);
-    write(false, std::string(up) + kEraseToEnd);
+    write(false, FormatText(kCursorUpFormat, static_cast<unsigned>(blockLines)) + kEraseToEnd);
     blockLines = 0;
     changed = true;
 }
@@ -100,17 +97,17 @@ std::string FormatGangSummary(const std::vector<GangMember>& members) {
     std::vector<std::vector<std::string>> rows = {
         {"Port", "Board", "Outcome", "Records", "Seconds"}};
     // With --stamp, a last column: the number each board got.
-    const bool stamped = std::any_of(members.begin(), members.end(),
-                                     [](const GangMember& member) { return !member.Stamp().empty(); });
+    const bool stamped = std::any_of(members.begin(), members.end(), [](const GangMember& member) {
+        return !member.Stamp().empty();
+    });
     if (stamped) {
         rows[0].push_back("Stamp");
     }
     int complete = 0;
     for (const GangMember& member : members) {
-        char time[32];
-        std::snprintf(time, sizeof time, "%.1f", member.Seconds());
         rows.push_back({member.Port(), member.Board().empty() ? "-" : member.Board(),
-                        member.Phase(), std::to_string(member.LinesUploaded()), time});
+                        member.Phase(), std::to_string(member.LinesUploaded()),
+                        FormatText("%.1f", member.Seconds())});
         if (stamped) {
             rows.back().push_back(member.Stamp().empty() ? "-" : member.Stamp());
         }
@@ -134,8 +131,6 @@ std::string FormatGangSummary(const std::vector<GangMember>& members) {
         line.erase(line.find_last_not_of(' ') + 1);
         table += line + "\n";
     }
-    char tally[64];
-    std::snprintf(tally, sizeof tally, messages::kGangTallyFormat, complete,
-                  static_cast<int>(members.size()));
-    return table + tally;
+    return table +
+           FormatText(messages::kGangTallyFormat, complete, static_cast<int>(members.size()));
 }

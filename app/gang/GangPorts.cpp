@@ -1,10 +1,10 @@
 #include "app/gang/GangPorts.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 
 #include "app/gang/GangMessages.h"
+#include "errors/FormatText.h"
 
 namespace {
 
@@ -49,9 +49,7 @@ bool SplitGangPorts(const char* list, std::vector<std::string>& ports, std::stri
             return false;
         }
         if (!seen.insert(port).second) {
-            char reason[512];
-            std::snprintf(reason, sizeof reason, messages::kGangPortTwiceFormat, port.c_str());
-            problem = reason;
+            problem = FormatText(messages::kGangPortTwiceFormat, port.c_str());
             return false;
         }
         ports.push_back(port);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "errors/Version.h"
 #include "tests/support/Harness.h"
 
 namespace {
@@ -35,8 +36,8 @@ void ExpectRejected(const std::vector<std::string>& args, const std::string& mes
 TEST(CommandLineInformation, NoArgumentsPrintsTheUsageWithDefaultsAndStatusZero) {
     harness::ProcessResult result = RunWith({});
     const std::string expected =
-        kTitle +
-        "Version 1.3. Provided as is, without warranty of any kind.\n"
+        kTitle + "Version " + std::string(version::kVersion) +
+        ". Provided as is, without warranty of any kind.\n"
         "Questions and bug reports: the Vantoir maintainers.\n"
         "\n"
         "Usage: " +

@@ -15,6 +15,8 @@ cases=(
     uart_tail_sent_before_close
     uart_console_keys_while_board_streams
     uart_last_record_without_line_end
+    uart_reset_sequence_seen_step_by_step
+    uart_no_reset_leaves_the_lines_alone
     uart_monitor_shows_the_program_from_its_first_byte
     usb_download_with_flash
     usb_rate_left_to_the_adapter
@@ -336,4 +338,56 @@ case_usb_reconnect_across_unplug_by_adapter_identity() {
     # The adapter serves the next cases at its usual name.
     guest 30 "port-wait /dev/ttyUSB0 openable 20"
     [ "$rc" = 0 ] || suite_fault "the adapter did not come back as ttyUSB0 (status $rc)"
+}
+
+# The changes of DTR and RTS a watcher in the guest saw (after "LINES" in the
+# output), one "MS dtr=D rts=R" a line.
+watched_lines() {
+    sed -n '/^LINES$/,$p' "$run/out" | tail -n +2 | tr -d '\r'
+}
+
+# gap_within FROM TO LOW HIGH: the time between two lines of watched_lines
+# (counted from 1) is LOW to HIGH ms.
+gap_within() {
+    local gap
+    gap=$(watched_lines | awk -v a="$1" -v b="$2" 'NR == a { t = $1 } NR == b { print $1 - t }')
+    [ -n "$gap" ] && [ "$gap" -ge "$3" ] && [ "$gap" -le "$4" ] ||
+        fail "lines $1 to $2 of the watch came ${gap:-?} ms apart, not $3 to $4"
+}
+
+# --reset on the 8250's real lines: each step one change, in order, each wait
+# its time; nothing changes during the session (the rate and time-out changes
+# of each phase included) and the end sequence is the last change. The watcher
+# sees a change when it next runs, which on a busy emulated machine can be
+# late, the earlier change of a pair as well: a wait is checked to be there
+# and not cut short by more than such a delay, nor much longer than asked.
+case_uart_reset_sequence_seen_step_by_step() {
+    board_start uart
+    guest 30 ". /guest-tools; watched /dev/ttyS1 vantoir -P ttyS1 --reset dtr=0,500ms,dtr=1+rts=0,300ms,rts=1 --reset-end dtr=0 -F small.hex"
+    board_stop
+    expect_rc 0
+    expect_out "Starting the board by the line sequence dtr=0,500ms,dtr=1+rts=0,300ms,rts=1 instead of a power cycle."
+    expect_out "Start command sent to DSP"
+    expect_no_out "Please cycle the power"
+    expect_board 0
+    local states
+    states=$(watched_lines | awk '{ printf "%s %s;", $2, $3 }')
+    [ "$states" = "dtr=1 rts=1;dtr=0 rts=1;dtr=1 rts=0;dtr=1 rts=1;dtr=0 rts=1;" ] ||
+        fail "the lines went $states"
+    gap_within 2 3 350 1100
+    gap_within 3 4 150 900
+}
+
+# A plain run sets the lines as before: DTR as found, RTS held on, and nothing
+# else changes while the watcher holds the port.
+case_uart_no_reset_leaves_the_lines_alone() {
+    board_start uart
+    guest 30 ". /guest-tools; watched /dev/ttyS1 vantoir -P ttyS1 -F small.hex"
+    board_stop
+    expect_rc 0
+    expect_out "Please cycle the power"
+    expect_out "Start command sent to DSP"
+    local states
+    states=$(watched_lines | awk '{ printf "%s %s;", $2, $3 }')
+    [ "$states" = "dtr=1 rts=1;" ] || fail "the lines went $states"
 }

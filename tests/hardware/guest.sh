@@ -29,7 +29,7 @@ fetch_kernel() {
 # The static programs for the guest (vantoir and the guest's own tools), and
 # the host side: kelvor-sim, kelvor-hexgen (from the native build when there
 # is one) and hwline.
-guest_tools=(guest-serve port-wait closing-wait)
+guest_tools=(guest-serve port-wait closing-wait line-watch)
 
 build_programs() {
     local work=$1 tool

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "errors/Version.h"
 #include "tests/app/report/ReportRecords.h"
 #include "tests/support/Harness.h"
 #include "text/Sha256.h"
@@ -90,7 +91,7 @@ TEST(RunReport, CompleteDownloadIsRecordedWithEverythingThatWentOntoTheBoard) {
 
     ASSERT_EQ(run.result.exitStatus, 0) << harness::Describe(run.result);
     const Json& record = run.record;
-    EXPECT_EQ(record["version"], "1.3");
+    EXPECT_EQ(record["version"], version::kVersion);
     EXPECT_EQ(record["mode"], "download");
     EXPECT_EQ(record["port"], harness::PortName(*board));
     EXPECT_EQ(record["device"], harness::PortName(*board));
