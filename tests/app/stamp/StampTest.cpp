@@ -133,7 +133,10 @@ TEST(Stamp, BoardAfterBoardEachGetsTheNextNumberAndTheTallySaysWhich) {
         if (number < 3) {
             board->SetPowered(false);
             ASSERT_TRUE(child.WaitForStdout(tally + " Boards so far: " + std::to_string(number) +
-                                                " complete, 0 failed.\n" + kPrompt,
+                                                " complete, 0 failed.\nTake board " +
+                                                std::to_string(number) +
+                                                " away (or switch it off); the next board is "
+                                                "awaited once the line is quiet.\n" + kPrompt,
                                             kRunGuardMs));
             board->SetPowered(true);
         }
