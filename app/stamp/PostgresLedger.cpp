@@ -75,7 +75,12 @@ class PostgresLedger : public StampLedger {
     explicit PostgresLedger(const StampPlan& stampPlan) : plan(stampPlan) {
         connection = PQconnectdb(plan.ledger.c_str());
         if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
-            Failed();
+            // The destructor does not run for a constructor that throws: the
+            // failed connection is given back here, once its reason is taken.
+            const std::string why = Reason();
+            PQfinish(connection);
+            connection = nullptr;
+            FailedBecause(why);
         }
     }
     ~PostgresLedger() override { PQfinish(connection); }
@@ -125,14 +130,20 @@ class PostgresLedger : public StampLedger {
         return value != nullptr ? Parameter(*value) : Parameter();
     }
 
-    [[noreturn]] void Failed() {
+    std::string Reason() const {
         std::string why = connection != nullptr ? PQerrorMessage(connection) : "out of memory";
         while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) {
             why.pop_back();
         }
+        return why;
+    }
+
+    [[noreturn]] void FailedBecause(const std::string& why) {
         FatalError(messages::kLedgerCannotFormat, LedgerShownName(plan.ledger).c_str(),
                    why.c_str());
     }
+
+    [[noreturn]] void Failed() { FailedBecause(Reason()); }
 
     // Runs sql; ends the run when it fails (the open transaction, if any,
     // ends with the connection).
