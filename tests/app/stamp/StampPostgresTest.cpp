@@ -84,10 +84,13 @@ TEST_F(StampPostgres, StationsOneAfterTheOtherContinueOneSeriesAndCloseEachNumbe
              {"--stamp-start", "1000", "--report", report, "--run-id", "r1", "--station", "S1"}),
         kRunGuardMs);
     EXPECT_EQ(one.exitStatus, 0) << harness::Describe(one);
+    EXPECT_EQ(one.err, "");
     EXPECT_NE(one.out.find("Stamp 1000 reserved for 0x00000020 (u16be)\n"), std::string::npos);
     EXPECT_EQ(harness::RunVantoir(Args(*failing, ledger), kRunGuardMs).exitStatus, 1);
+    // The table made by the first run is used as it is, without a word.
     const harness::ProcessResult three = harness::RunVantoir(Args(*third, ledger), kRunGuardMs);
     EXPECT_EQ(three.exitStatus, 0) << harness::Describe(three);
+    EXPECT_EQ(three.err, "");
 
     EXPECT_EQ(Rows("series"), "1000 used complete\n1001 failed count-mismatch\n1002 used complete\n");
     ASSERT_TRUE(third->WaitForStart(kRunGuardMs));
