@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -54,6 +55,10 @@ constexpr uint16_t kStateRi = 0x08;
 // zero-length packet, so a read never asks for more than one packet; a write
 // stays below one, so that each ends the host's transfer.
 constexpr size_t kPacket = 512;
+// The longest a change of the board's power waits for the board to take what
+// the host sent before it (a board paced at a low rate may take longer; then
+// the rest arrives after the change, as on a line still busy).
+constexpr int kSettleMs = 2000;
 
 [[noreturn]] void Fail(const std::string& step) {
     throw std::runtime_error("USB CDC-ACM gadget: " + step + ": " + std::strerror(errno));
@@ -116,8 +121,8 @@ std::string SpeedDescriptors(bool high) {
         }
     };
     add({USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, 0, 0, 3, USB_CLASS_COMM, 2, 1, 1});
-    add({sizeof(usb_interface_assoc_descriptor), USB_DT_INTERFACE_ASSOCIATION, 0, 1,
-         USB_CLASS_COMM, 2, 1, 0});
+    add({sizeof(usb_interface_assoc_descriptor), USB_DT_INTERFACE_ASSOCIATION, 0, 1, USB_CLASS_COMM,
+         2, 1, 0});
     auto endpoint = [&](uint8_t address, uint8_t kind, uint16_t size, uint8_t interval) {
         add({USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, address, kind});
         Put16(bytes, size);
@@ -226,6 +231,8 @@ struct AcmGadget::State {
     uint64_t inputsVersion = 0;
     int outputs = 0;  // DTR bit 0, RTS bit 1, as the host last set them
     bool powered = true;
+    // Bytes taken from the host so far (CarryToBoard's own count).
+    std::atomic<int64_t> fromHost{0};
     uint8_t coding[7] = {0x80, 0x25, 0, 0, 0, 0, 8};  // 9600 8N1
 
     void Log(Clock::time_point at, const std::string& what) {
@@ -523,8 +530,8 @@ void AcmGadget::State::HandleSetup(const usb_ctrlrequest& request, Clock::time_p
         const ssize_t got = read(ep0, data, std::min<size_t>(length, sizeof data));
         if (got >= 7) {
             std::memcpy(coding, data, sizeof coding);
-            const uint32_t rate = data[0] | data[1] << 8 | data[2] << 16 |
-                                  static_cast<uint32_t>(data[3]) << 24;
+            const uint32_t rate =
+                data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
             Log(at, "rate=" + std::to_string(rate));
         }
         return;
@@ -567,6 +574,10 @@ void AcmGadget::State::SetOutputs(int lines, Clock::time_point at) {
         }
         powered = on;
     }
+    // What the host sent before it changed the line reached the board before
+    // the change (the pseudo-terminal between them is the gadget's own, not
+    // part of the line): the board takes it first, as it is powered then.
+    board.WaitForBytes(fromHost, kSettleMs);
     if (!on) {
         // What the board had on its way to the host goes with its power.
         tcflush(slave, TCIFLUSH);
@@ -609,6 +620,7 @@ void AcmGadget::State::CarryToBoard() {
             }
             continue;
         }
+        fromHost += got;
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = write(slave, packet + done, static_cast<size_t>(got - done));
             if (put > 0) {

@@ -491,7 +491,13 @@ case_acm_boards_started_by_the_fixture_signal() {
     expect_no_out "Please cycle the power"
     [ "$acm_starts" = 3 ] || fail "the board received \"S\" ${acm_starts:-no} times, not 3"
     [ "$(grep -ac "Start command sent to DSP" "$run/out")" = 3 ] || fail "stdout does not say three times that the board was started"
-    # After the third board the signal may go on toggling until the board ends.
+    # Each board switched on by the sequence once the signal is on, off by the
+    # end sequence, then the signal off and on. After the third board the
+    # signal may go on toggling until the board ends.
+    local events
+    events=$(acm_seen ' \(dsr\|power\)=' | awk 'NR <= 12 { printf "%s;", $2 }')
+    [ "$events" = "power=on;power=off;power=on;power=off;dsr=0;dsr=1;power=on;power=off;dsr=0;dsr=1;power=on;power=off;" ] ||
+        fail "the board's power and start signal went $events"
     [ "$(acm_seen ' dsr=' | awk 'NR <= 4 { printf "%s;", $2 }')" = "dsr=0;dsr=1;dsr=0;dsr=1;" ] ||
         fail "the start signal went $(acm_seen ' dsr=' | awk '{ printf "%s;", $2 }')"
 }

@@ -75,8 +75,8 @@ TEST(SimCommandLine, ParsesValuesInBothFormsAndTextEscapes) {
 
 TEST(SimCommandLine, TakesTheUsbFunctionsLinesAndRefusesThemWithoutIt) {
     sim::SimOptions options =
-        sim::ParseSimOptions({"--usb-acm", "dummy_udc.0", "--line-log", "lines.txt",
-                              "--power-line", "rts", "--start-signal=ri", "--signal-gap", "50"});
+        sim::ParseSimOptions({"--usb-acm", "dummy_udc.0", "--line-log", "lines.txt", "--power-line",
+                              "rts", "--start-signal=ri", "--signal-gap", "50"});
     ASSERT_EQ(options.error, "");
     EXPECT_EQ(options.gadget.controller, "dummy_udc.0");
     EXPECT_EQ(options.gadget.lineLogPath, "lines.txt");
@@ -102,8 +102,7 @@ TEST(SimProgram, StartsSwitchedOffWithOff) {
     ChildProcess sim(Sim({"--off", "--exit-after-start"}));
     std::string port = PortOf(sim);
     std::string hex = harness::WriteTempFile(harness::SampleHex(5));
-    ProcessResult silent =
-        harness::RunVantoir({"-P", port, "-F", hex, "--timeout", "1"}, kGuardMs);
+    ProcessResult silent = harness::RunVantoir({"-P", port, "-F", hex, "--timeout", "1"}, kGuardMs);
     EXPECT_EQ(silent.exitStatus, 1) << harness::Describe(silent);
     ProcessResult host = harness::RunVantoir(
         {"-P", port, "-F", hex, "--power-command", "kill -USR2 " + std::to_string(sim.Pid())},
