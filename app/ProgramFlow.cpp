@@ -70,7 +70,7 @@ ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
 // which ends only when the operator ends the run.
 int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
                 const BoardImage& image, RunReport* report, ConsoleSink* sink,
-                Stamping* stamping) {
+                Stamping* stamping, GangEventWriter* gang) {
     image.OpenFor(file);
     Fixture fixture(settings, report);
     fixture.Prepare(port);
@@ -79,7 +79,7 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
     }
     if (settings.repeat) {
         return RunBoardAfterBoard(port, settings, options, file, image, report, fixture,
-                                  stamping);
+                                  stamping, gang);
     }
     Downloader downloader(file, port, options);
     try {
@@ -138,7 +138,7 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, const Boa
             return 0;
         default:
             return RunDownload(port, settings, options, files.upload, image, report,
-                               listeners.recorder.get(), stamping);
+                               listeners.recorder.get(), stamping, listeners.gang.get());
     }
 }
 

@@ -82,7 +82,7 @@ ChildProcesses::~ChildProcesses() {
 
 // posix_spawn: the child gets /dev/null as input, the write ends of its
 // pipes as output, error and channel (descriptor 3), every signal the parent
-// catches at its default and no blocked signal. Every pipe is made
+// catches at its default, no blocked signal and a process group of its own. Every pipe is made
 // close-on-exec, so that no child holds another's pipe open (its end would
 // then never come); the copies made for the child are not.
 int ChildProcesses::Start(const std::string& program, const std::vector<std::string>& arguments,
@@ -110,7 +110,11 @@ int ChildProcesses::Start(const std::string& program, const std::vector<std::str
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    // A process group of its own: a terminal's Ctrl-C (or its hang-up)
+    // reaches only the parent's group, which passes one request on, so that
+    // the child never gets a second one (which would end it at once).
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
     std::vector<std::string> given = arguments;
     if (channel) {
         given.push_back(std::to_string(kChannelFd));

@@ -24,6 +24,9 @@ constexpr int kMaxKeysPerBurst = 512;
 // after every silent read until a "+" line comes, then swallows the rest of
 // the greeting. False when the time-out passed first.
 bool Handshake(COMPort& port, const ProtocolOptions& options) {
+    SessionObserver none;
+    SessionObserver& observer = options.observer != nullptr ? *options.observer : none;
+    observer.OnPhase(SessionPhase::Identify);
     LineBuf lineBuf;
     port.Configure(options.baudRate, Downloader::kPollTimeoutMs);
     Deadline limit;
@@ -34,6 +37,7 @@ bool Handshake(COMPort& port, const ProtocolOptions& options) {
             return false;
         }
     }
+    observer.OnPhase(SessionPhase::Console);
     return true;
 }
 

@@ -10,7 +10,9 @@
 // OnPhase(Request), OnPhase(Upload), OnRecordsSent after every record line
 // and OnProgress with each progress line, OnPhase(Count), OnCountConfirmed,
 // OnPhase(Flash), OnFlash, OnPhase(Start), OnStartSent, and at the end
-// OnOutcome. OnBoardMessage comes whenever the board's "-" line is shown. A
+// OnOutcome. Console mode's handshake (-fp) tells OnPhase(Identify),
+// OnBoardIdentified and, once the board has answered, OnPhase(Console).
+// OnBoardMessage comes whenever the board's "-" line is shown. A
 // session ended by a port error, or by an interrupt, stops wherever it was,
 // without OnOutcome (an upload cut short by a port error still ends its
 // progress: OnProgress with last).
@@ -27,6 +29,7 @@ enum class SessionPhase {
     Count,     // "C"
     Flash,     // "W"
     Start,     // "S"
+    Console,   // console mode after its handshake (-fp): no longer waiting
 };
 
 enum class SessionOutcome {

@@ -77,7 +77,7 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) 
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
                        UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture, Stamping* stamping) {
+                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang) {
     Tally tally;
     // The tally hears each board's ending beside whoever listened already.
     SessionEnding ending;
@@ -137,6 +137,9 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         }
         ShowTally(number, OutcomeName(outcome), tally, stamping);
         std::fflush(stdout);
+        if (gang != nullptr) {
+            gang->BoardEnded(outcome);
+        }
         if (report != nullptr) {
             WriteBoardRecord(*report, outcome == RunOutcome::Complete, request,
                              settings.reportFile);

@@ -26,6 +26,8 @@
 // --start-when, the run waits for the start signal before each board, and
 // after each board for the signal to end, in place of the quiet line.
 //
+// A run of a gang tells its gang each board's end (gang).
+//
 // With --stamp, every board reserves its own number (stamping), which its
 // tally line shows ("Board 3 (stamp 17): complete. ...") and which is
 // closed as the board ends.
@@ -33,6 +35,7 @@
 #include "app/Settings.h"
 #include "app/boards/BoardImage.h"
 #include "app/fixture/Fixture.h"
+#include "app/gang/GangEvents.h"
 #include "app/report/RunReport.h"
 #include "app/stamp/Stamping.h"
 #include "protocol/ProtocolOptions.h"
@@ -43,4 +46,4 @@
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
                        UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture, Stamping* stamping);
+                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang);

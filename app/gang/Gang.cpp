@@ -42,6 +42,8 @@ struct Gang {
     std::vector<GangMember> members;
     ChildProcesses processes;
     Clock::time_point start = Clock::now();
+    // How long a run may take to end once interrupted.
+    std::chrono::milliseconds grace{kInterruptGraceMs};
     bool interruptSent = false;
     bool killed = false;
     Clock::time_point interruptedAt;
@@ -131,12 +133,12 @@ void Gang::PassOnInterrupt() {
             }
         }
     }
-    if (interruptSent && !killed &&
-        Clock::now() - interruptedAt >= std::chrono::milliseconds(kInterruptGraceMs)) {
+    if (interruptSent && !killed && Clock::now() - interruptedAt >= grace) {
         killed = true;
-        for (const GangMember& member : members) {
-            if (member.Child() >= 0) {
+        for (GangMember& member : members) {
+            if (member.Child() >= 0 && !member.Outcome()) {
                 processes.Kill(member.Child());
+                member.KilledAfter(std::chrono::duration<double>(grace).count());
             }
         }
     }
@@ -152,6 +154,7 @@ int RunGang(int argumentCount, char** arguments, const Settings& settings) {
     const Fixture fixture(settings, nullptr);
     WriteOut(false, fixture.StartsBoard() ? fixture.InsteadLine() : messages::kPowerCyclePrompt);
     Gang gang;
+    gang.grace += std::chrono::milliseconds(fixture.EndSequenceMs());
     gang.StartRuns(argumentCount, arguments, ports);
     // A block taller than the screen cannot be redrawn in place.
     const OutputSize size = OutputTerminalSize();

@@ -6,15 +6,21 @@
 // disturb the others. The power-cycle prompt is shown once, for all.
 //
 // Each run's output is shown as GangDisplay describes. Ctrl-C, SIGTERM or
-// SIGHUP end every run (each is passed the interrupt, and ended outright if
-// it has not ended kInterruptGraceMs later); then, as at every end, the
-// summary table (FormatGangSummary) follows on standard output.
+// SIGHUP end every run: each is passed the one interrupt and ends in order
+// (its record written, its port given back). Only a run still running
+// kInterruptGraceMs after it (plus the waits of --reset-end, which runs
+// after an interrupt too) is taken to be stuck and ended outright; the
+// summary says so. Then, as at every end, the summary table
+// (FormatGangSummary) follows on standard output.
 //
 // Exit status: 0 when every port's download was complete, else 1.
 
 #include "app/Settings.h"
 
-inline constexpr int kInterruptGraceMs = 3000;
+// Longer than anything a run does to end on its own: a read finishing its
+// time-out (Windows, up to 3 s), the port's drain, its record and the
+// number ledger's closing line.
+inline constexpr int kInterruptGraceMs = 10000;
 
 // settings: as parsed from the arguments, with settings.gang set.
 int RunGang(int argumentCount, char** arguments, const Settings& settings);

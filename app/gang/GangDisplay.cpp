@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/boards/BoardMessages.h"
 #include "app/gang/GangMessages.h"
 #include "errors/FormatText.h"
 #include "protocol/ProtocolMessages.h"
@@ -96,18 +97,37 @@ void GangDisplay::DrawBlock(double now) {
 std::string FormatGangSummary(const std::vector<GangMember>& members) {
     std::vector<std::vector<std::string>> rows = {
         {"Port", "Board", "Outcome", "Records", "Seconds"}};
+    // Numbers to the right, text to the left.
+    std::vector<bool> right = {false, false, false, true, true};
+    // Board after board: each port's boards, complete and failed.
+    const bool repeated = std::any_of(members.begin(), members.end(), [](const GangMember& member) {
+        return member.BoardsComplete() + member.BoardsFailed() > 0;
+    });
+    if (repeated) {
+        rows[0].insert(rows[0].end(), {"Complete", "Failed"});
+        right.insert(right.end(), {true, true});
+    }
     // With --stamp, a last column: the number each board got.
     const bool stamped = std::any_of(members.begin(), members.end(), [](const GangMember& member) {
         return !member.Stamp().empty();
     });
     if (stamped) {
         rows[0].push_back("Stamp");
+        right.push_back(false);
     }
     int complete = 0;
+    unsigned boardsComplete = 0;
+    unsigned boardsFailed = 0;
     for (const GangMember& member : members) {
         rows.push_back({member.Port(), member.Board().empty() ? "-" : member.Board(),
                         member.Phase(), std::to_string(member.LinesUploaded()),
                         FormatText("%.1f", member.Seconds())});
+        if (repeated) {
+            rows.back().push_back(std::to_string(member.BoardsComplete()));
+            rows.back().push_back(std::to_string(member.BoardsFailed()));
+            boardsComplete += member.BoardsComplete();
+            boardsFailed += member.BoardsFailed();
+        }
         if (stamped) {
             rows.back().push_back(member.Stamp().empty() ? "-" : member.Stamp());
         }
@@ -123,14 +143,21 @@ std::string FormatGangSummary(const std::vector<GangMember>& members) {
     for (const auto& row : rows) {
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) {
-            // Text columns to the left, numbers to the right.
-            line += c < 3   ? Padded(row[c], widths[c] + 2)
-                    : c < 5 ? (c > 3 ? "  " : "") + RightAligned(row[c], widths[c])
-                            : "  " + row[c];
+            line += (c > 0 ? "  " : "") +
+                    (right[c] ? RightAligned(row[c], widths[c]) : Padded(row[c], widths[c]));
         }
         line.erase(line.find_last_not_of(' ') + 1);
         table += line + "\n";
     }
-    return table +
-           FormatText(messages::kGangTallyFormat, complete, static_cast<int>(members.size()));
+    table += FormatText(messages::kGangTallyFormat, complete, static_cast<int>(members.size()));
+    if (repeated) {
+        table += FormatText(messages::kBoardsInAllFormat, boardsComplete, boardsFailed);
+    }
+    for (const GangMember& member : members) {
+        if (member.KilledAfterSeconds() > 0) {
+            table += FormatText(messages::kGangKilledFormat, member.Port().c_str(),
+                                member.KilledAfterSeconds());
+        }
+    }
+    return table;
 }

@@ -24,13 +24,16 @@ const char* PhaseName(SessionPhase phase) {
             return "flash";
         case SessionPhase::Start:
             return "start";
+        case SessionPhase::Console:
+            return "console";
     }
     return nullptr;
 }
 
 std::optional<SessionPhase> PhaseNamed(const std::string& name) {
     for (SessionPhase phase : {SessionPhase::Identify, SessionPhase::Request, SessionPhase::Upload,
-                               SessionPhase::Count, SessionPhase::Flash, SessionPhase::Start}) {
+                               SessionPhase::Count, SessionPhase::Flash, SessionPhase::Start,
+                               SessionPhase::Console}) {
         if (name == PhaseName(phase)) {
             return phase;
         }
@@ -54,6 +57,8 @@ const char* KindName(GangEvent::Kind kind) {
             return "start";
         case GangEvent::Kind::Stamp:
             return "stamp";
+        case GangEvent::Kind::BoardEnd:
+            return "board-end";
         case GangEvent::Kind::End:
             return "end";
     }
@@ -89,6 +94,7 @@ bool TakeFields(const Json& record, GangEvent& event) {
         case GangEvent::Kind::Stamp:
             event.value = record.at("value").get<std::string>();
             return true;
+        case GangEvent::Kind::BoardEnd:
         case GangEvent::Kind::End: {
             const std::optional<RunOutcome> outcome =
                 OutcomeNamed(record.at("outcome").get<std::string>());
@@ -128,6 +134,7 @@ std::string GangEventLine(const GangEvent& event) {
         case GangEvent::Kind::Stamp:
             record["value"] = event.value;
             break;
+        case GangEvent::Kind::BoardEnd:
         case GangEvent::Kind::End:
             record["outcome"] = OutcomeName(event.outcome);
             break;
@@ -148,7 +155,7 @@ std::optional<GangEvent> ParseGangEvent(const std::string& line) {
         for (GangEvent::Kind candidate :
              {GangEvent::Kind::Phase, GangEvent::Kind::Board, GangEvent::Kind::Progress,
               GangEvent::Kind::Count, GangEvent::Kind::Flash, GangEvent::Kind::Start,
-              GangEvent::Kind::Stamp, GangEvent::Kind::End}) {
+              GangEvent::Kind::Stamp, GangEvent::Kind::BoardEnd, GangEvent::Kind::End}) {
             if (kind == KindName(candidate)) {
                 event.kind = candidate;
                 event.shown = record.at("shown").get<uint64_t>();
@@ -215,6 +222,13 @@ void GangEventWriter::Stamp(const std::string& value) {
     GangEvent event;
     event.kind = GangEvent::Kind::Stamp;
     event.value = value;
+    Send(event);
+}
+
+void GangEventWriter::BoardEnded(RunOutcome outcome) {
+    GangEvent event;
+    event.kind = GangEvent::Kind::BoardEnd;
+    event.outcome = outcome;
     Send(event);
 }
 

@@ -8,13 +8,14 @@
 // Every event carries "shown": the bytes the run had shown on standard
 // output before it (text/Shown.h), so that the gang puts it in its place
 // among the run's lines. Events:
-//   {"event": "phase", "phase": "identify"|"request"|"upload"|"count"|"flash"|"start"}
+//   {"event": "phase", "phase": "identify"|"request"|"upload"|"count"|"flash"|"start"|"console"}
 //   {"event": "board", "identity": TEXT}       the boot loader's identity
 //   {"event": "progress", "lines": N, "percent": P, "last": BOOL}
 //   {"event": "count", "count": N}             the board's count
 //   {"event": "flash", "acknowledged": BOOL}
 //   {"event": "start"}                         "S" has gone out
 //   {"event": "stamp", "value": TEXT}         the board's number (--stamp)
+//   {"event": "board-end", "outcome": NAME}    one board of --repeat has ended
 //   {"event": "end", "outcome": NAME}          the run's outcome (app/Outcome.h)
 
 #include <cstdint>
@@ -27,7 +28,7 @@
 class ParentChannel;
 
 struct GangEvent {
-    enum class Kind { Phase, Board, Progress, Count, Flash, Start, Stamp, End };
+    enum class Kind { Phase, Board, Progress, Count, Flash, Start, Stamp, BoardEnd, End };
     Kind kind = Kind::Phase;
     uint64_t shown = 0;
     SessionPhase phase = SessionPhase::Identify;  // Phase
@@ -38,7 +39,7 @@ struct GangEvent {
     bool last = false;                            // Progress
     int32_t count = 0;                            // Count
     bool acknowledged = false;                    // Flash
-    RunOutcome outcome = RunOutcome::Failed;      // End
+    RunOutcome outcome = RunOutcome::Failed;      // BoardEnd, End
 };
 
 // The event as one line of JSON, with its line end.
@@ -62,6 +63,8 @@ class GangEventWriter : public SessionObserver {
     void OnStartSent() override;
     // The number the board got (app/stamp/Stamping.h), as shown.
     void Stamp(const std::string& value);
+    // One board of board after board (--repeat) has ended so.
+    void BoardEnded(RunOutcome outcome);
     void End(RunOutcome outcome);
 
   private:

@@ -125,6 +125,10 @@ void GangMember::Apply(const GangEvent& event, std::vector<GangItem>& items) {
         case GangEvent::Kind::Start:
             phase = "started";
             break;
+        case GangEvent::Kind::BoardEnd:
+            ++(event.outcome == RunOutcome::Complete ? boardsComplete : boardsFailed);
+            phase = "waiting for the board";
+            break;
         case GangEvent::Kind::End:
             told = event.outcome;
             break;

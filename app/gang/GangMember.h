@@ -56,6 +56,11 @@ class GangMember {
     // (Failed) was ended by that interrupt, whether or not it was passed on
     // before the run noticed it itself.
     void GangInterrupted();
+    // The run had not ended graceSeconds after the interrupt and was ended
+    // outright.
+    void KilledAfter(double graceSeconds) { killedAfter = graceSeconds; }
+    // 0 unless KilledAfter.
+    double KilledAfterSeconds() const { return killedAfter; }
 
     // Nothing while the run runs.
     const std::optional<RunOutcome>& Outcome() const { return outcome; }
@@ -64,6 +69,10 @@ class GangMember {
     // The number the run's board got (--stamp), as shown; empty when none.
     const std::string& Stamp() const { return stamp; }
     int32_t LinesUploaded() const { return lines; }
+    // Board after board (--repeat): the boards that were complete and those
+    // that were not, so far; both 0 for a single download.
+    unsigned BoardsComplete() const { return boardsComplete; }
+    unsigned BoardsFailed() const { return boardsFailed; }
     int Percent() const { return percent; }
     // From the gang's start to the run's end; 0 while it runs.
     double Seconds() const { return seconds; }
@@ -88,6 +97,7 @@ class GangMember {
     std::string port;
     int child = -1;
     double seconds = 0;
+    double killedAfter = 0;
     Stream out;
     Stream err{"", 0, true};
     uint64_t outTaken = 0;  // bytes of standard output taken so far
@@ -97,6 +107,8 @@ class GangMember {
     std::string stamp;
     int32_t lines = 0;
     int percent = 0;
+    unsigned boardsComplete = 0;
+    unsigned boardsFailed = 0;
     bool progressShown = false;
     bool progressOpen = false;  // progress shown, its last not yet
     std::string phase = "waiting for the board";

@@ -19,5 +19,9 @@ inline constexpr const char* kGangCannotStartFormat = "Can't start the run for p
 // The summary at the end: a heading, one row per port, a tally.
 inline constexpr const char* kGangSummaryHeading = "Gang summary:\n";
 inline constexpr const char* kGangTallyFormat = "%d of %d ports complete.\n";
+// After the tally, for each run that did not end on the interrupt.
+inline constexpr const char* kGangKilledFormat =
+    "The run for port %s had not ended %.0f s after the interrupt and was ended outright; its "
+    "record may be missing.\n";
 
 }  // namespace messages

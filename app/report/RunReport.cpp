@@ -32,6 +32,7 @@ int PhaseIndex(SessionPhase phase) {
         case SessionPhase::Flash:
             return 3;
         case SessionPhase::Start:
+        case SessionPhase::Console:
             break;
     }
     return -1;

@@ -309,6 +309,29 @@ TEST(GangSummaryTable, ColumnsAlignAndTheTallyCountsTheCompleteOnes) {
               "1 of 2 ports complete.\n");
 }
 
+TEST(GangSummaryTable, BoardAfterBoardTalliesEachPortAndARunEndedOutrightIsSaid) {
+    std::vector<GangMember> members = {{"COM3", 0}, {"COM4", 1}};
+    GangEvent complete = EndEvent(RunOutcome::Complete);
+    complete.kind = GangEvent::Kind::BoardEnd;
+    GangEvent mismatch = EndEvent(RunOutcome::CountMismatch);
+    mismatch.kind = GangEvent::Kind::BoardEnd;
+    members[0].TakeEvents(Lines({BoardEvent("K", 0), complete, complete, complete,
+                                 EndEvent(RunOutcome::Complete)}));
+    members[0].End(0, false, false, 30.0);
+    members[1].TakeEvents(Lines({complete, mismatch}));
+    members[1].KilledAfter(10);
+    members[1].End(-1, false, true, 41.0);
+    EXPECT_EQ(FormatGangSummary(members),
+              "Gang summary:\n"
+              "Port  Board  Outcome      Records  Seconds  Complete  Failed\n"
+              "COM3  K      complete           0     30.0         3       0\n"
+              "COM4  -      interrupted        0     41.0         1       1\n"
+              "1 of 2 ports complete.\n"
+              "Boards in all: 4 complete, 1 failed.\n"
+              "The run for port COM4 had not ended 10 s after the interrupt and was ended "
+              "outright; its record may be missing.\n");
+}
+
 TEST(GangPortList, SplitAtCommasAndShortNames) {
     std::vector<std::string> ports;
     std::string problem;

@@ -8,10 +8,13 @@
 #include <signal.h>
 
 #include <memory>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/app/report/ReportRecords.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 
@@ -250,6 +253,46 @@ TEST(Gang, EveryRunSwitchesItsOwnBoardOnAndAFailedCommandFailsOnlyItsPort) {
     EXPECT_EQ(rows[2], Row(gang.ports[1], "-", "power-command-failed", 0));
 }
 
+// With --boards, each port programs board after board; the summary tallies
+// every port's boards and all of them. The second board of the second port
+// miscounts.
+TEST(Gang, BoardAfterBoardOnEveryPortIsTalliedPerPort) {
+    Gang gang({sim::BoardConfig(), sim::BoardConfig()});
+    harness::ProcessOptions options;
+    options.args = gang.Args({"--boards", "2"});
+    harness::ChildProcess child(options);
+    // Each first board, once done, is taken away and the next one put in; it
+    // stays silent for longer than the second of quiet that the run awaits.
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_TRUE(child.WaitForStdout(
+            gang.Mark(i) + "Board 1: complete. Boards so far: 1 complete, 0 failed.\n",
+            kRunGuardMs))
+            << child.Stdout();
+        sim::BoardConfig next;
+        next.silentPolls = 60;
+        next.countOffset = static_cast<int>(i);
+        gang.boards[i]->SetPowered(false);
+        gang.boards[i]->PowerOnAs(next);
+    }
+    const harness::ProcessResult result = child.Wait(kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    const std::string& out = result.out;
+    const std::string identity = "  " + kIdentity + "  ";
+    const std::regex rows(
+        "Gang summary:\n"
+        "Port +Board +Outcome +Records +Seconds +Complete +Failed\n" +
+        gang.ports[0] + identity + "complete +250 +[0-9]+\\.[0-9]  +2  +0\n" + gang.ports[1] +
+        identity + "count-mismatch +250 +[0-9]+\\.[0-9]  +1  +1\n"
+        "1 of 2 ports complete.\n"
+        "Boards in all: 3 complete, 1 failed.\n$");
+    EXPECT_TRUE(std::regex_search(out, rows)) << out;
+    EXPECT_NE(out.find(gang.Mark(1) + "Board 2: count-mismatch. Boards so far: 1 complete, 1 "
+                                      "failed.\n"),
+              std::string::npos)
+        << out;
+}
+
 TEST(Gang, BoardThatHangsUpLeavesTheOthersComplete) {
     sim::BoardConfig hangsUp;
     hangsUp.hangUpAfterRecords = 100;
@@ -334,6 +377,79 @@ TEST_F(GangInterrupted, CtrlCEndsEveryRunAndThenTheSummaryFollows) {
     Start(harness::InputKind::Terminal);
     child->WriteKeys("\x03");
     ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
+}
+
+// Ctrl-C typed on the gang's terminal reaches the gang alone; each run gets
+// the one request the gang passes on, ends in order and writes its record,
+// here while every board writes its flash. Three times over: a run that got
+// the terminal's request besides the gang's ended at once, recordless, in
+// most tries but not all.
+TEST(GangInterruptedOnItsTerminal, EveryRunWritesItsRecordWhileTheFlashIsWritten) {
+    sim::BoardConfig flashing;
+    flashing.expectFlash = true;
+    flashing.flashProgressLines = 100000;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round + 1));
+        Gang gang({flashing, flashing, flashing, flashing});
+        const std::string report = harness::WriteTempFile("", "records.jsonl");
+        harness::ProcessOptions options;
+        options.args = gang.Args({"-W", "--report", report});
+        options.inputKind = harness::InputKind::Terminal;
+        harness::ChildProcess child(options);
+        for (const auto& board : gang.boards) {
+            ASSERT_TRUE(board->WaitForReceived("W\r\n", kRunGuardMs));
+        }
+        child.WriteKeys("\x03");
+        const harness::ProcessResult result = child.Wait(kRunGuardMs);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+        const std::vector<report_test::Json> records = report_test::ReadRecords(report);
+        ASSERT_EQ(records.size(), 4u) << result.out;
+        std::multiset<std::string> ports;
+        for (const report_test::Json& record : records) {
+            EXPECT_EQ(record["outcome"], "interrupted") << record.dump();
+            EXPECT_EQ(record["flash"], "not-acknowledged") << record.dump();
+            EXPECT_EQ(record["signal"], harness::RunsWindowsBuild() ? "CTRL_C" : "SIGINT")
+                << record.dump();
+            ports.insert(record["port"].get<std::string>());
+        }
+        EXPECT_EQ(ports, std::multiset<std::string>(gang.ports.begin(), gang.ports.end()));
+    }
+}
+
+// A run that cannot end (here its power command stops it) is ended outright
+// once the grace after the interrupt has passed, and the summary says so;
+// the others have ended in order with their records.
+TEST(GangInterruptedOnItsTerminal, OnlyARunStillStuckAfterTheGraceIsEndedOutright) {
+    SKIP_UNDER_WINE("the command is a POSIX shell's");
+    sim::BoardConfig silent;
+    silent.silentPolls = 1000000;
+    Gang gang({silent, silent});
+    const std::string report = harness::WriteTempFile("", "records.jsonl");
+    // The command writes to the run's own output, which reaches the gang
+    // while the run itself is stopped.
+    const std::string command = "[ \"$VANTOIR_PORT\" = '" + gang.ports[1] +
+                                "' ] && kill -STOP $PPID && echo 'run stopped'; true";
+    harness::ProcessOptions options;
+    options.args = gang.Args({"--power-command", command, "--report", report});
+    harness::ChildProcess child(options);
+    ASSERT_TRUE(gang.boards[0]->WaitForReceived("?\r\n", kRunGuardMs));
+    ASSERT_TRUE(child.WaitForStdout(gang.Mark(1) + "run stopped\n", kRunGuardMs));
+    child.Signal(SIGTERM);
+    const harness::ProcessResult result = child.Wait(kRunGuardMs);
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    const std::vector<std::string> rows = SummaryRows(result.out);
+    ASSERT_GE(rows.size(), 4u) << result.out;
+    EXPECT_EQ(rows[1], Row(gang.ports[0], "-", "interrupted", 0));
+    EXPECT_EQ(rows[2], Row(gang.ports[1], "-", "interrupted", 0));
+    EXPECT_EQ(result.out.substr(result.out.find("0 of 2 ports complete.\n")),
+              "0 of 2 ports complete.\nThe run for port " + gang.ports[1] +
+                  " had not ended 10 s after the interrupt and was ended outright; its record "
+                  "may be missing.\n");
+    const std::vector<report_test::Json> records = report_test::ReadRecords(report);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["port"], gang.ports[0]);
+    EXPECT_EQ(records[0]["outcome"], "interrupted");
 }
 
 TEST_F(GangInterrupted, TerminationOfTheGangAloneEndsEveryRun) {

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "errors/Version.h"
@@ -242,6 +244,30 @@ TEST(RunReport, RawAndConsoleModesEndAsEnded) {
     EXPECT_EQ(record["signal"], harness::RunsWindowsBuild() ? "CTRL_C" : "SIGINT");
     EXPECT_TRUE(record["exit_status"].is_null());
     EXPECT_TRUE(record["file"].is_null());
+}
+
+// The console's handshake (-fp) polls like a download: the record's waiting
+// is that time, the board's identity is recorded, and the console after it
+// is no longer waiting.
+TEST(RunReport, ConsoleHandshakeRecordsItsWait) {
+    sim::BoardConfig late;
+    late.silentPolls = 20;
+    auto board = harness::StartBoard(late);
+    const std::string report = MissingReportPath();
+    harness::ProcessOptions options;
+    options.args = {"-P", harness::PortName(*board), "-C", "-fp", "--report", report};
+    harness::ChildProcess child(options);
+    ASSERT_TRUE(child.WaitForStdout("Entering Console mode...\n", kRunGuardMs));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    child.Signal(SIGINT);
+    const harness::ProcessResult console = child.Wait(kRunGuardMs);
+    EXPECT_EQ(console.termSignal, SIGINT) << harness::Describe(console);
+    const Json record = OnlyRecord(report);
+    EXPECT_EQ(record["board"], "KELVOR DSP boot loader 2.4");
+    const double waiting = record["phases"]["waiting"].get<double>();
+    // Twenty unanswered polls of 50 ms each, then a second of console.
+    EXPECT_GE(waiting, 0.9) << record.dump();
+    EXPECT_LE(waiting, record["seconds"].get<double>() - 0.9) << record.dump();
 }
 
 TEST(RunReport, RunsAppendOneLineEachAlsoAtOnce) {
