@@ -121,6 +121,41 @@ bool SetQuiet(SimOptions& options, const std::string&) {
     return true;
 }
 
+bool SetOff(SimOptions& options, const std::string&) {
+    options.startOff = true;
+    return true;
+}
+
+bool SetUsbAcm(SimOptions& options, const std::string& text) {
+    options.gadget.controller = text;
+    return !text.empty() && text.find('/') == std::string::npos;
+}
+
+bool SetLineLog(SimOptions& options, const std::string& text) {
+    options.gadget.lineLogPath = text;
+    return !text.empty();
+}
+
+bool SetPowerLine(SimOptions& options, const std::string& text) {
+    options.gadget.powerLine = AcmLineNamed(text);
+    return options.gadget.powerLine == AcmLine::Dtr || options.gadget.powerLine == AcmLine::Rts;
+}
+
+bool SetStartSignal(SimOptions& options, const std::string& text) {
+    options.gadget.startSignal = AcmLineNamed(text);
+    return options.gadget.startSignal == AcmLine::Dsr ||
+           options.gadget.startSignal == AcmLine::Dcd || options.gadget.startSignal == AcmLine::Ri;
+}
+
+bool SetSignalGap(SimOptions& options, const std::string& text) {
+    long value = 0;
+    if (!ParseCount(text, 1, 600000L, value)) {
+        return false;
+    }
+    options.gadget.signalGapMs = static_cast<int>(value);
+    return true;
+}
+
 // Every option, in the order --help lists them; an entry without a name is a
 // heading.
 const std::vector<OptionEntry> kOptions = {
@@ -158,6 +193,28 @@ const std::vector<OptionEntry> kOptions = {
     {"--vanish-for", "MS",
      "and comes back MS later on a new pseudo-terminal, the --link made again (default 1000)",
      Count(&BoardConfig::vanishForMs)},
+    {"--off", nullptr, "the board starts switched off (SIGUSR2 or its power line switches it on)",
+     SetOff},
+    {nullptr, nullptr,
+     "A USB CDC-ACM serial function instead of a pseudo-terminal (Linux, as root;\n"
+     "configfs mounted, modules libcomposite and usb_f_fs loaded):",
+     nullptr},
+    {"--usb-acm", "UDC",
+     "be the function on the USB device controller UDC (e.g. dummy_udc.0); prints "
+     "usb:1d6b:0104, the name of the host's port",
+     SetUsbAcm},
+    {"--line-log", "FILE",
+     "write every line change, rate and break the host asks for to FILE, a line each: "
+     "\"MS dtr=D rts=R\", \"MS rate=N\", \"MS break=MS\" (MS since the start; also "
+     "\"MS power=on|off\" and the board's input lines, \"MS dsr=1\")",
+     SetLineLog},
+    {"--power-line", "LINE", "the board is on while the host asserts LINE (dtr or rts), else off",
+     SetPowerLine},
+    {"--start-signal", "LINE",
+     "LINE (dsr, dcd or ri) is a fixture's start signal: on at the start; after a complete "
+     "download, once the board is off, off and on again (the next board)",
+     SetStartSignal},
+    {"--signal-gap", "MS", "the time before each of those changes (default 300)", SetSignalGap},
     {nullptr, nullptr, "Faults (all off by default; they combine):", nullptr},
     {"--silent-polls", "N", "give no answer to the first N \"?\" (board switched off)",
      Count(&BoardConfig::silentPolls)},
@@ -273,6 +330,16 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
                 options.error = "bad value for " + name + ": \"" + value + "\"";
             }
         }
+    }
+    const AcmGadgetConfig& gadget = options.gadget;
+    if (options.error.empty() && gadget.controller.empty() &&
+        (!gadget.lineLogPath.empty() || gadget.powerLine != AcmLine::None ||
+         gadget.startSignal != AcmLine::None)) {
+        options.error = "--line-log, --power-line and --start-signal need --usb-acm";
+    }
+    if (options.error.empty() && !gadget.controller.empty() &&
+        (!options.linkPath.empty() || options.config.vanishAfterMs > 0)) {
+        options.error = "--link and --vanish-after are for the pseudo-terminal, not --usb-acm";
     }
     return options;
 }

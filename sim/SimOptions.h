@@ -8,16 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "sim/AcmGadget.h"
 #include "sim/BoardConfig.h"
 
 namespace sim {
 
 struct SimOptions {
     BoardConfig config;
-    std::string linkPath;  // --link: a symbolic link to the port
-    bool help = false;     // --help: print SimUsage and end
-    bool quiet = false;    // --quiet: no summary at the end
-    std::string error;     // set when the arguments are not usable
+    std::string linkPath;   // --link: a symbolic link to the port
+    bool help = false;      // --help: print SimUsage and end
+    bool quiet = false;     // --quiet: no summary at the end
+    bool startOff = false;  // --off: the board starts switched off
+    // --usb-acm and the options that go with it: the USB CDC-ACM function
+    // instead of the pseudo-terminal (controller empty: the pseudo-terminal).
+    AcmGadgetConfig gadget;
+    std::string error;  // set when the arguments are not usable
 };
 
 // Parses the arguments after the program name.

@@ -1,12 +1,15 @@
-// kelvor-sim: a simulated KELVOR boot loader on a pseudo-terminal.
+// kelvor-sim: a simulated KELVOR boot loader on a pseudo-terminal, or on a
+// USB CDC-ACM function of this machine's USB device controller (--usb-acm).
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "sim/AcmGadget.h"
 #include "sim/Board.h"
 #include "sim/SimOptions.h"
 
@@ -52,14 +55,30 @@ int RunBoard(const sim::SimOptions& options) {
             return sim::kExitUsage;
         }
     }
+    if (options.startOff) {
+        board.SetPowered(false);
+    }
     // Signals are caught before the port is shown, so that whoever waits
     // for the port may signal at once.
     runningBoard = &board;
     CatchSignals();
-    std::printf("%s\n", board.SlavePath().c_str());
+    std::unique_ptr<sim::AcmGadget> gadget;
+    std::string port = board.SlavePath();
+    if (!options.gadget.controller.empty()) {
+        // The gadget carries the pseudo-terminal's bytes over USB; the host's
+        // port is the gadget's, named by its USB identity.
+        gadget = std::make_unique<sim::AcmGadget>(board, options.gadget);
+        gadget->Start();
+        port = "usb:1d6b:0104";
+    }
+    std::printf("%s\n", port.c_str());
     std::fflush(stdout);
     board.Run();
     runningBoard = nullptr;
+    if (gadget) {
+        // Unbound before the program ends: the host sees the device go.
+        gadget->Stop();
+    }
     if (!options.linkPath.empty()) {
         unlink(options.linkPath.c_str());
     }

@@ -1,6 +1,8 @@
 # The cases of scripts/test-hardware, run in this order. ttyS1 is the guest's
 # 8250 UART, ttyUSB0 the emulated FTDI adapter; every unplug case plugs the
-# adapter in again and proves it with a complete download.
+# adapter in again and proves it with a complete download. ttyACM0 is the
+# guest's cdc_acm driver on a USB CDC-ACM gadget of the guest itself, played
+# by kelvor-sim in the guest, which sees every line change the driver sends.
 
 cases=(
     uart_download
@@ -30,6 +32,12 @@ cases=(
     usb_download_by_adapter_identity
     usb_monitor_shows_the_program_from_its_first_byte
     usb_reconnect_across_unplug_by_adapter_identity
+    acm_download
+    acm_reset_sequence_seen_step_by_step
+    acm_reset_end_seen_and_nothing_else_at_close
+    acm_boards_started_by_the_fixture_signal
+    acm_power_command_switches_the_board_on
+    acm_unplug_mid_upload
 )
 
 data=$work/initramfs/data
@@ -390,4 +398,135 @@ case_uart_no_reset_leaves_the_lines_alone() {
     local states
     states=$(watched_lines | awk '{ printf "%s %s;", $2, $3 }')
     [ "$states" = "dtr=1 rts=1;" ] || fail "the lines went $states"
+}
+
+# acm_case SECONDS 'KELVOR-SIM OPTIONS' COMMAND: COMMAND in the guest against a
+# board on the guest's USB CDC-ACM gadget (acm_board, acm_done in
+# guest-tools); $rc is COMMAND's status, $acm_board_rc the board's and
+# $acm_starts how many "S" it received.
+acm_case() {
+    guest "$1" ". /guest-tools; acm_board $2 || { kill -INT \$acm_sim; wait; exit 99; }; $3; s=\$?; acm_done; exit \$s"
+    local fault
+    fault=$(grep -a -m 1 '^SUITE-FAULT' "$run/out" | cut -d' ' -f2-)
+    [ -z "$fault" ] || suite_fault "$fault"
+    acm_board_rc=$(sed -n 's/^BOARD //p' "$run/out" | tr -d '\r')
+    acm_starts=$(sed -n 's/^STARTS //p' "$run/out" | tr -d '\r')
+}
+
+# What the board saw of the lines (after "LINES"): with KIND "lines" the
+# changes of DTR and RTS and the power, as "dtr=D rts=R;" and "power=P;" in
+# order; with a grep pattern, the matching lines.
+acm_seen() {
+    sed -n '/^LINES$/,$p' "$run/out" | tail -n +2 | tr -d '\r' | grep -a -- "$1"
+}
+
+acm_states() {
+    acm_seen ' \(dtr\|power\)=' | awk '{ printf "%s;", ($2 ~ /^dtr/ ? $2 " " $3 : $2) }'
+}
+
+# acm_gap FROM TO LOW HIGH: the time from the board's first line matching
+# FROM to its first one matching TO (after it) is LOW to HIGH ms. Each time
+# is when the driver's request reached the board.
+acm_gap() {
+    local gap
+    gap=$(acm_seen . | awk -v a="$1" -v b="$2" '!t && $0 ~ a { t = $1; next } t && $0 ~ b { print $1 - t; exit }')
+    [ -n "$gap" ] && [ "$gap" -ge "$3" ] && [ "$gap" -le "$4" ] ||
+        fail "from '$1' to '$2' the board saw ${gap:-?} ms, not $3 to $4"
+}
+
+expect_acm_board() {
+    [ "$acm_board_rc" = "$1" ] || fail "kelvor-sim in the guest ended with ${acm_board_rc:-none}, expected $1"
+}
+
+# A plain run on the CDC-ACM driver: the download as on the other drivers; the
+# board sees the rate, and the lines only as the driver's own open and close
+# (with the hang-up found at open) set them.
+case_acm_download() {
+    acm_case 30 "" "vantoir -P ttyACM0 -F small.hex"
+    expect_rc 0
+    expect_out "Please cycle the power"
+    expect_out "File uploaded OK"
+    expect_out "Start command sent to DSP"
+    expect_acm_board 0
+    acm_seen rate= | grep -q ' rate=115200$' || fail "the board never saw the rate 115200: $(acm_seen rate= | tr '\n' ';')"
+    [ "$(acm_states)" = "dtr=1 rts=1;dtr=0 rts=0;" ] || fail "the lines went $(acm_states)"
+}
+
+# --reset on a board whose power follows DTR: each step one request, in
+# order, each wait its time (as the board saw the requests, within a margin
+# for a loaded machine); then nothing changes the lines, neither the session
+# (its rate and time-out changes) nor the close.
+case_acm_reset_sequence_seen_step_by_step() {
+    acm_case 30 "--power-line dtr" "vantoir -P ttyACM0 --reset dtr=0,500ms,dtr=1+rts=0,300ms,rts=1 -F small.hex"
+    expect_rc 0
+    expect_out "Starting the board by the line sequence dtr=0,500ms,dtr=1+rts=0,300ms,rts=1 instead of a power cycle."
+    expect_no_out "Please cycle the power"
+    expect_out "Start command sent to DSP"
+    expect_acm_board 0
+    [ "$(acm_states)" = "dtr=1 rts=1;power=on;dtr=0 rts=1;power=off;dtr=1 rts=0;power=on;dtr=1 rts=1;" ] ||
+        fail "the lines went $(acm_states)"
+    acm_gap 'dtr=0 rts=1' 'dtr=1 rts=0' 499 900
+    acm_gap 'dtr=1 rts=0' 'dtr=1 rts=1' 299 700
+}
+
+# --reset-end runs when the board's session has ended: its change is the
+# last; a run without it leaves the lines at close (case above).
+case_acm_reset_end_seen_and_nothing_else_at_close() {
+    acm_case 30 "--power-line dtr" "vantoir -P ttyACM0 --reset rts=0 --reset-end dtr=0 -F small.hex"
+    expect_rc 0
+    expect_out "Start command sent to DSP"
+    expect_acm_board 0
+    [ "$(acm_states)" = "dtr=1 rts=1;power=on;dtr=1 rts=0;dtr=0 rts=0;power=off;" ] ||
+        fail "the lines went $(acm_states)"
+}
+
+# A fixture: three boards, each started when the board's start signal (DSR)
+# comes on, switched on by the line sequence and off by the end sequence; the
+# signal goes off and on again after each board is done (the lid opened, the
+# next board in).
+case_acm_boards_started_by_the_fixture_signal() {
+    acm_case 90 "--power-line dtr --start-signal dsr" \
+        "vantoir -P ttyACM0 --repeat --boards 3 --start-when dsr=1 --reset dtr=0,100ms,dtr=1 --reset-end dtr=0 -F small.hex"
+    expect_rc 0
+    expect_no_out "Please cycle the power"
+    [ "$acm_starts" = 3 ] || fail "the board received \"S\" ${acm_starts:-no} times, not 3"
+    [ "$(grep -ac "Start command sent to DSP" "$run/out")" = 3 ] || fail "stdout does not say three times that the board was started"
+    # Each board switched on by the sequence once the signal is on, off by the
+    # end sequence, then the signal off and on. After the third board the
+    # signal may go on toggling until the board ends.
+    local events
+    events=$(acm_seen ' \(dsr\|power\)=' | awk 'NR <= 12 { printf "%s;", $2 }')
+    [ "$events" = "power=on;power=off;power=on;power=off;dsr=0;dsr=1;power=on;power=off;dsr=0;dsr=1;power=on;power=off;" ] ||
+        fail "the board's power and start signal went $events"
+    [ "$(acm_seen ' dsr=' | awk 'NR <= 4 { printf "%s;", $2 }')" = "dsr=0;dsr=1;dsr=0;dsr=1;" ] ||
+        fail "the start signal went $(acm_seen ' dsr=' | awk '{ printf "%s;", $2 }')"
+}
+
+# --power-command switches on a board that starts switched off (SIGUSR2 to
+# kelvor-sim), with the port in its environment.
+case_acm_power_command_switches_the_board_on() {
+    acm_case 30 "--off" \
+        "vantoir -P ttyACM0 --power-command 'echo \"\$VANTOIR_PORT \$VANTOIR_DEVICE \$VANTOIR_BOARD\" >/tmp/power-env; kill -USR2 \$(cat /tmp/acm-pid)' -F small.hex; s=\$?; cat /tmp/power-env; (exit \$s)"
+    expect_rc 0
+    expect_no_out "Please cycle the power"
+    expect_out "Start command sent to DSP"
+    expect_out "ttyACM0 /dev/ttyACM0 1"
+    expect_acm_board 0
+}
+
+# The gadget unbound mid-upload, as an adapter pulled out: vantoir ends at
+# once with the port's read or write failure, as on ftdi_sio.
+case_acm_unplug_mid_upload() {
+    acm_case 60 "--baud 38400" \
+        "acm_unplug_after 8000; vantoir -P ttyACM0 -F huge.hex; s=\$?; cut -d' ' -f1 /proc/uptime >/tmp/vantoir-ended;
+        echo \"UNPLUG-TOOK \$(awk -v a=\$(cat /tmp/acm-unplugged) -v b=\$(cat /tmp/vantoir-ended) 'BEGIN { print int((b - a) * 1000) }')\"; (exit \$s)"
+    expect_rc 1
+    case $(cat "$run/err") in
+    "Error occurred: COMPort: read failed." | "Error occurred: COMPort: write failed.") ;;
+    *) fail "stderr was '$(cat "$run/err")'" ;;
+    esac
+    local took
+    took=$(sed -n 's/^UNPLUG-TOOK //p' "$run/out" | tr -d '\r')
+    echo "[unplugged; vantoir ended ${took:-?} ms after the gadget was unbound]" >>"$run/$case_name.txt"
+    [ -n "$took" ] && [ "$took" -lt 3000 ] || fail "vantoir ended ${took:-?} ms after the unplug"
 }

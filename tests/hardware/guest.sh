@@ -3,10 +3,12 @@
 # use. Sourced by scripts/test-hardware; every wait here has a deadline.
 
 # Gets the generic Debian kernel (it has the 8250 UART built in and the USB
-# drivers as modules) without installing it: vmlinuz and the six modules.
+# drivers as modules) without installing it: vmlinuz and the modules of the
+# host controller, the FTDI adapter, the gadget stack (configfs, the dummy
+# host and device controller, FunctionFS) and the CDC-ACM driver.
 fetch_kernel() {
     local dir=$1
-    [ -f "$dir/vmlinuz" ] && [ -f "$dir/ftdi_sio.ko" ] && return 0
+    [ -f "$dir/vmlinuz" ] && [ -f "$dir/ftdi_sio.ko" ] && [ -f "$dir/cdc-acm.ko" ] && return 0
     local package
     package=$(apt-cache depends linux-image-amd64 2>/dev/null |
         awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
@@ -19,27 +21,43 @@ fetch_kernel() {
         './lib/modules/*/kernel/drivers/usb/core/usbcore.ko' \
         './lib/modules/*/kernel/drivers/usb/host/xhci-*.ko' \
         './lib/modules/*/kernel/drivers/usb/serial/usbserial.ko' \
-        './lib/modules/*/kernel/drivers/usb/serial/ftdi_sio.ko'
+        './lib/modules/*/kernel/drivers/usb/serial/ftdi_sio.ko' \
+        './lib/modules/*/kernel/fs/configfs/configfs.ko' \
+        './lib/modules/*/kernel/drivers/usb/gadget/udc/udc-core.ko' \
+        './lib/modules/*/kernel/drivers/usb/gadget/libcomposite.ko' \
+        './lib/modules/*/kernel/drivers/usb/gadget/udc/dummy_hcd.ko' \
+        './lib/modules/*/kernel/drivers/usb/gadget/function/usb_f_fs.ko' \
+        './lib/modules/*/kernel/drivers/usb/class/cdc-acm.ko'
     mkdir -p "$dir"
     find "$dir.tmp/lib" -name '*.ko' -exec cp {} "$dir/" \;
     cp "$dir.tmp"/boot/vmlinuz-* "$dir/vmlinuz"
     rm -rf "$dir.tmp"
 }
 
-# The static programs for the guest (vantoir and the guest's own tools), and
+# The static programs for the guest (vantoir, kelvor-sim for the boards on the
+# guest's USB CDC-ACM gadget, and the guest's own tools), and
 # the host side: kelvor-sim, kelvor-hexgen (from the native build when there
 # is one) and hwline.
 guest_tools=(guest-serve port-wait closing-wait line-watch)
 
 build_programs() {
     local work=$1 tool
-    # VANTOIR_GUEST_SOURCE: run the cases against the program of another source tree.
-    # The static program leaves PostgreSQL's client library out (file ledgers only).
-    static=$work/static${VANTOIR_GUEST_SOURCE:+-other}
-    cmake -S "${VANTOIR_GUEST_SOURCE:-$root}" -B "$static" -DCMAKE_BUILD_TYPE=Release -DVANTOIR_WERROR=ON \
-        -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static -DOPENSSL_USE_STATIC_LIBS=TRUE \
-        -DVANTOIR_POSTGRESQL=OFF >/dev/null
-    cmake --build "$static" --target vantoir -j 2 >/dev/null
+    # VANTOIR_GUEST_SOURCE: run the cases against the program of another source tree
+    # (the guest's simulated board, kelvor-sim, is always this tree's).
+    # The static programs leave PostgreSQL's client library out (file ledgers only).
+    local tree
+    for tree in "$root" ${VANTOIR_GUEST_SOURCE:+"$VANTOIR_GUEST_SOURCE"}; do
+        static=$work/static$([ "$tree" = "$root" ] || echo -other)
+        cmake -S "$tree" -B "$static" -DCMAKE_BUILD_TYPE=Release -DVANTOIR_WERROR=ON \
+            -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static -DOPENSSL_USE_STATIC_LIBS=TRUE \
+            -DVANTOIR_POSTGRESQL=OFF >/dev/null
+        if [ "$tree" = "$root" ]; then
+            guest_sim=$static/sim/kelvor-sim
+            cmake --build "$static" --target vantoir kelvor-sim -j 2 >/dev/null
+        else
+            cmake --build "$static" --target vantoir -j 2 >/dev/null
+        fi
+    done
     for tool in "${guest_tools[@]}"; do
         if [ ! -x "$work/$tool" ] || [ "$root/tests/hardware/$tool.cpp" -nt "$work/$tool" ]; then
             g++ -std=c++17 -O2 -static -Wall -Wextra -Werror -o "$work/$tool" "$root/tests/hardware/$tool.cpp"
@@ -81,7 +99,7 @@ make_initramfs() {
     local stage=$work/initramfs
     rm -rf "$stage" && mkdir -p "$stage"/{bin,lib/modules,proc,sys,dev,tmp}
     cp "$busybox" "$stage/bin/busybox"
-    cp "$static/app/vantoir" "${guest_tools[@]/#/$work/}" "$stage/bin/"
+    cp "$static/app/vantoir" "$guest_sim" "${guest_tools[@]/#/$work/}" "$stage/bin/"
     cp "$work/kernel"/*.ko "$stage/lib/modules/"
     cp "$root/tests/hardware"/{init,guest-tools} "$stage/"
     chmod +x "$stage/init"

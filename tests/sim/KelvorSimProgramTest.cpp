@@ -73,6 +73,44 @@ TEST(SimCommandLine, ParsesValuesInBothFormsAndTextEscapes) {
     EXPECT_EQ(options.config.noiseOnConnect, "xxx");
 }
 
+TEST(SimCommandLine, TakesTheUsbFunctionsLinesAndRefusesThemWithoutIt) {
+    sim::SimOptions options =
+        sim::ParseSimOptions({"--usb-acm", "dummy_udc.0", "--line-log", "lines.txt", "--power-line",
+                              "rts", "--start-signal=ri", "--signal-gap", "50"});
+    ASSERT_EQ(options.error, "");
+    EXPECT_EQ(options.gadget.controller, "dummy_udc.0");
+    EXPECT_EQ(options.gadget.lineLogPath, "lines.txt");
+    EXPECT_EQ(options.gadget.powerLine, sim::AcmLine::Rts);
+    EXPECT_EQ(options.gadget.startSignal, sim::AcmLine::Ri);
+    EXPECT_EQ(options.gadget.signalGapMs, 50);
+    // An output line cannot be a start signal, nor an input line the power.
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--usb-acm", "dummy_udc.0", "--power-line", "dsr"},
+          {"--usb-acm", "dummy_udc.0", "--start-signal", "dtr"},
+          {"--usb-acm", "dummy_udc.0", "--start-signal", "cts"},
+          {"--usb-acm", "../udc"},
+          {"--line-log", "lines.txt"},
+          {"--power-line", "dtr"},
+          {"--usb-acm", "dummy_udc.0", "--link", "/tmp/kelvor"}}) {
+        EXPECT_NE(sim::ParseSimOptions(args).error, "") << args[args.size() - 2];
+    }
+}
+
+// --off: the board answers nothing until it is switched on (here by
+// vantoir's power command, with SIGUSR2).
+TEST(SimProgram, StartsSwitchedOffWithOff) {
+    ChildProcess sim(Sim({"--off", "--exit-after-start"}));
+    std::string port = PortOf(sim);
+    std::string hex = harness::WriteTempFile(harness::SampleHex(5));
+    ProcessResult silent = harness::RunVantoir({"-P", port, "-F", hex, "--timeout", "1"}, kGuardMs);
+    EXPECT_EQ(silent.exitStatus, 1) << harness::Describe(silent);
+    ProcessResult host = harness::RunVantoir(
+        {"-P", port, "-F", hex, "--power-command", "kill -USR2 " + std::to_string(sim.Pid())},
+        kGuardMs);
+    EXPECT_EQ(host.exitStatus, 0) << harness::Describe(host);
+    EXPECT_EQ(sim.Wait(kGuardMs).exitStatus, sim::kExitDownloadComplete);
+}
+
 TEST(SimProgram, PrintsItsPortAndLinksItUntilItEnds) {
     std::string link = harness::WriteTempFile("", "placeholder") + ".port";
     ChildProcess sim(Sim({"--link", link}));
