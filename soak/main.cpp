@@ -205,6 +205,8 @@ int main(int argc, char** argv) {
     if (passed) {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
+    } else {
+        std::printf("soak: the stamp ledger is kept: %s\n", ledger.c_str());
     }
     return passed ? 0 : 1;
 }
