@@ -38,7 +38,7 @@ fetch_kernel() {
 # guest's USB CDC-ACM gadget, and the guest's own tools), and
 # the host side: kelvor-sim, kelvor-hexgen (from the native build when there
 # is one) and hwline.
-guest_tools=(guest-serve port-wait closing-wait line-watch)
+guest_tools=(guest-serve port-wait closing-wait line-watch send-break)
 
 build_programs() {
     local work=$1 tool
