@@ -27,9 +27,11 @@ struct ConsoleChild {
     int stdoutFd = -1;
 };
 
-// Starts vantoir -P port -C in a session of its own, keyboard as standard
-// input and controlling terminal, standard output into a pipe.
-inline ConsoleChild StartConsole(const std::string& port, const std::string& keyboardPath) {
+// Starts vantoir -P port -C (and extra, a switch more such as --reconnect)
+// in a session of its own, keyboard as standard input and controlling
+// terminal, standard output into a pipe.
+inline ConsoleChild StartConsole(const std::string& port, const std::string& keyboardPath,
+                                 const char* extra = nullptr) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) {
         std::perror("pipe");
@@ -43,7 +45,7 @@ inline ConsoleChild StartConsole(const std::string& port, const std::string& key
         dup2(keyboard, STDIN_FILENO);
         dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
-        execl(VANTOIR_BINARY, VANTOIR_BINARY, "-P", port.c_str(), "-C",
+        execl(VANTOIR_BINARY, VANTOIR_BINARY, "-P", port.c_str(), "-C", extra,
               static_cast<char*>(nullptr));
         _exit(127);
     }

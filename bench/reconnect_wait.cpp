@@ -20,31 +20,6 @@ namespace {
 
 constexpr double kGoalPercent = 0.5;
 
-// Starts vantoir -P port -C --reconnect with the keyboard as its standard
-// input and controlling terminal.
-console_bench::ConsoleChild StartReconnectingConsole(const std::string& port,
-                                                     const std::string& keyboardPath) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        std::perror("pipe");
-        std::exit(2);
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setsid();
-        const int keyboard = open(keyboardPath.c_str(), O_RDWR);
-        ioctl(keyboard, TIOCSCTTY, 0);
-        dup2(keyboard, STDIN_FILENO);
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        execl(VANTOIR_BINARY, VANTOIR_BINARY, "-P", port.c_str(), "-C", "--reconnect",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    return console_bench::ConsoleChild{pid, pipeFds[0]};
-}
-
 int64_t OwnCpuNanoseconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -70,7 +45,7 @@ int main(int argumentCount, char** arguments) {
     board.LinkAt(link);
     sim::PseudoTerminal keyboard(true, false);
     const console_bench::ConsoleChild console =
-        StartReconnectingConsole(link, keyboard.SlavePath());
+        console_bench::StartConsole(link, keyboard.SlavePath(), "--reconnect");
     std::string seen;
     if (!console_bench::ReadUntil(console.stdoutFd, "Entering Console mode...\n", seen)) {
         std::fprintf(stderr, "console mode did not start:\n%s\n", seen.c_str());

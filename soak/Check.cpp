@@ -2,11 +2,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
+#include "sim/HexRecord.h"
 #include "tests/support/Harness.h"
 
 namespace soak {
@@ -22,6 +29,34 @@ const std::string kFlashNotAcked = "Error: Flash Write command was not acknowled
 const std::string kPortError = "Error occurred: COMPort: ";
 
 int protocolFailureStatus = 1;
+
+// The numbers the stamped runs showed, over the whole soak.
+struct StampTaken {
+    uint64_t seed = 0;
+    std::string state;     // the ledger's closing state its run's ending calls for
+    bool onBoard = false;  // the board received the whole line of the field
+};
+
+struct StampBook {
+    std::mutex lock;
+    std::string ledger;
+    std::map<uint64_t, StampTaken> taken;
+    std::vector<std::string> clashes;  // numbers shown by two runs
+};
+
+StampBook& Book() {
+    static StampBook book;
+    return book;
+}
+
+// "Stamp 17 reserved for 0x00000004 (u32le)": the line of a reservation.
+const std::string kStampShown = "Stamp ";
+
+std::string StampShownEnd() {
+    char text[64];
+    std::snprintf(text, sizeof text, " reserved for 0x%08X (u32le)\n", kStampAddress);
+    return text;
+}
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -39,7 +74,101 @@ std::vector<std::string> Arguments(const Plan& plan, const std::string& port,
     if (plan.debug) {
         args.push_back("-D");
     }
+    if (plan.stamped) {
+        args.insert(args.end(), {"--stamp", kStampField, "--stamp-ledger", Book().ledger});
+    }
     return args;
+}
+
+// The numbers out says were reserved, in order.
+std::vector<uint64_t> ShownStamps(const std::string& out) {
+    const std::string shownEnd = StampShownEnd();
+    std::vector<uint64_t> values;
+    for (size_t at = out.find(kStampShown); at != std::string::npos;
+         at = out.find(kStampShown, at + 1)) {
+        if (at > 0 && out[at - 1] != '\n') {
+            continue;
+        }
+        char* end = nullptr;
+        const uint64_t value = std::strtoull(out.c_str() + at + kStampShown.size(), &end, 10);
+        if (end != out.c_str() + at + kStampShown.size() &&
+            out.compare(static_cast<size_t>(end - out.c_str()), shownEnd.size(), shownEnd) == 0) {
+            values.push_back(value);
+        }
+    }
+    return values;
+}
+
+int HexByte(const std::string& text, size_t at) {
+    return std::stoi(text.substr(at, 2), nullptr, 16);
+}
+
+// The record lines a stamped plan's board must receive, the number out
+// shows in the field: the file's first line with the field's bytes and its
+// checksum replaced. plan's own lines when out shows none.
+std::string ExpectedRecords(const Plan& plan, const std::string& out) {
+    const std::vector<uint64_t> shown = ShownStamps(out);
+    if (!plan.stamped || shown.size() != 1) {
+        return plan.records;
+    }
+    std::vector<uint8_t> data(16, 0xFF);
+    for (size_t i = 0; i < kStampBytes; ++i) {
+        data[kStampAddress + i] = static_cast<uint8_t>(shown[0] >> (8 * i));
+    }
+    const std::string plain = StampRecord();
+    std::string records = plan.records;
+    if (records.compare(0, plain.size(), plain) == 0) {
+        records.replace(0, plain.size(), sim::FormatRecord(0, 0, data));
+    }
+    return records;
+}
+
+// A stamped run: the number it showed is the one its board holds (when the
+// field's line reached the board whole), and no number was shown by two
+// runs. The number is kept for CheckStampLedger.
+std::string CheckStamp(const Plan& plan, const std::string& out, const std::string& received) {
+    if (!plan.stamped) {
+        return "";
+    }
+    const std::vector<uint64_t> shown = ShownStamps(out);
+    if (shown.size() > 1) {
+        return "one board was given " + std::to_string(shown.size()) + " numbers";
+    }
+    // The field's line as the board received it, if whole.
+    const size_t start = received.find(':');
+    const size_t end = start == std::string::npos ? start : received.find_first_of("\r\n", start);
+    const bool whole = end != std::string::npos && end - start == StampRecord().size();
+    std::optional<uint64_t> onBoard;
+    if (whole) {
+        uint64_t value = 0;
+        for (size_t i = 0; i < kStampBytes; ++i) {
+            value |= static_cast<uint64_t>(HexByte(received, start + 9 + 2 * (kStampAddress + i)))
+                     << (8 * i);
+        }
+        onBoard = value;
+    }
+    if (shown.empty()) {
+        return onBoard ? "the board received the field's line, but no number was reserved" : "";
+    }
+    if (onBoard && *onBoard != shown[0]) {
+        return "the board holds stamp " + std::to_string(*onBoard) + ", the run reserved " +
+               std::to_string(shown[0]);
+    }
+    StampBook& book = Book();
+    std::lock_guard<std::mutex> guard(book.lock);
+    const auto [it, fresh] = book.taken.emplace(shown[0], StampTaken());
+    if (!fresh) {
+        const std::string clash = "stamp " + std::to_string(shown[0]) + " given to seed " +
+                                  std::to_string(it->second.seed) + (it->second.onBoard ? "'s board" : "") +
+                                  " and to seed " + std::to_string(plan.seed) +
+                                  (onBoard ? "'s board" : "");
+        book.clashes.push_back(clash);
+        return clash;
+    }
+    it->second.seed = plan.seed;
+    it->second.state = plan.ending == Ending::Complete ? "used" : "failed";
+    it->second.onBoard = onBoard.has_value();
+    return "";
 }
 
 // Every ending whose signs the result shows; a sound run shows one.
@@ -161,8 +290,12 @@ Verdict Judge(const Plan& plan, const harness::ProcessResult& r, double seconds,
         problem = "ran " + std::to_string(seconds) + " s, waits allow " +
                   std::to_string(plan.allowedSeconds) + " s";
     }
-    for (const std::string& next : {CheckEndingDetails(plan, r, board),
-                                    CheckRecords(plan, board.Received()), CheckShown(plan, r)}) {
+    Plan expected = plan;
+    expected.records = ExpectedRecords(plan, r.out);
+    const std::string received = board.Received();
+    for (const std::string& next :
+         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received),
+          CheckShown(plan, r), CheckStamp(plan, r.out, received)}) {
         if (problem.empty()) {
             problem = next;
         }
@@ -228,7 +361,8 @@ std::string LinesMarked(const std::string& text, const std::string& mark) {
 
 // The outcome the gang's summary gives port (the word after the board's
 // identity, or "-", in the port's row), and the seconds of its run (the
-// row's last word).
+// row's word under "Seconds", the last but the stamp's when a stamp column
+// follows).
 std::string SummaryOutcome(const std::string& out, const std::string& port,
                            const std::string& identity, double& seconds) {
     const size_t table = out.find("Gang summary:\n");
@@ -236,8 +370,15 @@ std::string SummaryOutcome(const std::string& out, const std::string& port,
     if (row == std::string::npos) {
         return "missing";
     }
+    const size_t header = table + std::string("Gang summary:\n").size();
+    const std::string heads = out.substr(header, out.find('\n', header) - header);
+    const bool stampColumn = heads.size() >= 6 && heads.compare(heads.size() - 6, 6, " Stamp") == 0;
     const size_t end = out.find('\n', row + 1);
-    seconds = std::atof(out.substr(out.rfind(' ', end) + 1, end).c_str());
+    size_t wordEnd = end;
+    if (stampColumn) {
+        wordEnd = out.find_last_not_of(' ', out.rfind(' ', end - 1)) + 1;
+    }
+    seconds = std::atof(out.substr(out.rfind(' ', wordEnd - 1) + 1, wordEnd).c_str());
     std::istringstream rest(out.substr(row + 1 + port.size(), end - row - 1 - port.size()));
     std::string board;
     std::string outcome;
@@ -293,14 +434,18 @@ Verdict JudgeGangPort(const Plan& plan, const harness::ProcessResult& gang, cons
     if (plan.sendStart && plan.ending == Ending::Complete) {
         board.WaitForReceived("S\r\n", 5000);
     }
-    for (const std::string& next : {CheckEndingDetails(plan, r, board),
-                                    CheckRecords(plan, board.Received()), CheckShown(plan, r)}) {
+    Plan expected = plan;
+    expected.records = ExpectedRecords(plan, r.out);
+    const std::string received = board.Received();
+    for (const std::string& next :
+         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received),
+          CheckShown(plan, r), CheckStamp(plan, r.out, received)}) {
         if (problem.empty()) {
             problem = next;
         }
     }
     if (problem.empty() && plan.ending == Ending::Complete &&
-        !OnlyTheGangsDownload(plan, board.Received())) {
+        !OnlyTheGangsDownload(expected, received)) {
         problem = "the board received more than the gang's download";
     }
     v.ok = problem.empty();
@@ -344,6 +489,69 @@ std::vector<Verdict> RunGangAndCheck(const std::vector<Plan>& plans) {
     return verdicts;
 }
 
+void SetStampLedger(const std::string& path) {
+    Book().ledger = path;
+}
+
+std::vector<std::string> CheckStampLedger(std::string& summary) {
+    StampBook& book = Book();
+    std::lock_guard<std::mutex> guard(book.lock);
+    std::vector<std::string> problems = book.clashes;
+    std::map<uint64_t, int> reserved;
+    std::map<uint64_t, std::vector<std::string>> closed;
+    std::ifstream file(book.ledger, std::ios::binary);
+    long long number = 0;
+    for (std::string text; std::getline(file, text);) {
+        ++number;
+        const nlohmann::json line = nlohmann::json::parse(text, nullptr, false);
+        if (line.is_discarded() || !line.contains("value") || !line["value"].is_number_unsigned() ||
+            !line.contains("state") || !line["state"].is_string()) {
+            problems.push_back(book.ledger + ":" + std::to_string(number) +
+                               ": not a ledger line: " + text);
+            continue;
+        }
+        const uint64_t value = line["value"].get<uint64_t>();
+        const std::string state = line["state"].get<std::string>();
+        if (state == "reserved") {
+            ++reserved[value];
+        } else {
+            closed[value].push_back(state);
+        }
+    }
+    int onBoards = 0;
+    for (const auto& [value, count] : reserved) {
+        if (count > 1) {
+            problems.push_back("stamp " + std::to_string(value) + " reserved " +
+                               std::to_string(count) + " times in the ledger");
+        }
+        if (book.taken.count(value) == 0) {
+            problems.push_back("stamp " + std::to_string(value) +
+                               " reserved in the ledger, but no run showed it");
+        }
+    }
+    for (const auto& [value, taken] : book.taken) {
+        onBoards += taken.onBoard ? 1 : 0;
+        const std::string who = "stamp " + std::to_string(value) + " (seed " +
+                                std::to_string(taken.seed) + ")";
+        if (reserved.count(value) == 0) {
+            problems.push_back(who + " is not reserved in the ledger");
+        }
+        const std::vector<std::string>& states = closed[value];
+        if (states.size() != 1 || states[0] != taken.state) {
+            std::string seen;
+            for (const std::string& state : states) {
+                seen += (seen.empty() ? "" : ", ") + state;
+            }
+            problems.push_back(who + " closed as " + (seen.empty() ? "nothing" : seen) +
+                               "; its run calls for " + taken.state);
+        }
+    }
+    summary = std::to_string(book.taken.size()) + " numbers reserved by stamped runs, " +
+              std::to_string(onBoards) + " of them on boards; " + std::to_string(reserved.size()) +
+              " reserved in the ledger";
+    return problems;
+}
+
 void SetProtocolFailureStatus(int status) {
     protocolFailureStatus = status;
 }
@@ -378,7 +586,8 @@ std::vector<Verdict> RunParallelAndCheck(const std::vector<Plan>& plans) {
         harness::ProcessResult result = children[i]->Wait(GuardMs(plans[i]));
         Verdict verdict = Judge(plans[i], result, Since(start), *boards[i]);
         boards[i]->WaitForReceived("S\r\n", 5000);
-        if (verdict.ok && !OnlyItsOwnDownload(boards[i]->Received(), plans[i].records)) {
+        if (verdict.ok &&
+            !OnlyItsOwnDownload(boards[i]->Received(), ExpectedRecords(plans[i], result.out))) {
             verdict.ok = false;
             verdict.detail = "the board received more than its own download";
         }

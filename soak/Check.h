@@ -22,6 +22,17 @@ struct Verdict {
 // flash not acknowledged) must end with; 1 unless set before any run.
 void SetProtocolFailureStatus(int status);
 
+// The soak's one ledger, which every stamped run (Plan::stamped) reserves
+// from; set before any run.
+void SetStampLedger(const std::string& path);
+
+// After every run: what the ledger holds against what the boards received.
+// No number was reserved twice, none went onto two boards, every number a
+// board holds was reserved by the run that showed it and closed as that
+// run ended. The problems found (none: empty); summary says what was
+// counted.
+std::vector<std::string> CheckStampLedger(std::string& summary);
+
 // Runs plan's download on a board of its own and checks it.
 Verdict RunAndCheck(const Plan& plan);
 

@@ -323,11 +323,27 @@ const char* EndingName(Ending ending) {
     return "?";
 }
 
+std::string StampRecord() {
+    return sim::FormatRecord(0, 0, std::vector<uint8_t>(16, 0xFF));
+}
+
 Plan MakePlan(uint64_t seed) {
     Rng rng(seed);
     Plan plan;
     plan.seed = seed;
-    plan.file = MakeFile(rng, plan.faults);
+    if (seed % 4 == 1) {
+        // A plain file of data records, the field's first.
+        plan.stamped = true;
+        const int records = Between(rng, 2, 800);
+        const int endStyle = static_cast<int>(rng() % 3);
+        plan.file = StampRecord() + LineEnd(rng, endStyle);
+        for (int i = 1; i < records; ++i) {
+            plan.file += RecordLine(rng, i, i + 1 == records) + LineEnd(rng, endStyle);
+        }
+        plan.faults += "stamped records=" + std::to_string(records) + " ";
+    } else {
+        plan.file = MakeFile(rng, plan.faults);
+    }
     ExpectRecords(plan);
     DrawMessages(rng, plan);
     bool flashLate = false;
@@ -349,6 +365,7 @@ std::vector<Plan> MakeGangPlans(uint64_t seed) {
         Rng rng(seed * kGangPorts + static_cast<uint64_t>(port));
         Plan plan;
         plan.seed = seed;
+        plan.stamped = first.stamped;
         plan.file = first.file;
         plan.writeFlash = first.writeFlash;
         plan.sendStart = first.sendStart;
@@ -375,13 +392,15 @@ std::vector<Plan> MakeGangPlans(uint64_t seed) {
     return plans;
 }
 
-Plan MakeCleanPlan(uint64_t seed) {
+Plan MakeCleanPlan(uint64_t seed, bool stamped) {
     Rng rng(seed);
     Plan plan;
     plan.seed = seed;
+    plan.stamped = stamped;
     const int records = Between(rng, 200, 2000);
     for (int i = 0; i < records; ++i) {
-        plan.file += RecordLine(rng, i, i + 1 == records) + "\n";
+        plan.file +=
+            (stamped && i == 0 ? StampRecord() : RecordLine(rng, i, i + 1 == records)) + "\n";
     }
     ExpectRecords(plan);
     plan.reportedCount = plan.boardCount;

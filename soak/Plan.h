@@ -32,6 +32,9 @@ struct Plan {
     bool sendStart = true;    // not -L
     bool debug = false;       // -D
     std::string faults;       // the faults drawn, for the report
+    // --stamp kStampField with the soak's one ledger: the file's first line
+    // is kStampRecord, whose bytes the field lies in.
+    bool stamped = false;
 
     // What must happen.
     Ending ending = Ending::Complete;
@@ -43,11 +46,21 @@ struct Plan {
     double allowedSeconds = 0;               // the protocol's own waits, generously
 };
 
-// Draws the run of seed.
+// The field of the stamped runs, and the record line (as the file has it,
+// without its line end) that holds it: 16 bytes of 0xFF at address 0.
+inline constexpr const char* kStampField = "0x4:u32le";
+inline constexpr uint32_t kStampAddress = 4;
+inline constexpr size_t kStampBytes = 4;
+std::string StampRecord();
+
+// Draws the run of seed: a stamped one for every fourth seed (seed % 4 == 1),
+// with a file that begins with StampRecord() and faults drawn as for the
+// others.
 Plan MakePlan(uint64_t seed);
 
-// A clean run (no faults) of a file of its own, for the parallel boards.
-Plan MakeCleanPlan(uint64_t seed);
+// A clean run (no faults) of a file of its own, for the parallel boards;
+// stamped, its file begins with StampRecord().
+Plan MakeCleanPlan(uint64_t seed, bool stamped = false);
 
 // The ports of a gang run (--gang): one file and one set of switches for
 // all, each port's board with faults of its own: the first port's drawn as

@@ -12,12 +12,18 @@
 // "kelvor-soak 0 S --gang-runs 1" replays the gang run of seed S.
 // Prints a tally per ending and every wrong run with its seed; exits 1 on
 // any wrong run.
+// Every fourth seed's run (and every board of the parallel rounds) is
+// stamped (--stamp) from one ledger shared by the whole soak; at the end the
+// ledger is read against what the boards received: a number reserved twice,
+// on two boards, or closed otherwise than its run ended fails the soak (the
+// ledger is kept then).
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <stdlib.h>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -135,7 +141,8 @@ void RunParallelRounds(const Options& options, Tally& tally) {
     for (int round = 0; round < options.parallelRounds; ++round) {
         std::vector<soak::Plan> plans;
         for (int b = 0; b < soak::kParallelBoards; ++b) {
-            plans.push_back(soak::MakeCleanPlan(options.seed + 1000000ULL * (round + 1) + b));
+            plans.push_back(
+                soak::MakeCleanPlan(options.seed + 1000000ULL * (round + 1) + b, true));
         }
         const std::vector<soak::Verdict> verdicts = soak::RunParallelAndCheck(plans);
         for (size_t b = 0; b < plans.size(); ++b) {
@@ -162,9 +169,19 @@ int main(int argc, char** argv) {
                 options.parallelRounds, soak::kParallelBoards);
     std::fflush(stdout);
     soak::SetProtocolFailureStatus(options.failureStatus);
+    // One ledger for every stamped run of the soak.
+    char folder[] = "/tmp/kelvor-soak-XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        std::perror("kelvor-soak: mkdtemp");
+        return 2;
+    }
+    const std::string ledger = std::string(folder) + "/stamp-ledger.jsonl";
+    soak::SetStampLedger(ledger);
     Tally tally;
     RunMany(options, tally);
     RunParallelRounds(options, tally);
+    std::string stampSummary;
+    const std::vector<std::string> stampProblems = soak::CheckStampLedger(stampSummary);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("soak: tally after %.0f s:\n", seconds);
@@ -178,5 +195,18 @@ int main(int argc, char** argv) {
     }
     std::printf("soak: %zu wrong endings%s\n", tally.failures.size(),
                 tally.failures.empty() ? "" : " (replay one: scripts/soak 1 SEED)");
-    return tally.failures.empty() ? 0 : 1;
+    std::printf("soak: stamps: %s\n", stampSummary.c_str());
+    for (const std::string& problem : stampProblems) {
+        std::printf("soak: WRONG stamp: %s\n", problem.c_str());
+    }
+    std::printf("soak: %zu numbers given twice or not as the ledger says\n",
+                stampProblems.size());
+    const bool passed = tally.failures.empty() && stampProblems.empty();
+    if (passed) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    } else {
+        std::printf("soak: the stamp ledger is kept: %s\n", ledger.c_str());
+    }
+    return passed ? 0 : 1;
 }

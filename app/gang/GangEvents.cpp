@@ -225,16 +225,17 @@ void GangEventWriter::Stamp(const std::string& value) {
     Send(event);
 }
 
-void GangEventWriter::BoardEnded(RunOutcome outcome) {
+void GangEventWriter::SendOutcome(GangEvent::Kind kind, RunOutcome outcome) {
     GangEvent event;
-    event.kind = GangEvent::Kind::BoardEnd;
+    event.kind = kind;
     event.outcome = outcome;
     Send(event);
 }
 
+void GangEventWriter::BoardEnded(RunOutcome outcome) {
+    SendOutcome(GangEvent::Kind::BoardEnd, outcome);
+}
+
 void GangEventWriter::End(RunOutcome outcome) {
-    GangEvent event;
-    event.kind = GangEvent::Kind::End;
-    event.outcome = outcome;
-    Send(event);
+    SendOutcome(GangEvent::Kind::End, outcome);
 }

@@ -69,6 +69,7 @@ class GangEventWriter : public SessionObserver {
 
   private:
     void Send(GangEvent event);
+    void SendOutcome(GangEvent::Kind kind, RunOutcome outcome);
 
     ParentChannel& channel;
 };

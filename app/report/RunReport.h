@@ -98,6 +98,7 @@ class RunReport : public SessionObserver {
     void SetImage(int64_t bytes, const std::string& sha256);
     // The run's name in its records (else --run-id, or a generated one).
     void SetRunId(const std::string& id);
+    const std::string& RunId() const { return runId; }
     // The refusal of the image: its summary line becomes the error, and the
     // findings shown (each without its line end) are kept.
     void SetRefusal(const std::string& refusal, std::vector<std::string> shownFindings);

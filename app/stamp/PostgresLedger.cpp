@@ -70,6 +70,8 @@ class Result {
     PGresult* result;
 };
 
+void IgnoreNotice(void* /*context*/, const char* /*message*/) {}
+
 class PostgresLedger : public StampLedger {
   public:
     explicit PostgresLedger(const StampPlan& stampPlan) : plan(stampPlan) {
@@ -82,6 +84,10 @@ class PostgresLedger : public StampLedger {
             connection = nullptr;
             FailedBecause(why);
         }
+        // The server's notices ("relation ... already exists, skipping" at
+        // every reservation) are no concern of the operator's; libpq would
+        // print them on standard error.
+        PQsetNoticeProcessor(connection, IgnoreNotice, nullptr);
     }
     ~PostgresLedger() override { PQfinish(connection); }
     PostgresLedger(const PostgresLedger&) = delete;

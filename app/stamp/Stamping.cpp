@@ -13,6 +13,16 @@ Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunRepo
     ledger = OpenStampLedger(plan);
     ledger->Check();
     taker.port = settings.portName;
+    // The run's name as its records give it (a generated one when only the
+    // record names it), so that ledger and records meet.
+    if (report != nullptr) {
+        taker.runId = report->RunId();
+    } else if (settings.runId != nullptr) {
+        taker.runId = settings.runId;
+    }
+    if (settings.station != nullptr) {
+        taker.station = settings.station;
+    }
 }
 
 void Stamping::StartBoard(std::optional<uint32_t> boardNumber) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/ProgramFlow.h"
+#include "tests/app/InProcessRun.h"
 
 namespace {
 
@@ -76,36 +77,17 @@ class FailingPlatform : public PortPlatform {
     PortTimeouts currentTimeouts;
 };
 
-class ProgramFlowPortFailure : public ::testing::Test {
+class ProgramFlowPortFailure : public InProcessRun {
   protected:
-    void SetUp() override {
-        dataPath = ::testing::TempDir() + "vantoir_flow_" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".hex";
-        std::FILE* file = std::fopen(dataPath.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs(":00000001FF\n", file);
-        std::fclose(file);
-    }
-    void TearDown() override { std::remove(dataPath.c_str()); }
+    void SetUp() override { WriteDataFile(":00000001FF\n"); }
 
-    // Runs the program in this process over the fake port "fake"; the
-    // arguments follow "-P fake". The echo line is swallowed.
+    // Runs the program over the fake port "fake"; the arguments follow
+    // "-P fake".
     RunEnd Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"vantoir", "-P", "fake"});
-        argumentTexts = args;
-        std::vector<char*> argv;
-        for (std::string& text : argumentTexts) {
-            argv.push_back(text.data());
-        }
-        argv.push_back(nullptr);
-        testing::internal::CaptureStdout();
-        RunEnd end = RunProgram(static_cast<int>(argumentTexts.size()), argv.data(), platform);
-        testing::internal::GetCapturedStdout();
-        return end;
+        args.insert(args.begin(), {"-P", "fake"});
+        return InProcessRun::Run(args, platform);
     }
 
-    std::string dataPath;
-    std::vector<std::string> argumentTexts;
     FailingPlatform platform;
 };
 

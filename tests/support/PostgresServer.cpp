@@ -42,7 +42,17 @@ std::string Quoted(const std::string& text) {
 
 }  // namespace
 
-PostgresServer::PostgresServer() {
+bool PostgresServer::Installed(std::string& why) {
+    try {
+        ServerPrograms();
+        return true;
+    } catch (const std::runtime_error& error) {
+        why = error.what();
+        return false;
+    }
+}
+
+PostgresServer::PostgresServer(bool durable) {
     bin = ServerPrograms();
     std::string pattern = std::filesystem::temp_directory_path().string() + "/vantoir-pg-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr) {
@@ -62,7 +72,8 @@ PostgresServer::PostgresServer() {
     // No TCP port at all: only the socket in the folder.
     Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") + " -l " +
             Quoted(folder + "/server.log") + " -w -o " +
-            Quoted("-c listen_addresses= -c fsync=off -k " + folder) + " start",
+            Quoted("-c listen_addresses= -c fsync=" + std::string(durable ? "on" : "off") +
+                   " -k " + folder) + " start",
         true);
 }
 

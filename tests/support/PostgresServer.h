@@ -8,6 +8,10 @@
 //
 // Start throws std::runtime_error, saying what failed, when a server cannot
 // be had (the programs missing, initdb failing).
+//
+// The tests' server does not force its writes to disk (fsync=off): they
+// check what is stored, not how durably. A durable server (benchmarks)
+// forces each commit to disk as a production server does.
 
 #include <string>
 
@@ -15,7 +19,7 @@ namespace harness {
 
 class PostgresServer {
   public:
-    PostgresServer();
+    explicit PostgresServer(bool durable = false);
     ~PostgresServer();
     PostgresServer(const PostgresServer&) = delete;
     PostgresServer& operator=(const PostgresServer&) = delete;
@@ -24,6 +28,9 @@ class PostgresServer {
     std::string Address(const std::string& database);
     // Runs sql on database through psql; its output (unaligned, tuples only).
     std::string Query(const std::string& database, const std::string& sql);
+
+    // Whether the server programs are installed; why not in why.
+    static bool Installed(std::string& why);
 
   private:
     std::string Run(const std::string& command, bool asServerUser);

@@ -35,7 +35,7 @@ TEST(StampGang, FourPortsTakeFourDifferentNumbersAndTheSummarySaysWhich) {
     }
     const harness::ProcessResult result = harness::RunVantoir(
         {"--gang", list, "-F", dataFile, "--stamp", "0x40:ascii:4", "--stamp-ledger", ledger,
-         "--stamp-start", "7000"},
+         "--stamp-start", "7000", "--run-id", "lot9", "--station", "S2"},
         kRunGuardMs);
     ASSERT_EQ(result.exitStatus, 0) << harness::Describe(result);
 
@@ -57,6 +57,11 @@ TEST(StampGang, FourPortsTakeFourDifferentNumbersAndTheSummarySaysWhich) {
     }
     EXPECT_EQ(stamps, (std::set<std::string>{"7000", "7001", "7002", "7003"}));
     EXPECT_NE(summary.find("Records  Seconds  Stamp\n"), std::string::npos) << summary;
+    // Each port's run names itself for its port, in both of its lines.
     const std::vector<Json> lines = LedgerLines(ledger);
     EXPECT_EQ(lines.size(), 8u);
+    for (const Json& line : lines) {
+        EXPECT_EQ(line["run_id"], "lot9@" + line["port"].get<std::string>()) << line;
+        EXPECT_EQ(line["station"], "S2") << line;
+    }
 }

@@ -80,12 +80,17 @@ TEST_F(StampPostgres, StationsOneAfterTheOtherContinueOneSeriesAndCloseEachNumbe
     auto third = harness::StartBoard();
 
     const harness::ProcessResult one = harness::RunVantoir(
-        Args(*first, ledger, {"--stamp-start", "1000", "--report", report}), kRunGuardMs);
+        Args(*first, ledger,
+             {"--stamp-start", "1000", "--report", report, "--run-id", "r1", "--station", "S1"}),
+        kRunGuardMs);
     EXPECT_EQ(one.exitStatus, 0) << harness::Describe(one);
+    EXPECT_EQ(one.err, "");
     EXPECT_NE(one.out.find("Stamp 1000 reserved for 0x00000020 (u16be)\n"), std::string::npos);
     EXPECT_EQ(harness::RunVantoir(Args(*failing, ledger), kRunGuardMs).exitStatus, 1);
+    // The table made by the first run is used as it is, without a word.
     const harness::ProcessResult three = harness::RunVantoir(Args(*third, ledger), kRunGuardMs);
     EXPECT_EQ(three.exitStatus, 0) << harness::Describe(three);
+    EXPECT_EQ(three.err, "");
 
     EXPECT_EQ(Rows("series"), "1000 used complete\n1001 failed count-mismatch\n1002 used complete\n");
     ASSERT_TRUE(third->WaitForStart(kRunGuardMs));
@@ -93,6 +98,11 @@ TEST_F(StampPostgres, StationsOneAfterTheOtherContinueOneSeriesAndCloseEachNumbe
     const report_test::Json record = report_test::OnlyRecord(report);
     EXPECT_EQ(record["stamp"]["value"], 1000);
     EXPECT_EQ(record["stamp"]["ledger"], ledger);
+    // The run and station a row names: the reserving run's, kept when closed.
+    EXPECT_EQ(server->Query("series", "SELECT value || ' ' || coalesce(run_id, '-') || ' ' || "
+                                      "coalesce(station, '-') FROM vantoir_stamp_ledger "
+                                      "ORDER BY value_key"),
+              "1000 r1 S1\n1001 - -\n1002 - -\n");
 }
 
 TEST_F(StampPostgres, EightRunsAtOnceOnAFreshDatabaseTakeEightDifferentNumbers) {

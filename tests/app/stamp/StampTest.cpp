@@ -87,7 +87,9 @@ TEST(Stamp, TheBoardGetsTheFilesLinesWithTheValueInTheFieldsRecords) {
     auto board = harness::StartBoard();
     const std::string report = harness::WriteTempFile("", "report.jsonl");
     const harness::ProcessResult result = harness::RunVantoir(
-        station.Args(*board, {"--report", report, "--stamp-start", "305419896"}), kRunGuardMs);
+        station.Args(*board, {"--report", report, "--stamp-start", "305419896", "--run-id",
+                              "shift-2 run 7", "--station", "line 1, station \"B\""}),
+        kRunGuardMs);
 
     ASSERT_EQ(result.exitStatus, 0) << harness::Describe(result);
     EXPECT_EQ(result.err, "");
@@ -107,11 +109,13 @@ TEST(Stamp, TheBoardGetsTheFilesLinesWithTheValueInTheFieldsRecords) {
     EXPECT_EQ(lines[0]["value"], 305419896);
     EXPECT_EQ(lines[0]["port"], harness::PortName(*board));
     EXPECT_TRUE(lines[0]["board_number"].is_null());
-    EXPECT_TRUE(lines[0].contains("run_id"));
-    EXPECT_TRUE(lines[0].contains("station"));
     EXPECT_FALSE(lines[0].contains("outcome"));
     EXPECT_EQ(lines[1]["state"], "used");
     EXPECT_EQ(lines[1]["outcome"], "complete");
+    for (const Json& line : lines) {
+        EXPECT_EQ(line["run_id"], "shift-2 run 7");
+        EXPECT_EQ(line["station"], "line 1, station \"B\"");
+    }
     const Json record = report_test::OnlyRecord(report);
     EXPECT_EQ(record["stamp"],
               (Json{{"value", 305419896}, {"address", 0x1E}, {"format", "u32le"},
@@ -169,6 +173,9 @@ TEST(Stamp, AFailedBoardsNumberIsNeverUsedAgain) {
     EXPECT_EQ(lines[1]["state"], "failed");
     EXPECT_EQ(lines[1]["outcome"], "count-mismatch");
     EXPECT_EQ(lines[1]["value"], 1);
+    // A run that names neither itself nor its station, and keeps no record.
+    EXPECT_TRUE(lines[1]["run_id"].is_null());
+    EXPECT_TRUE(lines[1]["station"].is_null());
 }
 
 TEST(Stamp, ARunKilledAfterItsReservationLeavesANumberTheNextRunSkips) {
