@@ -6,6 +6,8 @@
 #include <linux/usb/ch9.h>
 #include <linux/usb/functionfs.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -598,8 +600,16 @@ bool AcmGadget::State::Pause(int ms) {
 }
 
 // Host to board: one packet at a time from the bulk OUT endpoint into the
-// board's pseudo-terminal.
+// board's pseudo-terminal. The thread runs at a real-time priority: woken by
+// the packet's arrival it runs before the host's program goes on, so a packet
+// is always counted before any control request the host sends after it (a
+// host waits for its data to leave before it changes a line), and a change of
+// the board's power waits for the board to have taken it. Without the
+// privilege it runs as it is.
 void AcmGadget::State::CarryToBoard() {
+    sched_param priority{};
+    priority.sched_priority = 1;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
     char packet[kPacket];
     for (;;) {
         uint64_t current;

@@ -159,9 +159,9 @@ std::string CheckStamp(const Plan& plan, const std::string& out, const std::stri
     const auto [it, fresh] = book.taken.emplace(shown[0], StampTaken());
     if (!fresh) {
         const std::string clash = "stamp " + std::to_string(shown[0]) + " given to seed " +
-                                  std::to_string(it->second.seed) + (it->second.onBoard ? "'s board" : "") +
-                                  " and to seed " + std::to_string(plan.seed) +
-                                  (onBoard ? "'s board" : "");
+                                  std::to_string(it->second.seed) +
+                                  (it->second.onBoard ? "'s board" : "") + " and to seed " +
+                                  std::to_string(plan.seed) + (onBoard ? "'s board" : "");
         book.clashes.push_back(clash);
         return clash;
     }
@@ -294,8 +294,8 @@ Verdict Judge(const Plan& plan, const harness::ProcessResult& r, double seconds,
     expected.records = ExpectedRecords(plan, r.out);
     const std::string received = board.Received();
     for (const std::string& next :
-         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received),
-          CheckShown(plan, r), CheckStamp(plan, r.out, received)}) {
+         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received), CheckShown(plan, r),
+          CheckStamp(plan, r.out, received)}) {
         if (problem.empty()) {
             problem = next;
         }
@@ -361,7 +361,8 @@ std::string LinesMarked(const std::string& text, const std::string& mark) {
 
 // The outcome the gang's summary gives port (the word after the board's
 // identity, or "-", in the port's row), and the seconds of its run (the
-// row's last word).
+// row's word under "Seconds", the last but the stamp's when a stamp column
+// follows).
 std::string SummaryOutcome(const std::string& out, const std::string& port,
                            const std::string& identity, double& seconds) {
     const size_t table = out.find("Gang summary:\n");
@@ -369,8 +370,15 @@ std::string SummaryOutcome(const std::string& out, const std::string& port,
     if (row == std::string::npos) {
         return "missing";
     }
+    const size_t header = table + std::string("Gang summary:\n").size();
+    const std::string heads = out.substr(header, out.find('\n', header) - header);
+    const bool stampColumn = heads.size() >= 6 && heads.compare(heads.size() - 6, 6, " Stamp") == 0;
     const size_t end = out.find('\n', row + 1);
-    seconds = std::atof(out.substr(out.rfind(' ', end) + 1, end).c_str());
+    size_t wordEnd = end;
+    if (stampColumn) {
+        wordEnd = out.find_last_not_of(' ', out.rfind(' ', end - 1)) + 1;
+    }
+    seconds = std::atof(out.substr(out.rfind(' ', wordEnd - 1) + 1, wordEnd).c_str());
     std::istringstream rest(out.substr(row + 1 + port.size(), end - row - 1 - port.size()));
     std::string board;
     std::string outcome;
@@ -430,8 +438,8 @@ Verdict JudgeGangPort(const Plan& plan, const harness::ProcessResult& gang, cons
     expected.records = ExpectedRecords(plan, r.out);
     const std::string received = board.Received();
     for (const std::string& next :
-         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received),
-          CheckShown(plan, r), CheckStamp(plan, r.out, received)}) {
+         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received), CheckShown(plan, r),
+          CheckStamp(plan, r.out, received)}) {
         if (problem.empty()) {
             problem = next;
         }
@@ -523,8 +531,8 @@ std::vector<std::string> CheckStampLedger(std::string& summary) {
     }
     for (const auto& [value, taken] : book.taken) {
         onBoards += taken.onBoard ? 1 : 0;
-        const std::string who = "stamp " + std::to_string(value) + " (seed " +
-                                std::to_string(taken.seed) + ")";
+        const std::string who =
+            "stamp " + std::to_string(value) + " (seed " + std::to_string(taken.seed) + ")";
         if (reserved.count(value) == 0) {
             problems.push_back(who + " is not reserved in the ledger");
         }
@@ -540,7 +548,7 @@ std::vector<std::string> CheckStampLedger(std::string& summary) {
     }
     summary = std::to_string(book.taken.size()) + " numbers reserved by stamped runs, " +
               std::to_string(onBoards) + " of them on boards; " + std::to_string(reserved.size()) +
-              " reserved in the ledger " + book.ledger;
+              " reserved in the ledger";
     return problems;
 }
 

@@ -38,6 +38,7 @@ cases=(
     acm_boards_started_by_the_fixture_signal
     acm_power_command_switches_the_board_on
     acm_unplug_mid_upload
+    acm_break_seen_with_its_time
 )
 
 data=$work/initramfs/data
@@ -485,7 +486,7 @@ case_acm_reset_end_seen_and_nothing_else_at_close() {
 # signal goes off and on again after each board is done (the lid opened, the
 # next board in).
 case_acm_boards_started_by_the_fixture_signal() {
-    acm_case 90 "--power-line dtr --start-signal dsr" \
+    acm_case 60 "--power-line dtr --start-signal dsr" \
         "vantoir -P ttyACM0 --repeat --boards 3 --start-when dsr=1 --reset dtr=0,100ms,dtr=1 --reset-end dtr=0 -F small.hex"
     expect_rc 0
     expect_no_out "Please cycle the power"
@@ -529,4 +530,14 @@ case_acm_unplug_mid_upload() {
     took=$(sed -n 's/^UNPLUG-TOOK //p' "$run/out" | tr -d '\r')
     echo "[unplugged; vantoir ended ${took:-?} ms after the gadget was unbound]" >>"$run/$case_name.txt"
     [ -n "$took" ] && [ "$took" -lt 3000 ] || fail "vantoir ended ${took:-?} ms after the unplug"
+}
+
+# A break on the CDC-ACM driver reaches the board as SEND_BREAK: "until
+# ended" (65535) when it begins, 0 when it ends, the time held between.
+case_acm_break_seen_with_its_time() {
+    acm_case 30 "" "send-break /dev/ttyACM0 300"
+    expect_rc 0
+    [ "$(acm_seen ' break=' | awk '{ printf "%s;", $2 }')" = "break=65535;break=0;" ] ||
+        fail "the board saw $(acm_seen ' break=' | awk '{ printf "%s;", $2 }')"
+    acm_gap 'break=65535' 'break=0' 299 700
 }

@@ -38,7 +38,7 @@ fetch_kernel() {
 # guest's USB CDC-ACM gadget, and the guest's own tools), and
 # the host side: kelvor-sim, kelvor-hexgen (from the native build when there
 # is one) and hwline.
-guest_tools=(guest-serve port-wait closing-wait line-watch)
+guest_tools=(guest-serve port-wait closing-wait line-watch send-break)
 
 build_programs() {
     local work=$1 tool
@@ -118,8 +118,11 @@ start_guest() {
     done
     exec {uart_ctl}<>"$run/uart.ctl" {uart_reply}<>"$run/uart.reply"
     exec {usb_ctl}<>"$run/usb.ctl" {usb_reply}<>"$run/usb.reply"
+    # QEMU is ended when it outlives every case's turn (each run of the cases
+    # takes about two minutes on a loaded machine).
+    local lifetime=$((300 + 300 * ${repeat:-1}))
     coproc GUEST {
-        exec "$hwline" guest "$run" -- timeout 900 qemu-system-x86_64 -accel tcg -m 256 \
+        exec "$hwline" guest "$run" -- timeout "$lifetime" qemu-system-x86_64 -accel tcg -m 256 \
             -nodefaults -no-reboot -display none \
             -kernel "$work/kernel/vmlinuz" -initrd "$work/initramfs.cpio" \
             -append "console=ttyS0 quiet loglevel=1 panic=-1" \
