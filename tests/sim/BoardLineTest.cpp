@@ -194,9 +194,11 @@ TEST(BoardTiming, FlashProgressComesAtTheInterval) {
     ASSERT_TRUE(host.ReadUntil("+\r\n", kGuardMs));
     const std::vector<sim::ReceivedChunk>& chunks = host.Chunks();
     ASSERT_EQ(chunks.size(), 3u);
-    EXPECT_GE(Ms(chunks[0].at - sent).count(), 160);
-    EXPECT_GE(Ms(chunks[1].at - chunks[0].at).count(), 160);
-    EXPECT_GE(Ms(chunks[2].at - chunks[1].at).count(), 160);
+    // Counted from "W": a host that reads a chunk late makes the gap to the
+    // next one look shorter, but can never make a chunk come early.
+    for (size_t k = 0; k < chunks.size(); ++k) {
+        EXPECT_GE(Ms(chunks[k].at - sent).count(), 200 * static_cast<int>(k + 1) - 40) << k;
+    }
 }
 
 // Over a second's worth of bytes the paced line must carry them within 10 %
