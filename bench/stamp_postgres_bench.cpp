@@ -77,8 +77,9 @@ int main(int argc, char** argv) {
     const int reservations = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     std::string why;
     if (!BuildHasDatabaseLedger()) {
-        std::printf("stamp_postgres_bench: skipped: this build keeps ledgers in files only "
-                    "(VANTOIR_POSTGRESQL off)\n");
+        std::printf(
+            "stamp_postgres_bench: skipped: this build keeps ledgers in files only "
+            "(VANTOIR_POSTGRESQL off)\n");
         return 0;
     }
     if (!harness::PostgresServer::Installed(why)) {
@@ -124,22 +125,23 @@ int main(int argc, char** argv) {
                                      std::to_string(kTableRows + reservations));
         }
 
-        std::string settings = server.Query(
-            "bench", "SELECT string_agg(name || '=' || setting, ', ' ORDER BY name) FROM "
-                     "pg_settings WHERE name IN ('fsync', 'synchronous_commit', "
-                     "'wal_sync_method')");
+        std::string settings =
+            server.Query("bench",
+                         "SELECT string_agg(name || '=' || setting, ', ' ORDER BY name) FROM "
+                         "pg_settings WHERE name IN ('fsync', 'synchronous_commit', "
+                         "'wal_sync_method')");
         while (!settings.empty() && settings.back() == '\n') {
             settings.pop_back();
         }
         std::printf("PostgreSQL ledger: a server of its own on a local socket (%s)\n",
                     settings.c_str());
-        std::printf("first use (connect, create the table, check): %.2f ms\n",
-                    firstOpen * 1000.0);
+        std::printf("first use (connect, create the table, check): %.2f ms\n", firstOpen * 1000.0);
         std::printf("opening it again (connect, check):            %.2f ms (median of %d)\n",
                     Median(openings) * 1000.0, kOpenings);
-        std::printf("one reservation:                              %.2f ms (median of %d, "
-                    "table of %d numbers, one commit)\n",
-                    Median(reserve) * 1000.0, reservations, kTableRows);
+        std::printf(
+            "one reservation:                              %.2f ms (median of %d, "
+            "table of %d numbers, one commit)\n",
+            Median(reserve) * 1000.0, reservations, kTableRows);
         std::printf("closing it:                                   %.2f ms (median of %d)\n",
                     Median(close) * 1000.0, reservations);
         std::printf("filling the table: %d reservations and closings in %.2f s\n", kTableRows,

@@ -159,9 +159,9 @@ std::string CheckStamp(const Plan& plan, const std::string& out, const std::stri
     const auto [it, fresh] = book.taken.emplace(shown[0], StampTaken());
     if (!fresh) {
         const std::string clash = "stamp " + std::to_string(shown[0]) + " given to seed " +
-                                  std::to_string(it->second.seed) + (it->second.onBoard ? "'s board" : "") +
-                                  " and to seed " + std::to_string(plan.seed) +
-                                  (onBoard ? "'s board" : "");
+                                  std::to_string(it->second.seed) +
+                                  (it->second.onBoard ? "'s board" : "") + " and to seed " +
+                                  std::to_string(plan.seed) + (onBoard ? "'s board" : "");
         book.clashes.push_back(clash);
         return clash;
     }
@@ -294,8 +294,8 @@ Verdict Judge(const Plan& plan, const harness::ProcessResult& r, double seconds,
     expected.records = ExpectedRecords(plan, r.out);
     const std::string received = board.Received();
     for (const std::string& next :
-         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received),
-          CheckShown(plan, r), CheckStamp(plan, r.out, received)}) {
+         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received), CheckShown(plan, r),
+          CheckStamp(plan, r.out, received)}) {
         if (problem.empty()) {
             problem = next;
         }
@@ -438,8 +438,8 @@ Verdict JudgeGangPort(const Plan& plan, const harness::ProcessResult& gang, cons
     expected.records = ExpectedRecords(plan, r.out);
     const std::string received = board.Received();
     for (const std::string& next :
-         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received),
-          CheckShown(plan, r), CheckStamp(plan, r.out, received)}) {
+         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received), CheckShown(plan, r),
+          CheckStamp(plan, r.out, received)}) {
         if (problem.empty()) {
             problem = next;
         }
@@ -531,8 +531,8 @@ std::vector<std::string> CheckStampLedger(std::string& summary) {
     }
     for (const auto& [value, taken] : book.taken) {
         onBoards += taken.onBoard ? 1 : 0;
-        const std::string who = "stamp " + std::to_string(value) + " (seed " +
-                                std::to_string(taken.seed) + ")";
+        const std::string who =
+            "stamp " + std::to_string(value) + " (seed " + std::to_string(taken.seed) + ")";
         if (reserved.count(value) == 0) {
             problems.push_back(who + " is not reserved in the ledger");
         }

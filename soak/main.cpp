@@ -18,12 +18,12 @@
 // on two boards, or closed otherwise than its run ended fails the soak (the
 // ledger is kept then).
 
+#include <stdlib.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <stdlib.h>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -141,8 +141,7 @@ void RunParallelRounds(const Options& options, Tally& tally) {
     for (int round = 0; round < options.parallelRounds; ++round) {
         std::vector<soak::Plan> plans;
         for (int b = 0; b < soak::kParallelBoards; ++b) {
-            plans.push_back(
-                soak::MakeCleanPlan(options.seed + 1000000ULL * (round + 1) + b, true));
+            plans.push_back(soak::MakeCleanPlan(options.seed + 1000000ULL * (round + 1) + b, true));
         }
         const std::vector<soak::Verdict> verdicts = soak::RunParallelAndCheck(plans);
         for (size_t b = 0; b < plans.size(); ++b) {
@@ -199,8 +198,7 @@ int main(int argc, char** argv) {
     for (const std::string& problem : stampProblems) {
         std::printf("soak: WRONG stamp: %s\n", problem.c_str());
     }
-    std::printf("soak: %zu numbers given twice or not as the ledger says\n",
-                stampProblems.size());
+    std::printf("soak: %zu numbers given twice or not as the ledger says\n", stampProblems.size());
     const bool passed = tally.failures.empty() && stampProblems.empty();
     if (passed) {
         std::error_code ignored;
