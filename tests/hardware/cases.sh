@@ -39,6 +39,7 @@ cases=(
     acm_power_command_switches_the_board_on
     acm_unplug_mid_upload
     acm_break_seen_with_its_time
+    acm_download_by_the_port_name_the_board_printed
 )
 
 data=$work/initramfs/data
@@ -540,4 +541,14 @@ case_acm_break_seen_with_its_time() {
     [ "$(acm_seen ' break=' | awk '{ printf "%s;", $2 }')" = "break=65535;break=0;" ] ||
         fail "the board saw $(acm_seen ' break=' | awk '{ printf "%s;", $2 }')"
     acm_gap 'break=65535' 'break=0' 299 700
+}
+
+# kelvor-sim --usb-acm prints its port's name as vantoir takes it: the
+# gadget's USB identity, found through the CDC-ACM driver's port.
+case_acm_download_by_the_port_name_the_board_printed() {
+    acm_case 30 "" "vantoir -P \$(cat /tmp/acm-out) -F small.hex"
+    expect_rc 0
+    expect_out "Parsed command line: -P usb:1d6b:0104 -F small.hex"
+    expect_out "File uploaded OK"
+    expect_acm_board 0
 }
