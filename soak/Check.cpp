@@ -275,6 +275,24 @@ std::string CheckShown(const Plan& plan, const harness::ProcessResult& r) {
     return "";
 }
 
+// The first problem of a run whose ending was as planned: the ending's
+// details, the records the board received, the board's messages shown, the
+// stamp; empty when there is none.
+std::string CheckWhatTheBoardGot(const Plan& plan, const harness::ProcessResult& r,
+                                 sim::Board& board) {
+    Plan expected = plan;
+    expected.records = ExpectedRecords(plan, r.out);
+    const std::string received = board.Received();
+    for (const std::string& problem :
+         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received), CheckShown(plan, r),
+          CheckStamp(plan, r.out, received)}) {
+        if (!problem.empty()) {
+            return problem;
+        }
+    }
+    return "";
+}
+
 Verdict Judge(const Plan& plan, const harness::ProcessResult& r, double seconds,
               sim::Board& board) {
     Verdict v;
@@ -290,15 +308,8 @@ Verdict Judge(const Plan& plan, const harness::ProcessResult& r, double seconds,
         problem = "ran " + std::to_string(seconds) + " s, waits allow " +
                   std::to_string(plan.allowedSeconds) + " s";
     }
-    Plan expected = plan;
-    expected.records = ExpectedRecords(plan, r.out);
-    const std::string received = board.Received();
-    for (const std::string& next :
-         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received), CheckShown(plan, r),
-          CheckStamp(plan, r.out, received)}) {
-        if (problem.empty()) {
-            problem = next;
-        }
+    if (problem.empty()) {
+        problem = CheckWhatTheBoardGot(plan, r, board);
     }
     v.ok = problem.empty();
     if (!v.ok) {
@@ -437,12 +448,8 @@ Verdict JudgeGangPort(const Plan& plan, const harness::ProcessResult& gang, cons
     Plan expected = plan;
     expected.records = ExpectedRecords(plan, r.out);
     const std::string received = board.Received();
-    for (const std::string& next :
-         {CheckEndingDetails(plan, r, board), CheckRecords(expected, received), CheckShown(plan, r),
-          CheckStamp(plan, r.out, received)}) {
-        if (problem.empty()) {
-            problem = next;
-        }
+    if (problem.empty()) {
+        problem = CheckWhatTheBoardGot(plan, r, board);
     }
     if (problem.empty() && plan.ending == Ending::Complete &&
         !OnlyTheGangsDownload(expected, received)) {
