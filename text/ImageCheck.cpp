@@ -427,7 +427,7 @@ ImageCheckResult CheckImageFile(const char* path, size_t keptFindings) {
         if (first) {
             first = false;
             if (const char* kind = KindOfFile(bytes, count)) {
-                checker.Add(0, kind);
+                checker.Add(0, "%s", kind);
             }
         }
         digest.Update(bytes, count);
