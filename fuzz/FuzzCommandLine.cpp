@@ -6,7 +6,8 @@
 // with its status; later settings overwrite earlier ones; --check with
 // console or raw mode (and without --check-only) is rejected at the end, as
 // is --gang with an unsound port list (empty, an empty entry, a port named
-// twice), outside download mode or beside -P; so are the console's
+// twice), outside download mode or beside -P; so is --check-only without
+// -F; so are the console's
 // switches without a console (--reconnect, --log, --timestamps,
 // --timestamps-iso without -C or --monitor; --monitor outside download mode
 // or with --gang). A
@@ -28,6 +29,7 @@
 #include "errors/ProgramError.h"
 #include "fuzz/Check.h"
 #include "fuzz/StdoutCapture.h"
+#include "serial/PortPlatform.h"
 
 namespace {
 
@@ -50,26 +52,29 @@ struct Expected {
     bool monitor = false, reconnect = false;
     bool hasLog = false;
     std::string log;
+    bool fileGiven = false;
     uint8_t stamps = kLineStampsNone;
 };
 
-// A gang's list: ports between commas, none empty, none twice.
+// A gang's list: ports between commas, none empty, no device twice (by the
+// platform's own naming: COM3 and com3, a port and its path).
 bool SoundGangList(const std::string& list) {
-    std::vector<std::string> ports;
+    std::vector<std::string> devices;
     size_t start = 0;
     for (;;) {
         const size_t comma = list.find(',', start);
         const std::string port =
             list.substr(start, comma == std::string::npos ? comma : comma - start);
-        for (const std::string& seen : ports) {
-            if (seen == port) {
+        const std::string device = SystemPortPlatform().DeviceIdentity(port.c_str());
+        for (const std::string& seen : devices) {
+            if (seen == device) {
                 return false;
             }
         }
         if (port.empty()) {
             return false;
         }
-        ports.push_back(port);
+        devices.push_back(device);
         if (comma == std::string::npos) {
             return true;
         }
@@ -150,6 +155,7 @@ Expected Model(const std::vector<std::string>& args) {
             e.baud = Decimal(args[++i]);
         } else if (s == "-F") {
             e.file = args[++i];
+            e.fileGiven = true;
         } else if (s == "-D") {
             e.debug = 1;
         } else if (s == "-L") {
@@ -175,6 +181,9 @@ Expected Model(const std::vector<std::string>& args) {
         e.status = 1;
     }
     if (e.check == 1 && e.checkOnly == 0 && e.mode != ModeDownload) {
+        e.status = 1;
+    }
+    if (e.checkOnly == 1 && !e.fileGiven) {
         e.status = 1;
     }
     if (e.monitor && (e.mode != ModeDownload || e.hasGang)) {

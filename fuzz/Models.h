@@ -75,7 +75,8 @@ class Lines {
 inline std::vector<std::string> SentRecords(const std::string& file, size_t capacity,
                                             size_t* consumed) {
     std::vector<std::string> sent;
-    size_t at = 0;
+    // A UTF-8 byte-order mark at the very start is no part of the first line.
+    size_t at = file.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     for (;;) {
         std::string piece;
         bool endOfData = false;
