@@ -9,6 +9,9 @@
 
 class ParentChannel {
   public:
+    // Standard output then goes to the parent byte for byte, as written (on
+    // Windows no longer with CR LF for LF), so that the bytes the parent
+    // reads are the bytes the child counted as shown.
     // number: as the parent passed it on the command line (a descriptor on
     // POSIX, a handle on Windows). A number that is no channel gives one that
     // writes nothing.

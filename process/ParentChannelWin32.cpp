@@ -1,6 +1,9 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "process/ParentChannel.h"
@@ -10,6 +13,11 @@ struct ParentChannel::Impl {
 };
 
 ParentChannel::ParentChannel(const std::string& number) : impl(std::make_unique<Impl>()) {
+    // The parent reads this run's standard output and places the events by
+    // the count of bytes shown before each: the output goes byte for byte,
+    // without the C runtime's CR before each LF, which no count includes.
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
     char* end = nullptr;
     const unsigned long long value = std::strtoull(number.c_str(), &end, 10);
     if (!number.empty() && *end == '\0' && value != 0) {
