@@ -40,6 +40,7 @@ cases=(
     acm_unplug_mid_upload
     acm_break_seen_with_its_time
     acm_download_by_the_port_name_the_board_printed
+    acm_reconnect_across_unplug_by_adapter_identity
 )
 
 data=$work/initramfs/data
@@ -551,4 +552,30 @@ case_acm_download_by_the_port_name_the_board_printed() {
     expect_out "Parsed command line: -P usb:1d6b:0104 -F small.hex"
     expect_out "File uploaded OK"
     expect_acm_board 0
+}
+
+# A console by the gadget's identity outlives its unplug and plug-in (the
+# gadget unbound and bound again, as a board with a USB interface resetting):
+# it says the port went away, opens it again with its rate when the driver has
+# made it anew, and goes on; the key typed before the unplug and the one typed
+# after the reconnect reach the board, nothing else does. (The echo board
+# ends with status 1: it never gets a start command.)
+case_acm_reconnect_across_unplug_by_adapter_identity() {
+    acm_case 60 "--no-protocol --echo" \
+        "reconnect_console_start usb:1d6b:0104 k &&
+        until grep -q k /tmp/acm-bytes 2>/dev/null; do usleep 10000; done &&
+        echo >/sys/kernel/config/usb_gadget/kelvor/UDC &&
+        wait_for_text /tmp/reconnect-out 'went away' 30 &&
+        { port-wait /dev/ttyACM0 gone 20 || echo 'SUITE-FAULT the port stayed after the unbind'; } &&
+        echo dummy_udc.0 >/sys/kernel/config/usb_gadget/kelvor/UDC &&
+        reconnect_console_finish 'is back as' r && echo && echo \"BYTES \$(cat /tmp/acm-bytes)\""
+    expect_rc 0
+    expect_out "Port usb:1d6b:0104 went away; waiting for it to come back (Ctrl-C ends the wait)..."
+    expect_out "Port usb:1d6b:0104 is back as /dev/ttyACM"
+    expect_out "; Console mode goes on."
+    [ "$(sed -n 's/^BYTES //p' "$run/out" | tr -d '\r')" = kr ] ||
+        fail "the board received '$(sed -n 's/^BYTES //p' "$run/out" | cat -v)', not 'kr'"
+    # The port made anew starts at 9600; the console set its rate again.
+    acm_seen rate= | tail -n 1 | grep -q ' rate=115200$' ||
+        fail "the board's last rate was not 115200: $(acm_seen rate= | tr '\n' ';')"
 }
