@@ -46,7 +46,8 @@ struct ImageFinding {
     std::string message;  // a text of text/ImageCheckMessages.h, filled in
 };
 
-// The bytes first to last (both included) are written.
+// The addresses first to last (both included) are written (addresses count
+// the image's units: bytes, or words of ImageCheckResult::wordBytes).
 struct AddressRange {
     uint32_t first = 0;
     uint32_t last = 0;
@@ -68,17 +69,22 @@ struct ImageCheckResult {
     StartAddressKind startKind = StartAddressKind::None;
     uint32_t startAddress = 0;  // of the last start address record
     std::string sha256;         // of the file's bytes as they are; empty when unknown
+    uint32_t wordBytes = 1;     // bytes of the unit an address counts
 
     bool Sound() const { return opened && findingCount == 0; }
 };
 
 // Checks the lines of file from where it stands to its end. Takes no digest
 // and does not look at the file's first bytes (CheckImageFile does).
-ImageCheckResult CheckImage(UploadFile& file, size_t keptFindings = kKeptImageFindings);
+// wordBytes: the bytes of the unit that the image's addresses count (1, 2
+// or 4: text/IntelHex.h).
+ImageCheckResult CheckImage(UploadFile& file, size_t keptFindings = kKeptImageFindings,
+                            uint32_t wordBytes = 1);
 
 // Opens path and checks it: what its first bytes look like, its lines, and
 // the SHA-256 digest of all its bytes, in one reading (a pipe is checked as
 // well as a file; the digest is empty when the file fails to read to its
 // end). opened is false (and nothing else is filled in) when the file cannot
 // be opened for upload.
-ImageCheckResult CheckImageFile(const char* path, size_t keptFindings = kKeptImageFindings);
+ImageCheckResult CheckImageFile(const char* path, size_t keptFindings = kKeptImageFindings,
+                                uint32_t wordBytes = 1);

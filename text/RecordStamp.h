@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "text/IntelHex.h"
 #include "text/RecordLineFilter.h"
 #include "text/StampField.h"
 #include "text/UploadFile.h"
@@ -50,25 +51,26 @@ class RecordStamp : public RecordLineFilter {
     void Restart();
 
   private:
-    struct Record {
-        uint8_t count = 0;
-        uint16_t offset = 0;
-        uint8_t type = 0;
-        size_t dataAt = 0;  // index of the first data digit in the line
-        bool checksumRight = false;
+    // Where a data record's bytes go.
+    struct Placed {
+        HexSpan spans[2];
+        int count = 0;
     };
-    bool Parse(const char* line, size_t length, Record& record) const;
-    bool Whole(const char* line, Record& record) const;
+    bool Parse(const char* line, size_t length, HexRecord& record) const;
+    // Decodes the whole record (every digit a hex digit, the count right).
+    bool Whole(const char* line, HexRecord& record);
+    bool Place(const HexRecord& record, Placed& placed) const;
     // The field byte index of the record's data byte i, or -1 outside it.
-    long FieldIndex(const Record& record, size_t i) const;
-    bool MayCover(const Record& record) const;
-    void TakeAddress(const char* line, Record& record);
+    long FieldIndex(const Placed& placed, size_t i) const;
+    void TakeAddress(const char* line, HexRecord& record);
 
     StampSpec spec;
+    uint64_t fieldBegin;  // byte positions of the field (text/IntelHex.h)
+    uint64_t fieldEnd;
     std::vector<uint8_t> field;
     bool armed = false;
-    uint32_t base = 0;
-    bool segmented = false;
+    HexAddressing addressing;
+    uint8_t bytes[intel_hex::kRecordFrameBytes + 255];
 };
 
 struct StampCoverage {

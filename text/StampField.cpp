@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/HexDigits.h"
+
 namespace {
 
 struct NamedKind {
@@ -12,23 +14,9 @@ struct NamedKind {
 };
 
 const NamedKind kFixedFormats[] = {
-    {"u16le", StampKind::U16LE, 2}, {"u16be", StampKind::U16BE, 2},
-    {"u32le", StampKind::U32LE, 4}, {"u32be", StampKind::U32BE, 4},
-    {"u64le", StampKind::U64LE, 8}, {"u64be", StampKind::U64BE, 8},
+    {"u16le", StampKind::U16LE, 2}, {"u16be", StampKind::U16BE, 2}, {"u32le", StampKind::U32LE, 4},
+    {"u32be", StampKind::U32BE, 4}, {"u64le", StampKind::U64LE, 8}, {"u64be", StampKind::U64BE, 8},
 };
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // Decimal digits only, up to limit; false for anything else.
 bool ParseDecimal(const char* text, uint64_t limit, uint64_t& number) {
@@ -54,7 +42,7 @@ bool ParseAddress(const std::string& text, uint64_t limit, uint64_t& number) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         number = 0;
         for (size_t i = 2; i < text.size(); ++i) {
-            const int digit = HexDigit(text[i]);
+            const int digit = HexDigitValue(text[i]);
             if (digit < 0 || number > (limit >> 4)) {
                 return false;
             }
@@ -122,10 +110,11 @@ bool ParseHexBytes(const char* text, std::vector<uint8_t>& bytes) {
                                                                : '\0';
     size_t at = 0;
     while (at < length) {
-        if (at + 2 > length || HexDigit(text[at]) < 0 || HexDigit(text[at + 1]) < 0) {
+        if (at + 2 > length || HexDigitValue(text[at]) < 0 || HexDigitValue(text[at + 1]) < 0) {
             return false;
         }
-        bytes.push_back(static_cast<uint8_t>(HexDigit(text[at]) << 4 | HexDigit(text[at + 1])));
+        bytes.push_back(
+            static_cast<uint8_t>(HexDigitValue(text[at]) << 4 | HexDigitValue(text[at + 1])));
         at += 2;
         if (separator != '\0' && at < length) {
             if (text[at] != separator || at + 1 == length) {
@@ -170,16 +159,19 @@ bool ParseStampSpec(const char* text, StampSpec& spec, std::string& why) {
     }
     StampFormat format;
     if (!ParseFormat(colon + 1, format)) {
-        why = "unknown format (u16le, u16be, u32le, u32be, u64le, u64be, ascii:N, bytes:N; N "
-              "from 1 to " +
-              std::to_string(kMaxStampWidth) + ")";
+        why =
+            "unknown format (u16le, u16be, u32le, u32be, u64le, u64be, ascii:N, bytes:N; N "
+            "from 1 to " +
+            std::to_string(kMaxStampWidth) + ")";
         return false;
     }
-    if (address + format.width - 1 > 0xFFFFFFFF) {
+    const uint32_t wordBytes = spec.wordBytes == 0 ? 1 : spec.wordBytes;
+    if (address + (format.width - 1) / wordBytes > 0xFFFFFFFF) {
         why = "the field runs past the end of the 4 GiB address space";
         return false;
     }
-    spec = {static_cast<uint32_t>(address), format};
+    spec.address = static_cast<uint32_t>(address);
+    spec.format = format;
     return true;
 }
 
@@ -216,8 +208,8 @@ bool ParseStampValue(const StampFormat& format, const char* text, StampValue& va
         return false;
     }
     if (!StampValueOf(format, number, value)) {
-        why = "does not fit " + format.Name() + " (at most " +
-              std::to_string(NumberLimit(format)) + ")";
+        why = "does not fit " + format.Name() + " (at most " + std::to_string(NumberLimit(format)) +
+              ")";
         return false;
     }
     return true;
