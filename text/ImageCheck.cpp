@@ -105,6 +105,7 @@ class ImageChecker {
     void TakeWholeLine(int64_t line, char* text, size_t length);
     void TakeRecord(int64_t line, const char* digits, size_t count);
     void ApplyRecord(int64_t line, const HexRecord& record);
+    void TakeExtendedAddress(int64_t line, const HexRecord& record);
     bool HasDataBytes(int64_t line, const HexRecord& record, int expected, const char* name);
     void Write(int64_t line, const HexRecord& record);
 
@@ -212,6 +213,7 @@ void ImageChecker::ApplyRecord(int64_t line, const HexRecord& record) {
             Write(line, record);
             break;
         case kEndOfFileRecord:
+            HasDataBytes(line, record, 0, messages::kEndOfFileName);
             if (endOfFileLine != 0) {
                 Add(line, messages::kAnotherEndOfFileFormat, static_cast<long long>(endOfFileLine));
             } else {
@@ -220,12 +222,7 @@ void ImageChecker::ApplyRecord(int64_t line, const HexRecord& record) {
             break;
         case kExtendedSegmentRecord:
         case kExtendedLinearRecord:
-            if (HasDataBytes(line, record, 2,
-                             type == kExtendedSegmentRecord
-                                 ? messages::kExtendedSegmentAddressName
-                                 : messages::kExtendedLinearAddressName)) {
-                addressing.TakeExtendedAddress(type, record.Word(0));
-            }
+            TakeExtendedAddress(line, record);
             break;
         case kStartSegmentRecord:
         case kStartLinearRecord:
@@ -240,6 +237,20 @@ void ImageChecker::ApplyRecord(int64_t line, const HexRecord& record) {
         default:
             Add(line, messages::kUnknownRecordTypeFormat, type);
             break;
+    }
+}
+
+// An extended address record has 0000 in its address field; one that has
+// not is still taken, so that one fault gives one finding.
+void ImageChecker::TakeExtendedAddress(int64_t line, const HexRecord& record) {
+    const char* name = record.type == kExtendedSegmentRecord ? messages::kExtendedSegmentAddressName
+                                                             : messages::kExtendedLinearAddressName;
+    if (record.address != 0) {
+        Add(line, messages::kAddressFieldNotZeroFormat, name, record.type,
+            static_cast<unsigned>(record.address));
+    }
+    if (HasDataBytes(line, record, 2, name)) {
+        addressing.TakeExtendedAddress(record.type, record.Word(0));
     }
 }
 

@@ -9,8 +9,10 @@
 //   at least the five bytes of count, address, type and checksum;
 // - the byte count against the data bytes, and the checksum;
 // - the record type (00 to 05), and the data length of the address records:
-//   two bytes for 02 and 04, four for 03 and 05;
-// - exactly one end-of-file record (01) and no record after it;
+//   two bytes for 02 and 04, four for 03 and 05; 0000 in the address field
+//   of 02 and 04;
+// - exactly one end-of-file record (01), without data, and no record after
+//   it;
 // - no data byte written twice, with the extended segment (02) and linear
 //   (04) addresses applied (a segment-addressed record wraps within its
 //   64 KiB, a linear one runs on);

@@ -20,6 +20,10 @@ inline constexpr const char* kExtendedSegmentAddressName = "extended segment add
 inline constexpr const char* kStartSegmentAddressName = "start segment address";
 inline constexpr const char* kExtendedLinearAddressName = "extended linear address";
 inline constexpr const char* kStartLinearAddressName = "start linear address";
+inline constexpr const char* kEndOfFileName = "end-of-file";
+// The record's name, its type, its address field.
+inline constexpr const char* kAddressFieldNotZeroFormat =
+    "%s record (type %02X) with address field %04X (0000 expected)";
 inline constexpr const char* kAnotherEndOfFileFormat =
     "another end-of-file record (the first is on line %lld)";
 inline constexpr const char* kRecordAfterEndOfFileFormat =

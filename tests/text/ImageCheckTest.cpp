@@ -211,6 +211,13 @@ TEST(ImageCheckRecordTypes, OnlyZeroToFiveAndAddressRecordsOfTheirLength) {
     EXPECT_EQ(result.startKind, StartAddressKind::None);
 }
 
+TEST(ImageCheckRecordTypes, AnExtendedAddressWithAnAddressFieldIsNamedAndStillApplied) {
+    const ImageCheckResult result = Check(Record(0x04, 0x0010, {0x08, 0x00}) + Data(0, 4) + kEnd);
+    EXPECT_EQ(Findings(result), (Lines{"1: extended linear address record (type 04) with address "
+                                       "field 0010 (0000 expected)"}));
+    EXPECT_EQ(RangesOf(result), "08000000-08000003 ");
+}
+
 TEST(ImageCheckEndOfFile, ExactlyOneAndNothingAfterIt) {
     EXPECT_EQ(FindingsOf(Data(0, 1)), (Lines{"0: no end-of-file record (type 01)"}));
     // A record after the end is named once; a second end each time.

@@ -86,6 +86,31 @@ TEST(CheckOnly, ShowsTwentyFindingsAndCountsTheRest) {
     EXPECT_EQ(result.err, expected);
 }
 
+// An end-of-file record has no data; an extended address record has 0000 in
+// its address field. Each is still taken for what it says, so that one
+// fault gives one finding.
+TEST(CheckOnly, AnEndOfFileRecordCarriesNoDataAndAnExtendedAddressRecordNoAddress) {
+    const std::string file = harness::WriteTempFile(
+        ":020010040000EA\n"
+        ":0400000001020304F2\n"
+        ":021234021000A6\n"
+        ":0100000100FE\n");
+
+    const harness::ProcessResult result =
+        harness::RunVantoir({"--check-only", "-F", file}, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err,
+              file +
+                  ":1: extended linear address record (type 04) with address field 0010 "
+                  "(0000 expected)\n" +
+                  file +
+                  ":3: extended segment address record (type 02) with address field 1234 "
+                  "(0000 expected)\n" +
+                  file + ":4: end-of-file record (type 01) with 1 data bytes (0 expected)\n" +
+                  file + ": image refused: 3 findings\n");
+}
+
 TEST(CheckOnly, OpensNoPortAndAMissingFileFailsAsForADownload) {
     auto board = harness::StartBoard();
     const std::string missing = harness::WriteTempFile("", "x") + ".missing";
