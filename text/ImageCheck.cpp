@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "errors/FormatText.h"
+#include "text/HexDigits.h"
 #include "text/ImageCheckMessages.h"
 #include "text/IntelHex.h"
 #include "text/Sha256.h"
@@ -34,6 +35,42 @@ std::string ShownCharacter(char c) {
         std::snprintf(text, sizeof text, "0x%02X", byte);
     }
     return text;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// Why a line that the download skips is a record all the same, as a finding
+// that names it; nullptr for a line that is none (a comment, a blank line).
+const char* LostRecord(const char* text, size_t length) {
+    while (length > 0 && text[length - 1] == '\n') {
+        --length;
+    }
+    const size_t mark = sizeof kByteOrderMark - 1;
+    if (length > mark && std::memcmp(text, kByteOrderMark, mark) == 0 &&
+        IsRecordLine(text + mark, length - mark)) {
+        return messages::kByteOrderMarkLine;
+    }
+    size_t at = 0;
+    while (at < length && IsBlank(text[at])) {
+        ++at;
+    }
+    if (at > 0 && at < length && text[at] == ':') {
+        return messages::kIndentedRecordLine;
+    }
+    while (length > at && IsBlank(text[length - 1])) {
+        --length;
+    }
+    if (length - at < 2 * static_cast<size_t>(kRecordFrameBytes)) {
+        return nullptr;  // fewer digits than the shortest record has
+    }
+    for (size_t i = at; i < length; ++i) {
+        if (HexDigitValue(text[i]) < 0) {
+            return nullptr;
+        }
+    }
+    return messages::kRecordWithoutColonLine;
 }
 
 // The bytes written so far, as half-open ranges [begin, end) that neither
@@ -102,6 +139,7 @@ class ImageChecker {
     void Finish();
 
   private:
+    void CloseLine();
     void TakeWholeLine(int64_t line, char* text, size_t length);
     void TakeRecord(int64_t line, const char* digits, size_t count);
     void ApplyRecord(int64_t line, const HexRecord& record);
@@ -118,6 +156,11 @@ class ImageChecker {
     int64_t piecesLine = 0;
     int64_t piecesChars = 0;
     bool piecesSent = false;
+    // The line being read (its number; 0 before the first), and what its
+    // pieces were.
+    int64_t openLine = 0;
+    bool openLineSent = false;
+    bool openLineNamed = false;
     HexAddressing addressing;
     int64_t endOfFileLine = 0;
     bool afterEndReported = false;
@@ -135,8 +178,13 @@ void ImageChecker::Add(int64_t line, const char* format, ...) {
 }
 
 void ImageChecker::TakeLine(int64_t line, char* text, size_t length, bool continues) {
+    if (line != openLine) {
+        CloseLine();
+        openLine = line;
+    }
     if (IsRecordLine(text, length)) {
         ++result.records;
+        openLineSent = true;
     }
     if (!inPieces && !continues) {
         TakeWholeLine(line, text, length);
@@ -159,12 +207,21 @@ void ImageChecker::TakeLine(int64_t line, char* text, size_t length, bool contin
     }
 }
 
+// A line the download skips is counted, unless it is a record in all but
+// what makes the download skip it: then it is named.
+void ImageChecker::CloseLine() {
+    if (openLine != 0 && !openLineSent && !openLineNamed) {
+        ++result.skippedLines;
+    }
+    openLineSent = false;
+    openLineNamed = false;
+}
+
 void ImageChecker::TakeWholeLine(int64_t line, char* text, size_t length) {
     if (!IsRecordLine(text, length)) {
-        const size_t mark = sizeof kByteOrderMark - 1;
-        if (length > mark && std::memcmp(text, kByteOrderMark, mark) == 0 &&
-            IsRecordLine(text + mark, length - mark)) {
-            Add(line, messages::kByteOrderMarkLine);
+        if (const char* lost = LostRecord(text, length)) {
+            Add(line, "%s", lost);
+            openLineNamed = true;
         }
         return;
     }
@@ -285,6 +342,7 @@ void ImageChecker::Write(int64_t line, const HexRecord& record) {
 }
 
 void ImageChecker::Finish() {
+    CloseLine();
     if (inPieces && piecesSent) {
         Add(piecesLine, messages::kRecordLineTooLongFormat, static_cast<long long>(piecesChars));
     }

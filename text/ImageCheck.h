@@ -21,8 +21,12 @@
 // On the file as a whole: at least one record line, an end-of-file record
 // and at least one data byte; a read failure; and, from the file's first
 // bytes, whether it is something else: an HTML page, an ELF file, a binary.
-// A line that begins with a byte-order mark and a colon is reported too: the
-// download skips it.
+// A line that the download skips but that is a record all the same is
+// reported too: one that begins with a byte-order mark and a colon, one that
+// begins with white space (blanks, tabs) before its colon, and one of hex
+// digits alone, as many as the shortest record has at least (white space
+// around them aside). The other lines it skips
+// (comments, blank lines) are counted.
 //
 // Line numbers count the LF-ended lines of the file as the upload reads them
 // (the first line is 1); a piece of an over-long line, or the text after a
@@ -66,6 +70,7 @@ struct ImageCheckResult {
     std::vector<ImageFinding> findings;  // the first ones, in the order found
     int64_t findingCount = 0;            // all of them
     int64_t records = 0;                 // record lines, counted as the download counts them
+    int64_t skippedLines = 0;            // lines the download skips, but those named in findings
     int64_t dataBytes = 0;               // data bytes of the data records (type 00)
     std::vector<AddressRange> ranges;    // written, merged where they touch, ascending
     StartAddressKind startKind = StartAddressKind::None;

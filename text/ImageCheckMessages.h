@@ -34,6 +34,10 @@ inline constexpr const char* kRecordLineTooLongFormat =
     "record line of %lld characters: the download sends at most 9998 as one line";
 inline constexpr const char* kByteOrderMarkLine =
     "the line begins with a byte-order mark, so the download skips it";
+inline constexpr const char* kIndentedRecordLine =
+    "the line begins with white space before its ':', so the download skips it";
+inline constexpr const char* kRecordWithoutColonLine =
+    "the line is hex digits without the ':' of a record, so the download skips it";
 // The findings on the file as a whole.
 inline constexpr const char* kNoRecordLine = "no record line (no line begins with ':')";
 inline constexpr const char* kNoEndOfFileRecord = "no end-of-file record (type 01)";

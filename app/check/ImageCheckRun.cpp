@@ -63,9 +63,14 @@ std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& resu
 std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result) {
     const std::string digest =
         result.sha256.empty() ? messages::kImageDigestUnknown : result.sha256;
+    const auto skipped = static_cast<long long>(result.skippedLines);
+    const std::string skippedText = skipped == 0
+                                        ? std::string()
+                                        : FormatText(messages::kImageLinesSkippedFormat, skipped,
+                                                     skipped == 1 ? "line" : "lines");
     return FormatText(messages::kImageOkFormat, dataFile, static_cast<long long>(result.records),
-                      static_cast<long long>(result.dataBytes), RangesText(result.ranges).c_str(),
-                      StartText(result).c_str(), digest.c_str());
+                      skippedText.c_str(), static_cast<long long>(result.dataBytes),
+                      RangesText(result.ranges).c_str(), StartText(result).c_str(), digest.c_str());
 }
 
 ImageCheckRun RunImageCheck(const char* dataFile) {

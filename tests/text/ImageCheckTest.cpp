@@ -233,7 +233,7 @@ TEST(ImageCheckEndOfFile, AFileWithoutDataOrWithoutRecordsIsRefused) {
     EXPECT_EQ(FindingsOf(kEnd), (Lines{"0: no data record: the image writes no byte"}));
     EXPECT_EQ(FindingsOf(Data(0, 0) + kEnd),
               (Lines{"0: no data record: the image writes no byte"}));
-    for (const std::string& text : {std::string(), std::string("\n\n"), std::string(" :00\n")}) {
+    for (const std::string& text : {std::string(), std::string("\n\n"), std::string("; :00\n")}) {
         const ImageCheckResult result = Check(text);
         EXPECT_FALSE(result.Sound());
         EXPECT_EQ(Findings(result), (Lines{"0: no record line (no line begins with ':')"}));
@@ -286,6 +286,36 @@ TEST(ImageCheckOverlaps, RangesMergeInAnyOrderOfRecords) {
                                           Data(0x10, 16) + Data(0x30, 16) + Data(0x60, 16) + kEnd);
     EXPECT_TRUE(result.Sound()) << ::testing::PrintToString(Findings(result));
     EXPECT_EQ(RangesOf(result), "00000000-0000004F 00000060-0000006F ");
+}
+
+TEST(ImageCheckSkippedLines, ARecordTheDownloadWouldSkipIsNamedWhateverItsBlanks) {
+    const std::string data = Data(0x10, 2);
+    const std::string image = Data(0, 1) + "\t" + data + "\v " + data + "  " + data.substr(1, 12) +
+                              " \t\n" + Data(1, 1).substr(1) + "\xEF\xBB\xBF" + data + kEnd;
+    const ImageCheckResult result = Check(image);
+    EXPECT_EQ(Findings(result),
+              (Lines{
+                  "2: the line begins with white space before its ':', so the download skips it",
+                  "3: the line begins with white space before its ':', so the download skips it",
+                  "4: the line is hex digits without the ':' of a record, so the download skips "
+                  "it",
+                  "5: the line is hex digits without the ':' of a record, so the download skips "
+                  "it",
+                  "6: the line begins with a byte-order mark, so the download skips it",
+              }));
+    EXPECT_EQ(result.skippedLines, 0) << "a line named is not counted as well";
+}
+
+TEST(ImageCheckSkippedLines, EveryOtherLineSkippedIsCountedOnce) {
+    // A comment, blank lines, a line of blanks, words of hex digits among
+    // others, a line cut by 0x1A (fewer hex digits than a record has), a
+    // comment read in pieces.
+    const std::string image = "; made by hand\n\n \t\n" + Data(0, 1) + "DEAD BEEF\n" + "ab\x1A" +
+                              "cd\n" + std::string(25000, '#') + "\n" + kEnd + "\n";
+    const ImageCheckResult result = Check(image);
+    EXPECT_TRUE(result.Sound()) << ::testing::PrintToString(Findings(result));
+    EXPECT_EQ(result.skippedLines, 7);
+    EXPECT_EQ(Check(Data(0, 1) + kEnd).skippedLines, 0);
 }
 
 TEST(ImageCheckLimits, ARecordLineOfMoreThan9998CharactersIsNamedOnceOnItsLine) {

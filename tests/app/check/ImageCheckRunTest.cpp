@@ -111,6 +111,42 @@ TEST(CheckOnly, AnEndOfFileRecordCarriesNoDataAndAnExtendedAddressRecordNoAddres
                   file + ": image refused: 3 findings\n");
 }
 
+// The download skips every line that does not begin with ':'. A record that
+// lost its ':' or gained a blank before it would be lost without a word, so
+// the check names it; the other lines skipped are counted.
+TEST(CheckOnly, ARecordTheDownloadWouldSkipIsNamedAndOtherSkippedLinesAreCounted) {
+    const std::string refused = harness::WriteTempFile(
+        ":0400000001020304F2\n"
+        " :0400040005060708DE\n"
+        "04000800090A0B0CCA\n"
+        ":00000001FF\n");
+    const std::string sound = harness::WriteTempFile(
+        "; made by hand\n"
+        ":0400000001020304F2\n"
+        "\n"
+        ":00000001FF\n");
+
+    const harness::ProcessResult refusal =
+        harness::RunVantoir({"--check-only", "-F", refused}, kRunGuardMs);
+    const harness::ProcessResult ok =
+        harness::RunVantoir({"--check-only", "-F", sound}, kRunGuardMs);
+
+    EXPECT_EQ(refusal.exitStatus, 1) << harness::Describe(refusal);
+    EXPECT_EQ(refusal.err,
+              refused +
+                  ":2: the line begins with white space before its ':', so the download "
+                  "skips it\n" +
+                  refused +
+                  ":3: the line is hex digits without the ':' of a record, so the download "
+                  "skips it\n" +
+                  refused + ": image refused: 2 findings\n");
+    EXPECT_EQ(ok.exitStatus, 0) << harness::Describe(ok);
+    EXPECT_EQ(ok.out, EchoLine({"--check-only", "-F", sound}) +
+                          OkLine(sound,
+                                 "2 records, 2 lines skipped, 4 data bytes at "
+                                 "0x00000000-0x00000003, no start address"));
+}
+
 TEST(CheckOnly, OpensNoPortAndAMissingFileFailsAsForADownload) {
     auto board = harness::StartBoard();
     const std::string missing = harness::WriteTempFile("", "x") + ".missing";
