@@ -326,6 +326,10 @@ void ImageChecker::Write(int64_t line, const HexRecord& record) {
     if (record.dataBytes == 0) {
         return;
     }
+    const uint32_t unit = addressing.WordBytes();
+    if (record.dataBytes % static_cast<int>(unit) != 0) {
+        Add(line, messages::kPartWordFormat, record.dataBytes, 8 * unit);
+    }
     HexSpan spans[2];
     const int count =
         addressing.Spans(record.address, static_cast<size_t>(record.dataBytes), spans);
@@ -334,7 +338,6 @@ void ImageChecker::Write(int64_t line, const HexRecord& record) {
         written.Add(spans[i].begin, spans[i].end, overlap);
     }
     if (overlap.bytes != 0) {
-        const uint32_t unit = addressing.WordBytes();
         Add(line, messages::kDataWrittenTwiceFormat, static_cast<long long>(overlap.bytes),
             static_cast<unsigned>(overlap.first / unit),
             static_cast<unsigned>(overlap.last / unit));

@@ -15,7 +15,9 @@
 //   it;
 // - no data byte written twice, with the extended segment (02) and linear
 //   (04) addresses applied (a segment-addressed record wraps within its
-//   64 KiB, a linear one runs on);
+//   64 Ki addresses, a linear one runs on);
+// - in an image whose addresses count words (wordBytes 2 or 4), data records
+//   of whole words;
 // - no record line longer than kMaxCrLfLineChars, which the download would
 //   send in pieces (or without its CR).
 // On the file as a whole: at least one record line, an end-of-file record
@@ -32,6 +34,9 @@
 // (the first line is 1); a piece of an over-long line, or the text after a
 // 0x1A inside a line, is on the same line. Line 0 stands for the file as a
 // whole. Nothing is printed: app/ formats the result.
+//
+// Addresses (of the ranges, the start, the findings) count the image's
+// units: bytes, or words of wordBytes bytes (text/IntelHex.h).
 //
 // Memory stays small for any size of file: the bytes written are kept as
 // merged, sorted address ranges, and only the first findings are kept as

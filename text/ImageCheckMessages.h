@@ -30,6 +30,9 @@ inline constexpr const char* kRecordAfterEndOfFileFormat =
     "record after the end-of-file record of line %lld";
 inline constexpr const char* kDataWrittenTwiceFormat =
     "data written twice: %lld bytes in 0x%08X-0x%08X";
+// An image whose addresses count words: a data record's bytes fill whole
+// words. The data bytes, the bits of a word.
+inline constexpr const char* kPartWordFormat = "%d data bytes do not fill whole %u-bit words";
 inline constexpr const char* kRecordLineTooLongFormat =
     "record line of %lld characters: the download sends at most 9998 as one line";
 inline constexpr const char* kByteOrderMarkLine =

@@ -112,8 +112,7 @@ void RecordStamp::Filter(char* line, size_t length) {
     PutHexByte(checksum, static_cast<uint8_t>(-sum & 0xFF));
 }
 
-RecordStamp::LineCoverage RecordStamp::Look(const char* line, size_t length,
-                                            std::vector<bool>& covered) {
+RecordStamp::LineCoverage RecordStamp::Look(const char* line, size_t length, FieldSeen& seen) {
     LineCoverage coverage;
     HexRecord record;
     if (!Parse(line, length, record)) {
@@ -130,12 +129,25 @@ RecordStamp::LineCoverage RecordStamp::Look(const char* line, size_t length,
     for (size_t i = 0; i < record.count; ++i) {
         const long index = FieldIndex(placed, i);
         if (index >= 0) {
-            covered[static_cast<size_t>(index)] = true;
+            seen.covered[static_cast<size_t>(index)] = true;
+            seen.bytes[static_cast<size_t>(index)] = record.data[i];
             coverage.covers = true;
         }
     }
     coverage.checksumWrong = coverage.covers && !record.ChecksumRight();
     return coverage;
+}
+
+bool StampCoverage::Blank() const {
+    const auto all = [this](uint8_t value) {
+        for (uint8_t byte : bytes) {
+            if (byte != value) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return all(0xFF) || all(0x00);
 }
 
 StampCoverage CheckStampCoverage(const char* path, const StampSpec& spec) {
@@ -146,7 +158,9 @@ StampCoverage CheckStampCoverage(const char* path, const StampSpec& spec) {
     }
     result.opened = true;
     RecordStamp stamp(spec);
-    std::vector<bool> covered(spec.format.width, false);
+    RecordStamp::FieldSeen seen;
+    seen.covered.assign(spec.format.width, false);
+    seen.bytes.assign(spec.format.width, 0);
     std::vector<char> line(kUploadLineBytes + 1);
     int64_t lineNumber = 1;
     for (;;) {
@@ -157,15 +171,19 @@ StampCoverage CheckStampCoverage(const char* path, const StampSpec& spec) {
         const bool lineEnded = line[length - 1] == '\n';
         length = PrepareRecordLine(line.data(), length);
         if (IsRecordLine(line.data(), length)) {
-            const RecordStamp::LineCoverage seen = stamp.Look(line.data(), length, covered);
-            if (seen.checksumWrong && result.badChecksumLine == 0) {
+            const RecordStamp::LineCoverage look = stamp.Look(line.data(), length, seen);
+            if (look.covers && result.fieldLine == 0) {
+                result.fieldLine = lineNumber;
+            }
+            if (look.checksumWrong && result.badChecksumLine == 0) {
                 result.badChecksumLine = lineNumber;
             }
         }
         lineNumber += lineEnded ? 1 : 0;
     }
-    for (size_t i = 0; i < covered.size(); ++i) {
-        if (!covered[i]) {
+    result.bytes = seen.bytes;
+    for (size_t i = 0; i < seen.covered.size(); ++i) {
+        if (!seen.covered[i]) {
             const uint32_t address = spec.address + static_cast<uint32_t>(i / spec.wordBytes);
             result.firstUncovered = result.uncoveredCount == 0 ? address : result.firstUncovered;
             result.lastUncovered = address;

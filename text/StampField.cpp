@@ -14,8 +14,9 @@ struct NamedKind {
 };
 
 const NamedKind kFixedFormats[] = {
-    {"u16le", StampKind::U16LE, 2}, {"u16be", StampKind::U16BE, 2}, {"u32le", StampKind::U32LE, 4},
-    {"u32be", StampKind::U32BE, 4}, {"u64le", StampKind::U64LE, 8}, {"u64be", StampKind::U64BE, 8},
+    {"u16le", StampKind::U16LE, 2}, {"u16be", StampKind::U16BE, 2},
+    {"u32le", StampKind::U32LE, 4}, {"u32be", StampKind::U32BE, 4},
+    {"u64le", StampKind::U64LE, 8}, {"u64be", StampKind::U64BE, 8},
 };
 
 // Decimal digits only, up to limit; false for anything else.
@@ -159,10 +160,9 @@ bool ParseStampSpec(const char* text, StampSpec& spec, std::string& why) {
     }
     StampFormat format;
     if (!ParseFormat(colon + 1, format)) {
-        why =
-            "unknown format (u16le, u16be, u32le, u32be, u64le, u64be, ascii:N, bytes:N; N "
-            "from 1 to " +
-            std::to_string(kMaxStampWidth) + ")";
+        why = "unknown format (u16le, u16be, u32le, u32be, u64le, u64be, ascii:N, bytes:N; N "
+              "from 1 to " +
+              std::to_string(kMaxStampWidth) + ")";
         return false;
     }
     const uint32_t wordBytes = spec.wordBytes == 0 ? 1 : spec.wordBytes;
@@ -208,8 +208,8 @@ bool ParseStampValue(const StampFormat& format, const char* text, StampValue& va
         return false;
     }
     if (!StampValueOf(format, number, value)) {
-        why = "does not fit " + format.Name() + " (at most " + std::to_string(NumberLimit(format)) +
-              ")";
+        why = "does not fit " + format.Name() + " (at most " +
+              std::to_string(NumberLimit(format)) + ")";
         return false;
     }
     return true;

@@ -21,6 +21,8 @@ inline constexpr const char* kImageOkFormat =
     "%s: image OK: %lld records%s, %lld data bytes at %s, %s, SHA-256 %s\n";
 inline constexpr const char* kImageLinesSkippedFormat = ", %lld %s skipped";
 inline constexpr const char* kImageRangeFormat = "0x%08X-0x%08X";
+// After the ranges of an image whose addresses count words (--word-size).
+inline constexpr const char* kImageWordAddressesFormat = " (%u-bit word addresses)";
 inline constexpr const char* kImageMoreRangesFormat = " and %lld more ranges";
 inline constexpr const char* kImageStartSegmentFormat = "start %04X:%04X (CS:IP)";
 inline constexpr const char* kImageStartLinearFormat = "start 0x%08X (EIP)";

@@ -13,7 +13,7 @@ const char* Findings(long long count) {
     return count == 1 ? "finding" : "findings";
 }
 
-std::string RangesText(const std::vector<AddressRange>& ranges) {
+std::string RangesText(const std::vector<AddressRange>& ranges, uint32_t wordBytes) {
     std::string text;
     for (size_t i = 0; i < ranges.size() && i < kShownImageRanges; ++i) {
         text += (i == 0 ? "" : " ") + FormatText(messages::kImageRangeFormat,
@@ -23,6 +23,9 @@ std::string RangesText(const std::vector<AddressRange>& ranges) {
     if (ranges.size() > kShownImageRanges) {
         text += FormatText(messages::kImageMoreRangesFormat,
                            static_cast<long long>(ranges.size() - kShownImageRanges));
+    }
+    if (wordBytes > 1) {
+        text += FormatText(messages::kImageWordAddressesFormat, 8 * wordBytes);
     }
     return text;
 }
@@ -70,7 +73,8 @@ std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result) {
                                                      skipped == 1 ? "line" : "lines");
     return FormatText(messages::kImageOkFormat, dataFile, static_cast<long long>(result.records),
                       skippedText.c_str(), static_cast<long long>(result.dataBytes),
-                      RangesText(result.ranges).c_str(), StartText(result).c_str(), digest.c_str());
+                      RangesText(result.ranges, result.wordBytes).c_str(),
+                      StartText(result).c_str(), digest.c_str());
 }
 
 ImageCheckRun RunImageCheck(const char* dataFile) {

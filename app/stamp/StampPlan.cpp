@@ -163,7 +163,7 @@ bool NextStampValue(const StampPlan& plan, const LedgerValues& held, StampValue&
     return true;
 }
 
-void CheckStampImage(const char* dataFile, const StampPlan& plan) {
+std::vector<ImageFinding> CheckStampImage(const char* dataFile, const StampPlan& plan) {
     const StampCoverage coverage = CheckStampCoverage(dataFile, plan.spec);
     if (!coverage.opened) {
         FatalError(messages::kCannotOpenStampFileFormat, dataFile);
@@ -177,6 +177,15 @@ void CheckStampImage(const char* dataFile, const StampPlan& plan) {
                    static_cast<long long>(coverage.badChecksumLine), plan.spec.address,
                    plan.spec.LastAddress());
     }
+    if (plan.overwrite || coverage.Blank()) {
+        return {};
+    }
+    std::string held;
+    for (uint8_t byte : coverage.bytes) {
+        held += FormatText(held.empty() ? "%02X" : " %02X", static_cast<unsigned>(byte));
+    }
+    return {{coverage.fieldLine, FormatText(messages::kStampFieldNotBlankFormat, plan.spec.address,
+                                            plan.spec.LastAddress(), held.c_str())}};
 }
 
 std::string LedgerShownName(const std::string& ledger) {

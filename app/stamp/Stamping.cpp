@@ -4,6 +4,7 @@
 
 #include "app/gang/GangEvents.h"
 #include "app/stamp/StampMessages.h"
+#include "errors/FatalError.h"
 #include "errors/ProgramError.h"
 #include "text/Shown.h"
 
@@ -83,11 +84,24 @@ std::string Stamping::ValueText() const {
 }
 
 std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
-                                          GangEventWriter* gang) {
+                                          GangEventWriter* gang,
+                                          std::vector<ImageFinding>* refusal) {
     const std::optional<StampPlan> plan = ReadStampPlan(settings);
     if (!plan) {
         return nullptr;
     }
-    CheckStampImage(settings.dataFile, *plan);
+    std::vector<ImageFinding> findings = CheckStampImage(settings.dataFile, *plan);
+    if (!findings.empty() && refusal != nullptr) {
+        *refusal = std::move(findings);
+        return nullptr;
+    }
+    if (!findings.empty()) {
+        std::string lines;
+        for (const ImageFinding& finding : findings) {
+            lines += FormatText(messages::kStampFindingFormat, settings.dataFile,
+                                static_cast<long long>(finding.line), finding.message.c_str());
+        }
+        FatalError("%s", lines.c_str());
+    }
     return std::make_unique<Stamping>(*plan, settings, report, gang);
 }

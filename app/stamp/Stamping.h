@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Outcome.h"
 #include "app/report/RunReport.h"
@@ -62,6 +63,10 @@ class Stamping : public SessionObserver {
 };
 
 // The stamping of settings, checked (switches, image, ledger) before the port
-// is opened; nullptr without --stamp.
+// is opened; nullptr without --stamp. An image the stamp must not be written
+// into (CheckStampImage) gives nullptr too, its ledger unopened, and its
+// findings in refusal; without refusal, they end the run (FatalError) as
+// "FILE:LINE: finding" lines.
 std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
-                                          GangEventWriter* gang);
+                                          GangEventWriter* gang,
+                                          std::vector<ImageFinding>* refusal = nullptr);

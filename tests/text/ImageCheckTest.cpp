@@ -48,9 +48,10 @@ std::string Segment(unsigned paragraph) {
     return Record(0x02, 0, {static_cast<int>(paragraph >> 8), static_cast<int>(paragraph & 0xFF)});
 }
 
-ImageCheckResult Check(const std::string& bytes, size_t kept = kKeptImageFindings) {
+ImageCheckResult Check(const std::string& bytes, size_t kept = kKeptImageFindings,
+                       uint32_t wordBytes = 1) {
     TempFile temp(bytes);
-    return CheckImageFile(temp.Path().c_str(), kept);
+    return CheckImageFile(temp.Path().c_str(), kept, wordBytes);
 }
 
 // The findings as "LINE: message".
@@ -316,6 +317,48 @@ TEST(ImageCheckSkippedLines, EveryOtherLineSkippedIsCountedOnce) {
     EXPECT_TRUE(result.Sound()) << ::testing::PrintToString(Findings(result));
     EXPECT_EQ(result.skippedLines, 7);
     EXPECT_EQ(Check(Data(0, 1) + kEnd).skippedLines, 0);
+}
+
+// A DSP's toolchain counts 16-bit words: every contiguous image of it
+// overlaps itself when its addresses are read as bytes.
+TEST(ImageCheckWordAddresses, AContiguousWordImageIsSoundAndItsRangesCountWords) {
+    const std::string image =
+        Data(0x0000, 16) + Data(0x0008, 16) + Linear(0x0001) + Data(0x0000, 4) + kEnd;
+    EXPECT_EQ(FindingsOf(image),
+              (Lines{"2: data written twice: 8 bytes in 0x00000008-0x0000000F"}));
+
+    const ImageCheckResult words = Check(image, kKeptImageFindings, 2);
+    EXPECT_TRUE(words.Sound()) << ::testing::PrintToString(Findings(words));
+    EXPECT_EQ(words.dataBytes, 36);
+    EXPECT_EQ(words.wordBytes, 2u);
+    EXPECT_EQ(RangesOf(words), "00000000-0000000F 00010000-00010001 ");
+
+    const ImageCheckResult longWords =
+        Check(Data(0x0000, 16) + Data(0x0004, 16) + kEnd, kKeptImageFindings, 4);
+    EXPECT_TRUE(longWords.Sound()) << ::testing::PrintToString(Findings(longWords));
+    EXPECT_EQ(RangesOf(longWords), "00000000-00000007 ");
+}
+
+TEST(ImageCheckWordAddresses, OverlapsAreNamedInWordsAndAPartWordIsRefused) {
+    const ImageCheckResult result =
+        Check(Data(0x0000, 16) + Data(0x0004, 16) + Data(0x0010, 3) + kEnd, kKeptImageFindings, 2);
+    EXPECT_EQ(Findings(result), (Lines{
+                                    "2: data written twice: 8 bytes in 0x00000004-0x00000007",
+                                    "3: 3 data bytes do not fill whole 16-bit words",
+                                }));
+    EXPECT_EQ(RangesOf(result), "00000000-0000000B 00000010-00000011 ");
+}
+
+TEST(ImageCheckWordAddresses, ASegmentWrapsWithinItsWordsAndLinearAddressesCountWords) {
+    const ImageCheckResult segment =
+        Check(Segment(0x1000) + Data(0xFFFC, 16) + kEnd, kKeptImageFindings, 2);
+    EXPECT_TRUE(segment.Sound()) << ::testing::PrintToString(Findings(segment));
+    EXPECT_EQ(RangesOf(segment), "00010000-00010003 0001FFFC-0001FFFF ");
+
+    const ImageCheckResult top =
+        Check(Linear(0xFFFF) + Data(0xFFFE, 8) + kEnd, kKeptImageFindings, 4);
+    EXPECT_TRUE(top.Sound()) << ::testing::PrintToString(Findings(top));
+    EXPECT_EQ(RangesOf(top), "FFFFFFFE-FFFFFFFF ") << "the last words of the 4 Gi";
 }
 
 TEST(ImageCheckLimits, ARecordLineOfMoreThan9998CharactersIsNamedOnceOnItsLine) {
