@@ -193,6 +193,25 @@ CheckedImage CheckImage(const Settings& settings, RunReport* report) {
     return checked;
 }
 
+// The stamp's findings refuse the image as the image check's own do: shown
+// the same way on standard error, and kept in report (when there is one).
+CheckedImage RefuseForStamp(const Settings& settings, std::vector<ImageFinding> findings,
+                            RunReport* report) {
+    CheckedImage refused;
+    refused.endsRun = true;
+    refused.status = 1;
+    refused.outcome = RunOutcome::ImageRefused;
+    refused.result.opened = true;
+    refused.result.findingCount = static_cast<int64_t>(findings.size());
+    refused.result.findings = std::move(findings);
+    std::fflush(stdout);
+    std::fputs(ImageFindingsText(settings.dataFile, refused.result).c_str(), stderr);
+    if (report != nullptr) {
+        RecordRefusal(*report, settings, refused.result);
+    }
+    return refused;
+}
+
 // A gang whose image is refused starts no run; each of its ports still gets
 // the record its run would have written.
 void RecordRefusedGang(const Settings& settings, const CheckedImage& checked, RunEnd& end) {
@@ -212,10 +231,15 @@ void RecordRefusedGang(const Settings& settings, const CheckedImage& checked, Ru
 }
 
 // The gang, once its image is checked: every run is told the digest of the
-// image checked (--checked-image), and sends only that image.
-RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& settings) {
+// image checked (--checked-image), and sends only that image. stampRefusal:
+// the stamp's findings on the image, which refuse it too.
+RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& settings,
+                      std::vector<ImageFinding> stampRefusal) {
     RunEnd end;
-    const CheckedImage checked = CheckImage(settings, nullptr);
+    CheckedImage checked = CheckImage(settings, nullptr);
+    if (!checked.endsRun && !stampRefusal.empty()) {
+        checked = RefuseForStamp(settings, std::move(stampRefusal), nullptr);
+    }
     if (checked.endsRun) {
         end.status = checked.status;
         if (settings.reportFile != nullptr && checked.status != 0) {
@@ -319,19 +343,26 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // keeps its own record; this process checks the image once and opens
         // no port.
         if (settings.gang != nullptr) {
-            PrepareStamping(settings, nullptr, nullptr);
-            return RunCheckedGang(argumentCount, arguments, settings);
+            std::vector<ImageFinding> stampRefusal;
+            PrepareStamping(settings, nullptr, nullptr, stampRefusal);
+            return RunCheckedGang(argumentCount, arguments, settings, std::move(stampRefusal));
         }
         if (settings.gangMember != nullptr) {
             InterruptWhenParentEnds();
         }
         Listen(settings, listeners);
-        const CheckedImage checked = CheckImage(settings, listeners.report.get());
+        CheckedImage checked = CheckImage(settings, listeners.report.get());
+        std::vector<ImageFinding> stampRefusal;
+        if (!checked.endsRun) {
+            listeners.stamping = PrepareStamping(settings, listeners.report.get(),
+                                                 listeners.gang.get(), stampRefusal);
+        }
+        if (!stampRefusal.empty()) {
+            checked = RefuseForStamp(settings, std::move(stampRefusal), listeners.report.get());
+        }
         listeners.preset = checked.outcome;
         end.status = checked.status;
         if (!checked.endsRun) {
-            listeners.stamping =
-                PrepareStamping(settings, listeners.report.get(), listeners.gang.get());
             listeners.all.Add(listeners.stamping.get());
             // A gang's run sends the image its gang checked.
             const BoardImage image(

@@ -19,7 +19,6 @@ inline constexpr const char* kStampChecksumFormat =
 inline constexpr const char* kStampFieldNotBlankFormat =
     "the stamp field at 0x%08X-0x%08X holds %s, not all FF nor all 00: it is not overwritten "
     "without --stamp-overwrite";
-inline constexpr const char* kStampFindingFormat = "%s:%lld: %s\n";
 inline constexpr const char* kCannotOpenStampFileFormat = "Can't open file %s for stamping\n";
 inline constexpr const char* kListLineFormat = "%s:%lld: %s\n";
 inline constexpr const char* kListValueTwiceFormat = "%s:%lld: %s is given already on line %lld\n";

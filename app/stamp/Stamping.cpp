@@ -4,7 +4,6 @@
 
 #include "app/gang/GangEvents.h"
 #include "app/stamp/StampMessages.h"
-#include "errors/FatalError.h"
 #include "errors/ProgramError.h"
 #include "text/Shown.h"
 
@@ -85,23 +84,14 @@ std::string Stamping::ValueText() const {
 
 std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
                                           GangEventWriter* gang,
-                                          std::vector<ImageFinding>* refusal) {
+                                          std::vector<ImageFinding>& refusal) {
     const std::optional<StampPlan> plan = ReadStampPlan(settings);
     if (!plan) {
         return nullptr;
     }
-    std::vector<ImageFinding> findings = CheckStampImage(settings.dataFile, *plan);
-    if (!findings.empty() && refusal != nullptr) {
-        *refusal = std::move(findings);
+    refusal = CheckStampImage(settings.dataFile, *plan);
+    if (!refusal.empty()) {
         return nullptr;
-    }
-    if (!findings.empty()) {
-        std::string lines;
-        for (const ImageFinding& finding : findings) {
-            lines += FormatText(messages::kStampFindingFormat, settings.dataFile,
-                                static_cast<long long>(finding.line), finding.message.c_str());
-        }
-        FatalError("%s", lines.c_str());
     }
     return std::make_unique<Stamping>(*plan, settings, report, gang);
 }

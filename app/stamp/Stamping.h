@@ -65,8 +65,7 @@ class Stamping : public SessionObserver {
 // The stamping of settings, checked (switches, image, ledger) before the port
 // is opened; nullptr without --stamp. An image the stamp must not be written
 // into (CheckStampImage) gives nullptr too, its ledger unopened, and its
-// findings in refusal; without refusal, they end the run (FatalError) as
-// "FILE:LINE: finding" lines.
+// findings in refusal, for the program flow to refuse the image with.
 std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
                                           GangEventWriter* gang,
-                                          std::vector<ImageFinding>* refusal = nullptr);
+                                          std::vector<ImageFinding>& refusal);

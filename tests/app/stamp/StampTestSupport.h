@@ -67,8 +67,10 @@ inline std::map<uint32_t, uint8_t> Memory(const std::vector<std::string>& lines)
 
 // The sample image of records (harness::SampleHex: data records from
 // address 0, no extended address) with its bytes at first to last set to
-// 0xFF, each record's checksum made right again: a blank field to stamp.
-inline std::string BlankedHex(const std::string& hex, uint32_t first, uint32_t last) {
+// fill (0xFF: erased flash), each record's checksum made right again: a
+// blank field to stamp.
+inline std::string BlankedHex(const std::string& hex, uint32_t first, uint32_t last,
+                              const char* fill = "FF") {
     std::string out;
     for (std::string line : RecordLines(hex)) {
         const int count = Byte(line, 1);
@@ -78,7 +80,7 @@ inline std::string BlankedHex(const std::string& hex, uint32_t first, uint32_t l
             const size_t at = 1 + 2 * static_cast<size_t>(i);
             const uint32_t address = offset + static_cast<uint32_t>(i - 4);
             if (i >= 4 && Byte(line, 7) == 0 && address >= first && address <= last) {
-                line.replace(at, 2, "FF");
+                line.replace(at, 2, fill);
             }
             sum += Byte(line, at);
         }
