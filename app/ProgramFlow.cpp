@@ -179,7 +179,7 @@ CheckedImage CheckImage(const Settings& settings, RunReport* report) {
     if (settings.checkImage == 0 && settings.checkOnly == 0) {
         return checked;
     }
-    ImageCheckRun check = RunImageCheck(settings.dataFile);
+    ImageCheckRun check = RunImageCheck(settings.dataFile, settings.wordBytes);
     checked.endsRun = !check.sound || settings.checkOnly != 0;
     if (checked.endsRun) {
         checked.outcome = check.sound ? RunOutcome::ImageOk : RunOutcome::ImageRefused;

@@ -77,9 +77,9 @@ std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result) {
                       StartText(result).c_str(), digest.c_str());
 }
 
-ImageCheckRun RunImageCheck(const char* dataFile) {
+ImageCheckRun RunImageCheck(const char* dataFile, uint32_t wordBytes) {
     ImageCheckRun run;
-    run.result = CheckImageFile(dataFile);
+    run.result = CheckImageFile(dataFile, kKeptImageFindings, wordBytes);
     if (!run.result.opened) {
         FatalError(messages::kCannotOpenUploadFormat, dataFile);
     }

@@ -73,6 +73,9 @@ void CheckSwitchesAlone(const Settings& settings) {
             FatalError(messages::kStampSwitchNeedsStampFormat, given.first);
         }
     }
+    if (settings.stampOverwrite) {
+        FatalError(messages::kStampSwitchNeedsStampFormat, "--stamp-overwrite");
+    }
 }
 
 }  // namespace
@@ -90,6 +93,8 @@ std::optional<StampPlan> ReadStampPlan(const Settings& settings) {
         return std::nullopt;
     }
     StampPlan plan;
+    plan.spec.wordBytes = settings.wordBytes;
+    plan.overwrite = settings.stampOverwrite;
     std::string why;
     if (!ParseStampSpec(settings.stamp, plan.spec, why)) {
         FatalError(messages::kInvalidStampFormat, "--stamp", settings.stamp, why.c_str());

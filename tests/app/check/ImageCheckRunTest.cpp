@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/HexRecord.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 #include "text/Sha256.h"
@@ -145,6 +146,36 @@ TEST(CheckOnly, ARecordTheDownloadWouldSkipIsNamedAndOtherSkippedLinesAreCounted
                           OkLine(sound,
                                  "2 records, 2 lines skipped, 4 data bytes at "
                                  "0x00000000-0x00000003, no start address"));
+}
+
+// A DSP toolchain's image whose addresses count 16-bit words: read as
+// bytes, each record overlaps the one before.
+TEST(CheckOnly, AnImageAddressedInWordsIsCheckedInWordsWithWordSize) {
+    std::string image;
+    for (uint16_t word = 0; word < 32; word += 8) {
+        image += sim::FormatRecord(word, 0, std::vector<uint8_t>(16, 0x5A)) + "\n";
+    }
+    const std::string file = harness::WriteTempFile(image + ":00000001FF\n");
+    const std::vector<std::string> words = {"--check-only", "-F", file, "--word-size", "16"};
+
+    const harness::ProcessResult asBytes =
+        harness::RunVantoir({"--check-only", "-F", file}, kRunGuardMs);
+    const harness::ProcessResult asWords = harness::RunVantoir(words, kRunGuardMs);
+    const harness::ProcessResult refused =
+        harness::RunVantoir({"--check-only", "-F", file, "--word-size", "12"}, kRunGuardMs);
+
+    EXPECT_EQ(asBytes.exitStatus, 1) << harness::Describe(asBytes);
+    EXPECT_EQ(asBytes.err, file + ":2: data written twice: 8 bytes in 0x00000008-0x0000000F\n" +
+                               file + ":3: data written twice: 8 bytes in 0x00000010-0x00000017\n" +
+                               file + ":4: data written twice: 8 bytes in 0x00000018-0x0000001F\n" +
+                               file + ": image refused: 3 findings\n");
+    EXPECT_EQ(asWords.exitStatus, 0) << harness::Describe(asWords);
+    EXPECT_EQ(asWords.out, EchoLine(words) + OkLine(file,
+                                                    "5 records, 64 data bytes at "
+                                                    "0x00000000-0x0000001F (16-bit word "
+                                                    "addresses), no start address"));
+    EXPECT_EQ(refused.exitStatus, 1) << harness::Describe(refused);
+    EXPECT_EQ(refused.err, "Invalid value for switch --word-size: 12\n");
 }
 
 TEST(CheckOnly, OpensNoPortAndAMissingFileFailsAsForADownload) {
