@@ -99,8 +99,13 @@ class Board {
     // stay as they were): the next board put into the same socket.
     void PowerOnAs(const BoardConfig& config);
     // Asks the board's loop to switch it off or on as SetPowered does; safe
-    // in a signal handler (kelvor-sim's SIGUSR1 and SIGUSR2).
+    // in a signal handler (kelvor-sim's SIGUSR1 and SIGUSR2). Every request
+    // counts, in the order made, however close together; a board switched
+    // off by one stays off at least kRequestedOffMs before a later one
+    // switches it on again, as a power supply takes its time to drain, so
+    // that a host sees it gone even when "on" follows "off" at once.
     void RequestPower(bool on);
+    static constexpr int kRequestedOffMs = 2000;
 
     // Everything received so far, in order, as one string / as timed chunks.
     std::string Received() const;
@@ -130,6 +135,7 @@ class Board {
   private:
     struct Shared;
     void Loop();
+    int ApplyPowerRequests();
 
     std::unique_ptr<Shared> shared;
     std::thread thread;

@@ -111,6 +111,29 @@ TEST(SimProgram, StartsSwitchedOffWithOff) {
     EXPECT_EQ(sim.Wait(kGuardMs).exitStatus, sim::kExitDownloadComplete);
 }
 
+// The production guide's rehearsal of board after board, as pasted: SIGUSR1
+// and SIGUSR2 sent straight one after the other still switch the board off
+// (long enough for vantoir to see it gone) and on again.
+TEST(SimProgram, PowerSignalsSentBackToBackAreEachTaken) {
+    ChildProcess sim(Sim({"--quiet"}));
+    const std::string port = PortOf(sim);
+    ProcessOptions options;
+    options.args = {"-P",       port, "-F", harness::WriteTempFile(harness::SampleHex(10)),
+                    "--boards", "2"};
+    ChildProcess run(options);
+    ASSERT_TRUE(run.WaitForStdout("Take board 1 away", kGuardMs)) << run.Stdout();
+
+    ASSERT_EQ(kill(sim.Pid(), SIGUSR1), 0);
+    ASSERT_EQ(kill(sim.Pid(), SIGUSR2), 0);
+    const ProcessResult result = run.Wait(kGuardMs);
+    sim.Signal(SIGINT);
+    sim.Wait(kGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_NE(result.out.find("Boards in all: 2 complete, 0 failed.\n"), std::string::npos)
+        << result.out;
+}
+
 TEST(SimProgram, PrintsItsPortAndLinksItUntilItEnds) {
     std::string link = harness::WriteTempFile("", "placeholder") + ".port";
     ChildProcess sim(Sim({"--link", link}));
