@@ -477,8 +477,20 @@ void Board::Shared::Vanish() {
         unlink(linkPath.c_str());
     }
     pty->Close();
-    outbox.clear();
+    // What the loader was answering goes with the line; the started
+    // program's lines wait for the port to come back, a line cut short
+    // going out whole again.
+    const bool frontIsProgram = !outbox.empty() && outbox.front().program;
+    const bool cutShort = frontIsProgram && frontOffset > 0;
+    outbox.erase(std::remove_if(outbox.begin(), outbox.end(),
+                                [](const Emission& emission) { return !emission.program; }),
+                 outbox.end());
     frontOffset = 0;
+    if (cutShort) {
+        frontDue = Clock::now();
+    } else if (!frontIsProgram && !outbox.empty()) {
+        frontDue = Clock::now() + std::chrono::milliseconds(outbox.front().delayMs);
+    }
     vanished = true;
     vanishedOnce = true;
     reappearAt = Clock::now() + std::chrono::milliseconds(config.vanishForMs);

@@ -81,7 +81,9 @@ class Board {
     void HangUp();
     // The board's port goes away (its link removed, its line closed: the
     // host's port sees a hang-up), as when a USB adapter is pulled out; what
-    // was queued to send is dropped. The board itself keeps its state.
+    // the loader was sending is dropped. The board itself keeps its state,
+    // and its started program goes on where it was once the port is back:
+    // its next line first (a line cut short goes out whole again).
     void Vanish();
     // The port comes back on a fresh pseudo-terminal (another SlavePath),
     // its link made again to point at it, as when the adapter is put back.

@@ -191,7 +191,8 @@ const std::vector<OptionEntry> kOptions = {
      "MS after the start the port goes away (link removed, line hung up) as a pulled adapter",
      Count(&BoardConfig::vanishAfterMs, 1)},
     {"--vanish-for", "MS",
-     "and comes back MS later on a new pseudo-terminal, the --link made again (default 1000)",
+     "and comes back MS later on a new pseudo-terminal, the --link made again (default 1000); "
+     "the started program goes on where it was",
      Count(&BoardConfig::vanishForMs)},
     {"--off", nullptr, "the board starts switched off (SIGUSR2 or its power line switches it on)",
      SetOff},
