@@ -230,7 +230,14 @@ void Board::RequestPower(bool on) {
     const char request = on ? '1' : '0';
     ssize_t ignored = write(shared->powerWrite, &request, 1);
     (void)ignored;
-    shared->Wake();
+}
+
+void Board::TakePowerRequests() {
+    char requests[64];
+    ssize_t got;
+    while ((got = read(shared->powerRead, requests, sizeof requests)) > 0) {
+        shared->powerSteps.insert(shared->powerSteps.end(), requests, requests + got);
+    }
 }
 
 // Applies the power requests in the order they came. A board switched off by
@@ -239,11 +246,6 @@ void Board::RequestPower(bool on) {
 // follows. Returns how long the loop may wait before the next is due.
 int Board::ApplyPowerRequests() {
     Shared& s = *shared;
-    char requests[64];
-    ssize_t got;
-    while ((got = read(s.powerRead, requests, sizeof requests)) > 0) {
-        s.powerSteps.insert(s.powerSteps.end(), requests, requests + got);
-    }
     while (!s.powerSteps.empty()) {
         const bool on = s.powerSteps.front() == '1';
         const Clock::time_point now = Clock::now();
@@ -334,8 +336,8 @@ void Board::Loop() {
             waitMs = std::min(waitMs, powerWaitMs);
             masterFd = s.vanished ? -1 : s.pty->MasterFd();
         }
-        pollfd fds[2] = {{masterFd, events, 0}, {s.wakeRead, POLLIN, 0}};
-        int ready = poll(fds, 2, waitMs);
+        pollfd fds[3] = {{masterFd, events, 0}, {s.wakeRead, POLLIN, 0}, {s.powerRead, POLLIN, 0}};
+        int ready = poll(fds, 3, waitMs);
         if (ready < 0 && errno != EINTR) {
             break;
         }
@@ -347,6 +349,9 @@ void Board::Loop() {
         }
         char drain[64];
         while (read(s.wakeRead, drain, sizeof drain) > 0) {
+        }
+        if (fds[2].revents & POLLIN) {
+            TakePowerRequests();
         }
         if (fds[0].revents & POLLIN) {
             s.ReadInput();

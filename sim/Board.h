@@ -137,6 +137,8 @@ class Board {
   private:
     struct Shared;
     void Loop();
+    // The power requests made since the last call, queued in order.
+    void TakePowerRequests();
     int ApplyPowerRequests();
 
     std::unique_ptr<Shared> shared;
