@@ -32,6 +32,7 @@
 #include "serial/COMPort.h"
 #include "serial/Interrupt.h"
 #include "serial/PortSelector.h"
+#include "text/Shown.h"
 #include "text/UploadFile.h"
 
 namespace {
@@ -146,7 +147,7 @@ CheckedImage CheckImage(const Settings& settings, RunObserver* run) {
     if (settings.checkImage == 0 && settings.checkOnly == 0) {
         return checked;
     }
-    ImageCheckRun check = RunImageCheck(settings.dataFile);
+    ImageCheckRun check = RunImageCheck(settings.dataFile, settings.wordBytes);
     checked.endsRun = !check.sound || settings.checkOnly != 0;
     if (checked.endsRun) {
         checked.outcome = check.sound ? RunOutcome::ImageOk : RunOutcome::ImageRefused;
@@ -160,13 +161,37 @@ CheckedImage CheckImage(const Settings& settings, RunObserver* run) {
     return checked;
 }
 
+// The stamp's findings refuse the image as the image check's own do: shown
+// the same way on standard error, and told to run (when there is one).
+CheckedImage RefuseForStamp(const Settings& settings, std::vector<ImageFinding> findings,
+                            RunObserver* run) {
+    CheckedImage refused;
+    refused.endsRun = true;
+    refused.status = 1;
+    refused.outcome = RunOutcome::ImageRefused;
+    refused.result.opened = true;
+    refused.result.findingCount = static_cast<int64_t>(findings.size());
+    refused.result.findings = std::move(findings);
+    FlushShown();
+    std::fputs(ImageFindingsText(settings.dataFile, refused.result).c_str(), stderr);
+    if (run != nullptr) {
+        run->OnImageRefused(RefusalOf(settings, refused.result));
+    }
+    return refused;
+}
+
 // The gang, once its image is checked: every run is told the digest of the
 // image checked (--checked-image), and sends only that image. A gang whose
-// image is refused starts no run; each of its ports still gets the record
-// its run would have written.
-RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& settings) {
+// image is refused (by the check, or by the stamp's findings on it:
+// stampRefusal) starts no run; each of its ports still gets the record its
+// run would have written.
+RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& settings,
+                      std::vector<ImageFinding> stampRefusal) {
     RunEnd end;
-    const CheckedImage checked = CheckImage(settings, nullptr);
+    CheckedImage checked = CheckImage(settings, nullptr);
+    if (!checked.endsRun && !stampRefusal.empty()) {
+        checked = RefuseForStamp(settings, std::move(stampRefusal), nullptr);
+    }
     std::vector<char*> withDigest(arguments, arguments + argumentCount);
     std::string digestSwitch = "--checked-image";
     std::string digest = checked.digest;
@@ -235,14 +260,20 @@ int RunChecked(const Settings& settings, const std::optional<StampPlan>& stampPl
     if (settings.logFile != nullptr || settings.lineStamps != kLineStampsNone) {
         recorder = std::make_unique<ConsoleRecorder>(settings);
     }
-    const CheckedImage checked = CheckImage(settings, &story.Listeners());
+    CheckedImage checked = CheckImage(settings, &story.Listeners());
+    if (!checked.endsRun && stampPlan) {
+        std::vector<ImageFinding> refusal;
+        std::unique_ptr<Stamping> stamping = PrepareStamping(
+            *stampPlan, settings, story.Listeners(), story.LedgerRunId(), refusal);
+        if (!refusal.empty()) {
+            checked = RefuseForStamp(settings, std::move(refusal), &story.Listeners());
+        } else {
+            story.SetStamping(std::move(stamping));
+        }
+    }
     story.SetPreset(checked.outcome);
     if (checked.endsRun) {
         return checked.status;
-    }
-    if (stampPlan) {
-        story.SetStamping(
-            PrepareStamping(*stampPlan, settings, story.Listeners(), story.LedgerRunId()));
     }
     // A gang's run sends the image its gang checked.
     const BoardImage image(
@@ -281,10 +312,12 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // keeps its own record; this process checks the image and the
         // stamp once and opens no port.
         if (settings.gang != nullptr) {
+            std::vector<ImageFinding> stampRefusal;
             if (stampPlan) {
-                PrepareStamping(*stampPlan, settings, story.Listeners(), std::nullopt);
+                PrepareStamping(*stampPlan, settings, story.Listeners(), std::nullopt,
+                                stampRefusal);
             }
-            return RunCheckedGang(argumentCount, arguments, settings);
+            return RunCheckedGang(argumentCount, arguments, settings, std::move(stampRefusal));
         }
         if (settings.gangMember != nullptr) {
             InterruptWhenParentEnds();

@@ -27,6 +27,9 @@ struct Settings {
     uint8_t mode = ModeDownload;
     int32_t checkImage = 0;  // --check: the data file is checked before a download
     int32_t checkOnly = 0;   // --check-only: the data file is checked, nothing else
+    // --word-size: the bytes of the unit the image's addresses count, for the
+    // image check and the stamp (1: bytes; 2 or 4: words of 16 or 32 bits).
+    uint32_t wordBytes = 1;
     // --timeout: seconds each unanswered wait for the boot loader may last;
     // 0: without limit.
     uint32_t timeoutSeconds = 0;
@@ -58,6 +61,8 @@ struct Settings {
     const char* stampStep = nullptr;
     const char* stampLast = nullptr;
     const char* stampList = nullptr;
+    // --stamp-overwrite: a field that is not blank may be stamped all the same.
+    bool stampOverwrite = false;
     // A fixture that starts boards by itself (app/fixture/Fixture.h); each nullptr
     // when not given. The texts are checked by the command line.
     const char* resetSequence = nullptr;     // --reset: lines and waits

@@ -25,7 +25,7 @@ endfunction()
 vantoir_windows_unit_test(unit_text
   SOURCES text/LineBufTest.cpp text/RingBufTest.cpp text/UploadFileTest.cpp text/Sha256Test.cpp
           text/ImageCheckTest.cpp text/AppendFileTest.cpp
-          text/StampFieldTest.cpp text/RecordStampTest.cpp text/LockedLogTest.cpp
+          text/StampFieldTest.cpp text/RecordStampTest.cpp text/LockedLogTest.cpp text/UtcTimeTest.cpp
           text/AllocSpy.cpp
   LIBRARIES vantoir_text)
 vantoir_windows_unit_test(unit_serial

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -12,6 +11,7 @@
 #include "app/fixture/FixtureSwitches.h"
 #include "errors/Version.h"
 #include "text/Sha256.h"
+#include "text/UtcTime.h"
 
 namespace {
 
@@ -39,23 +39,6 @@ int PhaseIndex(SessionPhase phase) {
 
 const char* ModeName(uint8_t mode) {
     return mode == ModeConsole ? "console" : mode == ModeRaw ? "raw" : "download";
-}
-
-// UTC, ISO 8601 with milliseconds: 2026-12-09T03:45:05.123Z. The program
-// has one thread, so the C library's shared result is safe to use.
-std::string IsoTime(std::chrono::system_clock::time_point at) {
-    const auto sinceEpoch = at.time_since_epoch();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
-    const std::time_t whole = static_cast<std::time_t>(seconds.count());
-    const std::tm* utc = std::gmtime(&whole);
-    char text[40] = "";
-    if (utc != nullptr) {
-        const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", utc);
-        std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis));
-    }
-    return text;
 }
 
 // Seconds to the millisecond.
@@ -234,8 +217,8 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
 
     Json record;
     record["version"] = version::kVersion;
-    record["started"] = IsoTime(startedAt);
-    record["ended"] = IsoTime(std::chrono::system_clock::now());
+    record["started"] = UtcIsoTime(startedAt);
+    record["ended"] = UtcIsoTime(std::chrono::system_clock::now());
     record["mode"] = ModeName(settings.mode);
     record["port"] = settings.portName;
     record["device"] = device.empty() ? Json(nullptr) : Json(device);

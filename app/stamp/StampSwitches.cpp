@@ -25,6 +25,9 @@ const SwitchRow kRows[] = {
     {"--stamp-list", "<file>", "the numbers to hand out, one a line",
      [](const SwitchUse& use, Settings& s) { s.stampList = use.value; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
+    {"--stamp-overwrite", nullptr, "lets --stamp write over a field that is not blank",
+     [](const SwitchUse&, Settings& s) { s.stampOverwrite = true; }, ForGangRun::PassOn,
+     SwitchRules::OwnRules},
 };
 
 }  // namespace
