@@ -10,8 +10,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr size_t kReadBlock = 64 * 1024;
-
 // Builds a line's value from the parser's events, as the library's own
 // builder does, except that a top-level key not asked for is skipped with
 // its whole value, which is never built.
@@ -136,7 +134,7 @@ bool IsCompleteRecord(const RecordLine& line) {
     return true;
 }
 
-RecordFile::RecordFile() : buffer(kReadBlock) {}
+RecordFile::RecordFile(size_t blockBytes) : buffer(blockBytes > 0 ? blockBytes : 1) {}
 
 RecordFile::~RecordFile() = default;
 

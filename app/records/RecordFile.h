@@ -63,7 +63,8 @@ class RecordFile {
     // A line longer than this is no record: what is kept of it is cut there.
     static constexpr size_t kLongestLine = 16 * 1024 * 1024;
 
-    RecordFile();
+    // Reads the file in blocks of blockBytes (a small one only for tests).
+    explicit RecordFile(size_t blockBytes = 64 * 1024);
     ~RecordFile();
     RecordFile(const RecordFile&) = delete;
     RecordFile& operator=(const RecordFile&) = delete;
