@@ -214,11 +214,11 @@ bool RecordFile::Next(RecordLine& line) {
         line.id.clear();
         return true;
     }
-    Parse(line);
+    ParseRecordLine(line, keys);
     return true;
 }
 
-void RecordFile::Parse(RecordLine& line) const {
+void ParseRecordLine(RecordLine& line, const std::set<std::string>& keys) {
     line.id.clear();
     RecordValueBuilder builder(keys);
     const bool parsed = Json::sax_parse(line.bytes.data(), line.bytes.data() + line.bytes.size(),
