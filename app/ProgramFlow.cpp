@@ -24,6 +24,7 @@
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
 #include "app/stamp/Stamping.h"
+#include "app/yield/Yield.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/PortError.h"
@@ -315,6 +316,11 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // The requests answered while parsing (usage, banners, port list)
         // end before the handlers matter.
         ParseCommandLine(argumentCount, arguments, settings, InstallInterruptHandlers);
+        // A yield summary reads records and opens no port.
+        if (!settings.yieldSources.empty()) {
+            end.status = RunYield(settings);
+            return end;
+        }
         // A gang downloads to each of its ports in a run of its own, which
         // keeps its own record; this process checks the image once and opens
         // no port.

@@ -19,7 +19,8 @@ const SwitchRow kRows[] = {
          s.runId = use.value;
      },
      ForGangRun::PerPort, SwitchRules::OwnRules},
-    {"--station", "<name>", "names the station in the records",
+    {"--station", "<name>",
+     "names the station in the records (--yield: the stations to include, by commas)",
      [](const SwitchUse& use, Settings& s) { s.station = use.value; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
 };
