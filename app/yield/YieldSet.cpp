@@ -107,7 +107,8 @@ std::string YieldSet::Add(const Json& record, const std::string& id) {
     fact.unit = fact.kind == RunKind::Counted && !label.empty() ? labels.Of(label) : kNoIndex;
     fact.station = stations.Of(station);
     fact.port = PortOf(fact.station, TextOf(record, "port"));
-    fact.image = ImageOf(record, *started);
+    // A record that never touched a board names no image of the set.
+    fact.image = fact.kind != RunKind::Untouched ? ImageOf(record, *started) : kNoIndex;
     fact.outcome = static_cast<uint16_t>(outcomes.Of(outcome));
     fact.passed = fact.kind == RunKind::Counted && outcome == "complete";
     facts.push_back(fact);
