@@ -20,7 +20,7 @@ const SwitchRow kRows[] = {
      },
      ForGangRun::PerPort, SwitchRules::OwnRules},
     {"--station", "<name>",
-     "names the station in the records (--yield: the stations to include, by commas)",
+     "names the station in the records; with --yield, the stations to include",
      [](const SwitchUse& use, Settings& s) { s.station = use.value; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
 };

@@ -29,8 +29,7 @@ void CheckYieldSwitches(Settings& settings, const GivenSwitches& given) {
 
 const SwitchRow kRows[] = {
     {"--yield", "<source>...",
-     "summarises the records of the files and PostgreSQL URLs: yield, failures, cycle time; "
-     "opens no port",
+     "summarises the records of files and databases: yield, failures; opens no port",
      [](const SwitchUse& use, Settings& s) { s.yieldSources.emplace_back(use.value); },
      ForGangRun::PassOn, SwitchRules::OwnRules, true},
     {"--since", "<time>", "--yield: the records started at or after YYYY-MM-DD[THH:MM[:SS]Z] (UTC)",
