@@ -122,14 +122,16 @@ bool YieldSet::Keeps(const std::string& station, int64_t started) const {
 }
 
 uint32_t YieldSet::PortOf(uint32_t station, const std::string& name) {
-    std::string key = std::to_string(station) + '\n' + name;
-    const auto found = portIndexes.find(key);
-    if (found != portIndexes.end()) {
+    if (portIndexes.size() <= station) {
+        portIndexes.resize(station + 1);
+    }
+    const auto found = portIndexes[station].find(name);
+    if (found != portIndexes[station].end()) {
         return found->second;
     }
     const auto index = static_cast<uint32_t>(ports.size());
     ports.push_back({station, name});
-    portIndexes.emplace(std::move(key), index);
+    portIndexes[station].emplace(name, index);
     return index;
 }
 

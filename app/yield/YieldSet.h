@@ -104,7 +104,7 @@ class YieldSet {
     NameIndex stations;
     NameIndex labels;
     NameIndex outcomes;
-    std::unordered_map<std::string, uint32_t> portIndexes;
+    std::vector<std::unordered_map<std::string, uint32_t>> portIndexes;  // by station
     std::vector<Port> ports;
     std::unordered_map<std::string, uint32_t> imageIndexes;
     std::vector<Image> images;
