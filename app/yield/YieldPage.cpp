@@ -319,9 +319,7 @@ std::string ImagesPlot(const YieldSummary& summary) {
         plot.Bar(
             x + step * 0.52, bottom - last, step * 0.33, last, "last",
             name + ": last-pass yield " + PercentText(figures.lastPassed, figures.units) + " %");
-        const std::string& file = images[i]->file;
-        plot.Text(x + step / 2, bottom + 16,
-                  name + " " + file.substr(file.find_last_of("/\\") + 1).substr(0, 24));
+        plot.Text(x + step / 2, bottom + 16, name + " " + FileName(images[i]->file).substr(0, 24));
     }
     plot.Text(kPlotWidth / 2, height - 6, "yield per image: first pass (dark), last pass (light)");
     return plot.Svg();

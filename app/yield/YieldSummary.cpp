@@ -337,6 +337,10 @@ std::string SecondsText(const std::optional<int64_t>& milliseconds) {
                       static_cast<long long>(*milliseconds % 1000));
 }
 
+std::string FileName(const std::string& path) {
+    return path.substr(path.find_last_of("/\\") + 1);
+}
+
 std::string FlagReason(uint64_t streak, uint64_t runs, uint64_t passed, uint64_t otherRuns,
                        uint64_t otherPassed) {
     std::string reason;

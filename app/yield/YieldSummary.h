@@ -97,6 +97,8 @@ std::string PercentText(uint64_t part, uint64_t whole);
 std::string TenthsText(uint64_t tenths);
 // Milliseconds as seconds with three decimals: "41.206"; empty for nothing.
 std::string SecondsText(const std::optional<int64_t>& milliseconds);
+// The name of a file without its folders (either slash).
+std::string FileName(const std::string& path);
 // The flag's reason for a port with that streak and rates (empty: none).
 std::string FlagReason(uint64_t streak, uint64_t runs, uint64_t passed, uint64_t otherRuns,
                        uint64_t otherPassed);

@@ -2,7 +2,9 @@
 // The yield summary on standard output: aligned tables that fit 100
 // columns, one for each kind of group, each under its title. Names too long
 // for their column are cut with "…" (here only; the CSV and the page keep
-// them whole). A flagged port's row ends with "flagged:" and the reason.
+// them whole). The ports' table is narrow (runs, failed, longest streak), so
+// that a flagged port's row, which ends with "flagged:" and the reason, keeps
+// its names whole.
 
 #include <string>
 #include <vector>

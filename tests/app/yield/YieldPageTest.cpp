@@ -61,16 +61,24 @@ std::string Base64Decoded(const std::string& text) {
     return bytes;
 }
 
-// The example day's records, a file for each station.
-std::vector<std::string> ExampleFiles() {
+// The example day's records, a file for each station, in one folder; the
+// files' names.
+std::vector<std::string> ExampleFiles(std::string& folder) {
     std::map<std::string, std::string> texts;
     harness::ExampleDay(
         [&](const std::string& station, const std::string& line) { texts[station] += line; });
-    std::vector<std::string> files;
+    std::vector<std::string> names;
     for (const auto& text : texts) {
-        files.push_back(harness::WriteTempFile(text.second, text.first + ".jsonl"));
+        names.push_back(text.first + ".jsonl");
+        if (folder.empty()) {
+            folder = std::filesystem::path(harness::WriteTempFile(text.second, names.back()))
+                         .parent_path()
+                         .string();
+        } else {
+            std::ofstream(folder + "/" + names.back(), std::ios::binary) << text.second;
+        }
     }
-    return files;
+    return names;
 }
 
 void KeepScreenshot(harness::Chromium& browser, const std::string& page) {
@@ -103,10 +111,11 @@ TEST(YieldPage, OpensInChromiumOfflineWithTheCsvsFiguresAndEveryPlotDrawn) {
         }
         GTEST_SKIP() << why;
     }
-    const std::vector<std::string> files = ExampleFiles();
-    const std::string html = harness::WriteTempFile("", "day.html");
+    std::string folder;
+    const std::vector<std::string> files = ExampleFiles(folder);
+    const std::string html = folder + "/day.html";
     const yield_test::Summary summary =
-        yield_test::Yield(files, {"--since", "2026-12-09", "--html", html});
+        yield_test::Yield(files, {"--since", "2026-12-09", "--html", "day.html"}, folder);
     ASSERT_EQ(summary.result.exitStatus, 0) << harness::Describe(summary.result);
     ASSERT_GT(summary.csv.size(), 20u);
 

@@ -157,15 +157,20 @@ struct Summary {
 };
 
 // vantoir --yield SOURCES... with the further arguments, and its CSV.
+// In workDir when given (the sources may then be named relative to it).
 inline Summary Yield(const std::vector<std::string>& sources,
-                     const std::vector<std::string>& more = {}) {
+                     const std::vector<std::string>& more = {},
+                     const std::string& workDir = std::string()) {
     Summary summary;
     const std::string csv = harness::WriteTempFile("", "yield.csv");
     std::vector<std::string> args = {"--yield"};
     args.insert(args.end(), sources.begin(), sources.end());
     args.insert(args.end(), {"--csv", csv});
     args.insert(args.end(), more.begin(), more.end());
-    summary.result = harness::RunVantoir(args, kGuardMs);
+    harness::ProcessOptions options;
+    options.args = args;
+    options.workDir = workDir;
+    summary.result = harness::Run(options, kGuardMs);
     summary.csvText = ReadWhole(csv);
     summary.csv = CsvRows(summary.csvText);
     return summary;
