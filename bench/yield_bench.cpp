@@ -10,8 +10,10 @@
 //        yield_bench --example DIR   writes the worked example's two files
 //                                    (line3-a.jsonl, line3-b.jsonl) into DIR
 //
-// Goals (the file): at most 20 s and at most 400 MB resident; exits 1 when
-// one is missed, naming it. The database's part says "skipped" when the
+// Goals (the file): at most 20 s of the program's time (user and system;
+// the time that passed is printed too, which on a shared machine holds the
+// neighbours' work) and at most 400 MB resident; exits 1 when one is
+// missed, naming it. The database's part says "skipped" when the
 // server programs are not installed.
 
 #include <fcntl.h>
@@ -41,6 +43,7 @@ constexpr long kMostResidentKb = 400 * 1024;
 
 struct Usage {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system
     long maxResidentKb = 0;
     int status = -1;
 };
@@ -68,6 +71,8 @@ Usage RunVantoir(const std::vector<std::string>& args) {
     wait4(pid, &status, 0, &use);
     usage.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     usage.maxResidentKb = use.ru_maxrss;
+    usage.cpuSeconds = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+                       static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
     usage.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return usage;
 }
@@ -123,8 +128,8 @@ std::string LoadTable(harness::PostgresServer& server, const std::string& path) 
 }
 
 void Report(const char* what, const Usage& usage) {
-    std::printf("%s: %.2f s, %.1f MB resident, status %d\n", what, usage.seconds,
-                static_cast<double>(usage.maxResidentKb) / 1024.0, usage.status);
+    std::printf("%s: %.2f s (%.2f s CPU), %.1f MB resident, status %d\n", what, usage.seconds,
+                usage.cpuSeconds, static_cast<double>(usage.maxResidentKb) / 1024.0, usage.status);
 }
 
 int MeasureDatabase(uint64_t records, const std::string& folder) {
@@ -169,8 +174,11 @@ int main(int argc, char** argv) {
         {"--yield", path, "--csv", folder + "/yield.csv", "--html", folder + "/yield.html"});
     Report("file", file);
     int status = file.status == 0 ? 0 : 1;
-    if (file.seconds > kMostSeconds) {
-        std::fprintf(stderr, "goal missed: %.2f s, more than %.0f s\n", file.seconds, kMostSeconds);
+    // The goal is the program's own time: on a shared machine the time that
+    // passed counts the neighbours' work too (both are printed).
+    if (file.cpuSeconds > kMostSeconds) {
+        std::fprintf(stderr, "goal missed: %.2f s CPU, more than %.0f s\n", file.cpuSeconds,
+                     kMostSeconds);
         status = 1;
     }
     if (file.maxResidentKb > kMostResidentKb) {

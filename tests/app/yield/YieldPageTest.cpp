@@ -61,8 +61,8 @@ std::string Base64Decoded(const std::string& text) {
     return bytes;
 }
 
-// The example day's records, a file for each station, in one folder; the
-// files' names.
+// The example day's records (production guide, Yield at a glance), a file
+// for each station, in one folder; the files' names.
 std::vector<std::string> ExampleFiles(std::string& folder) {
     std::map<std::string, std::string> texts;
     harness::ExampleDay(
@@ -114,8 +114,8 @@ TEST(YieldPage, OpensInChromiumOfflineWithTheCsvsFiguresAndEveryPlotDrawn) {
     std::string folder;
     const std::vector<std::string> files = ExampleFiles(folder);
     const std::string html = folder + "/day.html";
-    const yield_test::Summary summary =
-        yield_test::Yield(files, {"--since", "2026-12-09", "--html", "day.html"}, folder);
+    const yield_test::Summary summary = yield_test::Yield(
+        files, {"--since", "2026-12-09", "--until", "2026-12-10", "--html", "day.html"}, folder);
     ASSERT_EQ(summary.result.exitStatus, 0) << harness::Describe(summary.result);
     ASSERT_GT(summary.csv.size(), 20u);
 
@@ -144,7 +144,8 @@ TEST(YieldPage, OpensInChromiumOfflineWithTheCsvsFiguresAndEveryPlotDrawn) {
     const std::string text = browser.Evaluate(page, "document.body.innerText");
     for (const std::string& said :
          {files[0], files[1], std::string("2026-12-09 06:00:00 to 2026-12-09 2"),
-          std::string("--since 2026-12-09"), std::string("Made"), std::string("flagged: ")}) {
+          std::string("--since 2026-12-09 --until 2026-12-10"), std::string("Made"),
+          std::string("flagged: ")}) {
         EXPECT_NE(text.find(said), std::string::npos) << said;
     }
     KeepScreenshot(browser, page);
