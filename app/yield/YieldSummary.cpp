@@ -122,7 +122,7 @@ void CountUnits(const std::vector<RunFact>& facts, Groups& groups) {
 // below it.
 int64_t NearestRank(const std::vector<int64_t>& sorted, uint64_t percent) {
     const uint64_t rank = (percent * sorted.size() + 99) / 100;
-    return sorted[rank > 0 ? rank - 1 : 0];
+    return sorted[static_cast<size_t>(rank > 0 ? rank - 1 : 0)];
 }
 
 void FinishGroup(GroupWork& group) {
@@ -159,6 +159,17 @@ Groups Fill(const YieldSet& set, const YieldSummary& summary) {
     return groups;
 }
 
+// The indexes of the groups that hold a record.
+std::vector<uint32_t> WithRecords(const std::vector<GroupWork>& groups) {
+    std::vector<uint32_t> indexes;
+    for (uint32_t i = 0; i < groups.size(); ++i) {
+        if (groups[i].HasRecords()) {
+            indexes.push_back(i);
+        }
+    }
+    return indexes;
+}
+
 YieldRow Row(GroupKind kind, std::string station, std::string key, const GroupWork& work) {
     YieldRow row;
     row.kind = kind;
@@ -169,12 +180,7 @@ YieldRow Row(GroupKind kind, std::string station, std::string key, const GroupWo
 }
 
 void AddStationRows(const YieldSet& set, const Groups& groups, YieldSummary& summary) {
-    std::vector<uint32_t> order;
-    for (uint32_t i = 0; i < groups.stations.size(); ++i) {
-        if (groups.stations[i].HasRecords()) {
-            order.push_back(i);
-        }
-    }
+    std::vector<uint32_t> order = WithRecords(groups.stations);
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
         return set.Stations().Name(a) < set.Stations().Name(b);
     });
@@ -193,12 +199,7 @@ void AddStationRows(const YieldSet& set, const Groups& groups, YieldSummary& sum
 }
 
 void AddPortRows(const YieldSet& set, const Groups& groups, YieldSummary& summary) {
-    std::vector<uint32_t> order;
-    for (uint32_t i = 0; i < groups.ports.size(); ++i) {
-        if (groups.ports[i].HasRecords()) {
-            order.push_back(i);
-        }
-    }
+    std::vector<uint32_t> order = WithRecords(groups.ports);
     const auto& ports = set.Ports();
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
         const std::string& stationA = set.Stations().Name(ports[a].station);
@@ -217,12 +218,7 @@ void AddPortRows(const YieldSet& set, const Groups& groups, YieldSummary& summar
 }
 
 void AddImageRows(const YieldSet& set, const Groups& groups, YieldSummary& summary) {
-    std::vector<uint32_t> order;
-    for (uint32_t i = 0; i < groups.images.size(); ++i) {
-        if (groups.images[i].HasRecords()) {
-            order.push_back(i);
-        }
-    }
+    std::vector<uint32_t> order = WithRecords(groups.images);
     const auto& images = set.Images();
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
         const uint64_t runsA = groups.images[a].figures.runs;
