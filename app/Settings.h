@@ -44,7 +44,7 @@ struct Settings {
     const char* logFile = nullptr;
     // --timestamps, --timestamps-iso: what a console puts in front of each
     // line of the board's output.
-    uint8_t lineStamps = 0;  // kLineStamps*
+    uint8_t lineStamps = 0;              // kLineStamps*
     const char* gang = nullptr;          // --gang: the ports, separated by commas
     std::vector<std::string> gangPorts;  // the ports of --gang, one each
     // A run started by a gang for one of its ports: the number of its channel
@@ -63,11 +63,19 @@ struct Settings {
     const char* resetSequence = nullptr;     // --reset: lines and waits
     const char* resetEndSequence = nullptr;  // --reset-end: after each board
     const char* powerCommand = nullptr;      // --power-command
+    const char* powerOffCommand = nullptr;   // --power-off-command: after each board
     const char* startWhen = nullptr;         // --start-when: an input line's level
     // --run-id: the run's name in its records; nullptr: one is generated.
     const char* runId = nullptr;
     // --station: any text, recorded as the station; nullptr: none.
     const char* station = nullptr;
+    // --events: the file the run's events are appended to; nullptr: none.
+    // eventsToOutput: "-", standard output instead of the messages.
+    const char* eventsFile = nullptr;
+    bool eventsToOutput = false;
+    // The commands the run starts write their output to standard error:
+    // standard output holds events (here or in the run's gang).
+    bool commandsToError = false;
     // --yield: the sources of a yield summary (app/yield/Yield.h), record
     // files or PostgreSQL URLs, as given; empty: no summary. With it,
     // --station is the list of stations to include, and --since, --until

@@ -138,6 +138,6 @@ int RunYield(const Settings& settings) {
     if (summary.records != 0) {
         ShowYieldTables(summary);
     }
-    std::fflush(stdout);
+    FlushShown();
     return WriteFiles(settings, summary);
 }
