@@ -21,6 +21,7 @@
 #include "app/gang/Gang.h"
 #include "app/stamp/StampPlan.h"
 #include "app/stamp/Stamping.h"
+#include "app/yield/Yield.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/PortError.h"
@@ -305,6 +306,11 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // The requests answered while parsing (usage, banners, port list)
         // end before the handlers matter.
         ParseCommandLine(argumentCount, arguments, settings, InstallInterruptHandlers);
+        // A yield summary reads records and opens no port.
+        if (!settings.yieldSources.empty()) {
+            end.status = RunYield(settings);
+            return end;
+        }
         // Refused switches of the stamp end the run before anything is
         // opened or recorded.
         const std::optional<StampPlan> stampPlan = ReadStampPlan(settings);

@@ -81,6 +81,15 @@ struct Settings {
     // The commands the run starts write their output to standard error:
     // standard output holds events (here or in the run's gang).
     bool commandsToError = false;
+    // --yield: the sources of a yield summary (app/yield/Yield.h), record
+    // files or PostgreSQL URLs, as given; empty: no summary. With it,
+    // --station is the list of stations to include, and --since, --until
+    // (checked times), --csv and --html apply.
+    std::vector<std::string> yieldSources;
+    const char* since = nullptr;
+    const char* until = nullptr;
+    const char* csvFile = nullptr;
+    const char* htmlFile = nullptr;
     // The digest of the image a gang has checked, given to each of its runs
     // (--checked-image), which sends only that image; nullptr: none.
     const char* checkedImage = nullptr;

@@ -197,4 +197,34 @@ inline SkippedLines CountSkippedLines(const std::string& file, size_t capacity) 
     return count;
 }
 
+// A record file's lines: each ends in LF, and an LF after CR ends its line
+// before the CR; bytes after the last LF are a last line that did not end.
+struct RecordFileLine {
+    size_t offset = 0;
+    std::string bytes;
+    bool ended = false;
+};
+
+inline std::vector<RecordFileLine> RecordFileLines(const std::string& content) {
+    std::vector<RecordFileLine> lines;
+    RecordFileLine line;
+    for (size_t at = 0; at < content.size(); ++at) {
+        if (content[at] != '\n') {
+            line.bytes.push_back(content[at]);
+            continue;
+        }
+        if (!line.bytes.empty() && line.bytes.back() == '\r') {
+            line.bytes.pop_back();
+        }
+        line.ended = true;
+        lines.push_back(line);
+        line = RecordFileLine();
+        line.offset = at + 1;
+    }
+    if (line.offset < content.size()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 }  // namespace model

@@ -74,7 +74,15 @@ struct SwitchRow {
     void (*apply)(const SwitchUse& use, Settings& settings);
     ForGangRun forGangRun = ForGangRun::PassOn;
     SwitchRules rules = SwitchRules::Modelled;
+    // After its value it takes every further argument up to the next that
+    // begins with '-', each applied as a value of its own (--yield's
+    // sources).
+    bool moreValues = false;
 };
+
+// How many arguments from arguments[at] (a switch of that row, or an unknown
+// argument: nullptr) make one use: the switch and its values.
+int ArgumentsOfUse(const SwitchRow* row, int at, int argumentCount, char** arguments);
 
 struct SwitchTable {
     const SwitchRow* rows;

@@ -7,7 +7,7 @@
 const std::vector<const SwitchTable*>& SwitchTables() {
     static const std::vector<const SwitchTable*> tables = {
         &kCoreSwitches,  &kPortSwitches,  &kConsoleSwitches, &kGangSwitches,   &kFixtureSwitches,
-        &kCheckSwitches, &kBoardSwitches, &kStampSwitches,   &kReportSwitches, &kEventSwitches,
+        &kCheckSwitches, &kBoardSwitches, &kStampSwitches,   &kReportSwitches, &kEventSwitches, &kYieldSwitches,
     };
     return tables;
 }
