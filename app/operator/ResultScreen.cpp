@@ -13,6 +13,9 @@ constexpr const char* kFailWordColour = "\x1b[1;31m";
 constexpr const char* kColourEnd = "\x1b[0m";
 // Columns between tiles side by side; rows between tiles stacked.
 constexpr int kTileGap = 3;
+// Rows left empty above the tiles, and below them for what comes next.
+constexpr int kTopRows = 1;
+constexpr int kBottomRows = 1;
 constexpr int kWordLetters = 4;  // PASS, FAIL
 // The word's width in dots: its letters and a dot of space between them.
 constexpr int kWordDots = kWordLetters * kLetterColumns + kWordLetters - 1;
@@ -75,15 +78,16 @@ Layout ChooseLayout(const std::vector<ResultTile>& tiles, int columns, int rows)
     for (const ResultTile& tile : tiles) {
         info = std::max(info, InfoLines(tile));
     }
+    const int height = rows - kTopRows - kBottomRows;
     Layout best;
     best.tileWidth = columns - 1;
-    best.tileHeight = rows - 1;
+    best.tileHeight = height;
     for (int across = 1; across <= count; ++across) {
         const int down = (count + across - 1) / across;
         Layout layout;
         layout.across = across;
         layout.tileWidth = (columns - 1 - (across - 1) * kTileGap) / across;
-        layout.tileHeight = (rows - 1 - (down - 1)) / down;
+        layout.tileHeight = (height - (down - 1)) / down;
         layout.scaleX = std::max(0, layout.tileWidth / kWordDots);
         layout.scaleY = std::min((layout.tileHeight - info) / kLetterRows, (layout.scaleX + 1) / 2);
         if (layout.scaleY >= 1 && Size(layout) > Size(best)) {
@@ -181,7 +185,7 @@ std::vector<std::string> LargeLetters(const std::string& word, int scaleX, int s
 std::string ResultScreenText(const std::vector<ResultTile>& tiles, int columns, int rows,
                              bool colour) {
     const Layout layout = ChooseLayout(tiles, columns, rows);
-    std::vector<std::string> screen;
+    std::vector<std::string> screen(kTopRows);
     for (size_t first = 0; first < tiles.size(); first += static_cast<size_t>(layout.across)) {
         const size_t last = std::min(tiles.size(), first + static_cast<size_t>(layout.across));
         std::vector<std::vector<TileLine>> lines;
@@ -190,7 +194,7 @@ std::string ResultScreenText(const std::vector<ResultTile>& tiles, int columns, 
             lines.push_back(LinesOf(tiles[i], layout));
             height = std::max(height, lines.back().size());
         }
-        if (!screen.empty()) {
+        if (first > 0) {
             screen.emplace_back();
         }
         for (size_t row = 0; row < height; ++row) {
@@ -205,7 +209,7 @@ std::string ResultScreenText(const std::vector<ResultTile>& tiles, int columns, 
             screen.push_back(WithoutTrailingBlanks(line));
         }
     }
-    screen.resize(static_cast<size_t>(std::max(rows - 1, 0)));
+    screen.resize(static_cast<size_t>(std::max(rows - kBottomRows, 0)));
     std::string text = kClearScreen;
     for (const std::string& line : screen) {
         text += line + "\n";

@@ -12,9 +12,9 @@
 // gives the largest letters. On a screen too small for letters of one cell a
 // dot, each tile shows the word itself.
 //
-// The text clears the screen first and leaves its last line empty, with the
-// cursor at its start, for what comes next (the question for the next
-// label). No line reaches the last column, so that nothing wraps. With
+// The text clears the screen first, leaves its first line empty, and its
+// last line too, with the cursor at its start, for what comes next (the
+// question for the next label). No line reaches the last column, so that nothing wraps. With
 // colour the letters are green (PASS) or red (FAIL), drawn in that colour
 // on that colour; every colour ends on its own line.
 
