@@ -1,6 +1,7 @@
 #include "app/cli/SwitchRow.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/CommandLineMessages.h"
 #include "errors/FatalError.h"
@@ -79,4 +80,11 @@ uint32_t WholeNumberValue(const SwitchUse& use, uint32_t low, uint32_t high) {
         FatalError(messages::kInvalidValueFormat, use.typed, use.value);
     }
     return static_cast<uint32_t>(number);
+}
+
+const char* NonBlankValue(const SwitchUse& use) {
+    if (std::string(use.value).find_first_not_of(" \t") == std::string::npos) {
+        FatalError(messages::kInvalidValueFormat, use.typed, use.value);
+    }
+    return use.value;
 }

@@ -21,14 +21,6 @@ const char* CheckedPattern(const SwitchUse& use) {
     return use.value;
 }
 
-// A label of blanks alone names nothing.
-const char* CheckedLabel(const SwitchUse& use) {
-    if (std::string(use.value).find_first_not_of(" \t") == std::string::npos) {
-        FatalError(messages::kInvalidValueFormat, use.typed, use.value);
-    }
-    return use.value;
-}
-
 // Where each switch may be used; the label given is held to the pattern.
 void CheckOperatorSwitches(Settings& settings, const GivenSwitches& given) {
     const char* asking = given.FirstOf({"--ask-label", "--label-from"});
@@ -63,7 +55,7 @@ void CheckOperatorSwitches(Settings& settings, const GivenSwitches& given) {
 
 const SwitchRow kRows[] = {
     {"--label", "<text>", "the board's label, in its record and its events (one board)",
-     [](const SwitchUse& use, Settings& s) { s.label = CheckedLabel(use); }, ForGangRun::PassOn,
+     [](const SwitchUse& use, Settings& s) { s.label = NonBlankValue(use); }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
     // The gang asks the labels itself, once, for all its runs.
     {"--ask-label", nullptr, "asks for each board's label on standard input before it",
