@@ -97,6 +97,30 @@ bool LabelFor(RunStory& story, uint32_t number, std::optional<std::string>& labe
     return label.has_value();
 }
 
+// A board's session and the first steps of its end: its number closed, then
+// the fixture's end sequence, whatever ended the session.
+struct BoardSession {
+    int request = 0;          // the operator's request that cut it short; 0: none
+    bool identified = false;  // the board answered
+};
+
+BoardSession RunBoard(COMPort& port, const ProtocolOptions& options, UploadFile& file,
+                      RunStory& story, Fixture& fixture) {
+    Downloader downloader(file, port, options);
+    BoardSession session;
+    try {
+        session.request = RunSession(downloader);
+    } catch (...) {
+        story.CloseNumberOnError();
+        fixture.EndBoard(port, true);
+        throw;
+    }
+    session.identified = downloader.Identified();
+    story.CloseNumber(session.request);
+    fixture.EndBoard(port, false);
+    return session;
+}
+
 }  // namespace
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
@@ -116,21 +140,12 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         }
         fixture.RecordStartWait();
         fixture.SetBoardNumber(number);
-        Downloader downloader(file, port, options);
-        int request = 0;
-        try {
-            request = RunSession(downloader);
-        } catch (...) {
-            story.CloseNumberOnError();
-            fixture.EndBoard(port, true);
-            throw;
-        }
-        story.CloseNumber(request);
-        fixture.EndBoard(port, false);
+        const BoardSession session = RunBoard(port, options, file, story, fixture);
+        const int request = session.request;
         if (file.ReadFailed()) {
             return 1;
         }
-        if (request != 0 && !downloader.Identified()) {
+        if (request != 0 && !session.identified) {
             story.DiscardBoard();
             break;
         }
