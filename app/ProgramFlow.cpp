@@ -247,7 +247,9 @@ int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files
 // the operator's request); a run of several boards then ends before its
 // first board, in order, as when the operator ends it between boards: false.
 bool BeginFirstBoard(const Settings& settings, RunStory& story) {
-    BoardLabels* labels = settings.checkOnly != 0 ? nullptr : story.Labels();
+    // --check-only has no board to ask a label for; a given one is recorded.
+    BoardLabels* labels =
+        settings.checkOnly != 0 && settings.label == nullptr ? nullptr : story.Labels();
     const std::optional<uint32_t> number =
         settings.repeat ? std::optional<uint32_t>(1) : std::nullopt;
     const LabelAnswer answer = labels != nullptr ? labels->ForBoard(number) : LabelAnswer();

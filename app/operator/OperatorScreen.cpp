@@ -20,7 +20,7 @@ bool ScreenColour() {
 }
 
 std::unique_ptr<OperatorScreen> OperatorScreen::ForRun(const Settings& settings) {
-    if (!settings.operatorScreen || settings.gangMember != nullptr ||
+    if (!settings.operatorScreen || settings.gangMember != nullptr || settings.checkOnly != 0 ||
         !OutputTakesCursorMovements()) {
         return nullptr;
     }

@@ -15,7 +15,8 @@
 // put back). Nothing of the terminal's settings is changed, and every colour
 // ends on its own line, so the terminal is left as it was found however the
 // run ends. Anywhere else (a pipe, a file, a terminal of type "dumb") the
-// switch changes nothing: ForRun makes no screen.
+// switch changes nothing: ForRun makes no screen; nor with --check-only,
+// which has no board.
 
 #include <memory>
 #include <optional>
