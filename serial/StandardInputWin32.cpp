@@ -34,13 +34,14 @@ InputRead ReadChunk(HANDLE input, DWORD wanted, std::string& bytes, bool console
     return InputRead::Bytes;
 }
 
-// A pipe is looked at until something is in it or the wait has passed; its
-// writer gone is its end.
+// A pipe is looked at until something is in it or the wait has passed. A
+// look that fails (its writer gone) is left to the read that follows, which
+// takes what is still in the pipe, then finds its end.
 InputRead ReadPipe(HANDLE input, std::string& bytes, uint32_t waitMs) {
     for (uint32_t waited = 0;; waited += kPipeLookMs) {
         DWORD waiting = 0;
         if (!PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr)) {
-            return InputRead::Ended;
+            return ReadChunk(input, kReadChunkBytes, bytes);
         }
         if (waiting > 0) {
             return ReadChunk(input, waiting, bytes);
