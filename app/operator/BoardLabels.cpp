@@ -56,6 +56,9 @@ LabelAnswer BoardLabels::ForPort(const std::string& port) {
 }
 
 LabelAnswer BoardLabels::Ask(const std::string& question) {
+    // The scanner's port is set up before anything is asked of the
+    // operator, so that a label scanned at once is read as it was sent.
+    OpenScanner();
     for (;;) {
         Say(question);
         std::string line;
@@ -125,15 +128,18 @@ bool BoardLabels::ReadMore() {
     if (settings.labelFrom == nullptr) {
         return ReadStandardInput(pending, kInputLookMs) != InputRead::Ended;
     }
-    if (scanner == nullptr) {
-        scanner = std::make_unique<COMPort>(settings.labelFrom);
-        scanner->Configure(settings.labelBaud, kScannerReadMs);
-    }
     char byte = 0;
     if (scanner->Read(&byte, 1) == 1) {
         pending += byte;
     }
     return true;
+}
+
+void BoardLabels::OpenScanner() {
+    if (settings.labelFrom != nullptr && scanner == nullptr) {
+        scanner = std::make_unique<COMPort>(settings.labelFrom);
+        scanner->Configure(settings.labelBaud, kScannerReadMs);
+    }
 }
 
 void BoardLabels::Say(const std::string& text) const {

@@ -10,8 +10,8 @@
 // from standard input: a terminal (a keyboard-wedge scanner types the label
 // and presses Enter; the terminal echoes it) or a pipe. With --label-from
 // the lines come from a scanner on a serial port of its own instead, opened
-// once, when the first label is asked for, at --label-baud (8 data bits, no
-// parity, one stop bit); what the terminal did not echo (a pipe's or the
+// once, before the first label is asked for, at --label-baud (8 data bits,
+// no parity, one stop bit); what the terminal did not echo (a pipe's or the
 // scanner's line) is shown after the question.
 //
 // A CR or LF ends a line (CR LF is one line end); blanks around the label
@@ -62,6 +62,8 @@ class BoardLabels {
     bool TakeLine(std::string& line);
     // Reads more of the source; false at its end.
     bool ReadMore();
+    // With --label-from: the scanner's port opened and set up, once.
+    void OpenScanner();
     void Say(const std::string& text) const;
 
     const Settings& settings;
