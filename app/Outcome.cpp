@@ -30,6 +30,8 @@ const char* OutcomeName(RunOutcome outcome) {
             return "power-command-failed";
         case RunOutcome::ImageChanged:
             return "image-changed";
+        case RunOutcome::NoLabel:
+            return "no-label";
     }
     // Only a value that is no outcome comes here.
     return nullptr;

@@ -62,11 +62,52 @@ std::string WithoutLastLineEnd(std::string text) {
     return text;
 }
 
+// A command's end as a record says it, or null when it did not run.
+Json CommandJson(const std::optional<FixtureStep>& step) {
+    return step ? Json{{"command", step->command},
+                       {"ended", step->ended},
+                       {"status", OrNull(step->status)}}
+                : Json(nullptr);
+}
+
 Json StampJson(const StampNote& note) {
     return {{"value", note.isText ? Json(note.text) : Json(note.number)},
             {"address", note.address},
             {"format", note.format},
             {"ledger", note.ledger}};
+}
+
+// The keys that only some switches add, after the others, in this order;
+// session is the record's part of the board's session.
+template <typename Session>
+void AddSwitchKeys(Json& record, const Settings& settings, const Session& ended,
+                   bool consoleFollowed) {
+    if (settings.stamp != nullptr) {
+        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
+    }
+    if (settings.monitor) {
+        record["console_followed"] = consoleFollowed;
+    }
+    if (FixtureInUse(settings)) {
+        Json before;
+        before["start_signal"] = ended.startWait
+                                     ? Json{{"line", ended.startWait->first},
+                                            {"seconds", ToMillisecond(ended.startWait->second)}}
+                                     : Json(nullptr);
+        before["power_command"] = ended.powerCommand
+                                      ? Json{{"command", *ended.powerCommand},
+                                             {"ended", ended.powerCommandEnded},
+                                             {"status", OrNull(ended.powerCommandStatus)}}
+                                      : Json(nullptr);
+        before["reset"] = OrNull(ended.resetSequence);
+        record["before_polling"] = before;
+    }
+    if (settings.powerOffCommand != nullptr) {
+        record["power_off_command"] = CommandJson(ended.powerOff);
+    }
+    if (settings.resultCommand != nullptr) {
+        record["result_command"] = CommandJson(ended.resultCommand);
+    }
 }
 
 }  // namespace
@@ -136,13 +177,17 @@ void RunReport::OnFixtureStep(const FixtureStep& step) {
         case FixtureStep::Kind::PowerOffCommand:
             session.powerOff = step;
             break;
+        case FixtureStep::Kind::ResultCommand:
+            session.resultCommand = step;
+            break;
     }
 }
 
-void RunReport::OnBoardBegin(std::optional<uint32_t> number) {
-    if (number) {
-        StartBoard(*number);
+void RunReport::OnBoardBegin(const BoardBegin& begin) {
+    if (begin.number) {
+        StartBoard(*begin.number);
     }
+    label = begin.label;
 }
 
 void RunReport::StartBoard(uint32_t number) {
@@ -251,33 +296,8 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
     record["board_number"] = OrNull(boardNumber);
     record["run_id"] = runId;
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
-    if (settings.stamp != nullptr) {
-        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
-    }
-    if (settings.monitor) {
-        record["console_followed"] = consoleFollowed;
-    }
-    if (FixtureInUse(settings)) {
-        Json before;
-        before["start_signal"] = ended.startWait
-                                     ? Json{{"line", ended.startWait->first},
-                                            {"seconds", ToMillisecond(ended.startWait->second)}}
-                                     : Json(nullptr);
-        before["power_command"] = ended.powerCommand
-                                      ? Json{{"command", *ended.powerCommand},
-                                             {"ended", ended.powerCommandEnded},
-                                             {"status", OrNull(ended.powerCommandStatus)}}
-                                      : Json(nullptr);
-        before["reset"] = OrNull(ended.resetSequence);
-        record["before_polling"] = before;
-    }
-    if (settings.powerOffCommand != nullptr) {
-        record["power_off_command"] = ended.powerOff
-                                          ? Json{{"command", ended.powerOff->command},
-                                                 {"ended", ended.powerOff->ended},
-                                                 {"status", OrNull(ended.powerOff->status)}}
-                                          : Json(nullptr);
-    }
+    record["label"] = OrNull(label);
+    AddSwitchKeys(record, settings, ended, consoleFollowed);
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
     return record.dump(-1, ' ', false, Json::error_handler_t::replace);
