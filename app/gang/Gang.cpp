@@ -122,8 +122,8 @@ void Gang::TellEnd(int status) {
             end["outcome"] = member.Child() < 0 ? outcome : "failed";
             end["exit_status"] = nullptr;
             end["signal"] = nullptr;
-            end["seconds"] = member.Seconds();
-            events->PassOn(end, member.Port(), 0);
+            end["seconds"] = EventSeconds(member.Seconds());
+            events->Tell(end, member.Port());
         }
     }
     EventStream::Json end;
@@ -131,9 +131,10 @@ void Gang::TellEnd(int status) {
     end["outcome"] = status == 0 ? "complete" : "failed";
     end["exit_status"] = status;
     end["signal"] = nullptr;
-    end["seconds"] = Since(start);
+    // The stream counts from the gang's start too.
+    end["seconds"] = events->Now();
     end["ports"] = ports;
-    events->PassOn(end, std::string(), 0);
+    events->Tell(end, std::string());
 }
 
 GangMember* Gang::MemberOf(int child) {
@@ -241,7 +242,7 @@ void RefuseRuns(Gang& gang, const GangStart& start, const Settings& settings) {
             boardEnd["outcome"] = OutcomeName(end.outcome);
             boardEnd["exit_status"] = start.refusedStatus;
             boardEnd["record"] = EventStream::Json::parse(end.record);
-            gang.events->PassOn(boardEnd, port, 0);
+            gang.events->Tell(boardEnd, port);
         }
         gang.members.emplace_back(port, -1);
         gang.members.back().EndUnstarted(RunOutcome::ImageRefused);
