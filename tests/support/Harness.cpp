@@ -106,6 +106,18 @@ ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs) {
     return Run(options, timeoutMs);
 }
 
+ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool sigpipeIgnored,
+                                 int timeoutMs) {
+    ProcessOptions options;
+    options.binary = "/bin/bash";
+    options.args = {"-c",
+                    std::string(sigpipeIgnored ? "trap '' PIPE; " : "") +
+                        "\"$0\" \"$@\" | head -c 0; exit ${PIPESTATUS[0]}",
+                    VantoirBinary()};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    return Run(options, timeoutMs);
+}
+
 std::string OpenFailureLine(const std::string& device, const std::string& err) {
     if (!RunsWindowsBuild()) {
         return device + ": No such file or directory\n";

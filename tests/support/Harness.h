@@ -187,6 +187,12 @@ class ChildProcess {
 ProcessResult Run(const ProcessOptions& options, int timeoutMs);
 // Runs vantoir with args, input from /dev/null.
 ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs);
+// Runs vantoir ARGS | head -c 0 (native build): the reader of its standard
+// output is gone before the first line, or soon after. With sigpipeIgnored
+// the program starts with SIGPIPE ignored, as a shell's trap '' PIPE leaves
+// it. The exit status is the program's (141 for SIGPIPE, as a shell says it).
+ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool sigpipeIgnored,
+                                 int timeoutMs);
 
 // Skips the current test, saying why, when the Windows build runs under Wine.
 #define SKIP_UNDER_WINE(why)                         \
