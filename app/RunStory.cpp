@@ -167,6 +167,8 @@ void RunStory::End(RunEnd& end, RunEndKind kind) {
         OutcomeOfRun({kind, settings.mode == ModeConsole, preset, ending.Ending()});
     const bool bySignal = end.interrupt != 0;
     const char* signal = bySignal ? InterruptName(end.interrupt) : nullptr;
+    // Events that could not be written fail the run, as its record says.
+    FailOnEventsLost(end, bySignal);
     if (boardOpen && begun) {
         FinishBoard(outcome, bySignal ? std::nullopt : std::optional<int>(end.status), end.message,
                     signal, &end);
@@ -176,15 +178,17 @@ void RunStory::End(RunEnd& end, RunEndKind kind) {
     if (!begun) {
         return;
     }
-    if (events != nullptr && events->Failed() && !bySignal && end.status == 0) {
-        end.status = 1;
-    }
+    FailOnEventsLost(end, bySignal);
     RunEndFacts facts;
-    facts.outcome = outcome;
     facts.exitStatus = bySignal ? std::nullopt : std::optional<int>(end.status);
+    facts.outcome = OutcomeOfEnd(outcome, facts.exitStatus);
     facts.signal = signal;
     facts.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     listeners.OnRunEnd(facts);
+    FailOnEventsLost(end, bySignal);
+}
+
+void RunStory::FailOnEventsLost(RunEnd& end, bool bySignal) const {
     if (events != nullptr && events->Failed() && !bySignal && end.status == 0) {
         end.status = 1;
     }

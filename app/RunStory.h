@@ -9,7 +9,8 @@
 //   board's number in the ledger, the record made and appended to the
 //   --report file, OnBoardEnd with the record;
 //   at the run's end: the single board's end as above, then OnRunEnd with
-//   the program's exit status.
+//   the program's exit status and the run's outcome (OutcomeOfEnd: a run
+//   that ends with a status other than 0 is not complete).
 //
 // Nothing is told before Begin, so that a command line refused, or a file
 // of --events or --report that cannot be opened, leaves no record and no
@@ -81,6 +82,9 @@ class RunStory {
     void End(RunEnd& end, RunEndKind kind);
 
   private:
+    // A write of the events has failed: a run that had not failed ends with
+    // status 1 (not one ended by a signal).
+    void FailOnEventsLost(RunEnd& end, bool bySignal) const;
     // Makes the record of the board open and hands it to everyone.
     void FinishBoard(RunOutcome outcome, std::optional<int> exitStatus, const std::string& message,
                      const char* signal, RunEnd* runEnd);
