@@ -169,15 +169,17 @@ struct OneRun {
 };
 
 // The same run twice at once, each against a board of its own made of the
-// same config: `events` with --events FILE and --report REPORT added, `plain`
+// same config: `events` with --events and --report REPORT added, `plain`
 // without --events (with a --report of its own, so that only --events tells
 // them apart).
 class TwinRuns {
   public:
     // config: the boards' (nothing: no board; args name the port); args: the
-    // run's arguments, after "-P PORT" when there is a board.
-    TwinRuns(const std::optional<sim::BoardConfig>& config, const std::vector<std::string>& args)
-        : eventsPath(harness::WriteTempFile("", "run.events.jsonl")),
+    // run's arguments, after "-P PORT" when there is a board; eventsTo: the
+    // value of --events (empty: a new file, eventsPath).
+    TwinRuns(const std::optional<sim::BoardConfig>& config, const std::vector<std::string>& args,
+             const std::string& eventsTo = std::string())
+        : eventsPath(eventsTo.empty() ? harness::WriteTempFile("", "run.events.jsonl") : eventsTo),
           reportPath(harness::WriteTempFile("", "run.report.jsonl")) {
         for (OneRun* run : {&events, &plain}) {
             if (config) {
@@ -218,10 +220,14 @@ class TwinRuns {
         Wait();
     }
 
-    // The events the first run wrote; each is checked against the schema.
+    // The events the first run wrote (to its standard output with
+    // --events -); each is checked against the schema.
     std::vector<Json> Events() const {
-        ExpectValid(eventsPath);
-        const std::vector<Json> read = ReadEvents(eventsPath);
+        const bool toOutput = eventsPath == "-";
+        const std::string path =
+            toOutput ? harness::WriteTempFile(events.result.out, "out.events.jsonl") : eventsPath;
+        ExpectValid(path);
+        const std::vector<Json> read = ReadEvents(path);
         ExpectVersionAndTimeInOrder(read);
         return read;
     }

@@ -325,6 +325,20 @@ TEST(RunEvents, AClosedStandardOutputStillEndsTheStream) {
     ExpectBoardEnd(told, "interrupted", nullptr, "SIGPIPE");
     ExpectRunBeginAndEnd(told, "download", "interrupted", nullptr, "SIGPIPE");
     EXPECT_EQ(Only(told, "board-end")["record"], report_test::OnlyRecord(report));
+
+    // With the events on standard output, the stream has nowhere to go: the
+    // run ends as without them, its record written.
+    auto other = harness::StartBoard();
+    const std::string kept = harness::WriteTempFile("", "closed.report.jsonl");
+    const harness::ProcessResult nowhere = harness::RunIntoAClosedPipe(
+        {"-P", harness::PortName(*other), "-F", harness::WriteTempFile(harness::SampleHex(30)),
+         "--events", "-", "--report", kept},
+        false, kGuardMs);
+    EXPECT_EQ(nowhere.exitStatus, 141) << harness::Describe(nowhere);
+    EXPECT_EQ(nowhere.err, "");
+    const Json record = report_test::OnlyRecord(kept);
+    EXPECT_EQ(record["outcome"], "interrupted");
+    EXPECT_EQ(record["signal"], "SIGPIPE");
 }
 
 // Board after board: each board its own begin and end, numbered, between
@@ -369,7 +383,8 @@ TEST(RunEvents, BoardAfterBoardTellsEachBoardWithItsNumber) {
         EXPECT_EQ(ends[i]["outcome"], outcomes[i]);
         EXPECT_EQ(ends[i]["exit_status"], i == 1 ? 1 : 0) << "the board's own";
     }
-    ExpectRunBeginAndEnd(events, "download", "complete", 1);
+    // The last board was complete, but not every one: the run failed.
+    ExpectRunBeginAndEnd(events, "download", "failed", 1);
     runs.ExpectRecordsAsReported(events);
 }
 
