@@ -28,6 +28,11 @@ namespace {
 // How long one look at the runs may wait: the longest an interrupt waits to
 // be passed on.
 constexpr uint32_t kWaitMs = 100;
+// The shortest time from one look at the runs to the next: what many runs
+// write close together is taken in one look. A look costs the more the more
+// ports there are, and with one look for each write the gang's own share
+// of the processor would grow with the ports.
+constexpr uint32_t kLookMs = 50;
 
 using Clock = std::chrono::steady_clock;
 
@@ -43,6 +48,16 @@ void WriteOut(bool toError, const std::string& text) {
     } else {
         ShowBytes(text.data(), text.size());
         FlushShown();
+    }
+}
+
+// What a look at the runs shows goes out once the look is done (a line
+// on standard error, after every line before it).
+void WriteOutOfLook(bool toError, const std::string& text) {
+    if (toError) {
+        WriteOut(true, text);
+    } else {
+        ShowBytes(text.data(), text.size());
     }
 }
 
@@ -173,6 +188,7 @@ void Gang::TakeEvents(GangDisplay& display) {
         }
     }
     display.Refresh(Since(start));
+    FlushShown();
 }
 
 void Gang::PassOnInterrupt() {
@@ -270,10 +286,16 @@ int RunGang(const GangStart& start, const Settings& settings) {
     // A block taller than the screen cannot be redrawn in place.
     const OutputSize size = OutputTerminalSize();
     const bool inPlace = OutputTakesCursorMovements() && static_cast<int>(ports.size()) < size.rows;
-    GangDisplay display(gang.members, GangPortNames(ports), inPlace, size.columns, WriteOut);
+    GangDisplay display(gang.members, GangPortNames(ports), inPlace, size.columns, WriteOutOfLook);
     while (gang.processes.Running() > 0) {
+        const Clock::time_point lookedAt = Clock::now();
         gang.TakeEvents(display);
         gang.PassOnInterrupt();
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lookedAt);
+        if (spent.count() < kLookMs && gang.processes.Running() > 0) {
+            WaitForInterrupt(kLookMs - static_cast<uint32_t>(spent.count()));
+        }
     }
     display.Close();
     return gang.Finish();
