@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/support/Harness.h"
@@ -18,21 +16,9 @@ const std::string kIdentity = "KELVOR DSP boot loader 2.4";
 
 // The script between its fence lines in docs/events.md.
 std::string PrintedScript() {
-    std::ifstream in(VANTOIR_SOURCE_DIR "/docs/events.md");
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string guide = text.str();
-    const std::string start = "```python\n#!/usr/bin/env python3\n# program-by-events PORT IMAGE";
-    const size_t from = guide.find(start);
-    if (from == std::string::npos) {
-        return std::string();
-    }
-    const size_t body = from + 10;
-    return guide.substr(body, guide.find("```\n", body) - body);
-}
-
-std::string Directory(const std::string& path) {
-    return path.substr(0, path.rfind('/'));
+    return harness::FencedBlock(
+        VANTOIR_SOURCE_DIR "/docs/events.md",
+        "```python\n#!/usr/bin/env python3\n# program-by-events PORT IMAGE");
 }
 
 class EventScript : public ::testing::Test {
@@ -49,9 +35,9 @@ class EventScript : public ::testing::Test {
     harness::ProcessResult Run(const sim::Board& board) const {
         harness::ProcessOptions options;
         options.binary = "/usr/bin/env";
-        options.args = {"PATH=" + Directory(harness::VantoirBinary()) + ":/usr/bin:/bin", script,
-                        harness::PortName(board), image};
-        options.workDir = Directory(script);
+        options.args = {"PATH=" + harness::FolderOf(harness::VantoirBinary()) + ":/usr/bin:/bin",
+                        script, harness::PortName(board), image};
+        options.workDir = harness::FolderOf(script);
         return harness::Run(options, kGuardMs);
     }
 
