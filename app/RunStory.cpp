@@ -189,7 +189,7 @@ RunOutcome RunStory::BoardOutcome(int request) const {
                         : OutcomeOfRun({RunEndKind::Normal, false, std::nullopt, ending.Ending()});
 }
 
-RunOutcome RunStory::OutcomeOfEnd(RunEndKind kind) const {
+RunOutcome RunStory::ErrorOutcome(RunEndKind kind) const {
     return OutcomeOfRun({kind, settings.mode == ModeConsole, preset, ending.Ending()});
 }
 
@@ -205,7 +205,7 @@ void RunStory::CloseNumberOnError() {
     }
     RunEnd said;
     try {
-        stamping->Finish(OutcomeOfEnd(EndOfError(said)));
+        stamping->Finish(ErrorOutcome(EndOfError(said)));
     } catch (...) {
         // An error of no known kind ends the program abnormally anyway.
     }
@@ -279,9 +279,11 @@ void RunStory::AppendRecord(const std::string& line, RunEnd* runEnd) {
 }
 
 void RunStory::End(RunEnd& end, RunEndKind kind) {
-    const RunOutcome outcome = OutcomeOfEnd(kind);
+    const RunOutcome outcome = ErrorOutcome(kind);
     const bool bySignal = end.interrupt != 0;
     const char* signal = bySignal ? InterruptName(end.interrupt) : nullptr;
+    // Events that could not be written fail the run, as its record says.
+    FailOnEventsLost(end, bySignal);
     if (boardOpen && begun) {
         FinishBoard(outcome, bySignal ? std::nullopt : std::optional<int>(end.status), end.message,
                     signal, &end);
@@ -296,15 +298,17 @@ void RunStory::End(RunEnd& end, RunEndKind kind) {
     if (!begun) {
         return;
     }
-    if (events != nullptr && events->Failed() && !bySignal && end.status == 0) {
-        end.status = 1;
-    }
+    FailOnEventsLost(end, bySignal);
     RunEndFacts facts;
-    facts.outcome = outcome;
     facts.exitStatus = bySignal ? std::nullopt : std::optional<int>(end.status);
+    facts.outcome = OutcomeOfEnd(outcome, facts.exitStatus);
     facts.signal = signal;
     facts.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     listeners.OnRunEnd(facts);
+    FailOnEventsLost(end, bySignal);
+}
+
+void RunStory::FailOnEventsLost(RunEnd& end, bool bySignal) const {
     if (events != nullptr && events->Failed() && !bySignal && end.status == 0) {
         end.status = 1;
     }

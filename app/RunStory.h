@@ -19,7 +19,8 @@
 //   8. then the tally (a run of several boards, its caller) and the
 //      operator's screen (ShowResult; a single board's in End).
 // At the run's end: the single board's end as above, then OnRunEnd with the
-// program's exit status.
+// program's exit status and the run's outcome (OutcomeOfEnd: a run that
+// ends with a status other than 0 is not complete).
 //
 // Nothing is told before Begin, so that a command line refused, or a file
 // of --events or --report that cannot be opened, leaves no record and no
@@ -136,7 +137,10 @@ class RunStory {
     // The outcome of the board begun when it ends normally (request as in
     // EndBoard), and when an error of kind ends it.
     RunOutcome BoardOutcome(int request) const;
-    RunOutcome OutcomeOfEnd(RunEndKind kind) const;
+    RunOutcome ErrorOutcome(RunEndKind kind) const;
+    // A write of the events has failed: a run that had not failed ends with
+    // status 1 (not one ended by a signal).
+    void FailOnEventsLost(RunEnd& end, bool bySignal) const;
     // The board open ends (steps 1 and 4 to 7 above).
     void FinishBoard(RunOutcome outcome, std::optional<int> exitStatus, const std::string& message,
                      const char* signal, RunEnd* runEnd);

@@ -14,22 +14,31 @@ constexpr const char* kImageChangedFormat = "Error: %s is no longer the image th
 
 }  // namespace
 
-ImageRead ReadImageBytes(const char* path, ImageBytes& image) {
+ImageRead ReadImageBytes(const char* path, ImageBytes& image, bool keepBytes) {
     UploadFile file;
     if (!file.Open(path)) {
         return ImageRead::CannotOpen;
     }
     auto bytes = std::make_shared<std::string>();
+    // Taken in one piece, not grown block by block.
+    if (keepBytes && file.Size() > 0) {
+        bytes->reserve(static_cast<size_t>(file.Size()));
+    }
+    int64_t length = 0;
     Sha256 digest;
     file.ObserveBlocks([&](const uint8_t* block, size_t count) {
-        bytes->append(reinterpret_cast<const char*>(block), count);
+        if (keepBytes) {
+            bytes->append(reinterpret_cast<const char*>(block), count);
+        }
+        length += static_cast<int64_t>(count);
         digest.Update(block, count);
     });
     if (!file.ReadRest() || file.ReadFailed()) {
         return ImageRead::ReadFailed;
     }
     image.sha256 = digest.HexDigest();
-    image.bytes = std::move(bytes);
+    image.length = length;
+    image.bytes = keepBytes ? std::move(bytes) : nullptr;
     return ImageRead::Read;
 }
 
@@ -59,7 +68,7 @@ void BoardImage::OpenFor(UploadFile& file) const {
             break;
     }
     if (recorded) {
-        run.OnImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
+        run.OnImage(image.length, image.sha256);
     }
     if (!expected.empty() && image.sha256 != expected) {
         Refuse(image.sha256);

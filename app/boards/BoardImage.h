@@ -54,10 +54,13 @@ class BoardImage {
 };
 
 // The data of the file at path as the download reads it (after a leading
-// byte-order mark) and its SHA-256 (empty when the crypto library fails).
+// byte-order mark), its length and its SHA-256 (empty when the crypto
+// library fails). With keepBytes false the data is only measured (bytes
+// stays empty), never held in memory.
 struct ImageBytes {
     std::shared_ptr<const std::string> bytes;
+    int64_t length = 0;
     std::string sha256;
 };
 enum class ImageRead { Read, CannotOpen, ReadFailed };
-ImageRead ReadImageBytes(const char* path, ImageBytes& image);
+ImageRead ReadImageBytes(const char* path, ImageBytes& image, bool keepBytes = true);

@@ -72,6 +72,9 @@ class EventStream : public RunObserver {
     // an earlier event's), "port" added after it when port is not empty;
     // every other key as told.
     void PassOn(const Json& told, const std::string& port, double runStarted);
+    // An event of the stream's own (a gang's), told without "t": "t" is now,
+    // "port" added as PassOn adds it.
+    void Tell(const Json& told, const std::string& port);
     // Seconds since start, to the millisecond, never less than an earlier
     // event's.
     double Now();
@@ -106,6 +109,9 @@ class EventStream : public RunObserver {
     ParentChannel* channel = nullptr;
     bool failed = false;
 };
+
+// Seconds as the events give them: to the millisecond.
+double EventSeconds(double seconds);
 
 // The name of a session phase in the events ("identify", ...), and the phase
 // of such a name.

@@ -34,6 +34,11 @@ namespace {
 // How long one look at the runs may wait: the longest an interrupt waits to
 // be passed on.
 constexpr uint32_t kWaitMs = 100;
+// The shortest time from one look at the runs to the next: what many runs
+// write close together is taken in one look. A look costs the more the more
+// ports there are, and with one look for each write the gang's own share
+// of the processor would grow with the ports.
+constexpr uint32_t kLookMs = 50;
 
 using Clock = std::chrono::steady_clock;
 
@@ -77,6 +82,16 @@ void ShowGangScreen(const std::vector<GangMember>& members) {
     }
     const OutputSize size = OutputTerminalSize();
     WriteOut(false, ResultScreenText(tiles, size.columns, size.rows, ScreenColour()));
+}
+
+// What a look at the runs shows goes out once the look is done (a line
+// on standard error, after every line before it).
+void WriteOutOfLook(bool toError, const std::string& text) {
+    if (toError) {
+        WriteOut(true, text);
+    } else {
+        ShowBytes(text.data(), text.size());
+    }
 }
 
 struct Gang {
@@ -183,8 +198,8 @@ void Gang::TellEnd(const GangEnd& gangEnd) {
             end["outcome"] = member.Child() < 0 ? outcome : "failed";
             end["exit_status"] = nullptr;
             end["signal"] = nullptr;
-            end["seconds"] = member.Seconds();
-            events->PassOn(end, member.Port(), 0);
+            end["seconds"] = EventSeconds(member.Seconds());
+            events->Tell(end, member.Port());
         }
     }
     EventStream::Json end;
@@ -194,9 +209,10 @@ void Gang::TellEnd(const GangEnd& gangEnd) {
         gangEnd.interrupt != 0 ? EventStream::Json(nullptr) : EventStream::Json(gangEnd.status);
     end["signal"] = gangEnd.interrupt != 0 ? EventStream::Json(InterruptName(gangEnd.interrupt))
                                            : EventStream::Json(nullptr);
-    end["seconds"] = Since(start);
+    // The stream counts from the gang's start too.
+    end["seconds"] = events->Now();
     end["ports"] = ports;
-    events->PassOn(end, std::string(), 0);
+    events->Tell(end, std::string());
 }
 
 GangMember* Gang::MemberOf(int child) {
@@ -235,6 +251,7 @@ void Gang::TakeEvents(GangDisplay& display) {
         }
     }
     display.Refresh(Since(start));
+    FlushShown();
 }
 
 void Gang::PassOnInterrupt() {
@@ -340,7 +357,7 @@ void EndUnstartedRuns(Gang& gang, const Unstarted& why, const Settings& settings
             boardEnd["exit_status"] =
                 why.exitStatus ? EventStream::Json(*why.exitStatus) : EventStream::Json(nullptr);
             boardEnd["record"] = EventStream::Json::parse(end.record);
-            gang.events->PassOn(boardEnd, port, 0);
+            gang.events->Tell(boardEnd, port);
         }
         gang.members.emplace_back(port, -1);
         gang.members.back().SetLabel(label);
@@ -413,10 +430,16 @@ GangEnd RunGang(const GangStart& start, const Settings& settings) {
     // A block taller than the screen cannot be redrawn in place.
     const OutputSize size = OutputTerminalSize();
     const bool inPlace = OutputTakesCursorMovements() && static_cast<int>(ports.size()) < size.rows;
-    GangDisplay display(gang.members, GangPortNames(ports), inPlace, size.columns, WriteOut);
+    GangDisplay display(gang.members, GangPortNames(ports), inPlace, size.columns, WriteOutOfLook);
     while (gang.processes.Running() > 0) {
+        const Clock::time_point lookedAt = Clock::now();
         gang.TakeEvents(display);
         gang.PassOnInterrupt();
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lookedAt);
+        if (spent.count() < kLookMs && gang.processes.Running() > 0) {
+            WaitForInterrupt(kLookMs - static_cast<uint32_t>(spent.count()));
+        }
     }
     display.Close();
     return gang.Finish();

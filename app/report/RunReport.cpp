@@ -126,9 +126,10 @@ RunReport::RunReport(const Settings& runSettings)
             fileBytes = static_cast<int64_t>(bytes);
         }
     } else if (settings.mode == ModeDownload) {
+        // Measured only: the board's own image comes with OnImage.
         ImageBytes image;
-        if (ReadImageBytes(settings.dataFile, image) == ImageRead::Read) {
-            OnImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
+        if (ReadImageBytes(settings.dataFile, image, false) == ImageRead::Read) {
+            OnImage(image.length, image.sha256);
         }
     }
 }
