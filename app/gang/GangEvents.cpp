@@ -70,7 +70,13 @@ bool TakeFields(const Json& record, GangEvent& event) {
         case GangEvent::Kind::Stamp:
             event.value = record.at("text").get<std::string>();
             return true;
-        case GangEvent::Kind::BoardEnd:
+        case GangEvent::Kind::BoardEnd: {
+            const Json& made = record.value("record", Json());
+            if (made.is_object() && made.value("records_sent", Json()).is_number_integer()) {
+                event.recordsSent = made["records_sent"].get<int32_t>();
+            }
+            return TakeOutcome(record, event);
+        }
         case GangEvent::Kind::End:
             return TakeOutcome(record, event);
         case GangEvent::Kind::Start:
@@ -129,6 +135,11 @@ std::string GangEventLine(const GangEvent& event) {
             record["text"] = event.value;
             break;
         case GangEvent::Kind::BoardEnd:
+            record["outcome"] = OutcomeName(event.outcome);
+            if (event.recordsSent) {
+                record["record"] = {{"records_sent", *event.recordsSent}};
+            }
+            break;
         case GangEvent::Kind::End:
             record["outcome"] = OutcomeName(event.outcome);
             break;

@@ -30,6 +30,9 @@ struct GangEvent {
     int32_t count = 0;                            // Count
     bool acknowledged = false;                    // Flash
     RunOutcome outcome = RunOutcome::Failed;      // BoardEnd, End
+    // BoardEnd: its record's records_sent (the record lines whose bytes left
+    // the computer), when the record has one.
+    std::optional<int32_t> recordsSent;
     // The event as the run told it, without "shown".
     nlohmann::ordered_json told;
 };

@@ -79,6 +79,8 @@ class GangMember {
     const std::string& Board() const { return board; }
     // The number the run's board got (--stamp), as shown; empty when none.
     const std::string& Stamp() const { return stamp; }
+    // The record lines uploaded: as the progress said, and once a board has
+    // ended, as its record says (records_sent).
     int32_t LinesUploaded() const { return lines; }
     // Board after board (--repeat): the boards that were complete and those
     // that were not, so far; both 0 for a single download.

@@ -10,6 +10,7 @@
 
 #include "app/boards/BoardImage.h"
 #include "app/fixture/FixtureSwitches.h"
+#include "app/report/SentDigest.h"
 #include "errors/Version.h"
 #include "text/Sha256.h"
 
@@ -91,7 +92,8 @@ Json StampJson(const StampNote& note) {
 RunReport::RunReport(const Settings& runSettings)
     : settings(runSettings),
       startedAt(std::chrono::system_clock::now()),
-      startedClock(Clock::now()) {
+      startedClock(Clock::now()),
+      sent(std::make_unique<SentDigest>(kMostBytesWithdrawn)) {
     runId = settings.runId != nullptr ? settings.runId : "";
     if (settings.mode == ModeRaw) {
         // Raw mode sends the file's bytes as they are.
@@ -108,6 +110,8 @@ RunReport::RunReport(const Settings& runSettings)
         }
     }
 }
+
+RunReport::~RunReport() = default;
 
 void RunReport::OnImage(int64_t bytes, const std::string& sha256) {
     fileBytes = sha256.empty() ? std::nullopt : std::optional<int64_t>(bytes);
@@ -161,6 +165,7 @@ void RunReport::OnBoardBegin(std::optional<uint32_t> number) {
 
 void RunReport::StartBoard(uint32_t number) {
     session = Session();
+    sent = std::make_unique<SentDigest>(kMostBytesWithdrawn);
     pending = true;
     boardNumber = number;
     startedAt = std::chrono::system_clock::now();
@@ -195,8 +200,17 @@ void RunReport::OnBoardMessage(const char* text) {
     }
 }
 
+void RunReport::OnRecordLine(const char* line, size_t length) {
+    sent->Add(line, length);
+}
+
 void RunReport::OnRecordsSent(int32_t count) {
     session.recordsSent = count;
+}
+
+void RunReport::OnRecordsWithdrawn(int32_t count) {
+    session.recordsSent = count;
+    sent->KeepFirst(count);
 }
 
 void RunReport::OnCountConfirmed(int32_t count) {
@@ -241,6 +255,8 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
     record["file"] = settings.mode == ModeConsole ? Json(nullptr) : Json(settings.dataFile);
     record["file_bytes"] = OrNull(fileBytes);
     record["file_sha256"] = OrNull(fileDigest);
+    const std::string sentDigest = download ? sent->HexDigest() : std::string();
+    record["sent_sha256"] = sentDigest.empty() ? Json(nullptr) : Json(sentDigest);
     record["board"] = OrNull(ended.board);
     record["board_messages"] = ended.boardMessages;
     record["board_messages_omitted"] = ended.omittedMessages;
