@@ -5,7 +5,8 @@
 // Usage: download_bench [megabytes (default 20)] [runs (default 3)]
 //
 // Reports the upload time of both, as the board saw it (from the first
-// record byte to the "C" command that follows the last record), their ratio,
+// record byte to the "C" command that follows the last record), their ratio
+// (and that of vantoir with --report, whose record digests every line sent),
 // vantoir's peak resident memory (ru_maxrss) for a 1 MB and the large file, and the
 // upload time of a 100 KB file to a board that paces a 115200-baud line
 // against the line's own time for those bytes. Exits with status 1 when a
@@ -135,14 +136,29 @@ long RunMeasured(const std::vector<std::string>& args) {
     return std::atol(text);
 }
 
-Upload RunVantoir(const HexFile& file, uint32_t baud) {
+// report: the path of a --report file to write (removed afterwards), or
+// empty for none.
+Upload RunVantoir(const HexFile& file, uint32_t baud, const std::string& report = "") {
     sim::BoardConfig config;
     config.baudRate = baud;
     config.expectStart = false;
     sim::Board board(config);
     board.Start();
-    const long peakKb = RunMeasured({VANTOIR_BINARY, "-P", board.SlavePath(), "-F", file.path, "-L",
-                                     "-B", std::to_string(baud != 0 ? baud : 115200)});
+    std::vector<std::string> args = {VANTOIR_BINARY,
+                                     "-P",
+                                     board.SlavePath(),
+                                     "-F",
+                                     file.path,
+                                     "-L",
+                                     "-B",
+                                     std::to_string(baud != 0 ? baud : 115200)};
+    if (!report.empty()) {
+        args.insert(args.end(), {"--report", report});
+    }
+    const long peakKb = RunMeasured(args);
+    if (!report.empty()) {
+        std::remove(report.c_str());
+    }
     if (!board.Summary().countMatched) {
         throw std::runtime_error("the board's count did not match");
     }
@@ -210,12 +226,14 @@ int MeasureThroughputAndMemory(const std::string& directory, size_t megabytes, i
     const HexFile small = MakeFile(directory, "small.hex", 1 << 20);
     std::vector<double> baseline;
     std::vector<double> vantoir;
+    std::vector<double> reported;
     long largePeakKb = 0;
     for (int run = 0; run < runs; ++run) {
         baseline.push_back(RunBaseline(large).seconds);
         const Upload upload = RunVantoir(large, 0);
         vantoir.push_back(upload.seconds);
         largePeakKb = std::max(largePeakKb, upload.peakKb);
+        reported.push_back(RunVantoir(large, 0, directory + "/record.jsonl").seconds);
     }
     const long smallPeakKb = RunVantoir(small, 0).peakKb;
     const double baselineSeconds = Median(baseline);
@@ -228,12 +246,16 @@ int MeasureThroughputAndMemory(const std::string& directory, size_t megabytes, i
                 MegabytesPerSecond(large.recordBytes, vantoirSeconds));
     const double ratio = baselineSeconds / vantoirSeconds;
     std::printf("throughput ratio vantoir/baseline: %.3f (goal >= %.2f)\n", ratio, kRatioGoal);
+    const double reportedRatio = baselineSeconds / Median(reported);
+    std::printf("vantoir --report:               %.3f s, ratio %.3f (goal >= %.2f)\n",
+                Median(reported), reportedRatio, kRatioGoal);
     std::printf("peak RSS: %ld KB for %zu bytes, %ld KB for %zu bytes (goal: within %.0f%%)\n",
                 smallPeakKb, small.text.size(), largePeakKb, large.text.size(),
                 kMemoryGrowthGoal * 100.0);
     const double memoryLimitKb = static_cast<double>(smallPeakKb) * (1.0 + kMemoryGrowthGoal);
     int missed = 0;
     ReportGoal("throughput ratio", ratio >= kRatioGoal, missed);
+    ReportGoal("throughput ratio with --report", reportedRatio >= kRatioGoal, missed);
     ReportGoal("peak memory", static_cast<double>(largePeakKb) <= memoryLimitKb, missed);
     return missed;
 }
