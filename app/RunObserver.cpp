@@ -39,8 +39,16 @@ void RunListeners::OnBoardMessage(const char* text) {
     Session([&](SessionObserver& listener) { listener.OnBoardMessage(text); });
 }
 
+void RunListeners::OnRecordLine(const char* line, size_t length) {
+    Session([&](SessionObserver& listener) { listener.OnRecordLine(line, length); });
+}
+
 void RunListeners::OnRecordsSent(int32_t count) {
     Session([&](SessionObserver& listener) { listener.OnRecordsSent(count); });
+}
+
+void RunListeners::OnRecordsWithdrawn(int32_t count) {
+    Session([&](SessionObserver& listener) { listener.OnRecordsWithdrawn(count); });
 }
 
 void RunListeners::OnProgress(int32_t lines, int percent, bool last) {

@@ -18,6 +18,7 @@
 // OnImage and OnImageRefused come when they are known. A run stopped while
 // it waits for a board has no OnBoardEnd for it.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -133,7 +134,9 @@ class RunListeners : public RunObserver {
     void OnPhase(SessionPhase phase) override;
     void OnBoardIdentified(const char* text) override;
     void OnBoardMessage(const char* text) override;
+    void OnRecordLine(const char* line, size_t length) override;
     void OnRecordsSent(int32_t count) override;
+    void OnRecordsWithdrawn(int32_t count) override;
     void OnProgress(int32_t lines, int percent, bool last) override;
     void OnCountConfirmed(int32_t count) override;
     void OnFlash(bool acknowledged) override;

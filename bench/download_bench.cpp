@@ -6,7 +6,8 @@
 //        download_bench --events [megabytes (default 20)] [runs (default 5)]
 //
 // Reports the upload time of both, as the board saw it (from the first
-// record byte to the "C" command that follows the last record), their ratio,
+// record byte to the "C" command that follows the last record), their ratio
+// (and that of vantoir with --report, whose record digests every line sent),
 // vantoir's peak resident memory (ru_maxrss) for a 1 MB and the large file, and the
 // upload time of a 100 KB file to a board that paces a 115200-baud line
 // against the line's own time for those bytes. Exits with status 1 when a
@@ -153,6 +154,7 @@ Upload RunMeasured(const std::vector<std::string>& args) {
     return measured;
 }
 
+// extra: further switches; a --report file among them is removed afterwards.
 Upload RunVantoir(const HexFile& file, uint32_t baud,
                   const std::vector<std::string>& extra = std::vector<std::string>()) {
     sim::BoardConfig config;
@@ -170,6 +172,11 @@ Upload RunVantoir(const HexFile& file, uint32_t baud,
                                      std::to_string(baud != 0 ? baud : 115200)};
     args.insert(args.end(), extra.begin(), extra.end());
     Upload upload = RunMeasured(args);
+    for (size_t i = 0; i + 1 < extra.size(); ++i) {
+        if (extra[i] == "--report") {
+            std::remove(extra[i + 1].c_str());
+        }
+    }
     if (!board.Summary().countMatched) {
         throw std::runtime_error("the board's count did not match");
     }
@@ -238,12 +245,14 @@ int MeasureThroughputAndMemory(const std::string& directory, size_t megabytes, i
     const HexFile small = MakeFile(directory, "small.hex", 1 << 20);
     std::vector<double> baseline;
     std::vector<double> vantoir;
+    std::vector<double> reported;
     long largePeakKb = 0;
     for (int run = 0; run < runs; ++run) {
         baseline.push_back(RunBaseline(large).seconds);
         const Upload upload = RunVantoir(large, 0);
         vantoir.push_back(upload.seconds);
         largePeakKb = std::max(largePeakKb, upload.peakKb);
+        reported.push_back(RunVantoir(large, 0, {"--report", directory + "/record.jsonl"}).seconds);
     }
     const long smallPeakKb = RunVantoir(small, 0).peakKb;
     const double baselineSeconds = Median(baseline);
@@ -256,12 +265,16 @@ int MeasureThroughputAndMemory(const std::string& directory, size_t megabytes, i
                 MegabytesPerSecond(large.recordBytes, vantoirSeconds));
     const double ratio = baselineSeconds / vantoirSeconds;
     std::printf("throughput ratio vantoir/baseline: %.3f (goal >= %.2f)\n", ratio, kRatioGoal);
+    const double reportedRatio = baselineSeconds / Median(reported);
+    std::printf("vantoir --report:               %.3f s, ratio %.3f (goal >= %.2f)\n",
+                Median(reported), reportedRatio, kRatioGoal);
     std::printf("peak RSS: %ld KB for %zu bytes, %ld KB for %zu bytes (goal: within %.0f%%)\n",
                 smallPeakKb, small.text.size(), largePeakKb, large.text.size(),
                 kMemoryGrowthGoal * 100.0);
     const double memoryLimitKb = static_cast<double>(smallPeakKb) * (1.0 + kMemoryGrowthGoal);
     int missed = 0;
     ReportGoal("throughput ratio", ratio >= kRatioGoal, missed);
+    ReportGoal("throughput ratio with --report", reportedRatio >= kRatioGoal, missed);
     ReportGoal("peak memory", static_cast<double>(largePeakKb) <= memoryLimitKb, missed);
     return missed;
 }

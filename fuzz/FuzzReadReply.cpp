@@ -1,5 +1,6 @@
 // The reply reading of the download session fed arbitrary board output
-// through a scripted port, checked against model::Lines: every call ends at a
+// through a port whose reads play it a byte at a time (each silence a read
+// that times out, and silence for ever after), checked against model::Lines: every call ends at a
 // "+" line (true, the line readable through LastLine) or at a silence
 // (false); no line that does not begin with "+" is ever taken as an answer;
 // every "-" line is shown, in order, without its "-"; in debug mode every
@@ -10,16 +11,22 @@
 
 #include "fuzz/Check.h"
 #include "fuzz/Models.h"
-#include "fuzz/ScriptedPort.h"
 #include "fuzz/StdoutCapture.h"
 #include "protocol/Downloader.h"
 #include "serial/COMPort.h"
+#include "tests/serial/FakePortPlatform.h"
 #include "text/LineBuf.h"
 
 namespace {
 
-std::vector<ScriptedPort::Step> Script(const uint8_t* data, size_t size) {
-    std::vector<ScriptedPort::Step> script;
+// A step of the board's output: a byte, or a silence.
+struct Step {
+    bool silence;
+    char byte;
+};
+
+std::vector<Step> Script(const uint8_t* data, size_t size) {
+    std::vector<Step> script;
     for (size_t i = 0; i < size; ++i) {
         if (data[i] != 0) {
             script.push_back({false, static_cast<char>(data[i])});
@@ -34,10 +41,10 @@ std::vector<ScriptedPort::Step> Script(const uint8_t* data, size_t size) {
 }
 
 // What the calls should return ("+text" for an answer, "silence") and print.
-void Expect(const std::vector<ScriptedPort::Step>& script, bool debug,
-            std::vector<std::string>& results, std::string& printed) {
+void Expect(const std::vector<Step>& script, bool debug, std::vector<std::string>& results,
+            std::string& printed) {
     model::Lines lines;
-    for (const ScriptedPort::Step& step : script) {
+    for (const Step& step : script) {
         if (step.silence) {
             results.push_back("silence");
             continue;
@@ -67,11 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const bool debug = (data[0] & 1) != 0;
-    ScriptedPort platform;
-    platform.script = Script(data + 1, size - 1);
+    const std::vector<Step> script = Script(data + 1, size - 1);
+    FakePortPlatform platform;
+    platform.readsEndInSilence = true;
+    for (const Step& step : script) {
+        platform.reads.push_back(step.silence ? std::string() : std::string(1, step.byte));
+    }
     std::vector<std::string> expected;
     std::string expectedPrinted;
-    Expect(platform.script, debug, expected, expectedPrinted);
+    Expect(script, debug, expected, expectedPrinted);
 
     capture.Take();
     std::vector<std::string> results;

@@ -60,6 +60,7 @@ int Downloader::Step() {
     } catch (const InterruptedError&) {
         // The program ends as the signal would have ended it: nothing more
         // printed.
+        CountWhatLeft();
         throw;
     } catch (...) {
         EndProgressLine();
@@ -175,13 +176,44 @@ int Downloader::StepUpload() {
     if (options.recordFilter != nullptr) {
         options.recordFilter->Filter(line.data(), length);
     }
+    pendingLineEnd = port.BytesWritten() + length;
+    pendingLength = length;
     SendText(line.data(), length, port, options.debug);
     if (linesUploaded % kProgressInterval == 0) {
         ShowProgress(false);
     }
-    ++linesUploaded;
-    observer.OnRecordsSent(linesUploaded);
+    LineSent(length);
     return 0;
+}
+
+void Downloader::LineSent(size_t length) {
+    const uint64_t end = pendingLineEnd;
+    pendingLineEnd = 0;
+    ++linesUploaded;
+    lineEnds.push_back(end);
+    while (end - lineEnds.front() > kMostBytesWithdrawn) {
+        lineEnds.pop_front();
+    }
+    observer.OnRecordLine(line.data(), length);
+    observer.OnRecordsSent(linesUploaded);
+}
+
+void Downloader::CountWhatLeft() {
+    const uint64_t written = port.BytesWritten();
+    if (pendingLineEnd != 0 && written >= pendingLineEnd) {
+        LineSent(pendingLength);
+    }
+    pendingLineEnd = 0;
+    const uint64_t dropped = std::min<uint64_t>(port.DropOutput(), written);
+    int32_t withdrawn = 0;
+    while (!lineEnds.empty() && lineEnds.back() > written - dropped) {
+        lineEnds.pop_back();
+        ++withdrawn;
+    }
+    if (withdrawn > 0) {
+        linesUploaded -= withdrawn;
+        observer.OnRecordsWithdrawn(linesUploaded);
+    }
 }
 
 void Downloader::ShowProgress(bool last) {

@@ -53,10 +53,18 @@
 // through a pipe (tee, a log file); the records and their echoes are not.
 // Port errors pass through as std::runtime_error. What happens is told to
 // ProtocolOptions::observer (SessionObserver.h) when there is one.
+//
+// An interrupt (InterruptedError) ends the session where it is, after the
+// port has dropped its queue (COMPort::DropOutput): a record line counts as
+// sent when the port took all of it, even when the interrupt was noticed
+// right after, and the record lines among the bytes dropped are taken back
+// (OnRecordsWithdrawn), so that the count is of the record lines whose bytes
+// left the computer.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <utility>
 
@@ -181,6 +189,13 @@ class Downloader {
     int StepStart();
 
     int FinishUpload();
+    // The record line of length bytes in line has been handed to the port
+    // whole: counted and told.
+    void LineSent(size_t length);
+    // After an interrupt: counts the record line the port took whole before
+    // the interrupt was noticed, drops the port's queue and takes back the
+    // record lines among what was dropped.
+    void CountWhatLeft();
     // "\r%d lines uploaded (%d%%)" with the share of the file's bytes
     // consumed so far (64-bit; never past 100, also for a file that grew
     // after it was measured; an empty file gives 100), and a line feed for
@@ -196,6 +211,14 @@ class Downloader {
     COMPort& port;
     int64_t fileSize = 0;
     int32_t linesUploaded = 0;
+    // Where each record line sent ends in all the port has taken
+    // (COMPort::BytesWritten), for the lines that end within
+    // kMostBytesWithdrawn of the last one's end: those a drop may take back.
+    std::deque<uint64_t> lineEnds;
+    // Where the record line being written ends once the port has taken all
+    // of it, and its length; 0 while none is being written.
+    uint64_t pendingLineEnd = 0;
+    size_t pendingLength = 0;
     bool progressLineOpen = false;
     std::pair<int32_t, int> progressShown;  // the lines and percent last shown
     ProtocolOptions options;

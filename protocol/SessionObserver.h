@@ -7,21 +7,33 @@
 // (ProtocolOptions::observer nullptr) tells nobody and runs the same.
 //
 // Order within a download session: OnPhase(Identify), OnBoardIdentified,
-// OnPhase(Request), OnPhase(Upload), OnRecordsSent after every record line
-// and OnProgress with each progress line, OnPhase(Count), OnCountConfirmed,
-// OnPhase(Flash), OnFlash, OnPhase(Start), OnStartSent, and at the end
-// OnOutcome. Console mode tells OnPhase(Console) as its terminal starts
-// (after a download too, with --monitor); before it, its handshake (-fp)
-// tells OnPhase(Identify) and OnBoardIdentified.
-// OnBoardMessage comes whenever the board's "-" line is shown. A
-// session ended by a port error, or by an interrupt, stops wherever it was,
-// without OnOutcome (an upload cut short by a port error still ends its
-// progress: OnProgress with last).
+// OnPhase(Request), OnPhase(Upload), OnRecordLine and OnRecordsSent after
+// every record line and OnProgress with each progress line, OnPhase(Count),
+// OnCountConfirmed, OnPhase(Flash), OnFlash, OnPhase(Start), OnStartSent,
+// and at the end OnOutcome. Console mode tells OnPhase(Console) as its
+// terminal starts (after a download too, with --monitor); before it, its
+// handshake (-fp) tells OnPhase(Identify) and OnBoardIdentified.
+// OnBoardMessage comes whenever the board's "-" line is shown. A session
+// ended by a port error, or by an interrupt, stops wherever it was, without
+// OnOutcome (an upload cut short by a port error still ends its progress:
+// OnProgress with last); an interrupt that dropped record lines from the
+// port's queue tells OnRecordsWithdrawn first.
+//
+// A record line counts as sent once its bytes have left the computer: handed
+// to the port whole (OnRecordLine, OnRecordsSent) and not dropped from its
+// queue when an interrupt ended the transfer (OnRecordsWithdrawn).
 //
 // The run's outcome and its name are the program's business (app/Outcome.h);
 // SessionOutcome is only what the session can tell of its own end.
 
+#include <cstddef>
 #include <cstdint>
+
+// OnRecordsWithdrawn takes back only record lines among the last
+// kMostBytesWithdrawn bytes of record lines sent (a drop reaching further,
+// past every driver's queue, takes back no more); a listener that keeps the
+// lines for a digest keeps that much.
+inline constexpr size_t kMostBytesWithdrawn = size_t{1} << 20;
 
 enum class SessionPhase {
     Identify,  // waiting for the boot loader ("?")
@@ -51,8 +63,16 @@ class SessionObserver {
     virtual void OnBoardIdentified(const char* /*text*/) {}
     // A "-" line of the board as shown, without its "-".
     virtual void OnBoardMessage(const char* /*text*/) {}
+    // A record line has been handed to the port whole: its bytes exactly as
+    // they went out (after any filter), line end included. Told just before
+    // the OnRecordsSent that counts it.
+    virtual void OnRecordLine(const char* /*line*/, size_t /*length*/) {}
     // Record lines sent so far.
     virtual void OnRecordsSent(int32_t /*count*/) {}
+    // The last record lines told were dropped from the port's queue by an
+    // interrupt, before they left the computer: count is the record lines
+    // sent, the first count of those told, fewer than OnRecordsSent said.
+    virtual void OnRecordsWithdrawn(int32_t /*count*/) {}
     // The upload's progress, as its progress line shows it: the record lines
     // sent and the share of the file read (whole percent); last for the
     // final one, which ends the upload's progress.

@@ -143,10 +143,11 @@ COMPort::~COMPort() noexcept(false) {
     // Also with nothing queued in the driver: the last bytes may still be in
     // the chip, which some systems' close discards.
     // The operator who asked to end the run wants it ended now: what is
-    // still queued is dropped rather than waited for.
+    // still queued is dropped rather than waited for (the session has
+    // mostly done so already, and counted it).
     uint32_t queued = 0;
     if (interrupted) {
-        platform.DiscardOutput(handle);
+        DropOutput();
     } else if (platform.QueuedOutput(handle, queued)) {
         platform.DrainOutput(handle, DrainLimitMs(queued));
     }
@@ -276,6 +277,20 @@ void COMPort::DrainOutput() {
     }
 }
 
+uint32_t COMPort::DropOutput() {
+    uint32_t queued = 0;
+    if (handle == kInvalidPortHandle || !platform.QueuedOutput(handle, queued) || queued == 0 ||
+        !platform.DiscardOutput(handle)) {
+        return 0;
+    }
+    // A device gone meanwhile has lost all of it.
+    uint32_t kept = 0;
+    if (!platform.QueuedOutput(handle, kept)) {
+        kept = 0;
+    }
+    return queued > kept ? queued - kept : 0;
+}
+
 void COMPort::SetLineCharacteristics(const char* definition) {
     PortTimeouts timeouts;
     if (!platform.GetTimeouts(handle, timeouts)) {
@@ -363,6 +378,7 @@ uint32_t COMPort::Write(const void* buffer, uint32_t count) {
     RaiseIfInterrupted();
     uint32_t written = 0;
     const bool ok = platform.Write(handle, buffer, count, written);
+    bytesWritten += written;
     RaiseIfInterrupted();
     if (!ok) {
         Raise(messages::kPortWriteFailed);

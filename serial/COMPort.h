@@ -41,7 +41,7 @@ class COMPort {
     // closed again before the error leaves.
     explicit COMPort(const char* name, PortPlatform& platform = SystemPortPlatform());
     // Closes the port, after waiting (bounded, as DrainOutput) for what was
-    // written to leave (after an interrupt it is dropped instead); when no line set-up has turned
+    // written to leave (after an interrupt, DropOutput instead); when no line set-up has turned
     // the RTS/CTS handshake off (a run that ended early), the settings found at open are put back
     // first, so that the next program is not held by the handshake. Raises
     // kPortCloseFailed when closing fails, unless another error is already
@@ -96,6 +96,25 @@ class COMPort {
     // Writes the whole buffer; returns the count the platform reports.
     // kPortWriteFailed.
     uint32_t Write(const void* buffer, uint32_t count);
+    // The bytes the platform has taken from Write since the port was opened,
+    // those of a write that an interrupt or a failure cut short included: the
+    // place, in all that was written, where the output queue ends.
+    uint64_t BytesWritten() const { return bytesWritten; }
+
+    // Ends the transfer at once, for a run the operator has asked to end:
+    // drops what the device still holds for the line, and returns how many of
+    // the bytes written it dropped (they never left the computer). Only a
+    // device that says it holds bytes (QueuedOutput) is asked to drop them: a
+    // pseudo-terminal has no queue to ask (it reads 0) and a drop there would
+    // throw away what the other side has not read yet, which has left all
+    // the same; so nothing is dropped there, and 0 returned. What the device
+    // still holds after the drop (a driver that drops nothing, as USB serial
+    // drivers on Linux, sends it before the close) is not counted as dropped,
+    // nor are the bytes already in the adapter's own buffer beyond the
+    // driver's queue (a few hundred at most), which still go out. A byte that
+    // leaves in the instant between the look at the queue and the drop
+    // counts as dropped. Never raises.
+    uint32_t DropOutput();
 
     // Waits until what was written has left the port: at most the line time
     // of the bytes still queued at the current rate (10 bits a byte) plus
@@ -175,6 +194,7 @@ class COMPort {
     PortState foundState;                        // as the port was when opened
     PortState appliedState;                      // as last applied without refusal
     PortTimeouts appliedTimeouts;                // as last set
+    uint64_t bytesWritten = 0;                   // see BytesWritten
     int uncaughtAtOpen = 0;                      // errors already leaving when the port was opened
     bool interrupted = false;                    // InterruptedError was raised
     uint8_t heldRtsControl = kRtsControlEnable;  // RTS as SetModemLines left it

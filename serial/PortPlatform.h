@@ -132,7 +132,10 @@ class PortPlatform {
     virtual bool GetProperties(PortHandle handle, PortProperties& properties) = 0;
 
     // Bytes that Write has handed over and the device has not yet sent on the
-    // line (the driver's output queue). 0 when the platform cannot tell.
+    // line (the driver's output queue: TIOCOUTQ on POSIX, ClearCommError's
+    // cbOutQue on Windows). Not the bytes the chip or a USB adapter holds
+    // beyond the driver. 0 when the platform cannot tell, and on a Linux
+    // pseudo-terminal, which passes every byte to its other side at once.
     // False when the device fails (gone away).
     virtual bool QueuedOutput(PortHandle handle, uint32_t& queued) = 0;
     // Waits until everything written has left the device, or waitMs have
@@ -140,7 +143,9 @@ class PortPlatform {
     // that never empties cannot hold the caller longer than that. Running out
     // of time is not a failure; false only when the device fails.
     virtual bool DrainOutput(PortHandle handle, uint32_t waitMs) = 0;
-    // Drops what Write has handed over and the device has not sent yet.
+    // Drops what Write has handed over and the device has not sent yet (a
+    // driver may keep some or all of it: QueuedOutput tells). On a
+    // pseudo-terminal it throws away what the other side has not read yet.
     // False when the platform cannot.
     virtual bool DiscardOutput(PortHandle /*handle*/) { return false; }
     // Why the last SetState on handle that returned false was refused, as a

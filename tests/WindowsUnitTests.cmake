@@ -41,7 +41,7 @@ vantoir_windows_unit_test(unit_app
   SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/check/ImageCheckTextTest.cpp
           app/report/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/gang/GangOutputTest.cpp
           app/fixture/FixtureFlowTest.cpp app/records/RecordFileTest.cpp
-          app/yield/YieldFiguresTest.cpp
+          app/yield/YieldFiguresTest.cpp app/InterruptedUploadTest.cpp app/report/SentDigestTest.cpp
   LIBRARIES vantoir_app vantoir_json)
 
 # The child that unit_process starts, beside it (named so that it is no unit

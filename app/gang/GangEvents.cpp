@@ -70,12 +70,16 @@ bool TakeFields(const Json& record, GangEvent& event) {
         case GangEvent::Kind::Stamp:
             event.value = record.at("text").get<std::string>();
             return true;
-        case GangEvent::Kind::BoardEnd:
-            if (record.contains("record") && record["record"].is_object() &&
-                record["record"].value("error", Json()).is_string()) {
-                event.message = record["record"]["error"].get<std::string>();
+        case GangEvent::Kind::BoardEnd: {
+            const Json& made = record.value("record", Json());
+            if (made.is_object() && made.value("error", Json()).is_string()) {
+                event.message = made["error"].get<std::string>();
+            }
+            if (made.is_object() && made.value("records_sent", Json()).is_number_integer()) {
+                event.recordsSent = made["records_sent"].get<int32_t>();
             }
             return TakeOutcome(record, event);
+        }
         case GangEvent::Kind::End:
             return TakeOutcome(record, event);
         case GangEvent::Kind::Start:
@@ -134,6 +138,11 @@ std::string GangEventLine(const GangEvent& event) {
             record["text"] = event.value;
             break;
         case GangEvent::Kind::BoardEnd:
+            record["outcome"] = OutcomeName(event.outcome);
+            if (event.recordsSent) {
+                record["record"] = {{"records_sent", *event.recordsSent}};
+            }
+            break;
         case GangEvent::Kind::End:
             record["outcome"] = OutcomeName(event.outcome);
             break;

@@ -31,6 +31,9 @@ struct GangEvent {
     bool acknowledged = false;                    // Flash
     RunOutcome outcome = RunOutcome::Failed;      // BoardEnd, End
     std::string message;                          // BoardEnd: the record's error, if any
+    // BoardEnd: its record's records_sent (the record lines whose bytes left
+    // the computer), when the record has one.
+    std::optional<int32_t> recordsSent;
     // The event as the run told it, without "shown".
     nlohmann::ordered_json told;
 };

@@ -153,6 +153,11 @@ void GangMember::Apply(const GangEvent& event, std::vector<GangItem>& items) {
             break;
         case GangEvent::Kind::BoardEnd:
             message = event.message;
+            // The record's count is the one to show: after an interrupt it
+            // leaves out what the progress counted but never left.
+            if (event.recordsSent) {
+                lines = *event.recordsSent;
+            }
             // A board of board after board: a single run's end is its end.
             if (!event.told.contains("board_number") || !event.told["board_number"].is_null()) {
                 ++(event.outcome == RunOutcome::Complete ? boardsComplete : boardsFailed);

@@ -92,6 +92,8 @@ class GangMember {
     // What the run said of its last board's outcome (its record's error);
     // empty when nothing.
     const std::string& Message() const { return message; }
+    // The record lines uploaded: as the progress said, and once a board has
+    // ended, as its record says (records_sent).
     int32_t LinesUploaded() const { return lines; }
     // Board after board (--repeat): the boards that were complete and those
     // that were not, so far; both 0 for a single download.

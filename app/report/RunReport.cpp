@@ -9,6 +9,7 @@
 
 #include "app/boards/BoardImage.h"
 #include "app/fixture/FixtureSwitches.h"
+#include "app/report/SentDigest.h"
 #include "errors/Version.h"
 #include "text/Sha256.h"
 #include "text/UtcTime.h"
@@ -115,7 +116,8 @@ void AddSwitchKeys(Json& record, const Settings& settings, const Session& ended,
 RunReport::RunReport(const Settings& runSettings)
     : settings(runSettings),
       startedAt(std::chrono::system_clock::now()),
-      startedClock(Clock::now()) {
+      startedClock(Clock::now()),
+      sent(std::make_unique<SentDigest>(kMostBytesWithdrawn)) {
     runId = settings.runId != nullptr ? settings.runId : "";
     if (settings.mode == ModeRaw) {
         // Raw mode sends the file's bytes as they are.
@@ -133,6 +135,8 @@ RunReport::RunReport(const Settings& runSettings)
         }
     }
 }
+
+RunReport::~RunReport() = default;
 
 void RunReport::OnImage(int64_t bytes, const std::string& sha256) {
     fileBytes = sha256.empty() ? std::nullopt : std::optional<int64_t>(bytes);
@@ -193,6 +197,7 @@ void RunReport::OnBoardBegin(const BoardBegin& begin) {
 
 void RunReport::StartBoard(uint32_t number) {
     session = Session();
+    sent = std::make_unique<SentDigest>(kMostBytesWithdrawn);
     pending = true;
     boardNumber = number;
     startedAt = std::chrono::system_clock::now();
@@ -227,8 +232,17 @@ void RunReport::OnBoardMessage(const char* text) {
     }
 }
 
+void RunReport::OnRecordLine(const char* line, size_t length) {
+    sent->Add(line, length);
+}
+
 void RunReport::OnRecordsSent(int32_t count) {
     session.recordsSent = count;
+}
+
+void RunReport::OnRecordsWithdrawn(int32_t count) {
+    session.recordsSent = count;
+    sent->KeepFirst(count);
 }
 
 void RunReport::OnCountConfirmed(int32_t count) {
@@ -273,6 +287,8 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
     record["file"] = settings.mode == ModeConsole ? Json(nullptr) : Json(settings.dataFile);
     record["file_bytes"] = OrNull(fileBytes);
     record["file_sha256"] = OrNull(fileDigest);
+    const std::string sentDigest = download ? sent->HexDigest() : std::string();
+    record["sent_sha256"] = sentDigest.empty() ? Json(nullptr) : Json(sentDigest);
     record["board"] = OrNull(ended.board);
     record["board_messages"] = ended.boardMessages;
     record["board_messages_omitted"] = ended.omittedMessages;

@@ -17,10 +17,16 @@
 //                 file_sha256 (lower-case hex) of the data as it was read
 //                 for the board (after a leading byte-order mark; in raw
 //                 mode the whole file), null when it cannot be read
+//   sent_sha256   the SHA-256 of the record lines counted in records_sent,
+//                 exactly as they went out (stamped, line ends included;
+//                 app/report/SentDigest.h); null outside download mode and
+//                 when no record line was sent
 //   board         the text of the boot loader's first acknowledgement, or null
 //   board_messages  the "-" lines shown, without "-", at most 100;
 //                 board_messages_omitted counts the rest
-//   records_sent, records_confirmed (the board's count, or null)
+//   records_sent  the record lines whose bytes left the computer (those an
+//                 interrupt dropped from the port's queue are not);
+//   records_confirmed  the board's count, or null
 //   flash         "not-requested", "acknowledged", "not-acknowledged" (also
 //                 when the session ended before "W")
 //   start_sent    true once "S" has gone out
@@ -69,7 +75,9 @@
 //                 did not run
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -79,11 +87,16 @@
 #include "app/RunObserver.h"
 #include "app/Settings.h"
 
+class SentDigest;
+
 class RunReport : public RunObserver {
   public:
     // Takes what the settings say of the run. The data file's size and
     // digest are taken here, before any port is opened.
     explicit RunReport(const Settings& settings);
+    ~RunReport() override;
+    RunReport(const RunReport&) = delete;
+    RunReport& operator=(const RunReport&) = delete;
 
     // The run's name in its records (else --run-id, or a generated one).
     void SetRunId(const std::string& id);
@@ -108,7 +121,9 @@ class RunReport : public RunObserver {
     void OnPhase(SessionPhase phase) override;
     void OnBoardIdentified(const char* text) override;
     void OnBoardMessage(const char* text) override;
+    void OnRecordLine(const char* line, size_t length) override;
     void OnRecordsSent(int32_t count) override;
+    void OnRecordsWithdrawn(int32_t count) override;
     void OnCountConfirmed(int32_t count) override;
     void OnFlash(bool acknowledged) override;
     void OnStartSent() override;
@@ -168,5 +183,6 @@ class RunReport : public RunObserver {
     std::chrono::system_clock::time_point startedAt;
     Clock::time_point startedClock;
     Session session;
+    std::unique_ptr<SentDigest> sent;  // the board's record lines as sent
     bool pending = true;
 };

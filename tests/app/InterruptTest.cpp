@@ -97,6 +97,7 @@ TEST(Interrupt, CtrlCWhilePollingIsRecordedAsInterrupted) {
     EXPECT_TRUE(record["exit_status"].is_null());
     EXPECT_TRUE(record["error"].is_null());
     EXPECT_TRUE(record["board"].is_null());
+    EXPECT_TRUE(record["sent_sha256"].is_null());
 }
 
 TEST(Interrupt, SigtermDuringTheUploadKeepsTheRecordsSentSoFar) {

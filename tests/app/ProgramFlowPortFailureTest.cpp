@@ -12,74 +12,19 @@
 
 #include "app/ProgramFlow.h"
 #include "tests/app/InProcessRun.h"
+#include "tests/serial/FakePortPlatform.h"
 
 namespace {
 
-class FailingPlatform : public PortPlatform {
-  public:
-    bool failRead = false;
-    bool failClose = false;
-    bool open = false;
-    int opens = 0;
-
-    PortHandle Open(const char*) override {
-        open = true;
-        ++opens;
-        return 7;
-    }
-    bool Close(PortHandle) override {
-        open = false;
-        return !failClose;
-    }
-    bool GetState(PortHandle, PortState& state) override {
-        state = current;
-        return true;
-    }
-    bool SetState(PortHandle, const PortState& state) override {
-        current = state;
-        return true;
-    }
-    bool GetTimeouts(PortHandle, PortTimeouts& timeouts) override {
-        timeouts = currentTimeouts;
-        return true;
-    }
-    bool SetTimeouts(PortHandle, const PortTimeouts& timeouts) override {
-        currentTimeouts = timeouts;
-        return true;
-    }
-    bool Read(PortHandle, void*, uint32_t, uint32_t& received) override {
-        received = 0;
-        return !failRead;
-    }
-    bool Write(PortHandle, const void*, uint32_t count, uint32_t& written) override {
-        written = count;
-        return true;
-    }
-    bool SetBreak(PortHandle) override { return true; }
-    bool ClearBreak(PortHandle) override { return true; }
-    bool GetModemStatus(PortHandle, uint8_t& signals) override {
-        signals = 0;
-        return true;
-    }
-    bool GetProperties(PortHandle, PortProperties&) override { return true; }
-    bool QueuedOutput(PortHandle, uint32_t& queued) override {
-        queued = 0;
-        return true;
-    }
-    bool DrainOutput(PortHandle, uint32_t) override { return true; }
-    std::string RefusalDetail(PortHandle) override { return std::string(); }
-    bool BuildState(const char*, PortState&, PortTimeouts&) override { return true; }
-
-    const PortState& Current() const { return current; }
-
-  private:
-    PortState current;
-    PortTimeouts currentTimeouts;
-};
-
+// A port that fails on demand: a read ("Read" refused) or the close
+// ("Close"); reads otherwise time out with nothing.
 class ProgramFlowPortFailure : public InProcessRun {
   protected:
-    void SetUp() override { WriteDataFile(":00000001FF\n"); }
+    void SetUp() override {
+        WriteDataFile(":00000001FF\n");
+        platform.state = PortState();
+        platform.readsEndInSilence = true;
+    }
 
     // Runs the program over the fake port "fake"; the arguments follow
     // "-P fake".
@@ -88,19 +33,18 @@ class ProgramFlowPortFailure : public InProcessRun {
         return InProcessRun::Run(args, platform);
     }
 
-    FailingPlatform platform;
+    FakePortPlatform platform;
 };
 
 TEST_F(ProgramFlowPortFailure, CloseFailureDuringUnwindingKeepsTheFirstError) {
-    platform.failRead = true;
-    platform.failClose = true;
+    platform.refused = {"Read", "Close"};
     const RunEnd end = Run({"-F", dataPath});
     EXPECT_EQ(end.status, 1);
     EXPECT_EQ(end.message, "Error occurred: COMPort: read failed.\n");
 }
 
 TEST_F(ProgramFlowPortFailure, CloseFailureAfterACompleteRunIsReported) {
-    platform.failClose = true;
+    platform.refused = {"Close"};
     const RunEnd end = Run({"-R", "-F", dataPath});
     EXPECT_EQ(end.status, 1);
     EXPECT_EQ(end.message, "Error occurred: COMPort: failed to close.\n");
@@ -123,8 +67,8 @@ TEST_F(ProgramFlowPortFailure, EveryEarlyEndClosesThePortWithTheSettingsFoundAtO
         EXPECT_EQ(end.status, 1) << c.message;
         EXPECT_EQ(end.message, c.message);
         EXPECT_FALSE(platform.open) << c.message;
-        EXPECT_FALSE(platform.Current().outxCtsFlow) << c.message;
-        EXPECT_NE(platform.Current().rtsControl, kRtsControlHandshake) << c.message;
+        EXPECT_FALSE(platform.state.outxCtsFlow) << c.message;
+        EXPECT_NE(platform.state.rtsControl, kRtsControlHandshake) << c.message;
     }
 }
 

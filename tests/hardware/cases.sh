@@ -15,6 +15,7 @@ cases=(
     uart_refused_run_leaves_no_handshake
     uart_slow_line_reply_not_taken_for_next_command
     uart_tail_sent_before_close
+    uart_interrupt_counts_the_lines_the_board_got
     uart_console_keys_while_board_streams
     uart_last_record_without_line_end
     uart_reset_sequence_seen_step_by_step
@@ -25,6 +26,7 @@ cases=(
     usb_late_request_reply_is_not_a_count
     usb_late_count_reply_is_not_a_flash_acknowledgement
     usb_raw_copy_byte_exact
+    usb_interrupt_counts_the_lines_the_board_got
     usb_unplug_while_polling
     usb_unplug_mid_upload
     usb_unplug_during_flash_wait
@@ -168,6 +170,44 @@ case_uart_tail_sent_before_close() {
     rate=38400
     raw_copy uart "closing-wait /dev/ttyS1 none && vantoir -P ttyS1 -B 38400 -R -F raw.bin;
         s=\$?; closing-wait /dev/ttyS1 3000; exit \$s"
+}
+
+# interrupted_upload LINE PORT QUEUE: SIGTERM to a download of huge.hex at
+# 38400 baud once 200 lines are uploaded, the driver's queue full behind the
+# paced line; then a marker written to the port comes behind whatever still
+# goes out. The record's records_sent must be the record lines the board got
+# whole before the marker. QUEUE "dropped": the driver drops its queue (the
+# 8250's 4 KB, some 50 lines), which the record takes back, so fewer than the
+# 200 lines handed over count; "kept": the driver keeps its queue through the
+# drop (the USB serial drivers) and sends it before the close, so they all do.
+interrupted_upload() {
+    rate=38400
+    board_start "$1"
+    guest 60 "vantoir -P $2 -B 38400 -F huge.hex --report /tmp/r.jsonl >/tmp/v.out 2>&1 & p=\$!;
+        until grep -q '200 lines' /tmp/v.out; do usleep 10000; done; kill -TERM \$p; wait \$p; s=\$?;
+        printf '@@' >/dev/$2; cat /tmp/r.jsonl; rm -f /tmp/r.jsonl; exit \$s"
+    expect_rc 143
+    wait_board_log '@@' 30 || return
+    board_stop
+    local sent got at
+    sent=$(sed -n 's/.*"records_sent":\([0-9]*\).*/\1/p' "$run/out")
+    at=$(grep -abo '@@' "$board_log" | head -n 1 | cut -d: -f1)
+    got=$(head -c $((at + 2)) "$board_log" | grep -ac $'^:[0-9A-F]*\r$' || true)
+    echo "[records_sent $sent; the board got $got whole record lines]" >>"$run/$case_name.txt"
+    [ -n "$sent" ] && [ "$sent" = "$got" ] || fail "records_sent was ${sent:-missing}, the board got $got whole record lines"
+    if [ "$3" = dropped ]; then
+        [ "${got:-0}" -gt 0 ] && [ "$got" -lt 200 ] || fail "the board got $got record lines: the drop took none back"
+    else
+        [ "${got:-0}" -ge 200 ] && [ "$got" -lt 400 ] || fail "the board got $got record lines, not the 200 and more handed over"
+    fi
+}
+
+case_uart_interrupt_counts_the_lines_the_board_got() {
+    interrupted_upload uart ttyS1 dropped
+}
+
+case_usb_interrupt_counts_the_lines_the_board_got() {
+    interrupted_upload usb ttyUSB0 kept
 }
 
 # The keys go out while the board's 5 s line comes in; the echo of the last

@@ -11,8 +11,10 @@
 
 #include "FakePortPlatform.h"
 #include "MessageOf.h"
+#include "errors/Interrupted.h"
 #include "errors/PortError.h"
 #include "serial/COMPort.h"
+#include "serial/Interrupt.h"
 #include "serial/SerialMessages.h"
 
 namespace {
@@ -373,6 +375,90 @@ TEST(PortClosing, PortMadeWhileAnErrorLeavesStillReportsItsOwnCloseFailure) {
         throw std::logic_error("first");
     };
     EXPECT_THROW(raiseWithGuard(), std::logic_error);
+}
+
+// --- Dropping the queue when the operator ends the run ----------------------
+
+TEST(PortDropping, AQueueOfNBytesIsDroppedAndCountedAsNeverSent) {
+    FakePortPlatform platform;
+    COMPort port("COM1", platform);
+    platform.calls.clear();
+    platform.queuedOutput = 300;
+    EXPECT_EQ(port.DropOutput(), 300u);
+    EXPECT_EQ(platform.calls, (Calls{"QueuedOutput", "DiscardOutput", "QueuedOutput"}));
+    EXPECT_EQ(port.DropOutput(), 0u) << "nothing is left to drop";
+}
+
+// A pseudo-terminal has no queue to ask; a drop there would throw away what
+// its other side has not read yet.
+TEST(PortDropping, AQueueThatReadsEmptyIsNeverDropped) {
+    FakePortPlatform platform;
+    COMPort port("COM1", platform);
+    platform.calls.clear();
+    EXPECT_EQ(port.DropOutput(), 0u);
+    EXPECT_EQ(platform.calls, (Calls{"QueuedOutput"}));
+}
+
+// What the driver keeps after the drop goes out before the close: only what
+// it let go of was dropped. A refused drop or look drops nothing.
+TEST(PortDropping, OnlyWhatTheDriverLetGoOfCountsAsDropped) {
+    struct Case {
+        uint32_t kept;
+        std::vector<std::string> refused;
+        uint32_t dropped;
+    };
+    const std::vector<Case> cases = {
+        {300, {}, 0}, {120, {}, 180}, {0, {"DiscardOutput"}, 0}, {0, {"QueuedOutput"}, 0}};
+    for (const Case& c : cases) {
+        FakePortPlatform platform;
+        COMPort port("COM1", platform);
+        platform.queuedOutput = 300;
+        platform.keptByDiscard = c.kept;
+        platform.refused.insert(c.refused.begin(), c.refused.end());
+        EXPECT_EQ(port.DropOutput(), c.dropped) << c.kept;
+        platform.refused.clear();
+    }
+}
+
+// The port closed after an interrupt drops its queue by the same rule: a
+// queue that reads empty is left alone.
+TEST(PortDropping, ClosingAfterAnInterruptDropsOnlyAQueueThatHoldsBytes) {
+    for (const uint32_t queued : {0u, 64u}) {
+        FakePortPlatform platform;
+        {
+            COMPort port("COM1", platform);
+            NoteInterrupt(2);
+            EXPECT_THROW(port.WriteByte('x'), InterruptedError);
+            ClearInterrupt();
+            platform.calls.clear();
+            platform.queuedOutput = queued;
+        }
+        EXPECT_EQ(platform.Count("DiscardOutput"), queued == 0 ? 0u : 1u) << queued;
+        EXPECT_EQ(platform.Count("DrainOutput"), 0u) << queued;
+        EXPECT_EQ(platform.calls.back(), "Close");
+    }
+}
+
+TEST(PortDropping, BytesWrittenCountsEveryByteThePlatformTook) {
+    FakePortPlatform platform;
+    COMPort port("COM1", platform);
+    port.Write("R\r\n", 3);
+    EXPECT_EQ(port.BytesWritten(), 3u);
+    // An interrupt noticed after the platform took the write: it counts.
+    platform.board = [](const std::string&) {
+        NoteInterrupt(2);
+        return std::string();
+    };
+    EXPECT_THROW(port.Write(":00000001FF\r\n", 13), InterruptedError);
+    EXPECT_EQ(port.BytesWritten(), 16u);
+    // Noticed before the write: nothing is taken.
+    EXPECT_THROW(port.Write("C\r\n", 3), InterruptedError);
+    ClearInterrupt();
+    EXPECT_EQ(port.BytesWritten(), 16u);
+    platform.refused = {"Write"};
+    EXPECT_EQ(MessageOf([&] { port.Write("C\r\n", 3); }), messages::kPortWriteFailed);
+    EXPECT_EQ(port.BytesWritten(), 16u);
+    platform.refused.clear();
 }
 
 }  // namespace

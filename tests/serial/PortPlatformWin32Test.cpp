@@ -20,6 +20,7 @@ struct FakeDriver {
     COMMTIMEOUTS timeouts{};
     DWORD modemStatus = MS_CTS_ON | MS_DSR_ON;
     bool modemStatusFails = false;
+    DWORD outQueue = 0;  // cbOutQue: bytes the driver still holds for the line
     std::vector<std::string> calls;
 };
 
@@ -68,6 +69,13 @@ BOOL WINAPI FakeGetCommModemStatus(HANDLE, LPDWORD status) {
 BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
     *errors = 0;
     *status = COMSTAT{};
+    status->cbOutQue = driver.outQueue;
+    return TRUE;
+}
+BOOL WINAPI FakePurgeComm(HANDLE, DWORD flags) {
+    driver.calls.push_back(flags == (PURGE_TXABORT | PURGE_TXCLEAR) ? "PurgeComm TXABORT|TXCLEAR"
+                                                                    : "PurgeComm other");
+    driver.outQueue = 0;
     return TRUE;
 }
 BOOL WINAPI FakeFlushFileBuffers(HANDLE) {
@@ -96,6 +104,7 @@ class Win32Lines : public ::testing::Test {
         api.getCommModemStatus = FakeGetCommModemStatus;
         api.clearCommError = FakeClearCommError;
         api.flushFileBuffers = FakeFlushFileBuffers;
+        api.purgeComm = FakePurgeComm;
     }
     void TearDown() override { Win32Comm() = saved; }
 
@@ -149,6 +158,19 @@ TEST_F(Win32Lines, PortWhoseModemStatusCannotBeReadCannotSetItsLines) {
     EXPECT_THROW(port.CheckModemLines(), std::runtime_error);
     driver.modemStatusFails = false;
     EXPECT_NO_THROW(port.CheckModemLines());
+}
+
+// The driver's queue as ClearCommError tells it (cbOutQue): a drop purges
+// the transmission only when the queue holds bytes, and what the purge took
+// is what never left.
+TEST_F(Win32Lines, ADropPurgesOnlyAQueueThatHoldsBytesAndTellsWhatItTook) {
+    COMPort port("COM7", SystemPortPlatform());
+    driver.calls.clear();
+    EXPECT_EQ(port.DropOutput(), 0u);
+    EXPECT_TRUE(driver.calls.empty());
+    driver.outQueue = 700;
+    EXPECT_EQ(port.DropOutput(), 700u);
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"PurgeComm TXABORT|TXCLEAR"}));
 }
 
 }  // namespace

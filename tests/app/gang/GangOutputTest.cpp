@@ -216,6 +216,20 @@ TEST(GangMemberEvents, TextAndProgressLeftOpenAreShownAtTheEnd) {
     EXPECT_EQ(member.Seconds(), 2.5);
 }
 
+// The progress counts what was handed to the port; the record, what left
+// the computer: after an interrupt the record's count is the one to show.
+TEST(GangMemberEvents, RecordsAreTheBoardRecordsCountOnceItHasEnded) {
+    GangMember member("COM3", 0);
+    GangEvent ended = EndEvent(RunOutcome::Interrupted);
+    ended.kind = GangEvent::Kind::BoardEnd;
+    ended.recordsSent = 342;
+    const std::string during = Shown(member.TakeEvents(
+        Lines({PhaseEvent(SessionPhase::Upload, 0), ProgressEvent(0, 0, false, 0),
+               ProgressEvent(300, 20, false, 0), ended, EndEvent(RunOutcome::Interrupted)})));
+    EXPECT_EQ(during + Shown(member.End(-1, true, false, 1.0)), "P:0/0 P:300/20 P:342/20! ");
+    EXPECT_EQ(member.LinesUploaded(), 342);
+}
+
 TEST(GangMemberEvents, EveryEventReadsBackAsWritten) {
     GangEvent flash;
     flash.kind = GangEvent::Kind::Flash;
@@ -226,6 +240,11 @@ TEST(GangMemberEvents, EveryEventReadsBackAsWritten) {
     events.push_back(flash);
     events.push_back(start);
     events.push_back(BoardEvent("odd \"name\"\twith\\", 3));
+    GangEvent boardEnd = EndEvent(RunOutcome::Interrupted);
+    boardEnd.kind = GangEvent::Kind::BoardEnd;
+    events.push_back(boardEnd);
+    boardEnd.recordsSent = 17;
+    events.push_back(boardEnd);
     for (const GangEvent& event : events) {
         std::string line = GangEventLine(event);
         ASSERT_EQ(line.back(), '\n');

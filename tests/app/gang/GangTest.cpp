@@ -15,6 +15,7 @@
 
 #include "tests/app/gang/GangTestSupport.h"
 #include "tests/app/report/ReportRecords.h"
+#include "tests/app/report/SentLines.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 
@@ -380,6 +381,44 @@ TEST_F(GangInterrupted, TerminationOfTheGangAloneEndsEveryRun) {
     Start(harness::InputKind::Null);
     child->Signal(SIGTERM);
     ExpectEveryPortInterrupted(child->Wait(kRunGuardMs), SIGTERM);
+}
+
+// A gang ended mid-upload: each port's record counts the record lines its
+// board got whole, and the summary's Records column says the same.
+TEST(GangInterruptedOnItsTerminal, EachPortsRecordsAreTheLinesItsBoardGotWhole) {
+    sim::BoardConfig paced;
+    paced.baudRate = 115200;
+    Gang gang({paced, paced});
+    gang.content = harness::SampleHex(2000);
+    gang.dataFile = harness::WriteTempFile(gang.content);
+    const std::string report = harness::WriteTempFile("", "records.jsonl");
+    harness::ProcessOptions options;
+    options.args = gang.Args({"--report", report});
+    options.inputKind = harness::InputKind::Terminal;
+    harness::ChildProcess child(options);
+    for (const auto& board : gang.boards) {
+        ASSERT_TRUE(board->WaitForRecords(100, kRunGuardMs));
+    }
+    child.WriteKeys("\x03");
+    const harness::ProcessResult result = child.Wait(kRunGuardMs);
+
+    EXPECT_EQ(result.termSignal, SIGINT) << harness::Describe(result);
+    const std::vector<std::string> rows = SummaryRows(result.out);
+    ASSERT_EQ(rows.size(), 4u) << result.out;
+    const std::vector<report_test::Json> records = report_test::ReadRecords(report);
+    ASSERT_EQ(records.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const int got = report_test::LineCount(
+            report_test::WholeRecordLinesReceived(*gang.boards[i], kRunGuardMs));
+        EXPECT_GE(got, 100);
+        EXPECT_LT(got, 2000);
+        for (const report_test::Json& record : records) {
+            if (record["port"] == gang.ports[i]) {
+                EXPECT_EQ(record["records_sent"], got) << record.dump();
+            }
+        }
+        EXPECT_EQ(rows[i + 1], Row(gang.ports[i], kIdentity, "interrupted", got)) << result.out;
+    }
 }
 
 void ExpectRejected(const std::vector<std::string>& args, const std::string& message) {

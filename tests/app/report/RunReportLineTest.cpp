@@ -9,6 +9,7 @@
 
 #include "app/report/RunReport.h"
 #include "tests/text/TempFile.h"
+#include "text/Sha256.h"
 
 namespace {
 
@@ -81,6 +82,34 @@ TEST_F(RunRecord, OutcomeAndErrorAreAsTheRunDecidedThem) {
     record = Json::parse(report.Make(RunOutcome::Interrupted, std::nullopt, "", "SIGINT"));
     EXPECT_TRUE(record["exit_status"].is_null());
     EXPECT_EQ(record["signal"], "SIGINT");
+}
+
+// sent_sha256 follows file_sha256; it digests the lines told, less those an
+// interrupt took back, board by board; null while no line counts.
+TEST_F(RunRecord, SentDigestIsOfEachBoardsLinesThatLeftAndFollowsTheFilesDigest) {
+    RunReport report(settings);
+    const std::string lines[] = {":0400000001020304F2\r\n", ":0400040005060708DA\r\n"};
+    for (int i = 0; i < 2; ++i) {
+        report.OnRecordLine(lines[i].data(), lines[i].size());
+        report.OnRecordsSent(i + 1);
+    }
+    report.OnRecordsWithdrawn(1);
+    const std::string made = report.Make(RunOutcome::Interrupted, std::nullopt, "", "SIGTERM");
+    // Each digest is "KEY":"64 hex digits", its key 13 characters long.
+    const size_t digestKey = made.find("\"file_sha256\":");
+    EXPECT_EQ(made.find(",\"sent_sha256\":"), digestKey + 13 + 1 + 66) << made;
+    EXPECT_EQ(made.find(",\"board\":"), digestKey + 2 * (13 + 1 + 66) + 1) << made;
+    const Json record = Json::parse(made);
+    EXPECT_EQ(record["records_sent"], 1);
+    EXPECT_EQ(record["sent_sha256"], Sha256Hex(lines[0].data(), lines[0].size()));
+    report.OnBoardBegin(BoardBegin{2, std::nullopt});
+    const Json next =
+        Json::parse(report.Make(RunOutcome::Interrupted, std::nullopt, "", "SIGTERM"));
+    EXPECT_TRUE(next["sent_sha256"].is_null());
+    settings.mode = ModeRaw;
+    RunReport raw(settings);
+    raw.OnRecordLine(lines[0].data(), lines[0].size());
+    EXPECT_TRUE(Json::parse(raw.Make(RunOutcome::Ended, 0, "", nullptr))["sent_sha256"].is_null());
 }
 
 TEST_F(RunRecord, BoardMessagesStopAtAHundredAndTheRestAreCounted) {

@@ -14,6 +14,7 @@
 
 #include "errors/Version.h"
 #include "tests/app/report/ReportRecords.h"
+#include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 #include "text/Sha256.h"
 
@@ -108,6 +109,8 @@ TEST(RunReport, CompleteDownloadIsRecordedWithEverythingThatWentOntoTheBoard) {
     EXPECT_EQ(messages[0], "Ready");
     EXPECT_EQ(messages[1], "Flash 512K");
     EXPECT_EQ(record["records_sent"], 250);
+    EXPECT_EQ(record["sent_sha256"], Sha256Hex(download_test::OnWire(content).data(),
+                                               download_test::OnWire(content).size()));
     EXPECT_EQ(record["records_confirmed"], 250);
     EXPECT_EQ(record["flash"], "acknowledged");
     EXPECT_EQ(record["start_sent"], true);
@@ -153,6 +156,7 @@ TEST(RunReport, ProtocolFailuresAreRecordedWithTheMessagePrinted) {
         const ReportedRun run = Download(*board, harness::WriteTempFile("no records here\n"));
         EXPECT_EQ(run.record["outcome"], "no-records");
         EXPECT_EQ(run.record["records_sent"], 0);
+        EXPECT_TRUE(run.record["sent_sha256"].is_null());
         EXPECT_TRUE(run.record["records_confirmed"].is_null());
     }
 }
@@ -229,6 +233,7 @@ TEST(RunReport, RawAndConsoleModesEndAsEnded) {
     EXPECT_EQ(rawRecord["outcome"], "ended");
     EXPECT_EQ(rawRecord["file_bytes"], 10);
     EXPECT_TRUE(rawRecord["records_sent"].is_null());
+    EXPECT_TRUE(rawRecord["sent_sha256"].is_null());
 
     const std::string consoleReport = MissingReportPath();
     harness::ProcessOptions options;
@@ -244,6 +249,7 @@ TEST(RunReport, RawAndConsoleModesEndAsEnded) {
     EXPECT_EQ(record["signal"], harness::RunsWindowsBuild() ? "CTRL_C" : "SIGINT");
     EXPECT_TRUE(record["exit_status"].is_null());
     EXPECT_TRUE(record["file"].is_null());
+    EXPECT_TRUE(record["sent_sha256"].is_null());
 }
 
 // The console's handshake (-fp) polls like a download: the record's waiting
