@@ -33,12 +33,16 @@ class LockedLog {
     // Cuts the file to length bytes (a last line left unfinished).
     bool CutTo(int64_t length);
     // Writes text at the end of the file and forces it to stable storage.
+    // An append that fails part-way (a full disk) is cut off again: the file
+    // is left as it was, never with a torn line at its end.
     bool Append(const std::string& text);
 
     const std::string& Error() const { return error; }
 
   private:
     bool Fail(const char* what);
+    // Fails with what (the system's words kept), the file cut to length.
+    bool CutBack(int64_t length, const char* what);
 
     std::intptr_t handle = -1;
     bool locked = false;

@@ -106,17 +106,18 @@ bool LockedLog::CutTo(int64_t length) {
 }
 
 bool LockedLog::Append(const std::string& text) {
-    off_t at = lseek(Fd(handle), 0, SEEK_END);
-    if (at < 0) {
+    const off_t start = lseek(Fd(handle), 0, SEEK_END);
+    if (start < 0) {
         return Fail("cannot write");
     }
+    off_t at = start;
     for (size_t done = 0; done < text.size();) {
         const ssize_t wrote = pwrite(Fd(handle), text.data() + done, text.size() - done, at);
         if (wrote < 0 && errno == EINTR) {
             continue;
         }
         if (wrote <= 0) {
-            return Fail("cannot write");
+            return CutBack(start, "cannot write");
         }
         done += static_cast<size_t>(wrote);
         at += wrote;
@@ -125,5 +126,12 @@ bool LockedLog::Append(const std::string& text) {
     do {
         synced = fsync(Fd(handle));
     } while (synced != 0 && errno == EINTR);
-    return synced == 0 || Fail("cannot force to disk");
+    return synced == 0 || CutBack(start, "cannot force to disk");
+}
+
+bool LockedLog::CutBack(int64_t length, const char* what) {
+    Fail(what);
+    while (ftruncate(Fd(handle), static_cast<off_t>(length)) != 0 && errno == EINTR) {
+    }
+    return false;
 }

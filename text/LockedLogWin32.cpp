@@ -109,7 +109,10 @@ bool LockedLog::CutTo(int64_t length) {
 
 bool LockedLog::Append(const std::string& text) {
     const HANDLE file = HandleOf(handle);
-    if (!MoveTo(file, 0, FILE_END)) {
+    LARGE_INTEGER start;
+    LARGE_INTEGER none;
+    none.QuadPart = 0;
+    if (SetFilePointerEx(file, none, &start, FILE_END) == 0) {
         return Fail("cannot write");
     }
     for (size_t done = 0; done < text.size();) {
@@ -117,9 +120,18 @@ bool LockedLog::Append(const std::string& text) {
         if (WriteFile(file, text.data() + done, static_cast<DWORD>(text.size() - done), &wrote,
                       nullptr) == 0 ||
             wrote == 0) {
-            return Fail("cannot write");
+            return CutBack(start.QuadPart, "cannot write");
         }
         done += wrote;
     }
-    return FlushFileBuffers(file) != 0 || Fail("cannot force to disk");
+    return FlushFileBuffers(file) != 0 || CutBack(start.QuadPart, "cannot force to disk");
+}
+
+bool LockedLog::CutBack(int64_t length, const char* what) {
+    Fail(what);
+    const HANDLE file = HandleOf(handle);
+    if (MoveTo(file, length, FILE_BEGIN)) {
+        SetEndOfFile(file);
+    }
+    return false;
 }
