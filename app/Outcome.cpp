@@ -30,6 +30,8 @@ const char* OutcomeName(RunOutcome outcome) {
             return "power-command-failed";
         case RunOutcome::ImageChanged:
             return "image-changed";
+        case RunOutcome::LedgerError:
+            return "ledger-error";
     }
     // Only a value that is no outcome comes here.
     return nullptr;
@@ -68,7 +70,9 @@ RunOutcome OutcomeOf(SessionOutcome ending) {
     return RunOutcome::Failed;
 }
 
-RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
+namespace {
+
+RunOutcome OutcomeOfEnd(const OutcomeFacts& facts) {
     if (facts.preset) {
         return *facts.preset;
     }
@@ -79,6 +83,8 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
             return RunOutcome::FileError;
         case RunEndKind::PowerCommandFailed:
             return RunOutcome::PowerCommandFailed;
+        case RunEndKind::LedgerError:
+            return RunOutcome::LedgerError;
         case RunEndKind::Interrupted:
             return facts.console ? RunOutcome::Ended
                                  : facts.session.value_or(RunOutcome::Interrupted);
@@ -86,6 +92,16 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
             break;
     }
     return facts.session.value_or(RunOutcome::Ended);
+}
+
+}  // namespace
+
+RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
+    return OutcomeAfterClosing(OutcomeOfEnd(facts), facts.stampNotClosed);
+}
+
+RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool stampNotClosed) {
+    return stampNotClosed && outcome == RunOutcome::Complete ? RunOutcome::LedgerError : outcome;
 }
 
 void SessionEnding::OnOutcome(SessionOutcome outcome, const char* /*message*/) {

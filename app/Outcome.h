@@ -28,11 +28,13 @@ enum class RunOutcome {
     Failed,              // a gang's run that ended without telling how
     PowerCommandFailed,  // --power-command failed (app/fixture/Fixture.h)
     ImageChanged,        // --check: the data file is no longer the image checked
+    LedgerError,         // --stamp: the board's number could not be reserved or closed
 };
 
 // "complete", "no-records", "count-mismatch", "flash-not-acknowledged",
 // "timeout", "file-error", "port-error", "image-ok", "image-refused",
-// "interrupted", "ended", "failed", "power-command-failed", "image-changed".
+// "interrupted", "ended", "failed", "power-command-failed", "image-changed",
+// "ledger-error".
 const char* OutcomeName(RunOutcome outcome);
 // The outcome of that name; nothing when no outcome has it.
 std::optional<RunOutcome> OutcomeNamed(const std::string& name);
@@ -47,19 +49,28 @@ enum class RunEndKind {
     PortError,
     Interrupted,
     PowerCommandFailed,  // app/fixture/Fixture.h
+    LedgerError,         // a number the stamp ledger could not reserve (app/stamp/Stamping.h)
 };
 
 // What a run's end makes of it: an outcome decided before the session
 // (preset: the image check's), else the session's own ending, else one that
 // fits the kind of end. Console mode never has an ending of its own: the
-// operator ends it, so it ends as Ended.
+// operator ends it, so it ends as Ended. A board whose number's closing
+// failed (stampNotClosed) is not complete: it ends as LedgerError.
 struct OutcomeFacts {
     RunEndKind kind = RunEndKind::Normal;
     bool console = false;
     std::optional<RunOutcome> preset;
     std::optional<RunOutcome> session;
+    bool stampNotClosed = false;
 };
 RunOutcome OutcomeOfRun(const OutcomeFacts& facts);
+
+// A board's outcome once its number's closing is known: a complete board
+// whose number could not be closed in the ledger ends as LedgerError; any
+// other ending stays what it is (its own failure says more, and the ledger's
+// is said apart).
+RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool stampNotClosed);
 
 // Listens to a session for its ending alone.
 class SessionEnding : public SessionObserver {
