@@ -107,7 +107,8 @@ Json StampJson(const StampNote& note) {
     return {{"value", note.isText ? Json(note.text) : Json(note.number)},
             {"address", note.address},
             {"format", note.format},
-            {"ledger", note.ledger}};
+            {"ledger", note.ledger},
+            {"closed", note.closed}};
 }
 
 }  // namespace
@@ -170,6 +171,13 @@ void RunReport::SetOutcome(RunOutcome outcome) {
 
 void RunReport::SetStamp(const StampNote& note) {
     session.stamp = note;
+}
+
+void RunReport::SetStampClosed(bool closed, const std::string& message) {
+    if (session.stamp) {
+        session.stamp->closed = closed;
+    }
+    session.stampMessage = WithoutLastLineEnd(message);
 }
 
 void RunReport::SetStartWait(const std::string& line, double seconds) {
@@ -245,7 +253,23 @@ void RunReport::OnOutcome(SessionOutcome outcome, const char* message) {
 }
 
 RunOutcome RunReport::OutcomeFor(RunEndKind kind) const {
-    return OutcomeOfRun({kind, settings.mode == ModeConsole, presetOutcome, session.outcome});
+    const bool stampNotClosed = session.stamp && !session.stamp->closed;
+    return OutcomeOfRun(
+        {kind, settings.mode == ModeConsole, presetOutcome, session.outcome, stampNotClosed});
+}
+
+std::string RunReport::ErrorText(const Session& ended, RunOutcome outcome,
+                                 const std::string& message) const {
+    if (!refusal.empty()) {
+        return refusal;
+    }
+    if (!message.empty()) {
+        return WithoutLastLineEnd(message);
+    }
+    // A board that ends ledger-error for its number's closing has the
+    // closing's message.
+    return ended.message.empty() && outcome == RunOutcome::LedgerError ? ended.stampMessage
+                                                                       : ended.message;
 }
 
 std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
@@ -257,9 +281,8 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
             std::chrono::duration<double>(now - ended.phaseStart).count();
     }
     const bool download = settings.mode == ModeDownload;
-    const std::string error = !refusal.empty() ? refusal
-                              : message.empty() ? ended.message
-                                                : WithoutLastLineEnd(message);
+    const RunOutcome outcome = OutcomeFor(kind);
+    const std::string error = ErrorText(ended, outcome, message);
 
     Json record;
     record["version"] = version::kVersion;
@@ -284,7 +307,7 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     record["start_sent"] = ended.startSent;
     record["timeout"] =
         settings.timeoutSeconds != 0 ? Json(settings.timeoutSeconds) : Json(nullptr);
-    record["outcome"] = OutcomeName(OutcomeFor(kind));
+    record["outcome"] = OutcomeName(outcome);
     record["error"] = error.empty() ? Json(nullptr) : Json(error);
     record["findings"] = findings;
     record["exit_status"] = OrNull(exitStatus);

@@ -31,7 +31,8 @@
 //                 "no-records", "count-mismatch", "flash-not-acknowledged",
 //                 "timeout", "port-error", "file-error", "image-ok",
 //                 "image-refused", "image-changed", "power-command-failed",
-//                 "interrupted", or in console and raw modes "ended"
+//                 "ledger-error", "interrupted", or in console and raw modes
+//                 "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
 //   findings      the findings of a refused image as shown (at most 20), else
@@ -48,10 +49,11 @@
 //   run_id        --run-id, or one generated for the run: the same in every
 //                 record of the run, another in the next run
 //   station       --station, or null
-//   stamp         with --stamp only: {"value", "address", "format", "ledger"}
-//                 of the number the board got (value a JSON integer, or a
-//                 string of bytes for bytes:N; address a number; ledger
-//                 without a password), or null when it got none
+//   stamp         with --stamp only: {"value", "address", "format", "ledger",
+//                 "closed"} of the number the board got (value a JSON
+//                 integer, or a string of bytes for bytes:N; address a
+//                 number; ledger without a password; closed: whether its
+//                 closing was made in the ledger), or null when it got none
 //   console_followed  with --monitor only: true once a console followed the
 //                 complete download on the same port
 //   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
@@ -81,6 +83,7 @@ struct StampNote {
     uint32_t address = 0;
     std::string format;
     std::string ledger;
+    bool closed = false;  // its closing was made in the ledger
 };
 
 class RunReport : public SessionObserver {
@@ -108,6 +111,10 @@ class RunReport : public SessionObserver {
     // The number the board now being programmed got (forgotten with the
     // session's part at StartBoard).
     void SetStamp(const StampNote& note);
+    // Whether the number's closing was made; message: what was said of it on
+    // standard error when it was not (the record's error when the board ends
+    // ledger-error for it).
+    void SetStampClosed(bool closed, const std::string& message);
     // What a fixture did before polling, for the current board's record.
     void SetStartWait(const std::string& line, double seconds);
     void SetPowerCommand(const std::string& command, const std::string& ended,
@@ -172,9 +179,14 @@ class RunReport : public SessionObserver {
         std::optional<int> powerCommandStatus;
         std::optional<std::string> resetSequence;
         std::optional<StampNote> stamp;
+        std::string stampMessage;
     };
 
     void EndCurrentPhase(Clock::time_point now);
+    // The record's error: the refusal, the message the run printed, or the
+    // session's own.
+    std::string ErrorText(const Session& ended, RunOutcome outcome,
+                          const std::string& message) const;
 
     AppendFile file;
     std::string path;
