@@ -30,6 +30,9 @@ inline constexpr const char* kLedgerLineFormat = "%s:%lld: %s\n";
 inline constexpr const char* kLedgerUnfinishedLineFormat =
     "%s:%lld: the last line is unfinished (a write cut short before it was forced to disk); "
     "it is ignored\n";
+// A number's closing that could not be made, with patience.
+inline constexpr const char* kStampNotClosedFormat =
+    "Stamp ledger %s: stamp %s could not be closed as %s: %s\n";
 inline constexpr const char* kNoPostgresLedgerFormat =
     "Stamp ledger %s: this build keeps ledgers in files only (it was built without "
     "PostgreSQL)\n";

@@ -4,6 +4,7 @@
 
 #include "app/gang/GangEvents.h"
 #include "app/stamp/StampMessages.h"
+#include "errors/FormatText.h"
 #include "errors/ProgramError.h"
 #include "text/Shown.h"
 
@@ -29,12 +30,19 @@ void Stamping::StartBoard(std::optional<uint32_t> boardNumber) {
     taker.boardNumber = boardNumber;
     reserved.reset();
     shownValue.clear();
+    closingFailed = false;
     stamp.Disarm();
 }
 
 void Stamping::OnBoardIdentified(const char* /*text*/) {
     const StampFormat& format = plan.spec.format;
-    reserved = ledger->Reserve(taker);
+    std::string why;
+    reserved = ReserveWithPatience(*ledger, taker, why);
+    if (!reserved) {
+        throw StampReservationError(FormatText(messages::kLedgerCannotFormat,
+                                               LedgerShownName(plan.ledger).c_str(), why.c_str()),
+                                    1);
+    }
     stamp.Arm(StampFieldBytes(format, *reserved));
     const std::string value = StampValueText(format, *reserved);
     shownValue = value;
@@ -70,11 +78,25 @@ void Stamping::Finish(RunOutcome outcome) {
     const StampValue value = *reserved;
     reserved.reset();
     stamp.Disarm();
+    std::string why;
+    bool closed = false;
     try {
-        ledger->Close(value, taker, state, OutcomeName(outcome));
+        closed = CloseWithPatience(*ledger, value, taker, state, OutcomeName(outcome), why);
     } catch (const ProgramError& error) {
+        // The ledger no longer reads (a line that does not parse).
+        why = error.what();
+        why.erase(why.find_last_not_of('\n') + 1);
+    }
+    std::string message;
+    if (!closed) {
+        closingFailed = true;
+        message = FormatText(messages::kStampNotClosedFormat, LedgerShownName(plan.ledger).c_str(),
+                             StampValueText(plan.spec.format, value).c_str(), state, why.c_str());
         std::fflush(stdout);
-        std::fputs(error.what(), stderr);
+        std::fputs(message.c_str(), stderr);
+    }
+    if (report != nullptr) {
+        report->SetStampClosed(closed, message);
     }
 }
 

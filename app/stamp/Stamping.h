@@ -9,6 +9,15 @@
 // a complete session, interrupted after the operator's request, failed
 // otherwise (with the outcome's name). A board that never answered reserves
 // nothing.
+//
+// The ledger failing under the run (a full disk, a database that went away)
+// is tried again with patience (app/stamp/StampLedger.h). A number that
+// still cannot be reserved ends the board before any record line is sent:
+// OnBoardIdentified throws StampReservationError, and the board's outcome
+// is ledger-error. A closing that still cannot be made is said on standard
+// error at once and in the record (stamp.closed false, the message as its
+// error); ClosingFailed() then tells the program flow, which ends a board
+// that was complete with ledger-error instead (app/Outcome.h).
 
 #include <memory>
 #include <optional>
@@ -18,10 +27,18 @@
 #include "app/report/RunReport.h"
 #include "app/stamp/StampLedger.h"
 #include "app/stamp/StampPlan.h"
+#include "errors/ProgramError.h"
 #include "protocol/SessionObserver.h"
 #include "text/RecordStamp.h"
 
 class GangEventWriter;
+
+// A number the ledger could not reserve: the message ("Stamp ledger %s:
+// %s") for standard error and the record, status 1.
+class StampReservationError : public ProgramError {
+  public:
+    using ProgramError::ProgramError;
+};
 
 class Stamping : public SessionObserver {
   public:
@@ -41,10 +58,12 @@ class Stamping : public SessionObserver {
     void OnOutcome(SessionOutcome outcome, const char* message) override;
 
     // Closes the board's reservation, if it has one, with how the board's
-    // run ended: used when complete, interrupted, or failed. A ledger that
-    // cannot take the line is said on standard error; the number stays
-    // spent.
+    // run ended: used when complete, interrupted, or failed. A closing that
+    // cannot be made is said on standard error; the number stays spent.
     void Finish(RunOutcome outcome);
+    // The closing of the board's number failed (nothing else is false:
+    // no number, a number not closed yet, a closing made).
+    bool ClosingFailed() const { return closingFailed; }
 
     // The number of the board last begun, as shown ("17"), also once it is
     // closed; empty when it has none.
@@ -59,6 +78,7 @@ class Stamping : public SessionObserver {
     StampTaker taker;
     std::optional<StampValue> reserved;
     std::string shownValue;
+    bool closingFailed = false;
 };
 
 // The stamping of settings, checked (switches, image, ledger) before the port

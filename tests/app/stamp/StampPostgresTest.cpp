@@ -1,9 +1,12 @@
 // --stamp with the ledger in PostgreSQL: a real server of the test's own
 // (harness::PostgresServer), several stations' runs reserving from it at
-// once, each board with a number no other board got.
+// once, each board with a number no other board got; a station's role that
+// may only use the table the administrator made, as the production guide
+// prints it.
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -60,6 +63,35 @@ class StampPostgres : public ::testing::Test {
 };
 
 harness::PostgresServer* StampPostgres::server = nullptr;
+
+// The production guide's SQL that makes the ledger's table once and gives a
+// station's role the rights to use it, as printed.
+std::string PrintedTableSql() {
+    std::ifstream in(VANTOIR_SOURCE_DIR "/docs/production.md");
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string guide = text.str();
+    const std::string start = "```sql\n-- The ledger's table, made once";
+    const size_t from = guide.find(start);
+    if (from == std::string::npos) {
+        return std::string();
+    }
+    const size_t body = from + 7;
+    return guide.substr(body, guide.find("```\n", body) - body);
+}
+
+// The table's columns and constraints, as the server describes them.
+std::string TableShape(harness::PostgresServer& server, const std::string& database) {
+    return server.Query(database,
+                        "SELECT string_agg(column_name || ' ' || data_type || ' ' || is_nullable "
+                        "|| ' ' || coalesce(column_default, '-'), ', ' ORDER BY ordinal_position) "
+                        "FROM information_schema.columns WHERE table_name = "
+                        "'vantoir_stamp_ledger'") +
+           server.Query(database,
+                        "SELECT string_agg(pg_get_constraintdef(oid), '; ' ORDER BY "
+                        "pg_get_constraintdef(oid)) FROM pg_constraint WHERE conrelid = "
+                        "'vantoir_stamp_ledger'::regclass");
+}
 
 uint16_t FieldOf(const sim::Board& board) {
     const auto memory = Memory(RecordLines(board.Received()));
@@ -140,4 +172,43 @@ TEST_F(StampPostgres, ALedgerThatCannotBeReachedEndsTheRunBeforeThePortIsOpened)
         << result.err;
     EXPECT_EQ(result.err.find("secret"), std::string::npos);
     EXPECT_EQ(board->Received(), "");
+}
+
+TEST_F(StampPostgres, AStationsRoleNeedsOnlyTheGuidesGrantsOnTheTableItsAdministratorMade) {
+    SKIP_UNDER_WINE("the Windows build has no database ledger");
+    const std::string sql = PrintedTableSql();
+    ASSERT_FALSE(sql.empty()) << "the guide no longer prints how the table is made";
+    if (server->Query("postgres", "SELECT count(*) FROM pg_roles WHERE rolname = 'station'") ==
+        "0\n") {
+        server->Query("postgres", "CREATE ROLE station LOGIN");
+    }
+    server->Address("granted");
+    const std::string station = server->AddressAs("granted", "station");
+    auto board = harness::StartBoard();
+
+    // The role cannot make the table: said before the port is opened.
+    const harness::ProcessResult refused = harness::RunVantoir(Args(*board, station), kRunGuardMs);
+    EXPECT_EQ(refused.exitStatus, 1) << harness::Describe(refused);
+    EXPECT_EQ(refused.err.rfind("Stamp ledger " + station + ": ", 0), 0u) << refused.err;
+    EXPECT_NE(refused.err.find("permission denied for schema public"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(board->Received(), "");
+
+    // Once the administrator has made it, the role takes numbers and
+    // closes them.
+    server->Query("granted", sql);
+    for (int run = 0; run < 2; ++run) {
+        auto next = harness::StartBoard();
+        const harness::ProcessResult result =
+            harness::RunVantoir(Args(*next, station), kRunGuardMs);
+        EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_EQ(Rows("granted"), "1 used complete\n2 used complete\n");
+
+    // The guide's table is the one the program makes itself.
+    const std::string owner = server->Address("made");
+    auto first = harness::StartBoard();
+    EXPECT_EQ(harness::RunVantoir(Args(*first, owner), kRunGuardMs).exitStatus, 0);
+    EXPECT_EQ(TableShape(*server, "granted"), TableShape(*server, "made"));
 }

@@ -119,7 +119,7 @@ TEST(Stamp, TheBoardGetsTheFilesLinesWithTheValueInTheFieldsRecords) {
     const Json record = report_test::OnlyRecord(report);
     EXPECT_EQ(record["stamp"],
               (Json{{"value", 305419896}, {"address", 0x1E}, {"format", "u32le"},
-                    {"ledger", station.ledger}}));
+                    {"ledger", station.ledger}, {"closed", true}}));
 }
 
 TEST(Stamp, BoardAfterBoardEachGetsTheNextNumberAndTheTallySaysWhich) {
