@@ -346,6 +346,9 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     } catch (const InterruptedError& interrupt) {
         kind = RunEndKind::Interrupted;
         end.interrupt = interrupt.Request();
+    } catch (const StampReservationError& error) {
+        kind = RunEndKind::LedgerError;
+        end = {error.Status(), error.what()};
     } catch (const PowerCommandError& error) {
         kind = RunEndKind::PowerCommandFailed;
         end = {error.Status(), error.what()};
@@ -368,10 +371,16 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
     }
-    const RunOutcome outcome =
+    RunOutcome outcome =
         OutcomeOfRun({kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()});
     if (listeners.stamping != nullptr) {
         listeners.stamping->Finish(outcome);
+        // A board whose number's closing failed (said already) is not
+        // complete.
+        outcome = OutcomeAfterClosing(outcome, listeners.stamping->ClosingFailed());
+    }
+    if (outcome == RunOutcome::LedgerError && end.status == 0) {
+        end.status = 1;
     }
     RunReport* report = listeners.report.get();
     if (report != nullptr && listeners.preset) {
