@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "app/Outcome.h"
 #include "app/SessionListeners.h"
@@ -23,26 +24,41 @@ struct Tally {
     unsigned failed = 0;
 };
 
-// One board's session. Returns the operator's request that cut it short, 0
-// when it ran to its end.
-int RunSession(Downloader& downloader) {
+// What cut one board's session short: the operator's request (0: none),
+// or a number the ledger could not reserve (its message; empty: none).
+struct SessionCut {
+    int request = 0;
+    std::string ledgerError;
+};
+
+SessionCut RunSession(Downloader& downloader) {
+    SessionCut cut;
     try {
         while (downloader.Step() == 0) {
         }
     } catch (const InterruptedError& interrupt) {
         downloader.EndProgressLine();
-        return interrupt.Request();
+        cut.request = interrupt.Request();
+    } catch (const StampReservationError& error) {
+        // The board gets no record line; the run goes on to the next one.
+        cut.ledgerError = error.what();
+        std::fflush(stdout);
+        std::fputs(cut.ledgerError.c_str(), stderr);
     }
-    return 0;
+    return cut;
 }
 
 constexpr const char* kTakeBoardAwayFormat =
     "Take board %u away (or switch it off); the next board is awaited once the line is quiet.\n";
 
-void WriteBoardRecord(RunReport& report, bool complete, int request, const char* reportPath) {
-    const bool interrupted = request != 0;
-    if (!report.Write(interrupted ? RunEndKind::Interrupted : RunEndKind::Normal, complete ? 0 : 1,
-                      "", interrupted ? InterruptName(request) : nullptr)) {
+void WriteBoardRecord(RunReport& report, RunOutcome outcome, const SessionCut& cut,
+                      const char* reportPath) {
+    const bool interrupted = cut.request != 0;
+    const RunEndKind kind = interrupted                ? RunEndKind::Interrupted
+                            : !cut.ledgerError.empty() ? RunEndKind::LedgerError
+                                                       : RunEndKind::Normal;
+    if (!report.Write(kind, outcome == RunOutcome::Complete ? 0 : 1, cut.ledgerError,
+                      interrupted ? InterruptName(cut.request) : nullptr)) {
         std::fflush(stdout);
         std::fprintf(stderr, messages::kCannotWriteReportFormat, reportPath);
     }
@@ -111,9 +127,9 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         fixture.RecordStartWait();
         fixture.SetBoardNumber(number);
         Downloader downloader(file, port, boardOptions);
-        int request = 0;
+        SessionCut cut;
         try {
-            request = RunSession(downloader);
+            cut = RunSession(downloader);
         } catch (...) {
             fixture.EndBoard(port, true);
             throw;
@@ -122,29 +138,30 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         if (file.ReadFailed()) {
             return 1;
         }
-        if (request != 0 && !downloader.Identified()) {
+        if (cut.request != 0 && !downloader.Identified()) {
             if (report != nullptr) {
                 report->Discard();
             }
             break;
         }
         // A session that ran to its end has told how it ended.
-        const RunOutcome outcome =
-            request != 0 ? RunOutcome::Interrupted : ending.Ending().value_or(RunOutcome::Failed);
-        ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
+        RunOutcome outcome = !cut.ledgerError.empty() ? RunOutcome::LedgerError
+                             : cut.request != 0       ? RunOutcome::Interrupted
+                                                : ending.Ending().value_or(RunOutcome::Failed);
         if (stamping != nullptr) {
             stamping->Finish(outcome);
+            outcome = OutcomeAfterClosing(outcome, stamping->ClosingFailed());
         }
+        ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
         ShowTally(number, OutcomeName(outcome), tally, stamping);
         std::fflush(stdout);
         if (gang != nullptr) {
             gang->BoardEnded(outcome);
         }
         if (report != nullptr) {
-            WriteBoardRecord(*report, outcome == RunOutcome::Complete, request,
-                             settings.reportFile);
+            WriteBoardRecord(*report, outcome, cut, settings.reportFile);
         }
-        if (request != 0) {
+        if (cut.request != 0) {
             break;
         }
     }
