@@ -70,9 +70,7 @@ RunOutcome OutcomeOf(SessionOutcome ending) {
     return RunOutcome::Failed;
 }
 
-namespace {
-
-RunOutcome OutcomeOfEnd(const OutcomeFacts& facts) {
+RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
     if (facts.preset) {
         return *facts.preset;
     }
@@ -83,6 +81,8 @@ RunOutcome OutcomeOfEnd(const OutcomeFacts& facts) {
             return RunOutcome::FileError;
         case RunEndKind::PowerCommandFailed:
             return RunOutcome::PowerCommandFailed;
+        case RunEndKind::ImageChanged:
+            return RunOutcome::ImageChanged;
         case RunEndKind::LedgerError:
             return RunOutcome::LedgerError;
         case RunEndKind::Interrupted:
@@ -94,14 +94,19 @@ RunOutcome OutcomeOfEnd(const OutcomeFacts& facts) {
     return facts.session.value_or(RunOutcome::Ended);
 }
 
-}  // namespace
-
-RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
-    return OutcomeAfterClosing(OutcomeOfEnd(facts), facts.stampNotClosed);
+RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool closingFailed) {
+    return closingFailed && outcome == RunOutcome::Complete ? RunOutcome::LedgerError : outcome;
 }
 
-RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool stampNotClosed) {
-    return stampNotClosed && outcome == RunOutcome::Complete ? RunOutcome::LedgerError : outcome;
+int BoardExitStatus(RunOutcome outcome) {
+    return outcome == RunOutcome::Complete ? 0 : 1;
+}
+
+RunOutcome OutcomeOfPort(const std::optional<RunOutcome>& told, int exitStatus, bool interrupted) {
+    if (told) {
+        return *told == RunOutcome::Complete && exitStatus != 0 ? RunOutcome::Failed : *told;
+    }
+    return interrupted ? RunOutcome::Interrupted : RunOutcome::Failed;
 }
 
 void SessionEnding::OnOutcome(SessionOutcome outcome, const char* /*message*/) {

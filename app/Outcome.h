@@ -5,6 +5,10 @@
 // OutcomeName, and a gang's runs tell their gang theirs by that name. A new
 // ending joins the enum and OutcomeName's switch (the compiler then finds
 // every switch that must learn of it) and the list of outcomes in the docs.
+//
+// How a board, a run and a gang's port end is decided here and nowhere
+// else: OutcomeOfRun, OutcomeAfterClosing, BoardExitStatus and
+// OutcomeOfPort.
 
 #include <optional>
 #include <string>
@@ -49,28 +53,35 @@ enum class RunEndKind {
     PortError,
     Interrupted,
     PowerCommandFailed,  // app/fixture/Fixture.h
+    ImageChanged,        // app/boards/BoardImage.h
     LedgerError,         // a number the stamp ledger could not reserve (app/stamp/Stamping.h)
 };
 
 // What a run's end makes of it: an outcome decided before the session
 // (preset: the image check's), else the session's own ending, else one that
 // fits the kind of end. Console mode never has an ending of its own: the
-// operator ends it, so it ends as Ended. A board whose number's closing
-// failed (stampNotClosed) is not complete: it ends as LedgerError.
+// operator ends it, so it ends as Ended.
 struct OutcomeFacts {
     RunEndKind kind = RunEndKind::Normal;
     bool console = false;
     std::optional<RunOutcome> preset;
     std::optional<RunOutcome> session;
-    bool stampNotClosed = false;
 };
 RunOutcome OutcomeOfRun(const OutcomeFacts& facts);
 
-// A board's outcome once its number's closing is known: a complete board
-// whose number could not be closed in the ledger ends as LedgerError; any
-// other ending stays what it is (its own failure says more, and the ledger's
-// is said apart).
-RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool stampNotClosed);
+// A board's outcome once its number's closing in the stamp ledger is known:
+// a complete board whose number could not be closed ends as LedgerError;
+// any other ending stays (its own failure says more, and the ledger's is
+// said apart).
+RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool closingFailed);
+
+// The exit status of one board of a run of several: 0 complete, 1 otherwise.
+int BoardExitStatus(RunOutcome outcome);
+
+// The outcome of a gang's port, once its run has ended: what the run told
+// (a complete run that still failed, e.g. on its record, is Failed), else
+// Interrupted when an interrupt ended it, else Failed.
+RunOutcome OutcomeOfPort(const std::optional<RunOutcome>& told, int exitStatus, bool interrupted);
 
 // Listens to a session for its ending alone.
 class SessionEnding : public SessionObserver {

@@ -44,7 +44,7 @@ struct Settings {
     const char* logFile = nullptr;
     // --timestamps, --timestamps-iso: what a console puts in front of each
     // line of the board's output.
-    uint8_t lineStamps = 0;  // kLineStamps*
+    uint8_t lineStamps = 0;              // kLineStamps*
     const char* gang = nullptr;          // --gang: the ports, separated by commas
     std::vector<std::string> gangPorts;  // the ports of --gang, one each
     // A run started by a gang for one of its ports: the number of its channel
@@ -68,6 +68,13 @@ struct Settings {
     const char* runId = nullptr;
     // --station: any text, recorded as the station; nullptr: none.
     const char* station = nullptr;
+    // --events: the file the run's events are appended to; nullptr: none.
+    // eventsToOutput: "-", standard output instead of the messages.
+    const char* eventsFile = nullptr;
+    bool eventsToOutput = false;
+    // The commands the run starts write their output to standard error:
+    // standard output holds events (here or in the run's gang).
+    bool commandsToError = false;
     // The digest of the image a gang has checked, given to each of its runs
     // (--checked-image), which sends only that image; nullptr: none.
     const char* checkedImage = nullptr;

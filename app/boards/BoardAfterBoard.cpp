@@ -5,10 +5,9 @@
 #include <string>
 
 #include "app/Outcome.h"
-#include "app/SessionListeners.h"
 #include "app/boards/BoardMessages.h"
-#include "app/report/ReportMessages.h"
 #include "app/stamp/StampMessages.h"
+#include "app/stamp/Stamping.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "protocol/Downloader.h"
@@ -40,9 +39,9 @@ SessionCut RunSession(Downloader& downloader) {
         downloader.EndProgressLine();
         cut.request = interrupt.Request();
     } catch (const StampReservationError& error) {
-        // The board gets no record line; the run goes on to the next one.
+        // The board got no record line; the run goes on to the next one.
         cut.ledgerError = error.what();
-        std::fflush(stdout);
+        FlushShown();
         std::fputs(cut.ledgerError.c_str(), stderr);
     }
     return cut;
@@ -51,21 +50,7 @@ SessionCut RunSession(Downloader& downloader) {
 constexpr const char* kTakeBoardAwayFormat =
     "Take board %u away (or switch it off); the next board is awaited once the line is quiet.\n";
 
-void WriteBoardRecord(RunReport& report, RunOutcome outcome, const SessionCut& cut,
-                      const char* reportPath) {
-    const bool interrupted = cut.request != 0;
-    const RunEndKind kind = interrupted                ? RunEndKind::Interrupted
-                            : !cut.ledgerError.empty() ? RunEndKind::LedgerError
-                                                       : RunEndKind::Normal;
-    if (!report.Write(kind, outcome == RunOutcome::Complete ? 0 : 1, cut.ledgerError,
-                      interrupted ? InterruptName(cut.request) : nullptr)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, messages::kCannotWriteReportFormat, reportPath);
-    }
-}
-
-void ShowTally(uint32_t number, const char* outcome, const Tally& tally,
-               const Stamping* stamping) {
+void ShowTally(uint32_t number, const char* outcome, const Tally& tally, const Stamping* stamping) {
     if (stamping != nullptr && !stamping->ValueText().empty()) {
         ShowFormatted(messages::kBoardTallyStampFormat, static_cast<unsigned>(number),
                       stamping->ValueText().c_str(), outcome, tally.complete, tally.failed);
@@ -78,8 +63,8 @@ void ShowTally(uint32_t number, const char* outcome, const Tally& tally,
 // Waits for the board just programmed to go; false when the operator ended
 // the run meanwhile.
 bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) {
-    std::printf(kTakeBoardAwayFormat, static_cast<unsigned>(done));
-    std::fflush(stdout);
+    ShowFormatted(kTakeBoardAwayFormat, static_cast<unsigned>(done));
+    FlushShown();
     LineBuf lineBuf;
     try {
         Downloader::AwaitBoardGone(lineBuf, port, options);
@@ -89,44 +74,37 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) 
     return true;
 }
 
+// The next board is due: the last one gone (or the start signal ended), and
+// the start signal there. False when the operator ended the run meanwhile.
+bool AwaitBoard(COMPort& port, const ProtocolOptions& options, Fixture& fixture, uint32_t number) {
+    if (number > 1) {
+        const bool due = fixture.WaitsForStartSignal() ? fixture.AwaitStartSignalEnd(port)
+                                                       : NextBoardDue(port, options, number - 1);
+        if (!due) {
+            return false;
+        }
+    }
+    return !fixture.WaitsForStartSignal() || fixture.AwaitStartSignal(port);
+}
+
 }  // namespace
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang) {
+                       UploadFile& file, const BoardImage& image, RunStory& story,
+                       Fixture& fixture) {
     Tally tally;
-    // The tally hears each board's ending beside whoever listened already.
-    SessionEnding ending;
-    SessionListeners listeners;
-    listeners.Add(options.observer);
-    listeners.Add(&ending);
-    ProtocolOptions boardOptions = options;
-    boardOptions.observer = &listeners;
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
-        if (number > 1) {
-            const bool due = fixture.WaitsForStartSignal()
-                                 ? fixture.AwaitStartSignalEnd(port)
-                                 : NextBoardDue(port, options, number - 1);
-            if (!due) {
-                break;
-            }
-        }
-        if (fixture.WaitsForStartSignal() && !fixture.AwaitStartSignal(port)) {
+        if (!AwaitBoard(port, options, fixture, number)) {
+            story.DiscardBoard();
             break;
         }
-        if (report != nullptr) {
-            report->StartBoard(number);
-        }
+        story.BeginBoard(number);
         if (number > 1) {
             image.OpenFor(file);
         }
-        if (stamping != nullptr) {
-            stamping->StartBoard(number);
-        }
-        ending.Forget();
         fixture.RecordStartWait();
         fixture.SetBoardNumber(number);
-        Downloader downloader(file, port, boardOptions);
+        Downloader downloader(file, port, options);
         SessionCut cut;
         try {
             cut = RunSession(downloader);
@@ -139,28 +117,13 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
             return 1;
         }
         if (cut.request != 0 && !downloader.Identified()) {
-            if (report != nullptr) {
-                report->Discard();
-            }
+            story.DiscardBoard();
             break;
         }
-        // A session that ran to its end has told how it ended.
-        RunOutcome outcome = !cut.ledgerError.empty() ? RunOutcome::LedgerError
-                             : cut.request != 0       ? RunOutcome::Interrupted
-                                                : ending.Ending().value_or(RunOutcome::Failed);
-        if (stamping != nullptr) {
-            stamping->Finish(outcome);
-            outcome = OutcomeAfterClosing(outcome, stamping->ClosingFailed());
-        }
+        const RunOutcome outcome = story.EndBoard(cut.request, cut.ledgerError);
         ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
-        ShowTally(number, OutcomeName(outcome), tally, stamping);
-        std::fflush(stdout);
-        if (gang != nullptr) {
-            gang->BoardEnded(outcome);
-        }
-        if (report != nullptr) {
-            WriteBoardRecord(*report, outcome, cut, settings.reportFile);
-        }
+        ShowTally(number, OutcomeName(outcome), tally, story.Stamp());
+        FlushShown();
         if (cut.request != 0) {
             break;
         }
@@ -168,6 +131,6 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
     // The run ends here, in order, whatever the operator asked.
     ClearInterrupt();
     ShowFormatted(messages::kBoardsInAllFormat, tally.complete, tally.failed);
-    std::fflush(stdout);
+    FlushShown();
     return tally.failed == 0 ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include "app/check/CheckMessages.h"
 #include "errors/FatalError.h"
 #include "protocol/ProtocolMessages.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -43,21 +44,33 @@ std::string StartText(const ImageCheckResult& result) {
 
 }  // namespace
 
+std::string ImageFindingLine(const char* dataFile, const ImageFinding& finding) {
+    const std::string line =
+        finding.line == 0
+            ? FormatText(messages::kImageFileFindingFormat, dataFile, finding.message.c_str())
+            : FormatText(messages::kImageFindingFormat, dataFile,
+                         static_cast<long long>(finding.line), finding.message.c_str());
+    return line.substr(0, line.size() - 1);
+}
+
+std::string ImageRefusedLine(const char* dataFile, const ImageCheckResult& result) {
+    const auto count = static_cast<long long>(result.findingCount);
+    const std::string line =
+        FormatText(messages::kImageRefusedFormat, dataFile, count, Findings(count));
+    return line.substr(0, line.size() - 1);
+}
+
 std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& result) {
     std::string text;
     for (const ImageFinding& finding : result.findings) {
-        text +=
-            finding.line == 0
-                ? FormatText(messages::kImageFileFindingFormat, dataFile, finding.message.c_str())
-                : FormatText(messages::kImageFindingFormat, dataFile,
-                             static_cast<long long>(finding.line), finding.message.c_str());
+        text += ImageFindingLine(dataFile, finding) + "\n";
     }
     const auto count = static_cast<long long>(result.findingCount);
     const auto rest = count - static_cast<long long>(result.findings.size());
     if (rest > 0) {
         text += FormatText(messages::kImageMoreFindingsFormat, rest, Findings(rest));
     }
-    return text + FormatText(messages::kImageRefusedFormat, dataFile, count, Findings(count));
+    return text + ImageRefusedLine(dataFile, result) + "\n";
 }
 
 std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result) {
@@ -76,11 +89,11 @@ ImageCheckRun RunImageCheck(const char* dataFile) {
     }
     run.sound = run.result.Sound();
     if (run.sound) {
-        std::fputs(ImageOkLine(dataFile, run.result).c_str(), stdout);
+        Show(ImageOkLine(dataFile, run.result).c_str());
     } else {
-        std::fflush(stdout);
+        FlushShown();
         std::fputs(ImageFindingsText(dataFile, run.result).c_str(), stderr);
     }
-    std::fflush(stdout);
+    FlushShown();
     return run;
 }

@@ -25,6 +25,10 @@ ImageCheckRun RunImageCheck(const char* dataFile);
 // The texts printed for a result: the findings with the refusal line (for
 // standard error), and the line of a sound image (for standard output).
 std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& result);
+// A finding as shown, and the refusal's summary line, each without its line
+// end.
+std::string ImageFindingLine(const char* dataFile, const ImageFinding& finding);
+std::string ImageRefusedLine(const char* dataFile, const ImageCheckResult& result);
 std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result);
 
 // Address ranges shown on the line of a sound image; the rest are counted.

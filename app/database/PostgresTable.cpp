@@ -4,12 +4,18 @@
 
 namespace {
 
-// Whether the table's name resolves on the search path; false when that
-// could not be asked.
+// Whether a schema of the search path holds a relation of the table's
+// name; false when that could not be asked. The catalog is read as a query
+// reads it (each statement sees what was committed before it), never
+// through the session's caches of names, which may not yet know of a table
+// another session has just made.
 bool Found(PostgresConnection& connection, const TableRecipe& table, const Deadline& deadline,
            bool& found) {
     SqlRows rows;
-    if (!connection.Run("SELECT to_regclass($1) IS NOT NULL", {table.name}, deadline, &rows)) {
+    if (!connection.Run("SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_class c JOIN "
+                        "pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE c.relname = "
+                        "$1 AND n.nspname = ANY (pg_catalog.current_schemas(false)))",
+                        {table.name}, deadline, &rows)) {
         return false;
     }
     found = !rows.empty() && rows[0][0] == "t";

@@ -4,11 +4,11 @@
 // the table, no CREATE on its schema) never needs more; PostgreSQL refuses
 // even CREATE TABLE IF NOT EXISTS to such a role, table or no table.
 //
-// The table is looked for as its name resolves on the connection's search
-// path (to_regclass, which needs no right on the table). When it is missing
-// it is made in a transaction that first takes the advisory lock lockKey
-// and looks again: of several stations that start at once, one makes it,
-// and the others, waiting on the lock, then find it made. Every table the
+// The table is looked for in the schemas of the connection's search path,
+// in the catalog (which needs no right on the table). When it is missing it
+// is made in a transaction that first takes the advisory lock lockKey and
+// looks again: of several stations that start at once, one makes it, and
+// the others, waiting on the lock, then find it made. Every table the
 // program makes is made this way.
 
 #include <cstdint>

@@ -13,8 +13,20 @@
 // summary says so. Then, as at every end, the summary table
 // (FormatGangSummary) follows on standard output.
 //
+// With --events, the gang's own stream holds every event of every port's run
+// (app/events/EventStream.h), each with "port" and with "t" counted from the
+// gang's start, then, for a run that ended without telling its end, an
+// "end" with its port and outcome "failed", and last the gang's own "end",
+// with "ports": each port's outcome.
+//
+// A gang whose image was refused starts no run: each port gets the record
+// its run would have written, with the refusal, and the summary follows.
+//
 // Exit status: 0 when every port's download was complete, else 1.
 
+#include <optional>
+
+#include "app/RunObserver.h"
 #include "app/Settings.h"
 
 // Longer than anything a run does to end on its own: a read finishing its
@@ -22,5 +34,14 @@
 // number ledger's closing line.
 inline constexpr int kInterruptGraceMs = 10000;
 
+struct GangStart {
+    // The gang's command line, as each run's is made of it.
+    int argumentCount = 0;
+    char** arguments = nullptr;
+    // The image was refused (with this exit status): no run starts.
+    std::optional<ImageRefusal> refusal;
+    int refusedStatus = 1;
+};
+
 // settings: as parsed from the arguments, with settings.gang set.
-int RunGang(int argumentCount, char** arguments, const Settings& settings);
+int RunGang(const GangStart& start, const Settings& settings);

@@ -9,8 +9,7 @@
 #include <system_error>
 
 #include "app/boards/BoardImage.h"
-#include "app/report/ReportMessages.h"
-#include "errors/FatalError.h"
+#include "app/fixture/FixtureSwitches.h"
 #include "errors/Version.h"
 #include "text/Sha256.h"
 
@@ -73,29 +72,6 @@ Json OrNull(const std::optional<T>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
-// 128 random bits in the form of a UUID (version 4), so that no two runs
-// of any station share one.
-std::string GeneratedRunId() {
-    std::random_device source;
-    uint8_t bytes[16];
-    for (size_t i = 0; i < sizeof bytes; i += 4) {
-        const uint32_t word = source();
-        for (size_t j = 0; j < 4; ++j) {
-            bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
-        }
-    }
-    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
-    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
-    std::string id;
-    for (size_t i = 0; i < sizeof bytes; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) {
-            id += '-';
-        }
-        id += HexOfDigest(&bytes[i], 1);
-    }
-    return id;
-}
-
 std::string WithoutLastLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.pop_back();
@@ -103,25 +79,21 @@ std::string WithoutLastLineEnd(std::string text) {
     return text;
 }
 
-Json StampJson(const StampNote& note) {
+Json StampJson(const StampNote& note, bool closed) {
     return {{"value", note.isText ? Json(note.text) : Json(note.number)},
             {"address", note.address},
             {"format", note.format},
             {"ledger", note.ledger},
-            {"closed", note.closed}};
+            {"closed", closed}};
 }
 
 }  // namespace
 
-RunReport::RunReport(const char* reportPath, const Settings& runSettings)
-    : path(reportPath),
-      settings(runSettings),
+RunReport::RunReport(const Settings& runSettings)
+    : settings(runSettings),
       startedAt(std::chrono::system_clock::now()),
       startedClock(Clock::now()) {
-    if (!file.Open(reportPath)) {
-        FatalError(messages::kCannotOpenReportFormat, reportPath);
-    }
-    runId = settings.runId != nullptr ? settings.runId : GeneratedRunId();
+    runId = settings.runId != nullptr ? settings.runId : "";
     if (settings.mode == ModeRaw) {
         // Raw mode sends the file's bytes as they are.
         std::error_code error;
@@ -133,12 +105,12 @@ RunReport::RunReport(const char* reportPath, const Settings& runSettings)
     } else if (settings.mode == ModeDownload) {
         ImageBytes image;
         if (ReadImageBytes(settings.dataFile, image) == ImageRead::Read) {
-            SetImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
+            OnImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
         }
     }
 }
 
-void RunReport::SetImage(int64_t bytes, const std::string& sha256) {
+void RunReport::OnImage(int64_t bytes, const std::string& sha256) {
     fileBytes = sha256.empty() ? std::nullopt : std::optional<int64_t>(bytes);
     fileDigest = sha256.empty() ? std::nullopt : std::optional<std::string>(sha256);
 }
@@ -147,52 +119,45 @@ void RunReport::SetRunId(const std::string& id) {
     runId = id;
 }
 
-void RunReport::SetRefusal(const std::string& refusalLine, std::vector<std::string> shown) {
-    refusal = WithoutLastLineEnd(refusalLine);
-    findings = std::move(shown);
+void RunReport::OnImageRefused(const ImageRefusal& image) {
+    refusal = WithoutLastLineEnd(image.refusal);
+    findings = image.findings;
 }
 
-void RunReport::SetDevice(const std::string& name) {
-    device = name;
+void RunReport::OnPort(const PortFacts& port) {
+    device = port.device;
+    if (port.usbId) {
+        usbId = port.usbId;
+        usbSerial = port.usbSerial;
+    }
 }
 
-void RunReport::SetUsb(const std::string& id, const std::optional<std::string>& serial) {
-    usbId = id;
-    usbSerial = serial;
-}
-
-void RunReport::SetBoardNumber(uint32_t number) {
-    boardNumber = number;
-}
-
-void RunReport::SetOutcome(RunOutcome outcome) {
-    presetOutcome = outcome;
-}
-
-void RunReport::SetStamp(const StampNote& note) {
+void RunReport::OnStamp(const StampNote& note) {
     session.stamp = note;
 }
 
-void RunReport::SetStampClosed(bool closed, const std::string& message) {
-    if (session.stamp) {
-        session.stamp->closed = closed;
+void RunReport::OnFixtureStep(const FixtureStep& step) {
+    switch (step.kind) {
+        case FixtureStep::Kind::StartSignal:
+            session.startWait = std::make_pair(step.line, step.seconds);
+            break;
+        case FixtureStep::Kind::PowerCommand:
+            session.powerCommand = step.command;
+            session.powerCommandEnded = step.ended;
+            session.powerCommandStatus = step.status;
+            break;
+        case FixtureStep::Kind::Reset:
+            session.resetSequence = step.sequence;
+            break;
+        case FixtureStep::Kind::ResetEnd:
+            break;
     }
-    session.stampMessage = WithoutLastLineEnd(message);
 }
 
-void RunReport::SetStartWait(const std::string& line, double seconds) {
-    session.startWait = std::make_pair(line, seconds);
-}
-
-void RunReport::SetPowerCommand(const std::string& command, const std::string& ended,
-                                std::optional<int> status) {
-    session.powerCommand = command;
-    session.powerCommandEnded = ended;
-    session.powerCommandStatus = status;
-}
-
-void RunReport::SetResetSequence(const std::string& sequence) {
-    session.resetSequence = sequence;
+void RunReport::OnBoardBegin(std::optional<uint32_t> number) {
+    if (number) {
+        StartBoard(*number);
+    }
 }
 
 void RunReport::StartBoard(uint32_t number) {
@@ -247,33 +212,13 @@ void RunReport::OnStartSent() {
     session.startSent = true;
 }
 
-void RunReport::OnOutcome(SessionOutcome outcome, const char* message) {
-    session.outcome = OutcomeOf(outcome);
+void RunReport::OnOutcome(SessionOutcome /*outcome*/, const char* message) {
     session.message = message;
 }
 
-RunOutcome RunReport::OutcomeFor(RunEndKind kind) const {
-    const bool stampNotClosed = session.stamp && !session.stamp->closed;
-    return OutcomeOfRun(
-        {kind, settings.mode == ModeConsole, presetOutcome, session.outcome, stampNotClosed});
-}
-
-std::string RunReport::ErrorText(const Session& ended, RunOutcome outcome,
-                                 const std::string& message) const {
-    if (!refusal.empty()) {
-        return refusal;
-    }
-    if (!message.empty()) {
-        return WithoutLastLineEnd(message);
-    }
-    // A board that ends ledger-error for its number's closing has the
-    // closing's message.
-    return ended.message.empty() && outcome == RunOutcome::LedgerError ? ended.stampMessage
-                                                                       : ended.message;
-}
-
-std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
-                            const std::string& message, const char* interruptName) const {
+std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
+                            const std::string& message, const char* interruptName) {
+    pending = false;
     const Clock::time_point now = Clock::now();
     Session ended = session;
     if (ended.currentPhase >= 0) {
@@ -281,8 +226,9 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
             std::chrono::duration<double>(now - ended.phaseStart).count();
     }
     const bool download = settings.mode == ModeDownload;
-    const RunOutcome outcome = OutcomeFor(kind);
-    const std::string error = ErrorText(ended, outcome, message);
+    const std::string error = !refusal.empty()  ? refusal
+                              : message.empty() ? ended.message
+                                                : WithoutLastLineEnd(message);
 
     Json record;
     record["version"] = version::kVersion;
@@ -321,13 +267,12 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     record["run_id"] = runId;
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
     if (settings.stamp != nullptr) {
-        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
+        record["stamp"] = ended.stamp ? StampJson(*ended.stamp, ended.stampClosed) : Json(nullptr);
     }
     if (settings.monitor) {
         record["console_followed"] = consoleFollowed;
     }
-    if (settings.resetSequence != nullptr || settings.resetEndSequence != nullptr ||
-        settings.powerCommand != nullptr || settings.startWhen != nullptr) {
+    if (FixtureInUse(settings)) {
         Json before;
         before["start_signal"] = ended.startWait
                                      ? Json{{"line", ended.startWait->first},
@@ -343,11 +288,5 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     }
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
-    return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-bool RunReport::Write(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
-                      const char* interruptName) {
-    pending = false;
-    return file.Append(Line(kind, exitStatus, message, interruptName));
+    return record.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

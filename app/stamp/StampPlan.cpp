@@ -23,8 +23,7 @@ uint64_t StepOf(const char* text) {
     std::string why;
     StampFormat u64{StampKind::U64LE, 8};
     if (!ParseStampValue(u64, text, value, why) || value.Number() == 0) {
-        FatalError(messages::kInvalidStampFormat, "--stamp-step", text,
-                   "a whole number from 1");
+        FatalError(messages::kInvalidStampFormat, "--stamp-step", text, "a whole number from 1");
     }
     return value.Number();
 }
@@ -103,8 +102,8 @@ std::optional<StampPlan> ReadStampPlan(const Settings& settings) {
     plan.ledger = settings.stampLedger;
     const StampFormat& format = plan.spec.format;
     if (settings.stampList != nullptr) {
-        for (const char* counterSwitch : {settings.stampStart, settings.stampStep,
-                                          settings.stampLast}) {
+        for (const char* counterSwitch :
+             {settings.stampStart, settings.stampStep, settings.stampLast}) {
             if (counterSwitch != nullptr) {
                 FatalError(messages::kStampListAndCounterFormat,
                            counterSwitch == settings.stampStart  ? "--stamp-start"

@@ -2,25 +2,20 @@
 
 #include <cstdio>
 
-#include "app/gang/GangEvents.h"
 #include "app/stamp/StampMessages.h"
 #include "errors/FormatText.h"
 #include "errors/ProgramError.h"
 #include "text/Shown.h"
 
-Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunReport* runReport,
-                   GangEventWriter* gangWriter)
-    : plan(stampPlan), stamp(plan.spec), report(runReport), gang(gangWriter) {
+Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunObserver& runObserver,
+                   const std::optional<std::string>& runId)
+    : plan(stampPlan), stamp(plan.spec), run(runObserver) {
     ledger = OpenStampLedger(plan);
     ledger->Check();
     taker.port = settings.portName;
-    // The run's name as its records give it (a generated one when only the
-    // record names it), so that ledger and records meet.
-    if (report != nullptr) {
-        taker.runId = report->RunId();
-    } else if (settings.runId != nullptr) {
-        taker.runId = settings.runId;
-    }
+    // The run's name as its records and events give it, so that ledger and
+    // records meet.
+    taker.runId = runId;
     if (settings.station != nullptr) {
         taker.station = settings.station;
     }
@@ -31,6 +26,7 @@ void Stamping::StartBoard(std::optional<uint32_t> boardNumber) {
     reserved.reset();
     shownValue.clear();
     closingFailed = false;
+    closingMessage.clear();
     stamp.Disarm();
 }
 
@@ -49,19 +45,14 @@ void Stamping::OnBoardIdentified(const char* /*text*/) {
     ShowFormatted(messages::kStampReservedFormat, value.c_str(), plan.spec.address,
                   format.Name().c_str());
     std::fflush(stdout);
-    if (gang != nullptr) {
-        gang->Stamp(value);
-    }
-    if (report != nullptr) {
-        StampNote note;
-        note.isText = format.IsBytes();
-        note.number = reserved->Number();
-        note.text = value;
-        note.address = plan.spec.address;
-        note.format = format.Name();
-        note.ledger = LedgerShownName(plan.ledger);
-        report->SetStamp(note);
-    }
+    StampNote note;
+    note.isText = format.IsBytes();
+    note.number = reserved->Number();
+    note.text = value;
+    note.address = plan.spec.address;
+    note.format = format.Name();
+    note.ledger = LedgerShownName(plan.ledger);
+    run.OnStamp(note);
 }
 
 void Stamping::OnOutcome(SessionOutcome outcome, const char* /*message*/) {
@@ -79,24 +70,27 @@ void Stamping::Finish(RunOutcome outcome) {
     reserved.reset();
     stamp.Disarm();
     std::string why;
-    bool closed = false;
+    const bool closed = Close(value, state, OutcomeName(outcome), why);
+    if (!closed) {
+        closingFailed = true;
+        closingMessage =
+            FormatText(messages::kStampNotClosedFormat, LedgerShownName(plan.ledger).c_str(),
+                       StampValueText(plan.spec.format, value).c_str(), state, why.c_str());
+        FlushShown();
+        std::fputs(closingMessage.c_str(), stderr);
+    }
+    run.OnStampClosed(closed);
+}
+
+bool Stamping::Close(const StampValue& value, const char* state, const std::string& outcome,
+                     std::string& why) {
     try {
-        closed = CloseWithPatience(*ledger, value, taker, state, OutcomeName(outcome), why);
+        return CloseWithPatience(*ledger, value, taker, state, outcome, why);
     } catch (const ProgramError& error) {
         // The ledger no longer reads (a line that does not parse).
         why = error.what();
         why.erase(why.find_last_not_of('\n') + 1);
-    }
-    std::string message;
-    if (!closed) {
-        closingFailed = true;
-        message = FormatText(messages::kStampNotClosedFormat, LedgerShownName(plan.ledger).c_str(),
-                             StampValueText(plan.spec.format, value).c_str(), state, why.c_str());
-        std::fflush(stdout);
-        std::fputs(message.c_str(), stderr);
-    }
-    if (report != nullptr) {
-        report->SetStampClosed(closed, message);
+        return false;
     }
 }
 
@@ -104,12 +98,9 @@ std::string Stamping::ValueText() const {
     return shownValue;
 }
 
-std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
-                                          GangEventWriter* gang) {
-    const std::optional<StampPlan> plan = ReadStampPlan(settings);
-    if (!plan) {
-        return nullptr;
-    }
-    CheckStampImage(settings.dataFile, *plan);
-    return std::make_unique<Stamping>(*plan, settings, report, gang);
+std::unique_ptr<Stamping> PrepareStamping(const StampPlan& plan, const Settings& settings,
+                                          RunObserver& run,
+                                          const std::optional<std::string>& runId) {
+    CheckStampImage(settings.dataFile, plan);
+    return std::make_unique<Stamping>(plan, settings, run, runId);
 }

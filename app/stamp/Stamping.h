@@ -3,35 +3,33 @@
 // download session: once the boot loader has answered (OnBoardIdentified,
 // before "R"), it reserves the next number in the ledger (durably), arms the
 // record filter that writes it into the image as the lines go out, says
-// "Stamp %s reserved for 0x%08X (%s)" and tells the record. The session's
+// "Stamp %s reserved for 0x%08X (%s)" and tells the run (OnStamp). The session's
 // end closes the reservation, or, for a board that ended otherwise (a port
 // error, the operator's request), the program flow does (Finish): used after
 // a complete session, interrupted after the operator's request, failed
-// otherwise (with the outcome's name). A board that never answered reserves
-// nothing.
+// otherwise (with the outcome's name), and tells the run whether the closing
+// was made (OnStampClosed). A board that never answered reserves nothing.
 //
 // The ledger failing under the run (a full disk, a database that went away)
 // is tried again with patience (app/stamp/StampLedger.h). A number that
 // still cannot be reserved ends the board before any record line is sent:
 // OnBoardIdentified throws StampReservationError, and the board's outcome
 // is ledger-error. A closing that still cannot be made is said on standard
-// error at once and in the record (stamp.closed false, the message as its
-// error); ClosingFailed() then tells the program flow, which ends a board
-// that was complete with ledger-error instead (app/Outcome.h).
+// error at once; ClosingFailed() and ClosingMessage() then tell the run's
+// story, which ends a board that was complete with ledger-error instead
+// (app/Outcome.h, OutcomeAfterClosing).
 
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/Outcome.h"
-#include "app/report/RunReport.h"
+#include "app/RunObserver.h"
 #include "app/stamp/StampLedger.h"
 #include "app/stamp/StampPlan.h"
 #include "errors/ProgramError.h"
 #include "protocol/SessionObserver.h"
 #include "text/RecordStamp.h"
-
-class GangEventWriter;
 
 // A number the ledger could not reserve: the message ("Stamp ledger %s:
 // %s") for standard error and the record, status 1.
@@ -43,10 +41,10 @@ class StampReservationError : public ProgramError {
 class Stamping : public SessionObserver {
   public:
     // Reads the plan's ledger and makes sure a number is left (FatalError
-    // otherwise). report and gang (a gang's run tells its gang the number)
-    // may be nullptr.
-    Stamping(const StampPlan& plan, const Settings& settings, RunReport* report,
-             GangEventWriter* gang);
+    // otherwise). run hears of each number reserved; runId names the run in
+    // the ledger (nothing: unnamed).
+    Stamping(const StampPlan& plan, const Settings& settings, RunObserver& run,
+             const std::optional<std::string>& runId);
 
     RecordLineFilter* Filter() { return &stamp; }
     // A further board of the run (its number in the run) is awaited.
@@ -61,27 +59,32 @@ class Stamping : public SessionObserver {
     // run ended: used when complete, interrupted, or failed. A closing that
     // cannot be made is said on standard error; the number stays spent.
     void Finish(RunOutcome outcome);
-    // The closing of the board's number failed (nothing else is false:
-    // no number, a number not closed yet, a closing made).
+    // The closing of the board's number failed (false too when it has no
+    // number, or its number is not closed yet), and what was said of it.
     bool ClosingFailed() const { return closingFailed; }
+    const std::string& ClosingMessage() const { return closingMessage; }
 
     // The number of the board last begun, as shown ("17"), also once it is
     // closed; empty when it has none.
     std::string ValueText() const;
 
   private:
+    // Closes value in the ledger with patience; false with why.
+    bool Close(const StampValue& value, const char* state, const std::string& outcome,
+               std::string& why);
+
     StampPlan plan;
     std::unique_ptr<StampLedger> ledger;
     RecordStamp stamp;
-    RunReport* report;
-    GangEventWriter* gang;
+    RunObserver& run;
     StampTaker taker;
     std::optional<StampValue> reserved;
     std::string shownValue;
     bool closingFailed = false;
+    std::string closingMessage;
 };
 
-// The stamping of settings, checked (switches, image, ledger) before the port
-// is opened; nullptr without --stamp.
-std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
-                                          GangEventWriter* gang);
+// The stamping of plan, checked (image, ledger) before the port is opened.
+std::unique_ptr<Stamping> PrepareStamping(const StampPlan& plan, const Settings& settings,
+                                          RunObserver& run,
+                                          const std::optional<std::string>& runId);

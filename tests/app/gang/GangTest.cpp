@@ -4,9 +4,9 @@
 // others untouched.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -497,14 +497,22 @@ TEST(GangRejected, ListsThatNameNoPortOrOneTwiceAndClashingSwitches) {
     ExpectRejected({"-F", "x.hex", "--gang"}, "Missing argument to switch --gang\n");
 }
 
-TEST(GangRejected, ImageRefusedByTheCheckStartsNoRun) {
+TEST(GangRejected, ImageRefusedByTheCheckStartsNoRunAndEndsWithTheSummary) {
     Gang gang(std::vector<sim::BoardConfig>(2));
     gang.dataFile = harness::WriteTempFile(":10000000FFFF\n:00000001FF\n");
     const harness::ProcessResult result = harness::RunVantoir(gang.Args({"--check"}), kRunGuardMs);
 
     EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
     EXPECT_NE(result.err.find(gang.dataFile + ": image refused"), std::string::npos) << result.err;
-    EXPECT_EQ(result.out.find("Gang summary:"), std::string::npos) << result.out;
+    // The summary as every gang ends with it, each port refused.
+    const size_t summary = result.out.find("Gang summary:\n");
+    ASSERT_NE(summary, std::string::npos) << result.out;
+    EXPECT_EQ(std::count(result.out.begin() + static_cast<long>(summary), result.out.end(), '\n'),
+              5)
+        << result.out;
+    EXPECT_NE(result.out.find("image-refused", summary), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("0 of 2 ports complete.\n", summary), std::string::npos)
+        << result.out;
     EXPECT_EQ(result.out.find("Please cycle the power"), std::string::npos) << result.out;
     for (const auto& board : gang.boards) {
         EXPECT_EQ(board->BytesReceived(), 0);
