@@ -186,7 +186,9 @@ RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& setti
         gang.refusal = RefusalOf(settings, checked.result);
         gang.refusedStatus = checked.status;
     }
-    end.status = RunGang(gang, settings);
+    const GangEnd gangEnd = RunGang(gang, settings);
+    end.status = gangEnd.status;
+    end.interrupt = gangEnd.interrupt;
     return end;
 }
 

@@ -93,6 +93,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
                        UploadFile& file, const BoardImage& image, RunStory& story,
                        Fixture& fixture) {
     Tally tally;
+    int cutShort = 0;  // the request that cut a board's session short
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
         if (!AwaitBoard(port, options, fixture, number)) {
             story.DiscardBoard();
@@ -125,12 +126,18 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         ShowTally(number, OutcomeName(outcome), tally, story.Stamp());
         FlushShown();
         if (cut.request != 0) {
+            cutShort = cut.request;
             break;
         }
     }
-    // The run ends here, in order, whatever the operator asked.
+    // The run ends here, in order, whatever the operator asked: with the
+    // tally's status when the request came between boards, else as the
+    // request ends a run, once the tally is shown.
     ClearInterrupt();
     ShowFormatted(messages::kBoardsInAllFormat, tally.complete, tally.failed);
     FlushShown();
+    if (cutShort != 0) {
+        throw InterruptedError(cutShort);
+    }
     return tally.failed == 0 ? 0 : 1;
 }

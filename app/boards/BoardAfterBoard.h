@@ -13,7 +13,9 @@
 // (--boards), or when the
 // operator asks (Ctrl-C, SIGTERM, SIGHUP): a board whose session it cuts
 // short counts as interrupted, one that had not answered yet is no board. The
-// final tally follows ("Boards in all: 3 complete, 0 failed."). A port error
+// final tally follows ("Boards in all: 3 complete, 0 failed."); a request
+// that cut a board's session short then ends the run as the request would
+// (InterruptedError), one that came between boards with the tally's status. A port error
 // or a data file that cannot be read ends the run as in a single download.
 //
 // Every board gets its own record, with its number and its own exit status

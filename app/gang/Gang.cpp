@@ -55,6 +55,7 @@ struct Gang {
     // How long a run may take to end once interrupted.
     std::chrono::milliseconds grace{kInterruptGraceMs};
     bool interruptSent = false;
+    std::vector<bool> passedOn;  // each member's run has been passed the interrupt
     bool killed = false;
     Clock::time_point interruptedAt;
 
@@ -63,10 +64,10 @@ struct Gang {
     void StartRuns(int argumentCount, char** arguments, const std::vector<std::string>& ports);
     void TakeEvents(GangDisplay& display);
     void PassOnInterrupt();
-    // The summary; returns the exit status.
-    int Finish();
+    // The summary; returns how the gang ends.
+    GangEnd Finish();
     // The gang's own last events.
-    void TellEnd(int status);
+    void TellEnd(const GangEnd& end);
     // The member whose run is child; nullptr for a child the gang did not start.
     GangMember* MemberOf(int child);
 };
@@ -92,21 +93,29 @@ void Gang::StartRuns(int argumentCount, char** arguments, const std::vector<std:
     }
 }
 
-int Gang::Finish() {
+GangEnd Gang::Finish() {
     bool allComplete = true;
+    bool cutShort = false;
     for (GangMember& member : members) {
         if (InterruptRequest() != 0) {
             member.GangInterrupted();
         }
         allComplete = allComplete && member.Outcome() == RunOutcome::Complete;
+        cutShort = cutShort || member.EndedBySignal();
     }
     WriteOut(false, FormatGangSummary(members));
-    const int status = allComplete ? 0 : 1;
-    TellEnd(status);
-    return status;
+    GangEnd end;
+    end.status = allComplete ? 0 : 1;
+    // An interrupt that cut a board's session short ends the gang as it
+    // ended that run; runs that ended between boards leave the tally's status.
+    if (InterruptRequest() != 0 && cutShort) {
+        end.interrupt = InterruptRequest();
+    }
+    TellEnd(end);
+    return end;
 }
 
-void Gang::TellEnd(int status) {
+void Gang::TellEnd(const GangEnd& gangEnd) {
     if (events == nullptr) {
         return;
     }
@@ -128,9 +137,11 @@ void Gang::TellEnd(int status) {
     }
     EventStream::Json end;
     end["event"] = "end";
-    end["outcome"] = status == 0 ? "complete" : "failed";
-    end["exit_status"] = status;
-    end["signal"] = nullptr;
+    end["outcome"] = gangEnd.status == 0 && gangEnd.interrupt == 0 ? "complete" : "failed";
+    end["exit_status"] =
+        gangEnd.interrupt != 0 ? EventStream::Json(nullptr) : EventStream::Json(gangEnd.status);
+    end["signal"] = gangEnd.interrupt != 0 ? EventStream::Json(InterruptName(gangEnd.interrupt))
+                                           : EventStream::Json(nullptr);
     end["seconds"] = Since(start);
     end["ports"] = ports;
     events->PassOn(end, std::string(), 0);
@@ -179,10 +190,15 @@ void Gang::PassOnInterrupt() {
     if (interrupt != 0 && !interruptSent) {
         interruptSent = true;
         interruptedAt = Clock::now();
-        for (const GangMember& member : members) {
-            if (member.Child() >= 0) {
-                processes.Interrupt(member.Child(), interrupt);
-            }
+        passedOn.assign(members.size(), false);
+    }
+    // A run that has not begun yet gets the interrupt once it has: until then
+    // it would end it before the run could record it.
+    for (size_t i = 0; interruptSent && i < members.size(); ++i) {
+        const GangMember& member = members[i];
+        if (!passedOn[i] && member.Child() >= 0 && member.Begun() && !member.Outcome()) {
+            passedOn[i] = true;
+            processes.Interrupt(member.Child(), interrupt);
         }
     }
     if (interruptSent && !killed && Clock::now() - interruptedAt >= grace) {
@@ -250,14 +266,15 @@ void RefuseRuns(Gang& gang, const GangStart& start, const Settings& settings) {
 
 }  // namespace
 
-int RunGang(const GangStart& start, const Settings& settings) {
+GangEnd RunGang(const GangStart& start, const Settings& settings) {
     const std::vector<std::string>& ports = settings.gangPorts;
     Gang gang;
     gang.events = GangEvents(settings, gang.start);
     if (start.refusal) {
         RefuseRuns(gang, start, settings);
-        gang.Finish();
-        return start.refusedStatus;
+        GangEnd end = gang.Finish();
+        end.status = start.refusedStatus;
+        return end;
     }
     InstallInterruptHandlers();
     // Each run starts its own board when a fixture does; the gang says so

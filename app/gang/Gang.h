@@ -22,7 +22,11 @@
 // A gang whose image was refused starts no run: each port gets the record
 // its run would have written, with the refusal, and the summary follows.
 //
-// Exit status: 0 when every port's download was complete, else 1.
+// Exit status: 0 when every port's download was complete, else 1. An
+// interrupt (Ctrl-C, SIGTERM, SIGHUP, a closed standard output) that cut a
+// port's board short ends the gang as that signal would (as a single run);
+// one that found every run between boards leaves the status of their
+// tallies.
 
 #include <optional>
 
@@ -43,5 +47,10 @@ struct GangStart {
     int refusedStatus = 1;
 };
 
+struct GangEnd {
+    int status = 0;
+    int interrupt = 0;  // the interrupt to end as (serial/Interrupt.h); 0: status
+};
+
 // settings: as parsed from the arguments, with settings.gang set.
-int RunGang(const GangStart& start, const Settings& settings);
+GangEnd RunGang(const GangStart& start, const Settings& settings);

@@ -58,6 +58,7 @@ std::vector<GangItem> GangMember::TakeEvents(const std::string& bytes) {
             continue;
         }
         if (std::optional<GangEvent> event = ParseGangEvent(eventText)) {
+            begun = true;
             if (sink) {
                 sink(*event);
             }
@@ -169,6 +170,7 @@ void GangMember::Apply(const GangEvent& event, std::vector<GangItem>& items) {
 std::vector<GangItem> GangMember::End(int exitStatus, bool interrupted, bool interruptSent,
                                       double endSeconds) {
     seconds = endSeconds;
+    endedBySignal = exitStatus < 0 || interrupted;
     std::vector<GangItem> items;
     for (Stream* stream : {&out, &err}) {
         if (!stream->text.empty()) {
@@ -201,9 +203,13 @@ std::string GangMember::Phase() const {
     if (outcome) {
         return OutcomeName(*outcome);
     }
-    if (state == State::Uploading && progressShown) {
-        return std::string(StateWords(state)) + ": " + std::to_string(lines) + " lines (" +
-               std::to_string(percent) + "%)";
+    const std::string figure = Figure();
+    return figure.empty() ? StateWords(state) : std::string(StateWords(state)) + ": " + figure;
+}
+
+std::string GangMember::Figure() const {
+    if (outcome || state != State::Uploading || !progressShown) {
+        return std::string();
     }
-    return StateWords(state);
+    return std::to_string(lines) + " lines (" + std::to_string(percent) + "%)";
 }

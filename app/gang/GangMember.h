@@ -75,6 +75,12 @@ class GangMember {
     const std::optional<RunOutcome>& Outcome() const { return outcome; }
     // The run told its end (an "end" event).
     bool ToldEnd() const { return told.has_value(); }
+    // The run has begun: it has told its first event, so it has taken over
+    // the interrupts it is sent (before that, one would end it unrecorded).
+    bool Begun() const { return begun; }
+    // The run ended by a signal (its own re-raised interrupt, or one that
+    // ended it outright), not with a status of its own.
+    bool EndedBySignal() const { return endedBySignal; }
     // The board's identity; empty while unknown.
     const std::string& Board() const { return board; }
     // The number the run's board got (--stamp), as shown; empty when none.
@@ -88,8 +94,11 @@ class GangMember {
     // From the gang's start to the run's end; 0 while it runs.
     double Seconds() const { return seconds; }
     // What the run does now, in a few words ("waiting for the board",
-    // "uploading", ...); once it has ended, its outcome's name.
+    // "uploading", ...), with its figure after a colon while it uploads
+    // ("uploading: 1200 lines (45%)"); once it has ended, its outcome's name.
     std::string Phase() const;
+    // The figure of Phase alone ("1200 lines (45%)"); empty when it has none.
+    std::string Figure() const;
 
     // Where the run is.
     enum class State {
@@ -136,5 +145,7 @@ class GangMember {
     bool progressOpen = false;  // progress shown, its last not yet
     State state = State::WaitingForBoard;
     std::optional<RunOutcome> told;  // the run's own word on its outcome
+    bool begun = false;
+    bool endedBySignal = false;
     std::optional<RunOutcome> outcome;
 };

@@ -59,7 +59,8 @@
 //                 "seconds": the wait} or null, "power_command": {"command",
 //                 "ended": "exited", "signal", "timeout", "interrupted" or
 //                 "not-started", "status": the exit status or signal, or
-//                 null} or null, "reset": the sequence run, or null}
+//                 null} or null, "reset": the sequence run (or asked for on a port
+//                 that refused it), or null}
 
 #include <chrono>
 #include <cstdint>

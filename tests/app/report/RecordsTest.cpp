@@ -8,8 +8,9 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <thread>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/app/report/ReportRecords.h"
@@ -40,8 +41,7 @@ TEST(ByteOrderMark, IsSkippedByTheDownloadTheCheckAndTheDigest) {
     const harness::ProcessResult plain = download_test::Download(*board, file);
     EXPECT_EQ(plain.exitStatus, 0) << harness::Describe(plain);
     ASSERT_TRUE(board->WaitForStart(kGuardMs));
-    download_test::ExpectSessionOnWire(board->Received(), download_test::OnWire(content),
-                                       "S\r\n");
+    download_test::ExpectSessionOnWire(board->Received(), download_test::OnWire(content), "S\r\n");
 
     // One digest everywhere: the check's line and the record.
     const harness::ProcessResult checked =
@@ -91,8 +91,8 @@ TEST(RunRecords, ARefusedImageIsRecordedWithItsReasonsAlsoForEachPortOfAGang) {
     const std::string file = harness::WriteTempFile(":0000000XFF\n:00000001FF\n");
     auto board = harness::StartBoard();
     const std::string single = NewReportPath();
-    const harness::ProcessResult refused = download_test::Download(
-        *board, file, {"--check", "--report", single, "--run-id", "r1"});
+    const harness::ProcessResult refused =
+        download_test::Download(*board, file, {"--check", "--report", single, "--run-id", "r1"});
     EXPECT_EQ(refused.exitStatus, 1);
     const Json record = OnlyRecord(single);
     EXPECT_EQ(record["outcome"], "image-refused");
@@ -108,10 +108,10 @@ TEST(RunRecords, ARefusedImageIsRecordedWithItsReasonsAlsoForEachPortOfAGang) {
     EXPECT_EQ(shown[0], file + ":1: character 'X' at column 9 is not a hex digit");
 
     const std::string gangReport = NewReportPath();
-    const harness::ProcessResult gang = harness::RunVantoir(
-        {"--gang", "/dev/vantoir-a,/dev/vantoir-b", "-F", file, "--check", "--report", gangReport,
-         "--run-id", "lot"},
-        kGuardMs);
+    const harness::ProcessResult gang =
+        harness::RunVantoir({"--gang", "/dev/vantoir-a,/dev/vantoir-b", "-F", file, "--check",
+                             "--report", gangReport, "--run-id", "lot"},
+                            kGuardMs);
     EXPECT_EQ(gang.exitStatus, 1) << harness::Describe(gang);
     const std::vector<Json> records = ReadRecords(gangReport);
     ASSERT_EQ(records.size(), 2u);
@@ -126,19 +126,21 @@ TEST(RunRecords, ARefusedImageIsRecordedWithItsReasonsAlsoForEachPortOfAGang) {
     }
 
     const std::string only = NewReportPath();
-    harness::RunVantoir({"--check-only", "-F", harness::WriteTempFile(harness::SampleHex(2)),
-                         "--report", only},
-                        kGuardMs);
+    harness::RunVantoir(
+        {"--check-only", "-F", harness::WriteTempFile(harness::SampleHex(2)), "--report", only},
+        kGuardMs);
     EXPECT_EQ(OnlyRecord(only)["outcome"], "image-ok");
 }
 
-// vantoir ARGS | head -c 0: the reader is gone before the first line.
-harness::ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool ignored) {
+// vantoir ARGS | head -c 0: the reader is gone before the first line (with
+// firstLine, vantoir ARGS | head -n 1: after it).
+harness::ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool ignored,
+                                          bool firstLine = false) {
     harness::ProcessOptions options;
     options.binary = "/bin/bash";
     options.args = {"-c",
-                    std::string(ignored ? "trap '' PIPE; " : "") +
-                        "\"$0\" \"$@\" | head -c 0; exit ${PIPESTATUS[0]}",
+                    std::string(ignored ? "trap '' PIPE; " : "") + "\"$0\" \"$@\" | head " +
+                        (firstLine ? "-n 1 >/dev/null" : "-c 0") + "; exit ${PIPESTATUS[0]}",
                     harness::VantoirBinary()};
     options.args.insert(options.args.end(), args.begin(), args.end());
     return harness::Run(options, kGuardMs);
@@ -162,11 +164,41 @@ TEST(ClosedOutput, TheRunEndsAsInterruptedWithItsRecordAndThenAsSigpipeWould) {
     // Started with SIGPIPE ignored, the run keeps going as before.
     auto other = harness::StartBoard();
     const std::string kept = NewReportPath();
-    const harness::ProcessResult ignored = RunIntoAClosedPipe(
-        {"-P", harness::PortName(*other), "-F", file, "--report", kept}, true);
+    const harness::ProcessResult ignored =
+        RunIntoAClosedPipe({"-P", harness::PortName(*other), "-F", file, "--report", kept}, true);
     EXPECT_EQ(ignored.exitStatus, 0) << harness::Describe(ignored);
     EXPECT_EQ(OnlyRecord(kept)["outcome"], "complete");
     ASSERT_TRUE(other->WaitForStart(kGuardMs));
+}
+
+// The gang's output closed while its ports download: every port's run ends in
+// order, as on Ctrl-C, each with its record, and the gang as SIGPIPE would.
+TEST(ClosedOutput, AGangKeepsEveryPortsRecordAndEndsAsSigpipeWould) {
+    SKIP_UNDER_WINE("Windows has no SIGPIPE");
+    sim::BoardConfig paced;
+    paced.baudRate = 9600;
+    std::vector<std::unique_ptr<sim::Board>> boards;
+    std::string ports;
+    for (int i = 0; i < 3; ++i) {
+        boards.push_back(harness::StartBoard(paced));
+        ports += (i > 0 ? "," : "") + harness::PortName(*boards.back());
+    }
+    const std::string report = NewReportPath();
+    const harness::ProcessResult closed =
+        RunIntoAClosedPipe({"--gang", ports, "-B", "9600", "-F",
+                            harness::WriteTempFile(harness::SampleHex(400)), "--report", report},
+                           false, true);
+
+    EXPECT_EQ(closed.exitStatus, 141) << harness::Describe(closed);
+    const std::vector<Json> records = ReadRecords(report);
+    ASSERT_EQ(records.size(), 3u) << harness::Describe(closed);
+    std::set<std::string> recorded;
+    for (const Json& record : records) {
+        EXPECT_EQ(record["outcome"], "interrupted") << record.dump();
+        EXPECT_EQ(record["signal"], "SIGPIPE") << record.dump();
+        recorded.insert(record["port"].get<std::string>());
+    }
+    EXPECT_EQ(recorded.size(), 3u);
 }
 
 // Waits until the file holds count records; false after timeoutMs (a guard:
@@ -188,8 +220,9 @@ TEST(GangParentKilled, ItsRunsEndInOrderWithTheirRecordsEvenWhileTheyWriteNothin
     auto board = harness::StartBoard(silent);
     const std::string report = NewReportPath();
     harness::ProcessOptions options;
-    options.args = {"--gang", harness::PortName(*board), "-F",
-                    harness::WriteTempFile(harness::SampleHex(3)), "--report", report};
+    options.args = {"--gang",   harness::PortName(*board),
+                    "-F",       harness::WriteTempFile(harness::SampleHex(3)),
+                    "--report", report};
     harness::ChildProcess gang(options);
     ASSERT_TRUE(board->WaitForReceived("?\r\n?\r\n", kGuardMs)) << gang.Stdout();
 
