@@ -25,6 +25,8 @@ class LockedLog {
     // not exist; a file created here is made to last (its folder is synced
     // too where the system allows).
     bool Open(const char* path);
+    // Opens path, which must exist, for reading only (nothing is made).
+    bool OpenForReading(const char* path);
     // Waits until this program holds the file alone.
     bool Lock();
     void Unlock();

@@ -60,6 +60,18 @@ bool LockedLog::Open(const char* path) {
     return true;
 }
 
+bool LockedLog::OpenForReading(const char* path) {
+    int fd = -1;
+    do {
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return Fail("cannot open");
+    }
+    handle = fd;
+    return true;
+}
+
 bool LockedLog::Lock() {
     int result = -1;
     do {

@@ -51,10 +51,20 @@ bool LockedLog::Fail(const char* what) {
 }
 
 bool LockedLog::Open(const char* path) {
+    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return Fail("cannot open");
+    }
+    handle = reinterpret_cast<std::intptr_t>(file);
+    return true;
+}
+
+bool LockedLog::OpenForReading(const char* path) {
     const HANDLE file =
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return Fail("cannot open");
     }

@@ -216,6 +216,51 @@ std::unique_ptr<StampLedger> OpenPostgresLedger(const StampPlan& plan) {
     return std::make_unique<PostgresLedger>(plan);
 }
 
+namespace {
+
+std::optional<std::string> OrNothing(const std::vector<std::string>& row, size_t column,
+                                     const std::vector<bool>& nulls) {
+    return nulls[column] ? std::nullopt : std::optional<std::string>(row[column]);
+}
+
+}  // namespace
+
+LedgerSummary ListPostgresLedger(const std::string& address) {
+    PostgresConnection connection(address);
+    const Deadline unbounded;
+    SqlRows open;
+    SqlRows counts;
+    // The texts that may be null come with a flag each, so that a null and
+    // an empty text stay apart.
+    if (!connection.Run("SELECT value, state, to_char(coalesce(closed_at, reserved_at) AT TIME "
+                        "ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), coalesce(port, ''), "
+                        "coalesce(run_id, ''), coalesce(station, ''), port IS NULL, run_id IS "
+                        "NULL, station IS NULL FROM vantoir_stamp_ledger WHERE state <> 'used' "
+                        "ORDER BY value_key",
+                        {}, unbounded, &open) ||
+        !connection.Run("SELECT state, count(*) FROM vantoir_stamp_ledger GROUP BY state", {},
+                        unbounded, &counts)) {
+        FatalError(messages::kLedgerCannotFormat, LedgerShownName(address).c_str(),
+                   connection.Error().c_str());
+    }
+    LedgerSummary summary;
+    for (const auto& row : open) {
+        const std::vector<bool> nulls = {false,         false,         false,
+                                         row[6] == "t", row[7] == "t", row[8] == "t"};
+        summary.notUsed.push_back({row[0], row[1], row[2], OrNothing(row, 3, nulls),
+                                   OrNothing(row, 4, nulls), OrNothing(row, 5, nulls)});
+    }
+    for (const auto& row : counts) {
+        const long long count = std::stoll(row[1]);
+        long long* counted = row[0] == "reserved" ? &summary.reserved
+                             : row[0] == "used"   ? &summary.used
+                             : row[0] == "failed" ? &summary.failed
+                                                  : &summary.interrupted;
+        *counted = count;
+    }
+    return summary;
+}
+
 bool BuildHasDatabaseLedger() {
     return true;
 }

@@ -36,3 +36,6 @@
 #include "app/stamp/StampLedger.h"
 
 std::unique_ptr<StampLedger> OpenPostgresLedger(const StampPlan& plan);
+// What the table holds (--ledger-list), read without making anything;
+// FatalError when it cannot be read.
+LedgerSummary ListPostgresLedger(const std::string& address);

@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/stamp/StampPlan.h"
 #include "protocol/Deadline.h"
@@ -71,6 +72,25 @@ std::optional<StampValue> ReserveWithPatience(StampLedger& ledger, const StampTa
                                               std::string& why);
 bool CloseWithPatience(StampLedger& ledger, const StampValue& value, const StampTaker& taker,
                        const char* state, const std::string& outcome, std::string& why);
+
+// What a ledger holds, for --ledger-list: every number that is not used,
+// with its last state and what its last line (or its row) says, in the
+// ledger's order, and how many numbers are in each state.
+struct LedgerEntry {
+    std::string value;  // as the ledger shows it ("17", "00:1A:2B:3C:4D:5E")
+    std::string state;
+    std::string time;  // of the last line; UTC, ISO 8601 with milliseconds
+    std::optional<std::string> port;
+    std::optional<std::string> runId;
+    std::optional<std::string> station;
+};
+struct LedgerSummary {
+    std::vector<LedgerEntry> notUsed;
+    long long reserved = 0;
+    long long used = 0;
+    long long failed = 0;
+    long long interrupted = 0;
+};
 
 // A ledger of the plan's kind, opened.
 std::unique_ptr<StampLedger> OpenStampLedger(const StampPlan& plan);

@@ -1,8 +1,10 @@
 // --stamp and its companions, kept as given; app/stamp/StampPlan.h reads
 // them once the command line has been accepted and echoed, before anything
-// is opened or recorded.
+// is opened or recorded. --ledger-list answers a request where it stands
+// (app/stamp/LedgerListing.h).
 
 #include "app/cli/SwitchTables.h"
+#include "app/stamp/LedgerListing.h"
 
 namespace {
 
@@ -25,6 +27,9 @@ const SwitchRow kRows[] = {
     {"--stamp-list", "<file>", "the numbers to hand out, one a line",
      [](const SwitchUse& use, Settings& s) { s.stampList = use.value; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
+    {"--ledger-list", "<ledger>", "lists the numbers of a stamp ledger that are not used",
+     [](const SwitchUse& use, Settings&) { PrintLedgerList(use.value); }, ForGangRun::PassOn,
+     SwitchRules::Request},
 };
 
 }  // namespace

@@ -212,3 +212,40 @@ TEST_F(StampPostgres, AStationsRoleNeedsOnlyTheGuidesGrantsOnTheTableItsAdminist
     EXPECT_EQ(harness::RunVantoir(Args(*first, owner), kRunGuardMs).exitStatus, 0);
     EXPECT_EQ(TableShape(*server, "granted"), TableShape(*server, "made"));
 }
+
+TEST_F(StampPostgres, TheLedgerListOfADatabaseShowsEveryNumberNotUsedAndCountsEachState) {
+    SKIP_UNDER_WINE("the Windows build has no database ledger");
+    const std::string ledger = server->Address("listed");
+    sim::BoardConfig miscounting;
+    miscounting.countOffset = 1;
+    auto good = harness::StartBoard();
+    auto bad = harness::StartBoard(miscounting);
+    EXPECT_EQ(harness::RunVantoir(Args(*good, ledger, {"--run-id", "r1"}), kRunGuardMs).exitStatus,
+              0);
+    EXPECT_EQ(harness::RunVantoir(Args(*bad, ledger), kRunGuardMs).exitStatus, 1);
+    // A run killed after its reservation leaves its row reserved.
+    server->Query("listed",
+                  "INSERT INTO vantoir_stamp_ledger (value_key, value, format, state, port, "
+                  "run_id, station) VALUES ('0003', '3', 'u16be', 'reserved', 'COM7', 'r3', "
+                  "'line \"B\"')");
+    const std::string time =
+        "to_char(coalesce(closed_at, reserved_at) AT TIME ZONE 'UTC', "
+        "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
+    const std::string times =
+        server->Query("listed", "SELECT " + time +
+                                    " FROM vantoir_stamp_ledger WHERE state <> 'used' ORDER BY "
+                                    "value_key");
+
+    const harness::ProcessResult listed =
+        harness::RunVantoir({"--ledger-list", ledger}, kRunGuardMs);
+    EXPECT_EQ(listed.exitStatus, 0) << harness::Describe(listed);
+    EXPECT_EQ(listed.err, "");
+    const size_t second = times.find('\n');
+    EXPECT_EQ(listed.out, "2 failed time=" + times.substr(0, second) + " port=\"" +
+                              harness::PortName(*bad) +
+                              "\" run_id=null station=null\n"
+                              "3 reserved time=" +
+                              times.substr(second + 1, times.size() - second - 2) +
+                              " port=\"COM7\" run_id=\"r3\" station=\"line \\\"B\\\"\"\n"
+                              "In all: 1 reserved, 1 used, 1 failed, 0 interrupted.\n");
+}
