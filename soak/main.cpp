@@ -162,18 +162,25 @@ void RunParallelRounds(const Options& options, Tally& tally) {
     }
 }
 
-// The ledger's faults, when asked for: what was run, and the problems.
+// The ledger's faults, when asked for: the database's and the full disk's
+// at once; what was run, and the problems.
 std::vector<std::string> RunLedgerFaults(const Options& options) {
-    std::vector<std::string> problems;
     if (options.ledgerFaultRuns == 0) {
-        return problems;
+        return {};
     }
+    const auto start = std::chrono::steady_clock::now();
+    std::string diskSummary;
+    std::vector<std::string> disk;
+    std::thread diskFaults([&] { disk = soak::RunFullDiskFaults(options.seed, diskSummary); });
     std::string summary;
-    problems = soak::RunDatabaseFaults(options.seed + 2000000ULL, options.ledgerFaultRuns,
-                                       options.jobs, summary);
+    std::vector<std::string> problems = soak::RunDatabaseFaults(
+        options.seed + 2000000ULL, options.ledgerFaultRuns, options.jobs, summary);
+    diskFaults.join();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("soak: ledger faults, the database: %s\n", summary.c_str());
-    const std::vector<std::string> disk = soak::RunFullDiskFaults(options.seed, summary);
-    std::printf("soak: ledger faults, a full disk: %s\n", summary.c_str());
+    std::printf("soak: ledger faults, a full disk: %s\n", diskSummary.c_str());
+    std::printf("soak: ledger faults took %.0f s\n", seconds);
     problems.insert(problems.end(), disk.begin(), disk.end());
     for (const std::string& problem : problems) {
         std::printf("soak: WRONG ledger: %s\n", problem.c_str());

@@ -210,23 +210,26 @@ class PlayedBoard {
         return true;
     }
     void Answer(const std::string& line) { board->Send(line + "\r\n"); }
+    // Answers "?" and "R" as a board does, and waits for "C", unanswered.
+    bool UpToTheCount() {
+        if (!Await("?\r\n")) {
+            return false;
+        }
+        Answer("+KELVOR DSP boot loader 2.4");
+        if (!Await("R\r\n")) {
+            return false;
+        }
+        Answer("+");
+        return Await("C\r\n");
+    }
 
   private:
     std::unique_ptr<sim::Board> board;
     size_t from = 0;
 };
 
-class StampPostgresRestart : public ::testing::Test {
+class StampPostgresRestart : public stamp_test::PostgresLedgerSuite {
   protected:
-    static void SetUpTestSuite() {
-        if (!harness::RunsWindowsBuild()) {
-            server = new harness::PostgresServer();
-        }
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
     void TearDown() override {
         // A test that failed half-way leaves the server as it needs it.
         if (server != nullptr) {
@@ -244,21 +247,10 @@ class StampPostgresRestart : public ::testing::Test {
                 ledger, "--report", report, "--boards", boards};
     }
 
-    static std::string Rows(const std::string& database) {
-        return server->Query(database,
-                             "SELECT value || ' ' || state || ' ' || coalesce(outcome, '-') "
-                             "FROM vantoir_stamp_ledger ORDER BY value_key");
-    }
-
-    static harness::PostgresServer* server;
     std::string content = harness::SampleHex(20);
     std::string dataFile = harness::WriteTempFile(content);
     std::string report = harness::WriteTempFile("", "report.jsonl");
 };
-
-harness::PostgresServer* StampPostgresRestart::server = nullptr;
-
-const std::string kIdentity = "+KELVOR DSP boot loader 2.4";
 
 }  // namespace
 
@@ -272,11 +264,7 @@ TEST_F(StampPostgresRestart, AClosingRidesOutARestartAndOneThatCannotBeMadeEndsL
 
     // Board 1: the server goes away before the count is answered and comes
     // back: the closing reconnects.
-    ASSERT_TRUE(played.Await("?\r\n")) << child.Stdout() << played.Board().Received();
-    played.Answer(kIdentity);
-    ASSERT_TRUE(played.Await("R\r\n")) << child.Stdout() << played.Board().Received();
-    played.Answer("+");
-    ASSERT_TRUE(played.Await("C\r\n")) << child.Stdout() << played.Board().Received();
+    ASSERT_TRUE(played.UpToTheCount()) << child.Stdout() << played.Board().Received();
     server->Stop();
     played.Answer("+20");
     server->Start();
@@ -292,11 +280,7 @@ TEST_F(StampPostgresRestart, AClosingRidesOutARestartAndOneThatCannotBeMadeEndsL
     ASSERT_TRUE(played.Await("?\r\n")) << child.Stdout() << played.Board().Received();
     ASSERT_TRUE(child.WaitForStdout(std::string("awaited once the line is quiet.\n") + kPrompt,
                                     kRunGuardMs));
-    ASSERT_TRUE(played.Await("?\r\n")) << child.Stdout() << played.Board().Received();
-    played.Answer(kIdentity);
-    ASSERT_TRUE(played.Await("R\r\n")) << child.Stdout() << played.Board().Received();
-    played.Answer("+");
-    ASSERT_TRUE(played.Await("C\r\n")) << child.Stdout() << played.Board().Received();
+    ASSERT_TRUE(played.UpToTheCount()) << child.Stdout() << played.Board().Received();
     server->Stop();
     played.Answer("+20");
     const harness::ProcessResult result = child.Wait(kRunGuardMs);

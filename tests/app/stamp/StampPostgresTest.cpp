@@ -26,20 +26,8 @@ using download_test::kRunGuardMs;
 using stamp_test::Memory;
 using stamp_test::RecordLines;
 
-class StampPostgres : public ::testing::Test {
+class StampPostgres : public stamp_test::PostgresLedgerSuite {
   protected:
-    // The Windows build has no database ledger; the server is started only
-    // for the program that can use it.
-    static void SetUpTestSuite() {
-        if (!harness::RunsWindowsBuild()) {
-            server = new harness::PostgresServer();
-        }
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     std::vector<std::string> Args(const sim::Board& board, const std::string& ledger,
                                   std::vector<std::string> extra = {}) const {
         std::vector<std::string> args = {"-P",      harness::PortName(board),
@@ -50,19 +38,9 @@ class StampPostgres : public ::testing::Test {
         return args;
     }
 
-    // The table's rows as "value state outcome" lines, in order of value.
-    static std::string Rows(const std::string& database) {
-        return server->Query(database,
-                             "SELECT value || ' ' || state || ' ' || coalesce(outcome, '-') "
-                             "FROM vantoir_stamp_ledger ORDER BY value_key");
-    }
-
-    static harness::PostgresServer* server;
     std::string content = harness::SampleHex(20);
     std::string dataFile = harness::WriteTempFile(content);
 };
-
-harness::PostgresServer* StampPostgres::server = nullptr;
 
 // The production guide's SQL that makes the ledger's table once and gives a
 // station's role the rights to use it, as printed.
