@@ -56,6 +56,7 @@ struct FixtureStep {
         PowerCommand,  // command, ended, status
         Reset,         // the line sequence run: sequence
         ResetEnd,      // the end sequence run after the session: sequence
+        PowerOffCommand,  // after the session: command, ended, status
     };
     Kind kind = Kind::Reset;
     std::string line;

@@ -63,6 +63,7 @@ struct Settings {
     const char* resetSequence = nullptr;     // --reset: lines and waits
     const char* resetEndSequence = nullptr;  // --reset-end: after each board
     const char* powerCommand = nullptr;      // --power-command
+    const char* powerOffCommand = nullptr;   // --power-off-command: after each board
     const char* startWhen = nullptr;         // --start-when: an input line's level
     // --run-id: the run's name in its records; nullptr: one is generated.
     const char* runId = nullptr;

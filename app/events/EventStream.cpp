@@ -35,6 +35,8 @@ const char* StepName(FixtureStep::Kind kind) {
             return "reset";
         case FixtureStep::Kind::ResetEnd:
             return "reset-end";
+        case FixtureStep::Kind::PowerOffCommand:
+            return "power-off-command";
     }
     return nullptr;
 }
@@ -185,6 +187,7 @@ void EventStream::OnFixtureStep(const FixtureStep& step) {
             event["seconds"] = std::round(step.seconds * 1000.0) / 1000.0;
             break;
         case FixtureStep::Kind::PowerCommand:
+        case FixtureStep::Kind::PowerOffCommand:
             event["command"] = step.command;
             event["ended"] = step.ended;
             event["status"] = OrNull(step.status);

@@ -11,8 +11,9 @@
 // happen:
 //   run-begin    run_id, station, mode, port, baud, file
 //   board-begin  board_number
-//   fixture      step ("start-signal": line, seconds; "power-command":
-//                command, ended, status; "reset", "reset-end": sequence)
+//   fixture      step ("start-signal": line, seconds; "power-command",
+//                "power-off-command": command, ended, status; "reset",
+//                "reset-end": sequence)
 //   phase        phase: "identify", "request", "upload", "count", "flash",
 //                "start", "console"
 //   board        identity

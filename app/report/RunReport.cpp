@@ -151,6 +151,9 @@ void RunReport::OnFixtureStep(const FixtureStep& step) {
             break;
         case FixtureStep::Kind::ResetEnd:
             break;
+        case FixtureStep::Kind::PowerOffCommand:
+            session.powerOff = step;
+            break;
     }
 }
 
@@ -285,6 +288,13 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
                                       : Json(nullptr);
         before["reset"] = OrNull(ended.resetSequence);
         record["before_polling"] = before;
+    }
+    if (settings.powerOffCommand != nullptr) {
+        record["power_off_command"] = ended.powerOff
+                                          ? Json{{"command", ended.powerOff->command},
+                                                 {"ended", ended.powerOff->ended},
+                                                 {"status", OrNull(ended.powerOff->status)}}
+                                          : Json(nullptr);
     }
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.

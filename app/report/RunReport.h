@@ -61,6 +61,9 @@
 //                 "not-started", "status": the exit status or signal, or
 //                 null} or null, "reset": the sequence run (or asked for on a port
 //                 that refused it), or null}
+//   power_off_command  only with --power-off-command: {"command", "ended",
+//                 "status"} as before_polling's power_command, or null
+//                 when it did not run
 
 #include <chrono>
 #include <cstdint>
@@ -139,6 +142,7 @@ class RunReport : public RunObserver {
         std::string powerCommandEnded;
         std::optional<int> powerCommandStatus;
         std::optional<std::string> resetSequence;
+        std::optional<FixtureStep> powerOff;
         std::optional<StampNote> stamp;
         bool stampClosed = false;  // its closing was made in the ledger
     };
