@@ -70,7 +70,7 @@ std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments
     bool eventsToOutput = false;
     for (int i = 1; i < argumentCount; ++i) {
         const SwitchRow* row = FindSwitch(arguments[i]);
-        const int taken = row != nullptr && row->valueName != nullptr ? 2 : 1;
+        const int taken = ArgumentsOfUse(row, i, argumentCount, arguments);
         if (row != nullptr && std::strcmp(row->text, "--events") == 0 && i + 1 < argumentCount) {
             eventsToOutput = std::strcmp(arguments[i + 1], "-") == 0;
         }
@@ -155,6 +155,11 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
             value = arguments[++i];
         }
         row->apply({typed, value, ProgramName(arguments)}, settings);
+        // A switch of many values: each argument after its value, up to the
+        // next that begins with '-'.
+        while (row->moreValues && i + 1 < argumentCount && arguments[i + 1][0] != '-') {
+            row->apply({typed, arguments[++i], ProgramName(arguments)}, settings);
+        }
         given.Add(row->text, typed);
     }
     for (const SwitchTable* table : SwitchTables()) {

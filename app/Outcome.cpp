@@ -30,6 +30,8 @@ const char* OutcomeName(RunOutcome outcome) {
             return "power-command-failed";
         case RunOutcome::ImageChanged:
             return "image-changed";
+        case RunOutcome::NoLabel:
+            return "no-label";
         case RunOutcome::LedgerError:
             return "ledger-error";
     }

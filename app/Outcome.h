@@ -32,13 +32,14 @@ enum class RunOutcome {
     Failed,              // a gang's run that ended without telling how
     PowerCommandFailed,  // --power-command failed (app/fixture/Fixture.h)
     ImageChanged,        // --check: the data file is no longer the image checked
+    NoLabel,             // --ask-label: the input ended before the board's label came
     LedgerError,         // --stamp: the board's number could not be reserved or closed
 };
 
 // "complete", "no-records", "count-mismatch", "flash-not-acknowledged",
 // "timeout", "file-error", "port-error", "image-ok", "image-refused",
 // "interrupted", "ended", "failed", "power-command-failed", "image-changed",
-// "ledger-error".
+// "no-label", "ledger-error".
 const char* OutcomeName(RunOutcome outcome);
 // The outcome of that name; nothing when no outcome has it.
 std::optional<RunOutcome> OutcomeNamed(const std::string& name);

@@ -13,7 +13,8 @@
 // --timestamps-iso without -C or --monitor; --monitor outside download mode
 // or with --gang). The switches of production runs and fixtures (--timeout,
 // --report, --repeat, --boards, the stamp's, --reset, --power-command,
-// --start-when, --run-id, --station...) are known with the values they take,
+// --start-when, --run-id, --station, --yield with each source...) are known
+// with the values they take,
 // but their values and combinations are checked by rules the model leaves
 // out: with one of them, the parse may also end with status 1 where the
 // model accepts the line or answers a request. A
@@ -156,6 +157,11 @@ Expected Model(const std::vector<std::string>& args) {
         }
         if (row->rules == SwitchRules::OwnRules) {
             i += valued ? 1 : 0;
+            // --yield: every argument after its value up to the next switch.
+            while (row->moreValues && i + 1 < args.size() &&
+                   (args[i + 1].empty() || args[i + 1][0] != '-')) {
+                ++i;
+            }
             e.inexact = true;
         } else if (s == "-P") {
             e.port = args[++i];

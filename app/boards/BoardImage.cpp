@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/check/ImageCheckRun.h"
 #include "errors/FatalError.h"
 #include "errors/FormatText.h"
 #include "protocol/ProtocolMessages.h"
@@ -40,7 +41,9 @@ BoardImage::BoardImage(const Settings& runSettings, std::string digest, bool boa
       run(runObserver) {}
 
 void BoardImage::OpenFor(UploadFile& file) const {
-    if (!recorded && checkedDigest.empty()) {
+    const std::string& expected =
+        settings.imageSha256.empty() ? checkedDigest : settings.imageSha256;
+    if (!recorded && expected.empty()) {
         if (!file.Open(settings.dataFile)) {
             FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
         }
@@ -58,8 +61,20 @@ void BoardImage::OpenFor(UploadFile& file) const {
     if (recorded) {
         run.OnImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
     }
-    if (!checkedDigest.empty() && image.sha256 != checkedDigest) {
-        throw ImageChangedError(FormatText(kImageChangedFormat, settings.dataFile), 1);
+    if (!expected.empty() && image.sha256 != expected) {
+        Refuse(image.sha256);
     }
     file.OpenBytes(image.bytes);
+}
+
+void BoardImage::Refuse(const std::string& digest) const {
+    if (settings.imageSha256.empty()) {
+        throw ImageChangedError(FormatText(kImageChangedFormat, settings.dataFile), 1);
+    }
+    // Refused as the image was refused before the first board, with the
+    // same finding.
+    const std::string finding =
+        ImageFindingLine(settings.dataFile, DigestFinding(digest, settings.imageSha256));
+    run.OnImageRefused({finding, {finding}});
+    throw ImageChangedError(finding + "\n", 1);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/boards/BoardImage.h"
 #include "app/check/CheckMessages.h"
 #include "errors/FatalError.h"
 #include "protocol/ProtocolMessages.h"
@@ -14,7 +15,7 @@ const char* Findings(long long count) {
     return count == 1 ? "finding" : "findings";
 }
 
-std::string RangesText(const std::vector<AddressRange>& ranges) {
+std::string RangesText(const std::vector<AddressRange>& ranges, uint32_t wordBytes) {
     std::string text;
     for (size_t i = 0; i < ranges.size() && i < kShownImageRanges; ++i) {
         text += (i == 0 ? "" : " ") + FormatText(messages::kImageRangeFormat,
@@ -24,6 +25,9 @@ std::string RangesText(const std::vector<AddressRange>& ranges) {
     if (ranges.size() > kShownImageRanges) {
         text += FormatText(messages::kImageMoreRangesFormat,
                            static_cast<long long>(ranges.size() - kShownImageRanges));
+    }
+    if (wordBytes > 1) {
+        text += FormatText(messages::kImageWordAddressesFormat, 8 * wordBytes);
     }
     return text;
 }
@@ -76,14 +80,20 @@ std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& resu
 std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result) {
     const std::string digest =
         result.sha256.empty() ? messages::kImageDigestUnknown : result.sha256;
+    const auto skipped = static_cast<long long>(result.skippedLines);
+    const std::string skippedText = skipped == 0
+                                        ? std::string()
+                                        : FormatText(messages::kImageLinesSkippedFormat, skipped,
+                                                     skipped == 1 ? "line" : "lines");
     return FormatText(messages::kImageOkFormat, dataFile, static_cast<long long>(result.records),
-                      static_cast<long long>(result.dataBytes), RangesText(result.ranges).c_str(),
+                      skippedText.c_str(), static_cast<long long>(result.dataBytes),
+                      RangesText(result.ranges, result.wordBytes).c_str(),
                       StartText(result).c_str(), digest.c_str());
 }
 
-ImageCheckRun RunImageCheck(const char* dataFile) {
+ImageCheckRun RunImageCheck(const char* dataFile, uint32_t wordBytes) {
     ImageCheckRun run;
-    run.result = CheckImageFile(dataFile);
+    run.result = CheckImageFile(dataFile, kKeptImageFindings, wordBytes);
     if (!run.result.opened) {
         FatalError(messages::kCannotOpenUploadFormat, dataFile);
     }
@@ -95,5 +105,36 @@ ImageCheckRun RunImageCheck(const char* dataFile) {
         std::fputs(ImageFindingsText(dataFile, run.result).c_str(), stderr);
     }
     FlushShown();
+    return run;
+}
+
+ImageFinding DigestFinding(const std::string& digest, const std::string& expected) {
+    ImageFinding finding;
+    finding.message = FormatText(messages::kImageDigestFindingFormat,
+                                 digest.empty() ? messages::kImageDigestUnknown : digest.c_str(),
+                                 expected.c_str());
+    return finding;
+}
+
+ImageCheckRun RunImageDigestCheck(const char* dataFile, const std::string& expected) {
+    ImageBytes image;
+    switch (ReadImageBytes(dataFile, image)) {
+        case ImageRead::CannotOpen:
+            FatalError(messages::kCannotOpenUploadFormat, dataFile);
+        case ImageRead::ReadFailed:
+            FatalError(messages::kFileReadFailedFormat, dataFile);
+        case ImageRead::Read:
+            break;
+    }
+    ImageCheckRun run;
+    run.result.opened = true;
+    run.result.sha256 = image.sha256;
+    run.sound = image.sha256 == expected;
+    if (!run.sound) {
+        run.result.findings.push_back(DigestFinding(image.sha256, expected));
+        run.result.findingCount = 1;
+        FlushShown();
+        std::fputs(ImageFindingsText(dataFile, run.result).c_str(), stderr);
+    }
     return run;
 }

@@ -1,6 +1,7 @@
 #include "app/cli/SwitchRow.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/CommandLineMessages.h"
 #include "errors/FatalError.h"
@@ -79,4 +80,20 @@ uint32_t WholeNumberValue(const SwitchUse& use, uint32_t low, uint32_t high) {
         FatalError(messages::kInvalidValueFormat, use.typed, use.value);
     }
     return static_cast<uint32_t>(number);
+}
+
+int ArgumentsOfUse(const SwitchRow* row, int at, int argumentCount, char** arguments) {
+    int taken = row != nullptr && row->valueName != nullptr ? 2 : 1;
+    while (row != nullptr && row->moreValues && at + taken < argumentCount &&
+           arguments[at + taken][0] != '-') {
+        ++taken;
+    }
+    return taken;
+}
+
+const char* NonBlankValue(const SwitchUse& use) {
+    if (std::string(use.value).find_first_not_of(" \t") == std::string::npos) {
+        FatalError(messages::kInvalidValueFormat, use.typed, use.value);
+    }
+    return use.value;
 }

@@ -74,7 +74,15 @@ struct SwitchRow {
     void (*apply)(const SwitchUse& use, Settings& settings);
     ForGangRun forGangRun = ForGangRun::PassOn;
     SwitchRules rules = SwitchRules::Modelled;
+    // After its value it takes every further argument up to the next that
+    // begins with '-', each applied as a value of its own (--yield's
+    // sources).
+    bool moreValues = false;
 };
+
+// How many arguments from arguments[at] (a switch of that row, or an unknown
+// argument: nullptr) make one use: the switch and its values.
+int ArgumentsOfUse(const SwitchRow* row, int at, int argumentCount, char** arguments);
 
 struct SwitchTable {
     const SwitchRow* rows;
@@ -101,3 +109,6 @@ const SwitchRow* FindSwitch(const char* argument);
 // A whole number from low to high in plain decimal digits, nothing else;
 // anything else ends the run with "Invalid value for switch %s: %s\n".
 uint32_t WholeNumberValue(const SwitchUse& use, uint32_t low, uint32_t high);
+// The value, unless it is nothing but blanks (a command that would run
+// nothing, a label that names nothing): then the run ends as above.
+const char* NonBlankValue(const SwitchUse& use);

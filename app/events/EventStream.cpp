@@ -37,6 +37,8 @@ const char* StepName(FixtureStep::Kind kind) {
             return "reset-end";
         case FixtureStep::Kind::PowerOffCommand:
             return "power-off-command";
+        case FixtureStep::Kind::ResultCommand:
+            return "result-command";
     }
     return nullptr;
 }
@@ -172,9 +174,10 @@ void EventStream::OnRunBegin(const RunBegin& begin) {
     Emit(event);
 }
 
-void EventStream::OnBoardBegin(std::optional<uint32_t> number) {
+void EventStream::OnBoardBegin(const BoardBegin& begin) {
     Json event = Begin("board-begin");
-    event["board_number"] = OrNull(number);
+    event["board_number"] = OrNull(begin.number);
+    event["label"] = OrNull(begin.label);
     Emit(event);
 }
 
@@ -188,6 +191,7 @@ void EventStream::OnFixtureStep(const FixtureStep& step) {
             break;
         case FixtureStep::Kind::PowerCommand:
         case FixtureStep::Kind::PowerOffCommand:
+        case FixtureStep::Kind::ResultCommand:
             event["command"] = step.command;
             event["ended"] = step.ended;
             event["status"] = OrNull(step.status);

@@ -10,10 +10,10 @@
 // started (to the millisecond, never decreasing). Events, in the order they
 // happen:
 //   run-begin    run_id, station, mode, port, baud, file
-//   board-begin  board_number
+//   board-begin  board_number, label
 //   fixture      step ("start-signal": line, seconds; "power-command",
-//                "power-off-command": command, ended, status; "reset",
-//                "reset-end": sequence)
+//                "power-off-command", "result-command": command, ended,
+//                status; "reset", "reset-end": sequence)
 //   phase        phase: "identify", "request", "upload", "count", "flash",
 //                "start", "console"
 //   board        identity
@@ -77,7 +77,7 @@ class EventStream : public RunObserver {
     double Now();
 
     void OnRunBegin(const RunBegin& begin) override;
-    void OnBoardBegin(std::optional<uint32_t> number) override;
+    void OnBoardBegin(const BoardBegin& begin) override;
     void OnFixtureStep(const FixtureStep& step) override;
     void OnPhase(SessionPhase phase) override;
     void OnBoardIdentified(const char* text) override;

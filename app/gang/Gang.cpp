@@ -9,10 +9,16 @@
 #include "app/RunStory.h"
 #include "app/events/EventStream.h"
 #include "app/fixture/Fixture.h"
+#include "app/fixture/ResultCommand.h"
 #include "app/gang/GangDisplay.h"
 #include "app/gang/GangMember.h"
 #include "app/gang/GangMessages.h"
 #include "app/gang/GangPorts.h"
+#include "app/operator/BoardLabels.h"
+#include "app/operator/OperatorMessages.h"
+#include "app/operator/OperatorScreen.h"
+#include "app/operator/OperatorSwitches.h"
+#include "app/operator/ResultScreen.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
 #include "errors/FatalError.h"
@@ -46,6 +52,33 @@ void WriteOut(bool toError, const std::string& text) {
     }
 }
 
+// The tiles of the operator's screen: each port's result, its board's
+// label and number, and its tally.
+void ShowGangScreen(const std::vector<GangMember>& members) {
+    std::vector<ResultTile> tiles;
+    const std::vector<std::string> names = GangPortNames([&members] {
+        std::vector<std::string> ports;
+        for (const GangMember& member : members) {
+            ports.push_back(member.Port());
+        }
+        return ports;
+    }());
+    for (size_t i = 0; i < members.size(); ++i) {
+        const GangMember& member = members[i];
+        std::vector<std::string> facts = {
+            BoardFactsLine(std::nullopt, member.Label(), member.Stamp())};
+        if (member.BoardsComplete() + member.BoardsFailed() > 0) {
+            facts.push_back(FormatText(messages::kScreenGangBoardsFormat, member.BoardsComplete(),
+                                       member.BoardsFailed()));
+        }
+        tiles.push_back(
+            BoardTile(member.Outcome().value_or(RunOutcome::Failed), member.Message(), facts));
+        tiles.back().heading = names[i];
+    }
+    const OutputSize size = OutputTerminalSize();
+    WriteOut(false, ResultScreenText(tiles, size.columns, size.rows, ScreenColour()));
+}
+
 struct Gang {
     std::vector<GangMember> members;
     ChildProcesses processes;
@@ -58,6 +91,14 @@ struct Gang {
     std::vector<bool> passedOn;  // each member's run has been passed the interrupt
     bool killed = false;
     Clock::time_point interruptedAt;
+    // Each port's board's label (--ask-label, --label-from), in the order of
+    // the ports; empty without labels.
+    std::vector<std::string> labels;
+    // The operator ended the gang before any run started (while it asked
+    // for the labels).
+    bool endedBeforeRuns = false;
+    // --operator-screen on a terminal: the ports' results at the end.
+    bool showScreen = false;
 
     // One run per port, each with a channel for its events; one that cannot
     // be started is reported and ends at once (failed).
@@ -76,8 +117,13 @@ void Gang::StartRuns(int argumentCount, char** arguments, const std::vector<std:
     const std::string program = RunningProgramPath(arguments[0]);
     for (const std::string& port : ports) {
         const double startedAt = Since(start);
-        const int child = processes.Start(
-            program, GangMemberArguments(argumentCount, arguments, program, port), true);
+        std::vector<std::string> runArguments =
+            GangMemberArguments(argumentCount, arguments, program, port);
+        if (!labels.empty()) {
+            // Before the last argument, the gang's own --gang-member.
+            runArguments.insert(runArguments.end() - 1, {"--gang-label", labels[members.size()]});
+        }
+        const int child = processes.Start(program, runArguments, true);
         GangMember::EventSink passOn;
         if (events != nullptr) {
             EventStream* stream = events.get();
@@ -86,6 +132,9 @@ void Gang::StartRuns(int argumentCount, char** arguments, const std::vector<std:
             };
         }
         members.emplace_back(port, child, passOn);
+        if (!labels.empty()) {
+            members.back().SetLabel(labels[members.size() - 1]);
+        }
         if (child < 0) {
             WriteOut(true, FormatText(messages::kGangCannotStartFormat, port.c_str()));
             members.back().End(1, false, false, Since(start));
@@ -101,9 +150,12 @@ GangEnd Gang::Finish() {
             member.GangInterrupted();
         }
         allComplete = allComplete && member.Outcome() == RunOutcome::Complete;
-        cutShort = cutShort || member.EndedBySignal();
+        cutShort = cutShort || member.EndedBySignal() || endedBeforeRuns;
     }
     WriteOut(false, FormatGangSummary(members));
+    if (showScreen) {
+        ShowGangScreen(members);
+    }
     GangEnd end;
     end.status = allComplete ? 0 : 1;
     // An interrupt that cut a board's session short ends the gang as it
@@ -226,9 +278,46 @@ std::unique_ptr<EventStream> GangEvents(const Settings& settings, Clock::time_po
     return events;
 }
 
-// Each port gets the record its run would have written, had the image not
-// been refused; the events say the same of each port.
-void RefuseRuns(Gang& gang, const GangStart& start, const Settings& settings) {
+// Why no run starts: each port then gets the record its run would have
+// written, and the events say the same of each port.
+struct Unstarted {
+    RunOutcome outcome = RunOutcome::ImageRefused;
+    std::optional<int> exitStatus;  // nothing: ended by interrupt
+    int interrupt = 0;
+    std::optional<ImageRefusal> refusal;
+    std::string message;  // what was said, when no image was refused
+};
+
+// The end of port's run that never started, with its record; the result
+// command runs for it as for any board.
+BoardEnd UnstartedRun(const Unstarted& why, const Settings& settings, const std::string& port,
+                      const std::string& label) {
+    Settings portSettings = settings;
+    portSettings.portName = port.c_str();
+    const std::string runId =
+        settings.runId != nullptr ? GangRunId(settings.runId, port) : GeneratedRunId();
+    RunReport record(portSettings);
+    record.SetRunId(runId);
+    const BoardBegin begin{std::nullopt,
+                           label.empty() ? std::nullopt : std::optional<std::string>(label)};
+    record.OnBoardBegin(begin);
+    if (why.refusal) {
+        record.OnImageRefused(*why.refusal);
+    }
+    if (settings.resultCommand != nullptr) {
+        ResultCommand command(portSettings, runId);
+        command.OnBoardBegin(begin);
+        command.Run(why.outcome, why.exitStatus, record);
+    }
+    BoardEnd end;
+    end.outcome = why.outcome;
+    end.exitStatus = why.exitStatus;
+    end.record = record.Make(why.outcome, why.exitStatus, why.message,
+                             why.interrupt != 0 ? InterruptName(why.interrupt) : nullptr);
+    return end;
+}
+
+void EndUnstartedRuns(Gang& gang, const Unstarted& why, const Settings& settings) {
     std::unique_ptr<AppendFile> file;
     if (settings.reportFile != nullptr) {
         file = std::make_unique<AppendFile>();
@@ -236,17 +325,10 @@ void RefuseRuns(Gang& gang, const GangStart& start, const Settings& settings) {
             FatalError(messages::kCannotOpenReportFormat, settings.reportFile);
         }
     }
-    for (const std::string& port : settings.gangPorts) {
-        Settings portSettings = settings;
-        portSettings.portName = port.c_str();
-        RunReport record(portSettings);
-        record.SetRunId(settings.runId != nullptr ? GangRunId(settings.runId, port)
-                                                  : GeneratedRunId());
-        record.OnImageRefused(*start.refusal);
-        BoardEnd end;
-        end.outcome = RunOutcome::ImageRefused;
-        end.exitStatus = start.refusedStatus;
-        end.record = record.Make(end.outcome, end.exitStatus, "", nullptr);
+    for (size_t i = 0; i < settings.gangPorts.size(); ++i) {
+        const std::string& port = settings.gangPorts[i];
+        const std::string label = i < gang.labels.size() ? gang.labels[i] : std::string();
+        BoardEnd end = UnstartedRun(why, settings, port, label);
         if (file != nullptr && !file->Append(end.record + "\n")) {
             WriteOut(true, FormatText(messages::kCannotWriteReportFormat, settings.reportFile));
         }
@@ -255,13 +337,48 @@ void RefuseRuns(Gang& gang, const GangStart& start, const Settings& settings) {
             boardEnd["event"] = "board-end";
             boardEnd["board_number"] = nullptr;
             boardEnd["outcome"] = OutcomeName(end.outcome);
-            boardEnd["exit_status"] = start.refusedStatus;
+            boardEnd["exit_status"] =
+                why.exitStatus ? EventStream::Json(*why.exitStatus) : EventStream::Json(nullptr);
             boardEnd["record"] = EventStream::Json::parse(end.record);
             gang.events->PassOn(boardEnd, port, 0);
         }
         gang.members.emplace_back(port, -1);
-        gang.members.back().EndUnstarted(RunOutcome::ImageRefused);
+        gang.members.back().SetLabel(label);
+        gang.members.back().EndUnstarted(why.outcome);
     }
+}
+
+// Asks for every port's label, in the order of the ports, before any run
+// starts. Returns the operator's request that ended the asking (0: none);
+// the labels given are kept.
+int AskLabels(Gang& gang, const Settings& settings) {
+    BoardLabels labels(settings);
+    for (const std::string& port : settings.gangPorts) {
+        const LabelAnswer answer = labels.ForPort(port);
+        if (!answer.label) {
+            return answer.interrupt;
+        }
+        gang.labels.push_back(*answer.label);
+    }
+    return 0;
+}
+
+// A port's label never came (the input ended, or interrupt): no run starts,
+// and every port gets its record, no-label or interrupted.
+GangEnd EndWithoutLabels(Gang& gang, const Settings& settings, int interrupt) {
+    Unstarted why;
+    if (interrupt != 0) {
+        why.outcome = RunOutcome::Interrupted;
+        why.interrupt = interrupt;
+        gang.endedBeforeRuns = true;
+    } else {
+        why.outcome = RunOutcome::NoLabel;
+        why.exitStatus = 1;
+        why.message = messages::kNoLabel;
+        WriteOut(true, messages::kNoLabel);
+    }
+    EndUnstartedRuns(gang, why, settings);
+    return gang.Finish();
 }
 
 }  // namespace
@@ -270,13 +387,23 @@ GangEnd RunGang(const GangStart& start, const Settings& settings) {
     const std::vector<std::string>& ports = settings.gangPorts;
     Gang gang;
     gang.events = GangEvents(settings, gang.start);
+    gang.showScreen = settings.operatorScreen && OutputTakesCursorMovements();
     if (start.refusal) {
-        RefuseRuns(gang, start, settings);
+        Unstarted why;
+        why.exitStatus = start.refusedStatus;
+        why.refusal = start.refusal;
+        EndUnstartedRuns(gang, why, settings);
         GangEnd end = gang.Finish();
         end.status = start.refusedStatus;
         return end;
     }
     InstallInterruptHandlers();
+    if (LabelsAsked(settings)) {
+        const int interrupt = AskLabels(gang, settings);
+        if (gang.labels.size() < ports.size()) {
+            return EndWithoutLabels(gang, settings, interrupt);
+        }
+    }
     // Each run starts its own board when a fixture does; the gang says so
     // once, where it would show the prompt.
     const Fixture fixture(settings, nullptr);

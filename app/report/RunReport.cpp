@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -12,6 +11,7 @@
 #include "app/fixture/FixtureSwitches.h"
 #include "errors/Version.h"
 #include "text/Sha256.h"
+#include "text/UtcTime.h"
 
 namespace {
 
@@ -41,23 +41,6 @@ const char* ModeName(uint8_t mode) {
     return mode == ModeConsole ? "console" : mode == ModeRaw ? "raw" : "download";
 }
 
-// UTC, ISO 8601 with milliseconds: 2026-12-09T03:45:05.123Z. The program
-// has one thread, so the C library's shared result is safe to use.
-std::string IsoTime(std::chrono::system_clock::time_point at) {
-    const auto sinceEpoch = at.time_since_epoch();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
-    const std::time_t whole = static_cast<std::time_t>(seconds.count());
-    const std::tm* utc = std::gmtime(&whole);
-    char text[40] = "";
-    if (utc != nullptr) {
-        const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", utc);
-        std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis));
-    }
-    return text;
-}
-
 // Seconds to the millisecond.
 double ToMillisecond(double seconds) {
     return std::round(seconds * 1000.0) / 1000.0;
@@ -79,12 +62,53 @@ std::string WithoutLastLineEnd(std::string text) {
     return text;
 }
 
+// A command's end as a record says it, or null when it did not run.
+Json CommandJson(const std::optional<FixtureStep>& step) {
+    return step ? Json{{"command", step->command},
+                       {"ended", step->ended},
+                       {"status", OrNull(step->status)}}
+                : Json(nullptr);
+}
+
 Json StampJson(const StampNote& note, bool closed) {
     return {{"value", note.isText ? Json(note.text) : Json(note.number)},
             {"address", note.address},
             {"format", note.format},
             {"ledger", note.ledger},
             {"closed", closed}};
+}
+
+// The keys that only some switches add, after the others, in this order;
+// session is the record's part of the board's session.
+template <typename Session>
+void AddSwitchKeys(Json& record, const Settings& settings, const Session& ended,
+                   bool consoleFollowed) {
+    if (settings.stamp != nullptr) {
+        record["stamp"] = ended.stamp ? StampJson(*ended.stamp, ended.stampClosed) : Json(nullptr);
+    }
+    if (settings.monitor) {
+        record["console_followed"] = consoleFollowed;
+    }
+    if (FixtureInUse(settings)) {
+        Json before;
+        before["start_signal"] = ended.startWait
+                                     ? Json{{"line", ended.startWait->first},
+                                            {"seconds", ToMillisecond(ended.startWait->second)}}
+                                     : Json(nullptr);
+        before["power_command"] = ended.powerCommand
+                                      ? Json{{"command", *ended.powerCommand},
+                                             {"ended", ended.powerCommandEnded},
+                                             {"status", OrNull(ended.powerCommandStatus)}}
+                                      : Json(nullptr);
+        before["reset"] = OrNull(ended.resetSequence);
+        record["before_polling"] = before;
+    }
+    if (settings.powerOffCommand != nullptr) {
+        record["power_off_command"] = CommandJson(ended.powerOff);
+    }
+    if (settings.resultCommand != nullptr) {
+        record["result_command"] = CommandJson(ended.resultCommand);
+    }
 }
 
 }  // namespace
@@ -154,13 +178,17 @@ void RunReport::OnFixtureStep(const FixtureStep& step) {
         case FixtureStep::Kind::PowerOffCommand:
             session.powerOff = step;
             break;
+        case FixtureStep::Kind::ResultCommand:
+            session.resultCommand = step;
+            break;
     }
 }
 
-void RunReport::OnBoardBegin(std::optional<uint32_t> number) {
-    if (number) {
-        StartBoard(*number);
+void RunReport::OnBoardBegin(const BoardBegin& begin) {
+    if (begin.number) {
+        StartBoard(*begin.number);
     }
+    label = begin.label;
 }
 
 void RunReport::StartBoard(uint32_t number) {
@@ -235,8 +263,8 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
 
     Json record;
     record["version"] = version::kVersion;
-    record["started"] = IsoTime(startedAt);
-    record["ended"] = IsoTime(std::chrono::system_clock::now());
+    record["started"] = UtcIsoTime(startedAt);
+    record["ended"] = UtcIsoTime(std::chrono::system_clock::now());
     record["mode"] = ModeName(settings.mode);
     record["port"] = settings.portName;
     record["device"] = device.empty() ? Json(nullptr) : Json(device);
@@ -269,33 +297,8 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
     record["board_number"] = OrNull(boardNumber);
     record["run_id"] = runId;
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
-    if (settings.stamp != nullptr) {
-        record["stamp"] = ended.stamp ? StampJson(*ended.stamp, ended.stampClosed) : Json(nullptr);
-    }
-    if (settings.monitor) {
-        record["console_followed"] = consoleFollowed;
-    }
-    if (FixtureInUse(settings)) {
-        Json before;
-        before["start_signal"] = ended.startWait
-                                     ? Json{{"line", ended.startWait->first},
-                                            {"seconds", ToMillisecond(ended.startWait->second)}}
-                                     : Json(nullptr);
-        before["power_command"] = ended.powerCommand
-                                      ? Json{{"command", *ended.powerCommand},
-                                             {"ended", ended.powerCommandEnded},
-                                             {"status", OrNull(ended.powerCommandStatus)}}
-                                      : Json(nullptr);
-        before["reset"] = OrNull(ended.resetSequence);
-        record["before_polling"] = before;
-    }
-    if (settings.powerOffCommand != nullptr) {
-        record["power_off_command"] = ended.powerOff
-                                          ? Json{{"command", ended.powerOff->command},
-                                                 {"ended", ended.powerOff->ended},
-                                                 {"status", OrNull(ended.powerOff->status)}}
-                                          : Json(nullptr);
-    }
+    record["label"] = OrNull(label);
+    AddSwitchKeys(record, settings, ended, consoleFollowed);
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
     return record.dump(-1, ' ', false, Json::error_handler_t::replace);

@@ -47,6 +47,8 @@
 //   run_id        --run-id, or one generated for the run: the same in every
 //                 record of the run, another in the next run
 //   station       --station, or null
+//   label         the board's label (--label, --ask-label, --label-from),
+//                 or null
 //   stamp         with --stamp only: {"value", "address", "format", "ledger",
 //                 "closed"} of the number the board got (value a JSON
 //                 integer, or a string of bytes for bytes:N; address a
@@ -64,6 +66,9 @@
 //   power_off_command  only with --power-off-command: {"command", "ended",
 //                 "status"} as before_polling's power_command, or null
 //                 when it did not run
+//   result_command  only with --result-command, the last key: {"command",
+//                 "ended", "status"} as power_off_command, or null when it
+//                 did not run
 
 #include <chrono>
 #include <cstdint>
@@ -95,8 +100,9 @@ class RunReport : public RunObserver {
     void OnImage(int64_t bytes, const std::string& sha256) override;
     void OnImageRefused(const ImageRefusal& refusal) override;
     // A further board of the same run (its number): what the session told
-    // is forgotten, the clock starts again. Nothing for a run of one board.
-    void OnBoardBegin(std::optional<uint32_t> number) override;
+    // is forgotten, the clock starts again (not for a run of one board).
+    // The board's label is kept either way.
+    void OnBoardBegin(const BoardBegin& begin) override;
     void OnFixtureStep(const FixtureStep& step) override;
     void OnStamp(const StampNote& note) override;
     void OnStampClosed(bool closed) override { session.stampClosed = closed; }
@@ -143,6 +149,7 @@ class RunReport : public RunObserver {
         std::optional<int> powerCommandStatus;
         std::optional<std::string> resetSequence;
         std::optional<FixtureStep> powerOff;
+        std::optional<FixtureStep> resultCommand;
         std::optional<StampNote> stamp;
         bool stampClosed = false;  // its closing was made in the ledger
     };
@@ -155,6 +162,7 @@ class RunReport : public RunObserver {
     std::optional<std::string> usbId;
     std::optional<std::string> usbSerial;
     std::optional<uint32_t> boardNumber;
+    std::optional<std::string> label;
     bool consoleFollowed = false;
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;

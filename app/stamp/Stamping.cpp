@@ -100,7 +100,11 @@ std::string Stamping::ValueText() const {
 
 std::unique_ptr<Stamping> PrepareStamping(const StampPlan& plan, const Settings& settings,
                                           RunObserver& run,
-                                          const std::optional<std::string>& runId) {
-    CheckStampImage(settings.dataFile, plan);
+                                          const std::optional<std::string>& runId,
+                                          std::vector<ImageFinding>& refusal) {
+    refusal = CheckStampImage(settings.dataFile, plan);
+    if (!refusal.empty()) {
+        return nullptr;
+    }
     return std::make_unique<Stamping>(plan, settings, run, runId);
 }

@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Outcome.h"
 #include "app/RunObserver.h"
@@ -85,6 +86,10 @@ class Stamping : public SessionObserver {
 };
 
 // The stamping of plan, checked (image, ledger) before the port is opened.
+// An image the stamp must not be written into (CheckStampImage) gives nullptr,
+// its ledger unopened, and its findings in refusal, for the program flow to
+// refuse the image with.
 std::unique_ptr<Stamping> PrepareStamping(const StampPlan& plan, const Settings& settings,
                                           RunObserver& run,
-                                          const std::optional<std::string>& runId);
+                                          const std::optional<std::string>& runId,
+                                          std::vector<ImageFinding>& refusal);

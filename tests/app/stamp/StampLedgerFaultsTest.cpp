@@ -88,7 +88,7 @@ struct FullLedgerStation {
         return options;
     }
 
-    std::string content = harness::SampleHex(20);
+    std::string content = stamp_test::BlankedHex(harness::SampleHex(20), 0x1E, 0x21);
     std::string dataFile = harness::WriteTempFile(content);
     std::string report = harness::WriteTempFile("", "report.jsonl");
     uint64_t last = 0;
@@ -247,7 +247,7 @@ class StampPostgresRestart : public stamp_test::PostgresLedgerSuite {
                 ledger, "--report", report, "--boards", boards};
     }
 
-    std::string content = harness::SampleHex(20);
+    std::string content = stamp_test::BlankedHex(harness::SampleHex(20), 0x20, 0x21);
     std::string dataFile = harness::WriteTempFile(content);
     std::string report = harness::WriteTempFile("", "report.jsonl");
 };

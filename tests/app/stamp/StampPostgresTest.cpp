@@ -30,15 +30,14 @@ class StampPostgres : public stamp_test::PostgresLedgerSuite {
   protected:
     std::vector<std::string> Args(const sim::Board& board, const std::string& ledger,
                                   std::vector<std::string> extra = {}) const {
-        std::vector<std::string> args = {"-P",      harness::PortName(board),
-                                         "-F",      dataFile,
-                                         "--stamp", "0x20:u16be",
-                                         "--stamp-ledger", ledger};
+        std::vector<std::string> args = {
+            "-P",         harness::PortName(board), "-F",  dataFile, "--stamp",
+            "0x20:u16be", "--stamp-ledger",         ledger};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
 
-    std::string content = harness::SampleHex(20);
+    std::string content = stamp_test::BlankedHex(harness::SampleHex(20), 0x20, 0x21);
     std::string dataFile = harness::WriteTempFile(content);
 };
 
@@ -144,9 +143,9 @@ TEST_F(StampPostgres, ALedgerThatCannotBeReachedEndsTheRunBeforeThePortIsOpened)
     const std::string ledger = "postgresql://vantoir:secret@/none?host=/nonexistent-folder";
     const harness::ProcessResult result = harness::RunVantoir(Args(*board, ledger), kRunGuardMs);
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.err.rfind("Stamp ledger postgresql://vantoir@/none?host=/nonexistent-folder: ",
-                               0),
-              0u)
+    EXPECT_EQ(
+        result.err.rfind("Stamp ledger postgresql://vantoir@/none?host=/nonexistent-folder: ", 0),
+        0u)
         << result.err;
     EXPECT_EQ(result.err.find("secret"), std::string::npos);
     EXPECT_EQ(board->Received(), "");
