@@ -32,6 +32,8 @@ const char* OutcomeName(RunOutcome outcome) {
             return "image-changed";
         case RunOutcome::NoLabel:
             return "no-label";
+        case RunOutcome::LedgerError:
+            return "ledger-error";
     }
     // Only a value that is no outcome comes here.
     return nullptr;
@@ -83,6 +85,8 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
             return RunOutcome::PowerCommandFailed;
         case RunEndKind::ImageChanged:
             return RunOutcome::ImageChanged;
+        case RunEndKind::LedgerError:
+            return RunOutcome::LedgerError;
         case RunEndKind::Interrupted:
             return facts.console ? RunOutcome::Ended
                                  : facts.session.value_or(RunOutcome::Interrupted);
@@ -90,6 +94,10 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
             break;
     }
     return facts.session.value_or(RunOutcome::Ended);
+}
+
+RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool closingFailed) {
+    return closingFailed && outcome == RunOutcome::Complete ? RunOutcome::LedgerError : outcome;
 }
 
 int BoardExitStatus(RunOutcome outcome) {

@@ -7,7 +7,8 @@
 // every switch that must learn of it) and the list of outcomes in the docs.
 //
 // How a board, a run and a gang's port end is decided here and nowhere
-// else: OutcomeOfRun, BoardExitStatus and OutcomeOfPort.
+// else: OutcomeOfRun, OutcomeAfterClosing, BoardExitStatus and
+// OutcomeOfPort.
 
 #include <optional>
 #include <string>
@@ -32,12 +33,13 @@ enum class RunOutcome {
     PowerCommandFailed,  // --power-command failed (app/fixture/Fixture.h)
     ImageChanged,        // --check: the data file is no longer the image checked
     NoLabel,             // --ask-label: the input ended before the board's label came
+    LedgerError,         // --stamp: the board's number could not be reserved or closed
 };
 
 // "complete", "no-records", "count-mismatch", "flash-not-acknowledged",
 // "timeout", "file-error", "port-error", "image-ok", "image-refused",
 // "interrupted", "ended", "failed", "power-command-failed", "image-changed",
-// "no-label".
+// "no-label", "ledger-error".
 const char* OutcomeName(RunOutcome outcome);
 // The outcome of that name; nothing when no outcome has it.
 std::optional<RunOutcome> OutcomeNamed(const std::string& name);
@@ -53,6 +55,7 @@ enum class RunEndKind {
     Interrupted,
     PowerCommandFailed,  // app/fixture/Fixture.h
     ImageChanged,        // app/boards/BoardImage.h
+    LedgerError,         // a number the stamp ledger could not reserve (app/stamp/Stamping.h)
 };
 
 // What a run's end makes of it: an outcome decided before the session
@@ -66,6 +69,12 @@ struct OutcomeFacts {
     std::optional<RunOutcome> session;
 };
 RunOutcome OutcomeOfRun(const OutcomeFacts& facts);
+
+// A board's outcome once its number's closing in the stamp ledger is known:
+// a complete board whose number could not be closed ends as LedgerError;
+// any other ending stays (its own failure says more, and the ledger's is
+// said apart).
+RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool closingFailed);
 
 // The exit status of one board of a run of several: 0 complete, 1 otherwise.
 int BoardExitStatus(RunOutcome outcome);

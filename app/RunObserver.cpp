@@ -99,6 +99,10 @@ void RunListeners::OnStamp(const StampNote& note) {
     Run([&](RunObserver& listener) { listener.OnStamp(note); });
 }
 
+void RunListeners::OnStampClosed(bool closed) {
+    Run([&](RunObserver& listener) { listener.OnStampClosed(closed); });
+}
+
 void RunListeners::OnConsoleFollowed() {
     Run([&](RunObserver& listener) { listener.OnConsoleFollowed(); });
 }

@@ -14,7 +14,9 @@
 // OnFixtureStep (a start signal awaited, the power command, the line
 // sequence), the session's own facts and OnStamp as they happen, then
 // OnFixtureStep (the end sequence, the power-off command, the result
-// command) and OnBoardEnd; last OnRunEnd. OnPort,
+// command), OnStampClosed (for a board that got a number: when its closing
+// was tried, at the session's own end or before the end sequence) and
+// OnBoardEnd; last OnRunEnd. OnPort,
 // OnImage and OnImageRefused come when they are known. A run stopped while
 // it waits for a board has no OnBoardEnd for it.
 
@@ -118,6 +120,9 @@ class RunObserver : public SessionObserver {
     virtual void OnBoardBegin(const BoardBegin& /*begin*/) {}
     virtual void OnFixtureStep(const FixtureStep& /*step*/) {}
     virtual void OnStamp(const StampNote& /*note*/) {}
+    // Whether the board's number was closed in its ledger, once that was
+    // tried (app/stamp/Stamping.h).
+    virtual void OnStampClosed(bool /*closed*/) {}
     // A console followed the complete download on the same port (--monitor).
     virtual void OnConsoleFollowed() {}
     virtual void OnBoardEnd(const BoardEnd& /*end*/) {}
@@ -150,6 +155,7 @@ class RunListeners : public RunObserver {
     void OnBoardBegin(const BoardBegin& begin) override;
     void OnFixtureStep(const FixtureStep& step) override;
     void OnStamp(const StampNote& note) override;
+    void OnStampClosed(bool closed) override;
     void OnConsoleFollowed() override;
     void OnBoardEnd(const BoardEnd& end) override;
     void OnRunEnd(const RunEndFacts& end) override;

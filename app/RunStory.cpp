@@ -53,6 +53,9 @@ RunEndKind EndOfError(RunEnd& end) {
     } catch (const InterruptedError& interrupt) {
         end.interrupt = interrupt.Request();
         return RunEndKind::Interrupted;
+    } catch (const StampReservationError& error) {
+        end = {error.Status(), error.what()};
+        return RunEndKind::LedgerError;
     } catch (const PowerCommandError& error) {
         end = {error.Status(), error.what()};
         return RunEndKind::PowerCommandFailed;
@@ -211,9 +214,23 @@ void RunStory::CloseNumberOnError() {
     }
 }
 
-RunOutcome RunStory::EndBoard(int request) {
-    const RunOutcome outcome = BoardOutcome(request);
-    FinishBoard(outcome, BoardExitStatus(outcome), std::string(),
+RunOutcome RunStory::OutcomeWithClosing(RunOutcome outcome, std::string& message) {
+    if (stamping == nullptr) {
+        return outcome;
+    }
+    stamping->Finish(outcome);
+    const RunOutcome closed = OutcomeAfterClosing(outcome, stamping->ClosingFailed());
+    if (closed != outcome && message.empty()) {
+        message = stamping->ClosingMessage();
+    }
+    return closed;
+}
+
+RunOutcome RunStory::EndBoard(int request, const std::string& ledgerError) {
+    std::string message = ledgerError;
+    const RunOutcome outcome = OutcomeWithClosing(
+        ledgerError.empty() ? BoardOutcome(request) : RunOutcome::LedgerError, message);
+    FinishBoard(outcome, BoardExitStatus(outcome), message,
                 request != 0 ? InterruptName(request) : nullptr, nullptr);
     return outcome;
 }
@@ -279,13 +296,19 @@ void RunStory::AppendRecord(const std::string& line, RunEnd* runEnd) {
 }
 
 void RunStory::End(RunEnd& end, RunEndKind kind) {
-    const RunOutcome outcome = ErrorOutcome(kind);
     const bool bySignal = end.interrupt != 0;
     const char* signal = bySignal ? InterruptName(end.interrupt) : nullptr;
+    // The record's error; a closing's message was said already, so the
+    // run's own message stays as it is.
+    std::string message = end.message;
+    const RunOutcome outcome = OutcomeWithClosing(ErrorOutcome(kind), message);
+    if (outcome == RunOutcome::LedgerError && !bySignal && end.status == 0) {
+        end.status = 1;
+    }
     // Events that could not be written fail the run, as its record says.
     FailOnEventsLost(end, bySignal);
     if (boardOpen && begun) {
-        FinishBoard(outcome, bySignal ? std::nullopt : std::optional<int>(end.status), end.message,
+        FinishBoard(outcome, bySignal ? std::nullopt : std::optional<int>(end.status), message,
                     signal, &end);
         // 8. A single board's result (or the board an error ended) on the
         // operator's screen.

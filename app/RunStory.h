@@ -8,7 +8,9 @@
 //
 // A board's end comes in this order:
 //   1. its number's closing in the ledger (--stamp): at once when the
-//      session ended by itself, else CloseNumber / CloseNumberOnError, before
+//      session ended by itself, else CloseNumber / CloseNumberOnError (a
+//      complete board whose number could not be closed ends ledger-error,
+//      the closing's message its record's error), before
 //   2. --reset-end and 3. --power-off-command, which the caller runs on the
 //      port (app/fixture/Fixture.h), then EndBoard (or, for a board that an
 //      error ended, End) does
@@ -117,9 +119,11 @@ class RunStory {
     void CloseNumber(int request);
     void CloseNumberOnError();
     // The board begun has ended: request is the operator's request that cut
-    // its session short, 0 when it ran to its end. Runs the rest of its end
+    // its session short, 0 when it ran to its end; ledgerError, when not
+    // empty, the message of a number the ledger could not reserve (said
+    // already), which ended it ledger-error. Runs the rest of its end
     // (above) and returns its outcome.
-    RunOutcome EndBoard(int request);
+    RunOutcome EndBoard(int request, const std::string& ledgerError = std::string());
     // The operator's screen for the board that ended, with the run's tally
     // (when the settings ask for the screen).
     void ShowResult(const BoardTally& tally);
@@ -141,6 +145,10 @@ class RunStory {
     // A write of the events has failed: a run that had not failed ends with
     // status 1 (not one ended by a signal).
     void FailOnEventsLost(RunEnd& end, bool bySignal) const;
+        // outcome once the board's number is closed (closed here when it was
+    // not yet): ledger-error for a complete board whose number could not be
+    // closed, message then (when empty) what was said of it.
+    RunOutcome OutcomeWithClosing(RunOutcome outcome, std::string& message);
     // The board open ends (steps 1 and 4 to 7 above).
     void FinishBoard(RunOutcome outcome, std::optional<int> exitStatus, const std::string& message,
                      const char* signal, RunEnd* runEnd);

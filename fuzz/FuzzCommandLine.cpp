@@ -2,8 +2,9 @@
 // zero bytes, at most 12 arguments), checked against a model of the rules:
 // switches matched whole, in their order, with A to Z case-folded; a value
 // taken whatever it looks like; the first unknown argument, a missing value,
-// -v or a request (--help, -h, -?, --version, --list-ports) ends the parse
-// with its status; later settings overwrite earlier ones; --check with
+// -v or a request (--help, -h, -?, --version, --list-ports, --ledger-list,
+// whose ledger may also be refused with status 1) ends the parse with its
+// status; later settings overwrite earlier ones; --check with
 // console or raw mode (and without --check-only) is rejected at the end, as
 // is --gang with an unsound port list (empty, an empty entry, a port named
 // twice), outside download mode or beside -P; so is --check-only without
@@ -144,12 +145,14 @@ Expected Model(const std::vector<std::string>& args) {
             return e;
         }
         const bool valued = row->valueName != nullptr;
-        if (row->rules == SwitchRules::Request) {
-            e.status = s == "-V" ? 1 : 0;  // answered, and the program ends
-            return e;
-        }
         if (valued && i + 1 == args.size()) {
             e.status = 1;
+            return e;
+        }
+        if (row->rules == SwitchRules::Request) {
+            e.status = s == "-V" ? 1 : 0;  // answered, and the program ends
+            // A request with a value (--ledger-list) may refuse it.
+            e.inexact = valued;
             return e;
         }
         if (row->rules == SwitchRules::OwnRules) {

@@ -4,7 +4,8 @@
 // parallel to eight boards.
 //
 // Usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N]
-//                    [--gang-runs N] [--failure-status S]  (S: the protocol failures' exit
+//                    [--gang-runs N] [--ledger-fault-runs N]
+//                    [--failure-status S]  (S: the protocol failures' exit
 //                    status, 1 by default; 0 for builds from before it was 1)
 // Run i uses seed SEED + i; "kelvor-soak 1 S" replays the run of seed S.
 // --gang-runs N puts N gang runs (--gang over soak::kGangPorts boards, see
@@ -17,6 +18,11 @@
 // ledger is read against what the boards received: a number reserved twice,
 // on two boards, or closed otherwise than its run ended fails the soak (the
 // ledger is kept then).
+// --ledger-fault-runs N then runs the ledger's faults (soak/LedgerFaults.h):
+// N stamped runs while the soak's own PostgreSQL server is stopped and
+// started under them (where the server programs are installed), and runs on
+// a file ledger whose disk fills up; a number left reserved without a word
+// fails the soak.
 
 #include <stdlib.h>
 #include <algorithm>
@@ -32,6 +38,7 @@
 #include <vector>
 
 #include "soak/Check.h"
+#include "soak/LedgerFaults.h"
 #include "soak/Plan.h"
 
 namespace {
@@ -42,6 +49,7 @@ struct Options {
     int jobs = 4;
     int parallelRounds = 1;
     int gangRuns = 0;
+    int ledgerFaultRuns = 0;
     int failureStatus = 1;
 };
 
@@ -53,6 +61,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             (arg == "--jobs" ? options.jobs : options.parallelRounds) = std::atoi(argv[++i]);
         } else if (arg == "--gang-runs" && i + 1 < argc) {
             options.gangRuns = std::atoi(argv[++i]);
+        } else if (arg == "--ledger-fault-runs" && i + 1 < argc) {
+            options.ledgerFaultRuns = std::atoi(argv[++i]);
         } else if (arg == "--failure-status" && i + 1 < argc) {
             options.failureStatus = std::atoi(argv[++i]);
         } else if (!arg.empty() && arg[0] != '-') {
@@ -71,7 +81,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             : static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) %
                   1000000000ULL;
     return options.runs >= 0 && options.jobs > 0 && options.parallelRounds >= 0 &&
-           options.gangRuns >= 0;
+           options.gangRuns >= 0 && options.ledgerFaultRuns >= 0;
 }
 
 struct Tally {
@@ -152,6 +162,33 @@ void RunParallelRounds(const Options& options, Tally& tally) {
     }
 }
 
+// The ledger's faults, when asked for: the database's and the full disk's
+// at once; what was run, and the problems.
+std::vector<std::string> RunLedgerFaults(const Options& options) {
+    if (options.ledgerFaultRuns == 0) {
+        return {};
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::string diskSummary;
+    std::vector<std::string> disk;
+    std::thread diskFaults([&] { disk = soak::RunFullDiskFaults(options.seed, diskSummary); });
+    std::string summary;
+    std::vector<std::string> problems = soak::RunDatabaseFaults(
+        options.seed + 2000000ULL, options.ledgerFaultRuns, options.jobs, summary);
+    diskFaults.join();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("soak: ledger faults, the database: %s\n", summary.c_str());
+    std::printf("soak: ledger faults, a full disk: %s\n", diskSummary.c_str());
+    std::printf("soak: ledger faults took %.0f s\n", seconds);
+    problems.insert(problems.end(), disk.begin(), disk.end());
+    for (const std::string& problem : problems) {
+        std::printf("soak: WRONG ledger: %s\n", problem.c_str());
+    }
+    std::fflush(stdout);
+    return problems;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -159,7 +196,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: kelvor-soak RUNS [SEED] [--jobs N] [--parallel-rounds N] "
-                     "[--gang-runs N] [--failure-status S]\n");
+                     "[--gang-runs N] [--ledger-fault-runs N] [--failure-status S]\n");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -181,6 +218,7 @@ int main(int argc, char** argv) {
     RunParallelRounds(options, tally);
     std::string stampSummary;
     const std::vector<std::string> stampProblems = soak::CheckStampLedger(stampSummary);
+    const std::vector<std::string> ledgerProblems = RunLedgerFaults(options);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("soak: tally after %.0f s:\n", seconds);
@@ -199,7 +237,11 @@ int main(int argc, char** argv) {
         std::printf("soak: WRONG stamp: %s\n", problem.c_str());
     }
     std::printf("soak: %zu numbers given twice or not as the ledger says\n", stampProblems.size());
-    const bool passed = tally.failures.empty() && stampProblems.empty();
+    std::printf(
+        "soak: %zu numbers left reserved without a word, or otherwise wrong under the "
+        "ledger's faults\n",
+        ledgerProblems.size());
+    const bool passed = tally.failures.empty() && stampProblems.empty() && ledgerProblems.empty();
     if (passed) {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);

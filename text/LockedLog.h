@@ -25,6 +25,8 @@ class LockedLog {
     // not exist; a file created here is made to last (its folder is synced
     // too where the system allows).
     bool Open(const char* path);
+    // Opens path, which must exist, for reading only (nothing is made).
+    bool OpenForReading(const char* path);
     // Waits until this program holds the file alone.
     bool Lock();
     void Unlock();
@@ -33,12 +35,16 @@ class LockedLog {
     // Cuts the file to length bytes (a last line left unfinished).
     bool CutTo(int64_t length);
     // Writes text at the end of the file and forces it to stable storage.
+    // An append that fails part-way (a full disk) is cut off again: the file
+    // is left as it was, never with a torn line at its end.
     bool Append(const std::string& text);
 
     const std::string& Error() const { return error; }
 
   private:
     bool Fail(const char* what);
+    // Fails with what (the system's words kept), the file cut to length.
+    bool CutBack(int64_t length, const char* what);
 
     std::intptr_t handle = -1;
     bool locked = false;

@@ -60,6 +60,18 @@ bool LockedLog::Open(const char* path) {
     return true;
 }
 
+bool LockedLog::OpenForReading(const char* path) {
+    int fd = -1;
+    do {
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return Fail("cannot open");
+    }
+    handle = fd;
+    return true;
+}
+
 bool LockedLog::Lock() {
     int result = -1;
     do {
@@ -106,17 +118,18 @@ bool LockedLog::CutTo(int64_t length) {
 }
 
 bool LockedLog::Append(const std::string& text) {
-    off_t at = lseek(Fd(handle), 0, SEEK_END);
-    if (at < 0) {
+    const off_t start = lseek(Fd(handle), 0, SEEK_END);
+    if (start < 0) {
         return Fail("cannot write");
     }
+    off_t at = start;
     for (size_t done = 0; done < text.size();) {
         const ssize_t wrote = pwrite(Fd(handle), text.data() + done, text.size() - done, at);
         if (wrote < 0 && errno == EINTR) {
             continue;
         }
         if (wrote <= 0) {
-            return Fail("cannot write");
+            return CutBack(start, "cannot write");
         }
         done += static_cast<size_t>(wrote);
         at += wrote;
@@ -125,5 +138,12 @@ bool LockedLog::Append(const std::string& text) {
     do {
         synced = fsync(Fd(handle));
     } while (synced != 0 && errno == EINTR);
-    return synced == 0 || Fail("cannot force to disk");
+    return synced == 0 || CutBack(start, "cannot force to disk");
+}
+
+bool LockedLog::CutBack(int64_t length, const char* what) {
+    Fail(what);
+    while (ftruncate(Fd(handle), static_cast<off_t>(length)) != 0 && errno == EINTR) {
+    }
+    return false;
 }

@@ -51,10 +51,20 @@ bool LockedLog::Fail(const char* what) {
 }
 
 bool LockedLog::Open(const char* path) {
+    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return Fail("cannot open");
+    }
+    handle = reinterpret_cast<std::intptr_t>(file);
+    return true;
+}
+
+bool LockedLog::OpenForReading(const char* path) {
     const HANDLE file =
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return Fail("cannot open");
     }
@@ -109,7 +119,10 @@ bool LockedLog::CutTo(int64_t length) {
 
 bool LockedLog::Append(const std::string& text) {
     const HANDLE file = HandleOf(handle);
-    if (!MoveTo(file, 0, FILE_END)) {
+    LARGE_INTEGER start;
+    LARGE_INTEGER none;
+    none.QuadPart = 0;
+    if (SetFilePointerEx(file, none, &start, FILE_END) == 0) {
         return Fail("cannot write");
     }
     for (size_t done = 0; done < text.size();) {
@@ -117,9 +130,18 @@ bool LockedLog::Append(const std::string& text) {
         if (WriteFile(file, text.data() + done, static_cast<DWORD>(text.size() - done), &wrote,
                       nullptr) == 0 ||
             wrote == 0) {
-            return Fail("cannot write");
+            return CutBack(start.QuadPart, "cannot write");
         }
         done += wrote;
     }
-    return FlushFileBuffers(file) != 0 || Fail("cannot force to disk");
+    return FlushFileBuffers(file) != 0 || CutBack(start.QuadPart, "cannot force to disk");
+}
+
+bool LockedLog::CutBack(int64_t length, const char* what) {
+    Fail(what);
+    const HANDLE file = HandleOf(handle);
+    if (MoveTo(file, length, FILE_BEGIN)) {
+        SetEndOfFile(file);
+    }
+    return false;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "app/Outcome.h"
 #include "app/boards/BoardMessages.h"
@@ -19,17 +20,28 @@
 
 namespace {
 
-// One board's session. Returns the operator's request that cut it short, 0
-// when it ran to its end.
-int RunSession(Downloader& downloader) {
+// What cut one board's session short: the operator's request (0: none),
+// or a number the ledger could not reserve (its message; empty: none).
+struct SessionCut {
+    int request = 0;
+    std::string ledgerError;
+};
+
+SessionCut RunSession(Downloader& downloader) {
+    SessionCut cut;
     try {
         while (downloader.Step() == 0) {
         }
     } catch (const InterruptedError& interrupt) {
         downloader.EndProgressLine();
-        return interrupt.Request();
+        cut.request = interrupt.Request();
+    } catch (const StampReservationError& error) {
+        // The board got no record line; the run goes on to the next one.
+        cut.ledgerError = error.what();
+        FlushShown();
+        std::fputs(cut.ledgerError.c_str(), stderr);
     }
-    return 0;
+    return cut;
 }
 
 void ShowTally(uint32_t number, const char* outcome, const BoardTally& tally,
@@ -100,7 +112,7 @@ bool LabelFor(RunStory& story, uint32_t number, std::optional<std::string>& labe
 // A board's session and the first steps of its end: its number closed, then
 // the fixture's end sequence, whatever ended the session.
 struct BoardSession {
-    int request = 0;          // the operator's request that cut it short; 0: none
+    SessionCut cut;           // what cut it short
     bool identified = false;  // the board answered
 };
 
@@ -109,14 +121,14 @@ BoardSession RunBoard(COMPort& port, const ProtocolOptions& options, UploadFile&
     Downloader downloader(file, port, options);
     BoardSession session;
     try {
-        session.request = RunSession(downloader);
+        session.cut = RunSession(downloader);
     } catch (...) {
         story.CloseNumberOnError();
         fixture.EndBoard(port, true);
         throw;
     }
     session.identified = downloader.Identified();
-    story.CloseNumber(session.request);
+    story.CloseNumber(session.cut.request);
     fixture.EndBoard(port, false);
     return session;
 }
@@ -141,7 +153,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         fixture.RecordStartWait();
         fixture.SetBoardNumber(number);
         const BoardSession session = RunBoard(port, options, file, story, fixture);
-        const int request = session.request;
+        const int request = session.cut.request;
         if (file.ReadFailed()) {
             return 1;
         }
@@ -149,7 +161,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
             story.DiscardBoard();
             break;
         }
-        const RunOutcome outcome = story.EndBoard(request);
+        const RunOutcome outcome = story.EndBoard(request, session.cut.ledgerError);
         ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
         ShowTally(number, OutcomeName(outcome), tally, story.Stamp(), label);
         story.ShowResult(tally);

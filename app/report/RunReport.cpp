@@ -71,11 +71,12 @@ Json CommandJson(const std::optional<FixtureStep>& step) {
                 : Json(nullptr);
 }
 
-Json StampJson(const StampNote& note) {
+Json StampJson(const StampNote& note, bool closed) {
     return {{"value", note.isText ? Json(note.text) : Json(note.number)},
             {"address", note.address},
             {"format", note.format},
-            {"ledger", note.ledger}};
+            {"ledger", note.ledger},
+            {"closed", closed}};
 }
 
 // The keys that only some switches add, after the others, in this order;
@@ -84,7 +85,7 @@ template <typename Session>
 void AddSwitchKeys(Json& record, const Settings& settings, const Session& ended,
                    bool consoleFollowed) {
     if (settings.stamp != nullptr) {
-        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
+        record["stamp"] = ended.stamp ? StampJson(*ended.stamp, ended.stampClosed) : Json(nullptr);
     }
     if (settings.monitor) {
         record["console_followed"] = consoleFollowed;

@@ -35,7 +35,8 @@
 //                 "no-records", "count-mismatch", "flash-not-acknowledged",
 //                 "timeout", "port-error", "file-error", "image-ok",
 //                 "image-refused", "image-changed", "power-command-failed",
-//                 "interrupted", or in console and raw modes "ended"
+//                 "ledger-error", "interrupted", or in console and raw modes
+//                 "ended"
 //   error         the message printed for the outcome, without its last line
 //                 end, or null
 //   findings      the findings of a refused image as shown (at most 20), else
@@ -54,10 +55,11 @@
 //   station       --station, or null
 //   label         the board's label (--label, --ask-label, --label-from),
 //                 or null
-//   stamp         with --stamp only: {"value", "address", "format", "ledger"}
-//                 of the number the board got (value a JSON integer, or a
-//                 string of bytes for bytes:N; address a number; ledger
-//                 without a password), or null when it got none
+//   stamp         with --stamp only: {"value", "address", "format", "ledger",
+//                 "closed"} of the number the board got (value a JSON
+//                 integer, or a string of bytes for bytes:N; address a
+//                 number; ledger without a password; closed: whether its
+//                 closing was made in the ledger), or null when it got none
 //   console_followed  with --monitor only: true once a console followed the
 //                 complete download on the same port
 //   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was
@@ -116,6 +118,7 @@ class RunReport : public RunObserver {
     void OnBoardBegin(const BoardBegin& begin) override;
     void OnFixtureStep(const FixtureStep& step) override;
     void OnStamp(const StampNote& note) override;
+    void OnStampClosed(bool closed) override { session.stampClosed = closed; }
     void OnConsoleFollowed() override { consoleFollowed = true; }
 
     void OnPhase(SessionPhase phase) override;
@@ -163,6 +166,7 @@ class RunReport : public RunObserver {
         std::optional<FixtureStep> powerOff;
         std::optional<FixtureStep> resultCommand;
         std::optional<StampNote> stamp;
+        bool stampClosed = false;  // its closing was made in the ledger
     };
 
     void EndCurrentPhase(Clock::time_point now);

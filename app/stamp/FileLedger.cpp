@@ -120,15 +120,18 @@ size_t FileLedger::ReadLedger(const std::string& content, const StampPlan& plan,
     return at;
 }
 
-LedgerValues FileLedger::Load(bool cut) {
-    if (!log.Lock()) {
-        Failed();
-    }
+bool FileLedger::Faulted(LedgerFault& fault) {
+    fault.why = log.Error();
+    fault.passing = true;
+    log.Unlock();
+    return false;
+}
+
+bool FileLedger::Load(bool cut, LedgerValues& values, LedgerFault& fault) {
     std::string content;
-    if (!log.ReadAll(content)) {
-        Failed();
+    if (!log.Lock() || !log.ReadAll(content)) {
+        return Faulted(fault);
     }
-    LedgerValues values;
     bool unfinished = false;
     const size_t finished = ReadLedger(content, plan, values, unfinished);
     if (unfinished && !unfinishedShown) {
@@ -140,13 +143,25 @@ LedgerValues FileLedger::Load(bool cut) {
                      lineNumber);
     }
     if (unfinished && cut && !log.CutTo(static_cast<int64_t>(finished))) {
-        Failed();
+        return Faulted(fault);
     }
-    return values;
+    return true;
+}
+
+bool FileLedger::AppendLine(const std::string& line, LedgerFault& fault) {
+    if (!log.Append(line)) {
+        return Faulted(fault);
+    }
+    log.Unlock();
+    return true;
 }
 
 void FileLedger::Check() {
-    const LedgerValues values = Load(false);
+    LedgerValues values;
+    LedgerFault fault;
+    if (!Load(false, values, fault)) {
+        FatalError(messages::kLedgerCannotFormat, plan.ledger.c_str(), fault.why.c_str());
+    }
     log.Unlock();
     StampValue next;
     std::string why;
@@ -155,25 +170,29 @@ void FileLedger::Check() {
     }
 }
 
-StampValue FileLedger::Reserve(const StampTaker& taker) {
-    const LedgerValues values = Load(true);
+// The file is read under the lock each time, so the deadline (for ledgers
+// that wait on others) has nothing to bound here.
+std::optional<StampValue> FileLedger::Reserve(const StampTaker& taker, const Deadline& /*deadline*/,
+                                              LedgerFault& fault) {
+    LedgerValues values;
+    if (!Load(true, values, fault)) {
+        return std::nullopt;
+    }
     StampValue next;
     std::string why;
     if (!NextStampValue(plan, values, next, why)) {
         FatalError("%s", why.c_str());
     }
-    if (!log.Append(LedgerLine(plan.spec.format, next, "reserved", taker, nullptr))) {
-        Failed();
+    if (!AppendLine(LedgerLine(plan.spec.format, next, "reserved", taker, nullptr), fault)) {
+        return std::nullopt;
     }
-    log.Unlock();
     return next;
 }
 
-void FileLedger::Close(const StampValue& value, const StampTaker& taker, const char* state,
-                       const std::string& outcome) {
-    Load(true);
-    if (!log.Append(LedgerLine(plan.spec.format, value, state, taker, &outcome))) {
-        Failed();
-    }
-    log.Unlock();
+bool FileLedger::Close(const StampValue& value, const StampTaker& taker, const char* state,
+                       const std::string& outcome, const Deadline& /*deadline*/,
+                       LedgerFault& fault) {
+    LedgerValues values;
+    return Load(true, values, fault) &&
+           AppendLine(LedgerLine(plan.spec.format, value, state, taker, &outcome), fault);
 }

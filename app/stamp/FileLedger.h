@@ -14,6 +14,10 @@
 // cut short by a power cut before it was forced to disk, so no board got its
 // number): it is ignored and said on standard error, and cut off before the
 // next line is appended.
+//
+// A line that cannot be appended (a full disk) leaves the file as it was
+// (LockedLog cuts off what part of it was written): the reservation or the
+// closing is then a LedgerFault that may pass.
 
 #include <string>
 
@@ -25,9 +29,10 @@ class FileLedger : public StampLedger {
     FileLedger(const StampPlan& plan);
 
     void Check() override;
-    StampValue Reserve(const StampTaker& taker) override;
-    void Close(const StampValue& value, const StampTaker& taker, const char* state,
-               const std::string& outcome) override;
+    std::optional<StampValue> Reserve(const StampTaker& taker, const Deadline& deadline,
+                                      LedgerFault& fault) override;
+    bool Close(const StampValue& value, const StampTaker& taker, const char* state,
+               const std::string& outcome, const Deadline& deadline, LedgerFault& fault) override;
 
     // What content holds (the whole file), read line by line; FatalError on
     // a line that does not parse. Returns the length of the finished lines.
@@ -36,7 +41,12 @@ class FileLedger : public StampLedger {
 
   private:
     // Locks and reads the file; cuts an unfinished last line when cut.
-    LedgerValues Load(bool cut);
+    // False, with fault, the file unlocked, when the file failed.
+    bool Load(bool cut, LedgerValues& values, LedgerFault& fault);
+    // Appends line and unlocks the file; false with fault.
+    bool AppendLine(const std::string& line, LedgerFault& fault);
+    // The file's fault (LockedLog's words), the file unlocked.
+    bool Faulted(LedgerFault& fault);
     [[noreturn]] void Failed();
 
     const StampPlan& plan;

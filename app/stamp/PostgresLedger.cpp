@@ -1,24 +1,25 @@
 // The ledger in a PostgreSQL table, through libpq.
 #include "app/stamp/PostgresLedger.h"
 
-#include <libpq-fe.h>
-
 #include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/database/PostgresConnection.h"
+#include "app/database/PostgresTable.h"
 #include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
 
 namespace {
 
 // Every station that reserves takes this lock for the length of its
-// transaction ("vantoir" in ASCII).
+// transaction ("vantoir" in ASCII); the table is made under it too.
+constexpr int64_t kAdvisoryLockKey = 33317971305933170;
 constexpr const char* kAdvisoryLock = "SELECT pg_advisory_xact_lock(33317971305933170)";
 
 constexpr const char* kCreateTable =
-    "CREATE TABLE IF NOT EXISTS vantoir_stamp_ledger ("
+    "CREATE TABLE vantoir_stamp_ledger ("
     " value_key text PRIMARY KEY,"
     " value text NOT NULL,"
     " format text NOT NULL,"
@@ -30,6 +31,8 @@ constexpr const char* kCreateTable =
     " station text,"
     " reserved_at timestamptz NOT NULL DEFAULT now(),"
     " closed_at timestamptz)";
+
+const TableRecipe kTable = {"vantoir_stamp_ledger", kCreateTable, kAdvisoryLockKey};
 
 // The counter in fixed-width upper-case hex: ordered as text as the values
 // are as numbers.
@@ -58,136 +61,130 @@ bool ValueOfKey(const std::string& key, size_t counterBytes, StampValue& value) 
     return true;
 }
 
-class Result {
-  public:
-    explicit Result(PGresult* pgResult) : result(pgResult) {}
-    ~Result() { PQclear(result); }
-    Result(const Result&) = delete;
-    Result& operator=(const Result&) = delete;
-    PGresult* get() const { return result; }
+SqlParameter Optional(const std::string* value) {
+    return value != nullptr ? SqlParameter(*value) : SqlParameter();
+}
 
-  private:
-    PGresult* result;
+// A reservation inserted, whose COMMIT went unanswered: the value, and the
+// transaction that inserted it (the row's xmin, should it have committed).
+struct Unanswered {
+    StampValue value;
+    std::string transaction;
 };
-
-void IgnoreNotice(void* /*context*/, const char* /*message*/) {}
 
 class PostgresLedger : public StampLedger {
   public:
-    explicit PostgresLedger(const StampPlan& stampPlan) : plan(stampPlan) {
-        connection = PQconnectdb(plan.ledger.c_str());
-        if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
-            // The destructor does not run for a constructor that throws: the
-            // failed connection is given back here, once its reason is taken.
-            const std::string why = Reason();
-            PQfinish(connection);
-            connection = nullptr;
-            FailedBecause(why);
-        }
-        // The server's notices ("relation ... already exists, skipping" at
-        // every reservation) are no concern of the operator's; libpq would
-        // print them on standard error.
-        PQsetNoticeProcessor(connection, IgnoreNotice, nullptr);
-    }
-    ~PostgresLedger() override { PQfinish(connection); }
-    PostgresLedger(const PostgresLedger&) = delete;
-    PostgresLedger& operator=(const PostgresLedger&) = delete;
+    explicit PostgresLedger(const StampPlan& stampPlan)
+        : plan(stampPlan), connection(stampPlan.ledger) {}
 
     void Check() override {
-        Begin();
+        const Deadline unbounded;
         StampValue next;
-        NextOrEnd(next);
-        Run("COMMIT", {});
+        if (!EnsureTable(connection, kTable, unbounded) || !Next(unbounded, next)) {
+            FatalError(messages::kLedgerCannotFormat, LedgerShownName(plan.ledger).c_str(),
+                       connection.Error().c_str());
+        }
     }
 
-    StampValue Reserve(const StampTaker& taker) override {
-        Begin();
+    std::optional<StampValue> Reserve(const StampTaker& taker, const Deadline& deadline,
+                                      LedgerFault& fault) override {
+        std::optional<StampValue> made;
+        if (unanswered && !TakeUnanswered(deadline, made)) {
+            fault = Faulted();
+            return std::nullopt;
+        }
+        if (made) {
+            return made;
+        }
         StampValue next;
-        NextOrEnd(next);
-        const std::string boardNumber =
-            taker.boardNumber ? std::to_string(*taker.boardNumber) : std::string();
-        Run("INSERT INTO vantoir_stamp_ledger (value_key, value, format, state, port, "
-            "board_number, run_id, station) VALUES ($1, $2, $3, 'reserved', $4, $5, $6, $7)",
-            {KeyOf(next), StampValueText(plan.spec.format, next), plan.spec.format.Name(),
-             taker.port, Optional(taker.boardNumber ? &boardNumber : nullptr),
-             Optional(taker.runId ? &*taker.runId : nullptr),
-             Optional(taker.station ? &*taker.station : nullptr)});
-        Run("COMMIT", {});
+        SqlRows inserted;
+        if (!connection.Run("BEGIN", {}, deadline) ||
+            !connection.Run(kAdvisoryLock, {}, deadline) || !Next(deadline, next) ||
+            !Insert(next, taker, deadline, inserted)) {
+            fault = Faulted();
+            return std::nullopt;
+        }
+        unanswered = Unanswered{next, inserted.empty() ? std::string() : inserted[0][0]};
+        const bool committed = connection.Run("COMMIT", {}, deadline);
+        if (committed || !connection.Lost()) {
+            unanswered.reset();
+        }
+        if (!committed) {
+            fault = Faulted();
+            return std::nullopt;
+        }
         return next;
     }
 
-    void Close(const StampValue& value, const StampTaker& /*taker*/, const char* state,
-               const std::string& outcome) override {
-        Run("UPDATE vantoir_stamp_ledger SET state = $1, outcome = $2, closed_at = now() "
-            "WHERE value_key = $3",
-            {state, outcome, KeyOf(value)});
+    bool Close(const StampValue& value, const StampTaker& /*taker*/, const char* state,
+               const std::string& outcome, const Deadline& deadline, LedgerFault& fault) override {
+        SqlRows rows;
+        if (!connection.Run("UPDATE vantoir_stamp_ledger SET state = $1, outcome = $2, "
+                            "closed_at = now() WHERE value_key = $3 RETURNING value_key",
+                            {state, outcome, KeyOf(value)}, deadline, &rows)) {
+            fault = Faulted();
+            return false;
+        }
+        if (rows.empty()) {
+            fault = {"the table has no row of " + StampValueText(plan.spec.format, value), false};
+            return false;
+        }
+        return true;
     }
 
   private:
-    // A parameter: text, or SQL's null (nullptr).
-    struct Parameter {
-        Parameter(const std::string& value) : text(value), null(false) {}
-        Parameter(const char* value) : text(value), null(false) {}
-        Parameter() = default;
-        std::string text;
-        bool null = true;
-    };
-    static Parameter Optional(const std::string* value) {
-        return value != nullptr ? Parameter(*value) : Parameter();
+    // The connection's fault; the connection is given up with any
+    // transaction it had open.
+    LedgerFault Faulted() {
+        LedgerFault fault{connection.Error(), connection.Lost()};
+        connection.Drop();
+        return fault;
     }
 
-    std::string Reason() const {
-        std::string why = connection != nullptr ? PQerrorMessage(connection) : "out of memory";
-        while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) {
-            why.pop_back();
+    bool Insert(const StampValue& next, const StampTaker& taker, const Deadline& deadline,
+                SqlRows& inserted) {
+        const std::string boardNumber =
+            taker.boardNumber ? std::to_string(*taker.boardNumber) : std::string();
+        return connection.Run(
+            "INSERT INTO vantoir_stamp_ledger (value_key, value, format, state, port, "
+            "board_number, run_id, station) VALUES ($1, $2, $3, 'reserved', $4, $5, $6, $7) "
+            "RETURNING xmin::text",
+            {KeyOf(next), StampValueText(plan.spec.format, next), plan.spec.format.Name(),
+             taker.port, Optional(taker.boardNumber ? &boardNumber : nullptr),
+             Optional(taker.runId ? &*taker.runId : nullptr),
+             Optional(taker.station ? &*taker.station : nullptr)},
+            deadline, &inserted);
+    }
+
+    // Whether the unanswered reservation could be looked for; made holds
+    // it when its transaction did commit.
+    bool TakeUnanswered(const Deadline& deadline, std::optional<StampValue>& made) {
+        SqlRows rows;
+        if (!connection.Run("SELECT xmin::text FROM vantoir_stamp_ledger WHERE value_key = $1 "
+                            "AND state = 'reserved'",
+                            {KeyOf(unanswered->value)}, deadline, &rows)) {
+            return false;
         }
-        return why;
-    }
-
-    [[noreturn]] void FailedBecause(const std::string& why) {
-        FatalError(messages::kLedgerCannotFormat, LedgerShownName(plan.ledger).c_str(),
-                   why.c_str());
-    }
-
-    [[noreturn]] void Failed() { FailedBecause(Reason()); }
-
-    // Runs sql; ends the run when it fails (the open transaction, if any,
-    // ends with the connection).
-    std::vector<std::vector<std::string>> Run(const char* sql,
-                                              const std::vector<Parameter>& parameters) {
-        std::vector<const char*> values;
-        for (const Parameter& parameter : parameters) {
-            values.push_back(parameter.null ? nullptr : parameter.text.c_str());
+        if (!rows.empty() && !unanswered->transaction.empty() &&
+            rows[0][0] == unanswered->transaction) {
+            made = unanswered->value;
         }
-        const Result result(PQexecParams(connection, sql, static_cast<int>(values.size()), nullptr,
-                                         values.data(), nullptr, nullptr, 0));
-        const ExecStatusType status = PQresultStatus(result.get());
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            Failed();
-        }
-        std::vector<std::vector<std::string>> rows(static_cast<size_t>(PQntuples(result.get())));
-        for (size_t row = 0; row < rows.size(); ++row) {
-            for (int column = 0; column < PQnfields(result.get()); ++column) {
-                rows[row].emplace_back(PQgetvalue(result.get(), static_cast<int>(row), column));
-            }
-        }
-        return rows;
+        unanswered.reset();
+        return true;
     }
 
-    // Opens the transaction in which reservations take turns; the table is
-    // made there on first use.
-    void Begin() {
-        Run("BEGIN", {});
-        Run(kAdvisoryLock, {});
-        Run(kCreateTable, {});
-    }
-
-    void NextOrEnd(StampValue& next) {
+    // The next value after what the table holds; false when the table
+    // could not be read. A table that holds no value of the format, or no
+    // number left, ends the run.
+    bool Next(const Deadline& deadline, StampValue& next) {
         // A counter needs only the largest value; a list, every value named.
-        const auto rows = Run(plan.listPath.empty() ? "SELECT value_key FROM vantoir_stamp_ledger "
-                                                      "ORDER BY value_key DESC LIMIT 1"
-                                                    : "SELECT value_key FROM vantoir_stamp_ledger",
-                              {});
+        SqlRows rows;
+        if (!connection.Run(plan.listPath.empty() ? "SELECT value_key FROM vantoir_stamp_ledger "
+                                                    "ORDER BY value_key DESC LIMIT 1"
+                                                  : "SELECT value_key FROM vantoir_stamp_ledger",
+                            {}, deadline, &rows)) {
+            return false;
+        }
         LedgerValues held;
         const size_t counterBytes = plan.spec.format.CounterBytes();
         for (const auto& row : rows) {
@@ -205,16 +202,63 @@ class PostgresLedger : public StampLedger {
         if (!NextStampValue(plan, held, next, why)) {
             FatalError("%s", why.c_str());
         }
+        return true;
     }
 
     const StampPlan& plan;
-    PGconn* connection = nullptr;
+    PostgresConnection connection;
+    std::optional<Unanswered> unanswered;
 };
 
 }  // namespace
 
 std::unique_ptr<StampLedger> OpenPostgresLedger(const StampPlan& plan) {
     return std::make_unique<PostgresLedger>(plan);
+}
+
+namespace {
+
+std::optional<std::string> OrNothing(const std::vector<std::string>& row, size_t column,
+                                     const std::vector<bool>& nulls) {
+    return nulls[column] ? std::nullopt : std::optional<std::string>(row[column]);
+}
+
+}  // namespace
+
+LedgerSummary ListPostgresLedger(const std::string& address) {
+    PostgresConnection connection(address);
+    const Deadline unbounded;
+    SqlRows open;
+    SqlRows counts;
+    // The texts that may be null come with a flag each, so that a null and
+    // an empty text stay apart.
+    if (!connection.Run("SELECT value, state, to_char(coalesce(closed_at, reserved_at) AT TIME "
+                        "ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), coalesce(port, ''), "
+                        "coalesce(run_id, ''), coalesce(station, ''), port IS NULL, run_id IS "
+                        "NULL, station IS NULL FROM vantoir_stamp_ledger WHERE state <> 'used' "
+                        "ORDER BY value_key",
+                        {}, unbounded, &open) ||
+        !connection.Run("SELECT state, count(*) FROM vantoir_stamp_ledger GROUP BY state", {},
+                        unbounded, &counts)) {
+        FatalError(messages::kLedgerCannotFormat, LedgerShownName(address).c_str(),
+                   connection.Error().c_str());
+    }
+    LedgerSummary summary;
+    for (const auto& row : open) {
+        const std::vector<bool> nulls = {false,         false,         false,
+                                         row[6] == "t", row[7] == "t", row[8] == "t"};
+        summary.notUsed.push_back({row[0], row[1], row[2], OrNothing(row, 3, nulls),
+                                   OrNothing(row, 4, nulls), OrNothing(row, 5, nulls)});
+    }
+    for (const auto& row : counts) {
+        const long long count = std::stoll(row[1]);
+        long long* counted = row[0] == "reserved" ? &summary.reserved
+                             : row[0] == "used"   ? &summary.used
+                             : row[0] == "failed" ? &summary.failed
+                                                  : &summary.interrupted;
+        *counted = count;
+    }
+    return summary;
 }
 
 bool BuildHasDatabaseLedger() {

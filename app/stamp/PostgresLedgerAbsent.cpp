@@ -7,6 +7,10 @@ std::unique_ptr<StampLedger> OpenPostgresLedger(const StampPlan& plan) {
     FatalError(messages::kNoPostgresLedgerFormat, LedgerShownName(plan.ledger).c_str());
 }
 
+LedgerSummary ListPostgresLedger(const std::string& address) {
+    FatalError(messages::kNoPostgresLedgerFormat, LedgerShownName(address).c_str());
+}
+
 bool BuildHasDatabaseLedger() {
     return false;
 }

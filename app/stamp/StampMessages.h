@@ -35,9 +35,17 @@ inline constexpr const char* kLedgerLineFormat = "%s:%lld: %s\n";
 inline constexpr const char* kLedgerUnfinishedLineFormat =
     "%s:%lld: the last line is unfinished (a write cut short before it was forced to disk); "
     "it is ignored\n";
+// A number's closing that could not be made, with patience.
+inline constexpr const char* kStampNotClosedFormat =
+    "Stamp ledger %s: stamp %s could not be closed as %s: %s\n";
 inline constexpr const char* kNoPostgresLedgerFormat =
     "Stamp ledger %s: this build keeps ledgers in files only (it was built without "
     "PostgreSQL)\n";
+
+// --ledger-list: a number that is not used, and the counts of the states.
+inline constexpr const char* kLedgerListLineFormat = "%s %s time=%s port=%s run_id=%s station=%s\n";
+inline constexpr const char* kLedgerListCountsFormat =
+    "In all: %lld reserved, %lld used, %lld failed, %lld interrupted.\n";
 
 // After a reservation, before the first record line goes out.
 inline constexpr const char* kStampReservedFormat = "Stamp %s reserved for 0x%08X (%s)\n";

@@ -1,8 +1,10 @@
 // --stamp and its companions, kept as given; app/stamp/StampPlan.h reads
 // them once the command line has been accepted and echoed, before anything
-// is opened or recorded.
+// is opened or recorded. --ledger-list answers a request where it stands
+// (app/stamp/LedgerListing.h).
 
 #include "app/cli/SwitchTables.h"
+#include "app/stamp/LedgerListing.h"
 
 namespace {
 
@@ -28,6 +30,9 @@ const SwitchRow kRows[] = {
     {"--stamp-overwrite", nullptr, "lets --stamp write over a field that is not blank",
      [](const SwitchUse&, Settings& s) { s.stampOverwrite = true; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
+    {"--ledger-list", "<ledger>", "lists the numbers of a stamp ledger that are not used",
+     [](const SwitchUse& use, Settings&) { PrintLedgerList(use.value); }, ForGangRun::PassOn,
+     SwitchRules::Request},
 };
 
 }  // namespace

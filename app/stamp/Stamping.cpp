@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/stamp/StampMessages.h"
+#include "errors/FormatText.h"
 #include "errors/ProgramError.h"
 #include "text/Shown.h"
 
@@ -24,12 +25,20 @@ void Stamping::StartBoard(std::optional<uint32_t> boardNumber) {
     taker.boardNumber = boardNumber;
     reserved.reset();
     shownValue.clear();
+    closingFailed = false;
+    closingMessage.clear();
     stamp.Disarm();
 }
 
 void Stamping::OnBoardIdentified(const char* /*text*/) {
     const StampFormat& format = plan.spec.format;
-    reserved = ledger->Reserve(taker);
+    std::string why;
+    reserved = ReserveWithPatience(*ledger, taker, why);
+    if (!reserved) {
+        throw StampReservationError(FormatText(messages::kLedgerCannotFormat,
+                                               LedgerShownName(plan.ledger).c_str(), why.c_str()),
+                                    1);
+    }
     stamp.Arm(StampFieldBytes(format, *reserved));
     const std::string value = StampValueText(format, *reserved);
     shownValue = value;
@@ -60,11 +69,28 @@ void Stamping::Finish(RunOutcome outcome) {
     const StampValue value = *reserved;
     reserved.reset();
     stamp.Disarm();
+    std::string why;
+    const bool closed = Close(value, state, OutcomeName(outcome), why);
+    if (!closed) {
+        closingFailed = true;
+        closingMessage =
+            FormatText(messages::kStampNotClosedFormat, LedgerShownName(plan.ledger).c_str(),
+                       StampValueText(plan.spec.format, value).c_str(), state, why.c_str());
+        FlushShown();
+        std::fputs(closingMessage.c_str(), stderr);
+    }
+    run.OnStampClosed(closed);
+}
+
+bool Stamping::Close(const StampValue& value, const char* state, const std::string& outcome,
+                     std::string& why) {
     try {
-        ledger->Close(value, taker, state, OutcomeName(outcome));
+        return CloseWithPatience(*ledger, value, taker, state, outcome, why);
     } catch (const ProgramError& error) {
-        std::fflush(stdout);
-        std::fputs(error.what(), stderr);
+        // The ledger no longer reads (a line that does not parse).
+        why = error.what();
+        why.erase(why.find_last_not_of('\n') + 1);
+        return false;
     }
 }
 

@@ -7,8 +7,17 @@
 // end closes the reservation, or, for a board that ended otherwise (a port
 // error, the operator's request), the program flow does (Finish): used after
 // a complete session, interrupted after the operator's request, failed
-// otherwise (with the outcome's name). A board that never answered reserves
-// nothing.
+// otherwise (with the outcome's name), and tells the run whether the closing
+// was made (OnStampClosed). A board that never answered reserves nothing.
+//
+// The ledger failing under the run (a full disk, a database that went away)
+// is tried again with patience (app/stamp/StampLedger.h). A number that
+// still cannot be reserved ends the board before any record line is sent:
+// OnBoardIdentified throws StampReservationError, and the board's outcome
+// is ledger-error. A closing that still cannot be made is said on standard
+// error at once; ClosingFailed() and ClosingMessage() then tell the run's
+// story, which ends a board that was complete with ledger-error instead
+// (app/Outcome.h, OutcomeAfterClosing).
 
 #include <memory>
 #include <optional>
@@ -19,8 +28,16 @@
 #include "app/RunObserver.h"
 #include "app/stamp/StampLedger.h"
 #include "app/stamp/StampPlan.h"
+#include "errors/ProgramError.h"
 #include "protocol/SessionObserver.h"
 #include "text/RecordStamp.h"
+
+// A number the ledger could not reserve: the message ("Stamp ledger %s:
+// %s") for standard error and the record, status 1.
+class StampReservationError : public ProgramError {
+  public:
+    using ProgramError::ProgramError;
+};
 
 class Stamping : public SessionObserver {
   public:
@@ -40,16 +57,23 @@ class Stamping : public SessionObserver {
     void OnOutcome(SessionOutcome outcome, const char* message) override;
 
     // Closes the board's reservation, if it has one, with how the board's
-    // run ended: used when complete, interrupted, or failed. A ledger that
-    // cannot take the line is said on standard error; the number stays
-    // spent.
+    // run ended: used when complete, interrupted, or failed. A closing that
+    // cannot be made is said on standard error; the number stays spent.
     void Finish(RunOutcome outcome);
+    // The closing of the board's number failed (false too when it has no
+    // number, or its number is not closed yet), and what was said of it.
+    bool ClosingFailed() const { return closingFailed; }
+    const std::string& ClosingMessage() const { return closingMessage; }
 
     // The number of the board last begun, as shown ("17"), also once it is
     // closed; empty when it has none.
     std::string ValueText() const;
 
   private:
+    // Closes value in the ledger with patience; false with why.
+    bool Close(const StampValue& value, const char* state, const std::string& outcome,
+               std::string& why);
+
     StampPlan plan;
     std::unique_ptr<StampLedger> ledger;
     RecordStamp stamp;
@@ -57,6 +81,8 @@ class Stamping : public SessionObserver {
     StampTaker taker;
     std::optional<StampValue> reserved;
     std::string shownValue;
+    bool closingFailed = false;
+    std::string closingMessage;
 };
 
 // The stamping of plan, checked (image, ledger) before the port is opened.

@@ -40,6 +40,13 @@ TEST(Outcome, RunsEndMakesItsOutcome) {
     EXPECT_EQ(OutcomeOfRun({RunEndKind::Normal, false, {}, RunOutcome::Complete}),
               RunOutcome::Complete);
     EXPECT_EQ(OutcomeOfRun({RunEndKind::Normal, false, {}, {}}), RunOutcome::Ended);
+    // A number the ledger could not reserve; a complete board whose number
+    // could not be closed, and only a complete one.
+    EXPECT_EQ(OutcomeOfRun({RunEndKind::LedgerError, false, {}, {}}), RunOutcome::LedgerError);
+    EXPECT_EQ(OutcomeAfterClosing(RunOutcome::Complete, true), RunOutcome::LedgerError);
+    EXPECT_EQ(OutcomeAfterClosing(RunOutcome::Complete, false), RunOutcome::Complete);
+    EXPECT_EQ(OutcomeAfterClosing(mismatch, true), mismatch);
+    EXPECT_EQ(OutcomeAfterClosing(RunOutcome::Interrupted, true), RunOutcome::Interrupted);
 }
 
 TEST(Outcome, ARunThatEndsWithAFailingStatusIsNotComplete) {

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,6 +75,7 @@ struct ChildSetup {
     int input = -1;            // Null, Pipe: becomes standard input
     int out = -1;
     int err = -1;
+    int64_t fileSizeLimit = 0;
 };
 
 [[noreturn]] void RunChild(const ChildSetup& setup) {
@@ -104,6 +106,12 @@ struct ChildSetup {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (setup.fileSizeLimit > 0) {
+        const rlimit limit = {static_cast<rlim_t>(setup.fileSizeLimit),
+                              static_cast<rlim_t>(setup.fileSizeLimit)};
+        signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
     execvp(setup.argv[0], setup.argv.data());
     _exit(127);
 }
@@ -204,6 +212,7 @@ ChildSetup PrepareArguments(const ProcessOptions& options) {
     }
     setup.argv.push_back(nullptr);
     setup.workDir = options.workDir;
+    setup.fileSizeLimit = options.fileSizeLimit;
     return setup;
 }
 

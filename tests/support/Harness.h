@@ -36,6 +36,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -112,6 +113,9 @@ struct ProcessOptions {
     bool closeInput = true;  // Pipe: close after input
     std::string binary;      // empty: VantoirBinary()
     std::string workDir;     // empty: the current directory
+    // > 0: the largest file the child may write (RLIMIT_FSIZE); a write
+    // past it fails with EFBIG (SIGXFSZ is ignored). See FullDisk.h.
+    int64_t fileSizeLimit = 0;
 };
 
 struct ProcessResult {

@@ -52,7 +52,7 @@ bool PostgresServer::Installed(std::string& why) {
     }
 }
 
-PostgresServer::PostgresServer(bool durable) {
+PostgresServer::PostgresServer(bool durableServer) : durable(durableServer) {
     bin = ServerPrograms();
     std::string pattern = std::filesystem::temp_directory_path().string() + "/vantoir-pg-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr) {
@@ -69,12 +69,20 @@ PostgresServer::PostgresServer(bool durable) {
     Run(Quoted(bin + "/initdb") + " -D " + Quoted(folder + "/data") +
             " -A trust -U vantoir --no-sync -E UTF8 --locale=C",
         true);
+    Start();
+}
+
+void PostgresServer::Start() {
     // No TCP port at all: only the socket in the folder.
     Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") + " -l " +
             Quoted(folder + "/server.log") + " -w -o " +
             Quoted("-c listen_addresses= -c fsync=" + std::string(durable ? "on" : "off") +
                    " -k " + folder) + " start",
         true);
+}
+
+void PostgresServer::Stop() {
+    Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") + " -m fast -w stop", true);
 }
 
 PostgresServer::~PostgresServer() {
@@ -109,7 +117,11 @@ std::string PostgresServer::Run(const std::string& command, bool asServerUser) {
 
 std::string PostgresServer::Address(const std::string& database) {
     Query("postgres", "CREATE DATABASE " + database);
-    return "postgresql:///" + database + "?host=" + folder + "&user=vantoir";
+    return AddressAs(database, "vantoir");
+}
+
+std::string PostgresServer::AddressAs(const std::string& database, const std::string& user) const {
+    return "postgresql:///" + database + "?host=" + folder + "&user=" + user;
 }
 
 std::string PostgresServer::Query(const std::string& database, const std::string& sql) {

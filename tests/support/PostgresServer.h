@@ -12,6 +12,11 @@
 // The tests' server does not force its writes to disk (fsync=off): they
 // check what is stored, not how durably. A durable server (benchmarks)
 // forces each commit to disk as a production server does.
+//
+// Stop and Start take the server down (fast: every session is ended, as a
+// server shut down for maintenance ends them) and bring it back on the same
+// socket with the same data, so that a test can take a database away from
+// a running program and give it back.
 
 #include <string>
 
@@ -26,8 +31,16 @@ class PostgresServer {
 
     // A libpq address of a database of its own on the server (made here).
     std::string Address(const std::string& database);
+    // The address of database (made already) for another role: the server
+    // trusts every role that exists, so no password is needed.
+    std::string AddressAs(const std::string& database, const std::string& user) const;
     // Runs sql on database through psql; its output (unaligned, tuples only).
     std::string Query(const std::string& database, const std::string& sql);
+
+    // Stops the server once every session is ended, and starts it again;
+    // each returns once it is done.
+    void Stop();
+    void Start();
 
     // Whether the server programs are installed; why not in why.
     static bool Installed(std::string& why);
@@ -38,6 +51,7 @@ class PostgresServer {
     std::string folder;
     std::string bin;
     bool asNobody = false;
+    bool durable = false;
 };
 
 }  // namespace harness

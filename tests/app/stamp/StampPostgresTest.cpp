@@ -1,9 +1,12 @@
 // --stamp with the ledger in PostgreSQL: a real server of the test's own
 // (harness::PostgresServer), several stations' runs reserving from it at
-// once, each board with a number no other board got.
+// once, each board with a number no other board got; a station's role that
+// may only use the table the administrator made, as the production guide
+// prints it.
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -23,20 +26,8 @@ using download_test::kRunGuardMs;
 using stamp_test::Memory;
 using stamp_test::RecordLines;
 
-class StampPostgres : public ::testing::Test {
+class StampPostgres : public stamp_test::PostgresLedgerSuite {
   protected:
-    // The Windows build has no database ledger; the server is started only
-    // for the program that can use it.
-    static void SetUpTestSuite() {
-        if (!harness::RunsWindowsBuild()) {
-            server = new harness::PostgresServer();
-        }
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     std::vector<std::string> Args(const sim::Board& board, const std::string& ledger,
                                   std::vector<std::string> extra = {}) const {
         std::vector<std::string> args = {
@@ -46,19 +37,38 @@ class StampPostgres : public ::testing::Test {
         return args;
     }
 
-    // The table's rows as "value state outcome" lines, in order of value.
-    static std::string Rows(const std::string& database) {
-        return server->Query(database,
-                             "SELECT value || ' ' || state || ' ' || coalesce(outcome, '-') "
-                             "FROM vantoir_stamp_ledger ORDER BY value_key");
-    }
-
-    static harness::PostgresServer* server;
     std::string content = stamp_test::BlankedHex(harness::SampleHex(20), 0x20, 0x21);
     std::string dataFile = harness::WriteTempFile(content);
 };
 
-harness::PostgresServer* StampPostgres::server = nullptr;
+// The production guide's SQL that makes the ledger's table once and gives a
+// station's role the rights to use it, as printed.
+std::string PrintedTableSql() {
+    std::ifstream in(VANTOIR_SOURCE_DIR "/docs/production.md");
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string guide = text.str();
+    const std::string start = "```sql\n-- The ledger's table, made once";
+    const size_t from = guide.find(start);
+    if (from == std::string::npos) {
+        return std::string();
+    }
+    const size_t body = from + 7;
+    return guide.substr(body, guide.find("```\n", body) - body);
+}
+
+// The table's columns and constraints, as the server describes them.
+std::string TableShape(harness::PostgresServer& server, const std::string& database) {
+    return server.Query(database,
+                        "SELECT string_agg(column_name || ' ' || data_type || ' ' || is_nullable "
+                        "|| ' ' || coalesce(column_default, '-'), ', ' ORDER BY ordinal_position) "
+                        "FROM information_schema.columns WHERE table_name = "
+                        "'vantoir_stamp_ledger'") +
+           server.Query(database,
+                        "SELECT string_agg(pg_get_constraintdef(oid), '; ' ORDER BY "
+                        "pg_get_constraintdef(oid)) FROM pg_constraint WHERE conrelid = "
+                        "'vantoir_stamp_ledger'::regclass");
+}
 
 uint16_t FieldOf(const sim::Board& board) {
     const auto memory = Memory(RecordLines(board.Received()));
@@ -139,4 +149,80 @@ TEST_F(StampPostgres, ALedgerThatCannotBeReachedEndsTheRunBeforeThePortIsOpened)
         << result.err;
     EXPECT_EQ(result.err.find("secret"), std::string::npos);
     EXPECT_EQ(board->Received(), "");
+}
+
+TEST_F(StampPostgres, AStationsRoleNeedsOnlyTheGuidesGrantsOnTheTableItsAdministratorMade) {
+    SKIP_UNDER_WINE("the Windows build has no database ledger");
+    const std::string sql = PrintedTableSql();
+    ASSERT_FALSE(sql.empty()) << "the guide no longer prints how the table is made";
+    if (server->Query("postgres", "SELECT count(*) FROM pg_roles WHERE rolname = 'station'") ==
+        "0\n") {
+        server->Query("postgres", "CREATE ROLE station LOGIN");
+    }
+    server->Address("granted");
+    const std::string station = server->AddressAs("granted", "station");
+    auto board = harness::StartBoard();
+
+    // The role cannot make the table: said before the port is opened.
+    const harness::ProcessResult refused = harness::RunVantoir(Args(*board, station), kRunGuardMs);
+    EXPECT_EQ(refused.exitStatus, 1) << harness::Describe(refused);
+    EXPECT_EQ(refused.err.rfind("Stamp ledger " + station + ": ", 0), 0u) << refused.err;
+    EXPECT_NE(refused.err.find("permission denied for schema public"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(board->Received(), "");
+
+    // Once the administrator has made it, the role takes numbers and
+    // closes them.
+    server->Query("granted", sql);
+    for (int run = 0; run < 2; ++run) {
+        auto next = harness::StartBoard();
+        const harness::ProcessResult result =
+            harness::RunVantoir(Args(*next, station), kRunGuardMs);
+        EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_EQ(Rows("granted"), "1 used complete\n2 used complete\n");
+
+    // The guide's table is the one the program makes itself.
+    const std::string owner = server->Address("made");
+    auto first = harness::StartBoard();
+    EXPECT_EQ(harness::RunVantoir(Args(*first, owner), kRunGuardMs).exitStatus, 0);
+    EXPECT_EQ(TableShape(*server, "granted"), TableShape(*server, "made"));
+}
+
+TEST_F(StampPostgres, TheLedgerListOfADatabaseShowsEveryNumberNotUsedAndCountsEachState) {
+    SKIP_UNDER_WINE("the Windows build has no database ledger");
+    const std::string ledger = server->Address("listed");
+    sim::BoardConfig miscounting;
+    miscounting.countOffset = 1;
+    auto good = harness::StartBoard();
+    auto bad = harness::StartBoard(miscounting);
+    EXPECT_EQ(harness::RunVantoir(Args(*good, ledger, {"--run-id", "r1"}), kRunGuardMs).exitStatus,
+              0);
+    EXPECT_EQ(harness::RunVantoir(Args(*bad, ledger), kRunGuardMs).exitStatus, 1);
+    // A run killed after its reservation leaves its row reserved.
+    server->Query("listed",
+                  "INSERT INTO vantoir_stamp_ledger (value_key, value, format, state, port, "
+                  "run_id, station) VALUES ('0003', '3', 'u16be', 'reserved', 'COM7', 'r3', "
+                  "'line \"B\"')");
+    const std::string time =
+        "to_char(coalesce(closed_at, reserved_at) AT TIME ZONE 'UTC', "
+        "'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
+    const std::string times =
+        server->Query("listed", "SELECT " + time +
+                                    " FROM vantoir_stamp_ledger WHERE state <> 'used' ORDER BY "
+                                    "value_key");
+
+    const harness::ProcessResult listed =
+        harness::RunVantoir({"--ledger-list", ledger}, kRunGuardMs);
+    EXPECT_EQ(listed.exitStatus, 0) << harness::Describe(listed);
+    EXPECT_EQ(listed.err, "");
+    const size_t second = times.find('\n');
+    EXPECT_EQ(listed.out, "2 failed time=" + times.substr(0, second) + " port=\"" +
+                              harness::PortName(*bad) +
+                              "\" run_id=null station=null\n"
+                              "3 reserved time=" +
+                              times.substr(second + 1, times.size() - second - 2) +
+                              " port=\"COM7\" run_id=\"r3\" station=\"line \\\"B\\\"\"\n"
+                              "In all: 1 reserved, 1 used, 1 failed, 0 interrupted.\n");
 }

@@ -120,7 +120,7 @@ TEST(Stamp, TheBoardGetsTheFilesLinesWithTheValueInTheFieldsRecords) {
     const Json record = report_test::OnlyRecord(report);
     EXPECT_EQ(record["stamp"],
               (Json{{"value", 305419896}, {"address", 0x1E}, {"format", "u32le"},
-                    {"ledger", station.ledger}}));
+                    {"ledger", station.ledger}, {"closed", true}}));
 }
 
 TEST(Stamp, BoardAfterBoardEachGetsTheNextNumberAndTheTallySaysWhich) {
@@ -372,4 +372,54 @@ TEST(Stamp, BytesCountAsOneBigEndianNumberAndAListGivesItsValuesInOrder) {
     const std::map<uint32_t, uint8_t> ascii = Memory(RecordLines(fourth->Received()));
     EXPECT_EQ(ascii.at(0x10), '3');
     EXPECT_EQ(ascii.at(0x11), '0');
+}
+
+TEST(Stamp, TheLedgerListShowsEveryNumberNotUsedAndCountsEachStateWithoutOpeningAPort) {
+    const std::string content =
+        "{\"value\":5,\"state\":\"reserved\",\"time\":\"2026-12-09T10:00:00.000Z\",\"port\":"
+        "\"COM3\","
+        "\"board_number\":null,\"run_id\":\"r1\",\"station\":null}\n"
+        "{\"value\":5,\"state\":\"used\",\"time\":\"2026-12-09T10:00:04.000Z\",\"port\":\"COM3\","
+        "\"board_number\":null,\"run_id\":\"r1\",\"station\":null,\"outcome\":\"complete\"}\n"
+        "{\"value\":6,\"state\":\"reserved\",\"time\":\"2026-12-09T10:01:00.000Z\",\"port\":"
+        "\"/dev/ttyUSB0\",\"board_number\":2,\"run_id\":\"r2\",\"station\":\"line \\\"B\\\"\"}\n"
+        "{\"value\":7,\"state\":\"reserved\",\"time\":\"2026-12-09T10:02:00.000Z\",\"port\":"
+        "\"COM4\","
+        "\"board_number\":null,\"run_id\":null,\"station\":null}\n"
+        "{\"value\":8,\"state\":\"reserved\",\"time\":\"2026-12-09T10:03:00.000Z\",\"port\":"
+        "\"COM4\","
+        "\"board_number\":null,\"run_id\":null,\"station\":null}\n"
+        "{\"value\":7,\"state\":\"failed\",\"time\":\"2026-12-09T10:02:09.500Z\",\"port\":\"COM4\","
+        "\"board_number\":null,\"run_id\":null,\"station\":null,\"outcome\":\"timeout\"}\n"
+        "{\"value\":8,\"state\":\"interrupted\",\"time\":\"2026-12-09T10:03:01.250Z\",\"port\":"
+        "\"COM4\",\"board_number\":null,\"run_id\":null,\"station\":null,\"outcome\":"
+        "\"interrupted\"}\n"
+        "{\"value\":9,\"state\":\"res";
+    const std::string ledger = harness::WriteTempFile(content, "ledger.jsonl");
+    const harness::ProcessResult listed =
+        harness::RunVantoir({"--ledger-list", ledger}, kRunGuardMs);
+    EXPECT_EQ(listed.exitStatus, 0) << harness::Describe(listed);
+    EXPECT_EQ(listed.out,
+              "6 reserved time=2026-12-09T10:01:00.000Z port=\"/dev/ttyUSB0\" run_id=\"r2\" "
+              "station=\"line \\\"B\\\"\"\n"
+              "7 failed time=2026-12-09T10:02:09.500Z port=\"COM4\" run_id=null station=null\n"
+              "8 interrupted time=2026-12-09T10:03:01.250Z port=\"COM4\" run_id=null "
+              "station=null\n"
+              "In all: 1 reserved, 1 used, 1 failed, 1 interrupted.\n");
+    // The unfinished last line is said and left as it is.
+    EXPECT_EQ(listed.err, ledger +
+                              ":8: the last line is unfinished (a write cut short before it was "
+                              "forced to disk); it is ignored\n");
+    std::ifstream file(ledger, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), content);
+
+    // A ledger that is not there is said, and not made.
+    const std::string missing = ledger + ".none";
+    const harness::ProcessResult refused =
+        harness::RunVantoir({"--ledger-list", missing}, kRunGuardMs);
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err.rfind("Stamp ledger " + missing + ": cannot open: ", 0), 0u)
+        << refused.err;
+    EXPECT_FALSE(std::ifstream(missing).good());
 }

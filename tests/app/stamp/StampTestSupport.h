@@ -1,6 +1,6 @@
 #pragma once
 // What the stamp tests share: the record lines a board received, decoded,
-// and the ledger read back.
+// the ledger read back, and a suite's own PostgreSQL server.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "tests/support/Harness.h"
+#include "tests/support/PostgresServer.h"
 
 namespace stamp_test {
 
@@ -101,5 +104,30 @@ inline std::vector<Json> LedgerLines(const std::string& path) {
     }
     return lines;
 }
+
+// A suite of tests with a PostgreSQL server of its own, started once for
+// the suite. The Windows build has no database ledger: no server is started
+// for it (its tests skip themselves).
+class PostgresLedgerSuite : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (!harness::RunsWindowsBuild()) {
+            server = new harness::PostgresServer();
+        }
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+
+    // The table's rows as "value state outcome" lines, in order of value.
+    static std::string Rows(const std::string& database) {
+        return server->Query(database,
+                             "SELECT value || ' ' || state || ' ' || coalesce(outcome, '-') "
+                             "FROM vantoir_stamp_ledger ORDER BY value_key");
+    }
+
+    static inline harness::PostgresServer* server = nullptr;
+};
 
 }  // namespace stamp_test
