@@ -89,3 +89,58 @@ TEST(AppendFile, AFileThatCannotBeMadeIsRefusedAndTakesNothing) {
     EXPECT_FALSE(out.Open((file.Path() + ".missing/report.jsonl").c_str()));
     EXPECT_FALSE(out.Append("line\n"));
 }
+
+TEST(AppendFileRecords, ARecordAfterATornLineStartsALineOfItsOwnAndLeavesTheTornLineAsItIs) {
+    testfiles::TempFile torn("{\"whole\":1}\n{\"cut\":");
+    testfiles::TempFile whole("{\"whole\":1}\n");
+    testfiles::TempFile empty("");
+    for (const testfiles::TempFile* file : {&torn, &whole, &empty}) {
+        AppendFile out;
+        ASSERT_TRUE(out.Open(file->Path().c_str()));
+        EXPECT_TRUE(out.AppendRecord("{\"record\":2}\n"));
+        EXPECT_TRUE(out.AppendRecord("{\"record\":3}\n"));
+    }
+    EXPECT_EQ(ReadAll(torn.Path()), "{\"whole\":1}\n{\"cut\":\n{\"record\":2}\n{\"record\":3}\n");
+    EXPECT_EQ(ReadAll(whole.Path()), "{\"whole\":1}\n{\"record\":2}\n{\"record\":3}\n");
+    EXPECT_EQ(ReadAll(empty.Path()), "{\"record\":2}\n{\"record\":3}\n");
+}
+
+TEST(AppendFileRecords, WritersAtOnceCompleteATornLineOnceAndLoseNoRecord) {
+    testfiles::TempFile file("first\ntorn");
+    constexpr int kWriters = 4;
+    constexpr int kLines = 100;
+    std::vector<std::thread> writers;
+    std::vector<int> failures(kWriters, 0);
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&file, &failures, w] {
+            AppendFile out;
+            if (!out.Open(file.Path().c_str())) {
+                failures[static_cast<std::size_t>(w)] = -1;
+                return;
+            }
+            for (int n = 0; n < kLines; ++n) {
+                failures[static_cast<std::size_t>(w)] += out.AppendRecord(LineOf(w, n)) ? 0 : 1;
+            }
+        });
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(kWriters, 0));
+    std::vector<std::string> expected = {"first\n", "torn\n"};
+    for (int w = 0; w < kWriters; ++w) {
+        for (int n = 0; n < kLines; ++n) {
+            expected.push_back(LineOf(w, n));
+        }
+    }
+    std::vector<std::string> lines;
+    std::istringstream all(ReadAll(file.Path()));
+    for (std::string line; std::getline(all, line);) {
+        lines.push_back(line + "\n");
+    }
+    EXPECT_EQ(lines[0], "first\n");
+    EXPECT_EQ(lines[1], "torn\n");
+    std::sort(expected.begin(), expected.end());
+    std::sort(lines.begin(), lines.end());
+    EXPECT_TRUE(lines == expected) << "a line end added twice, or a record lost, cut or mixed";
+}
