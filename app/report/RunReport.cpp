@@ -73,9 +73,9 @@ Json OrNull(const std::optional<T>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
-// 128 random bits in the form of a UUID (version 4), so that no two runs
-// of any station share one.
-std::string GeneratedRunId() {
+// 122 random bits in the form of a UUID (version 4, lower case), so that no
+// two runs or records of any station share one.
+std::string RandomUuid() {
     std::random_device source;
     uint8_t bytes[16];
     for (size_t i = 0; i < sizeof bytes; i += 4) {
@@ -120,7 +120,7 @@ RunReport::RunReport(const char* reportPath, const Settings& runSettings)
     if (!file.Open(reportPath)) {
         FatalError(messages::kCannotOpenReportFormat, reportPath);
     }
-    runId = settings.runId != nullptr ? settings.runId : GeneratedRunId();
+    runId = settings.runId != nullptr ? settings.runId : RandomUuid();
     if (settings.mode == ModeRaw) {
         // Raw mode sends the file's bytes as they are.
         std::error_code error;
@@ -257,7 +257,7 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
             std::chrono::duration<double>(now - ended.phaseStart).count();
     }
     const bool download = settings.mode == ModeDownload;
-    const std::string error = !refusal.empty() ? refusal
+    const std::string error = !refusal.empty()  ? refusal
                               : message.empty() ? ended.message
                                                 : WithoutLastLineEnd(message);
 
@@ -296,6 +296,7 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
     record["run_id"] = runId;
+    record["record_id"] = RandomUuid();
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
     if (settings.stamp != nullptr) {
         record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
@@ -326,5 +327,5 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
 bool RunReport::Write(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
                       const char* interruptName) {
     pending = false;
-    return file.Append(Line(kind, exitStatus, message, interruptName));
+    return file.AppendRecord(Line(kind, exitStatus, message, interruptName));
 }

@@ -1,7 +1,9 @@
 #pragma once
 // RunReport: the record of one run for --report, appended to its file as one
 // line of JSON (JSON Lines) with one write, so that runs writing the same
-// file at once never mix their lines.
+// file at once never mix their lines, and forced to stable storage before
+// Write returns (text/AppendFile.h: AppendRecord, which also gives a line
+// torn by a power loss its line end first).
 //
 // The program flow makes it once the command line is parsed (the file is
 // opened then, before the port), gives it what it knows of the run (the
@@ -47,6 +49,9 @@
 //   board_number  the board's number in a run of several (--repeat), or null
 //   run_id        --run-id, or one generated for the run: the same in every
 //                 record of the run, another in the next run
+//   record_id     a random UUID (version 4, lower case), another for every
+//                 record ever written: the record's key in the factory's
+//                 database (app/factory/)
 //   station       --station, or null
 //   stamp         with --stamp only: {"value", "address", "format", "ledger"}
 //                 of the number the board got (value a JSON integer, or a
@@ -142,8 +147,8 @@ class RunReport : public SessionObserver {
     // ended the run or the board's session, or nullptr.
     std::string Line(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
                      const char* interruptName) const;
-    // Appends Line; false when the file did not take it. The record is no
-    // longer pending either way.
+    // Appends Line and forces it to disk; false when the file did not take
+    // it. The record is no longer pending either way.
     bool Write(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
                const char* interruptName);
 

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/app/report/ReportRecords.h"
@@ -26,6 +26,24 @@ using report_test::ReadRecords;
 constexpr int kGuardMs = 60000;
 const std::string kMark = "\xEF\xBB\xBF";
 
+// 8-4-4-4-12 lower-case hex digits, version 4, variant 10.
+bool IsRandomUuid(const std::string& text) {
+    const std::string shape = "xxxxxxxx-xxxx-4xxx-Vxxx-xxxxxxxxxxxx";
+    if (text.size() != shape.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const bool hex = (text[i] >= '0' && text[i] <= '9') || (text[i] >= 'a' && text[i] <= 'f');
+        const bool ok = shape[i] == 'x'   ? hex
+                        : shape[i] == 'V' ? std::string("89ab").find(text[i]) != std::string::npos
+                                          : text[i] == shape[i];
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string NewReportPath() {
     return harness::WriteTempFile("", "x") + ".jsonl";
 }
@@ -40,8 +58,7 @@ TEST(ByteOrderMark, IsSkippedByTheDownloadTheCheckAndTheDigest) {
     const harness::ProcessResult plain = download_test::Download(*board, file);
     EXPECT_EQ(plain.exitStatus, 0) << harness::Describe(plain);
     ASSERT_TRUE(board->WaitForStart(kGuardMs));
-    download_test::ExpectSessionOnWire(board->Received(), download_test::OnWire(content),
-                                       "S\r\n");
+    download_test::ExpectSessionOnWire(board->Received(), download_test::OnWire(content), "S\r\n");
 
     // One digest everywhere: the check's line and the record.
     const harness::ProcessResult checked =
@@ -79,6 +96,12 @@ TEST(RunRecords, RunIdAndStationFollowTheBoardNumber) {
     const size_t number = line.find("\"board_number\":null,");
     ASSERT_NE(number, std::string::npos) << line;
     EXPECT_EQ(line.compare(number + 20, 10, "\"run_id\":\""), 0) << line;
+    // The record's own name follows the run's: a random UUID in lower case.
+    const size_t recordId = line.find("\",\"record_id\":\"", number + 30);
+    ASSERT_EQ(recordId, number + 30 + 36) << line;
+    EXPECT_TRUE(IsRandomUuid(line.substr(recordId + 15, 36))) << line;
+    EXPECT_EQ(line.compare(recordId + 15 + 36, 2, "\","), 0) << line;
+    EXPECT_NE(records[0]["record_id"], records[1]["record_id"]);
     EXPECT_NE(line.find("\"station\":\"line 3 / bay 2\"}"), std::string::npos) << line;
     EXPECT_EQ(records[0]["run_id"].get<std::string>().size(), 36u) << "generated: a UUID";
     EXPECT_EQ(records[1]["run_id"], "board-0042");
@@ -91,8 +114,8 @@ TEST(RunRecords, ARefusedImageIsRecordedWithItsReasonsAlsoForEachPortOfAGang) {
     const std::string file = harness::WriteTempFile(":0000000XFF\n:00000001FF\n");
     auto board = harness::StartBoard();
     const std::string single = NewReportPath();
-    const harness::ProcessResult refused = download_test::Download(
-        *board, file, {"--check", "--report", single, "--run-id", "r1"});
+    const harness::ProcessResult refused =
+        download_test::Download(*board, file, {"--check", "--report", single, "--run-id", "r1"});
     EXPECT_EQ(refused.exitStatus, 1);
     const Json record = OnlyRecord(single);
     EXPECT_EQ(record["outcome"], "image-refused");
@@ -108,10 +131,10 @@ TEST(RunRecords, ARefusedImageIsRecordedWithItsReasonsAlsoForEachPortOfAGang) {
     EXPECT_EQ(shown[0], file + ":1: character 'X' at column 9 is not a hex digit");
 
     const std::string gangReport = NewReportPath();
-    const harness::ProcessResult gang = harness::RunVantoir(
-        {"--gang", "/dev/vantoir-a,/dev/vantoir-b", "-F", file, "--check", "--report", gangReport,
-         "--run-id", "lot"},
-        kGuardMs);
+    const harness::ProcessResult gang =
+        harness::RunVantoir({"--gang", "/dev/vantoir-a,/dev/vantoir-b", "-F", file, "--check",
+                             "--report", gangReport, "--run-id", "lot"},
+                            kGuardMs);
     EXPECT_EQ(gang.exitStatus, 1) << harness::Describe(gang);
     const std::vector<Json> records = ReadRecords(gangReport);
     ASSERT_EQ(records.size(), 2u);
@@ -126,9 +149,9 @@ TEST(RunRecords, ARefusedImageIsRecordedWithItsReasonsAlsoForEachPortOfAGang) {
     }
 
     const std::string only = NewReportPath();
-    harness::RunVantoir({"--check-only", "-F", harness::WriteTempFile(harness::SampleHex(2)),
-                         "--report", only},
-                        kGuardMs);
+    harness::RunVantoir(
+        {"--check-only", "-F", harness::WriteTempFile(harness::SampleHex(2)), "--report", only},
+        kGuardMs);
     EXPECT_EQ(OnlyRecord(only)["outcome"], "image-ok");
 }
 
@@ -162,8 +185,8 @@ TEST(ClosedOutput, TheRunEndsAsInterruptedWithItsRecordAndThenAsSigpipeWould) {
     // Started with SIGPIPE ignored, the run keeps going as before.
     auto other = harness::StartBoard();
     const std::string kept = NewReportPath();
-    const harness::ProcessResult ignored = RunIntoAClosedPipe(
-        {"-P", harness::PortName(*other), "-F", file, "--report", kept}, true);
+    const harness::ProcessResult ignored =
+        RunIntoAClosedPipe({"-P", harness::PortName(*other), "-F", file, "--report", kept}, true);
     EXPECT_EQ(ignored.exitStatus, 0) << harness::Describe(ignored);
     EXPECT_EQ(OnlyRecord(kept)["outcome"], "complete");
     ASSERT_TRUE(other->WaitForStart(kGuardMs));
@@ -188,8 +211,9 @@ TEST(GangParentKilled, ItsRunsEndInOrderWithTheirRecordsEvenWhileTheyWriteNothin
     auto board = harness::StartBoard(silent);
     const std::string report = NewReportPath();
     harness::ProcessOptions options;
-    options.args = {"--gang", harness::PortName(*board), "-F",
-                    harness::WriteTempFile(harness::SampleHex(3)), "--report", report};
+    options.args = {"--gang",   harness::PortName(*board),
+                    "-F",       harness::WriteTempFile(harness::SampleHex(3)),
+                    "--report", report};
     harness::ChildProcess gang(options);
     ASSERT_TRUE(board->WaitForReceived("?\r\n?\r\n", kGuardMs)) << gang.Stdout();
 
