@@ -8,343 +8,14 @@
 #include <vector>
 
 #include "app/CommandLineMessages.h"
-#include "app/check/CheckMessages.h"
-#include "app/console/ConsoleSwitches.h"
-#include "app/gang/GangMessages.h"
-#include "app/gang/GangPorts.h"
-#include "app/ports/PortListing.h"
+#include "app/cli/SwitchRow.h"
 #include "errors/FatalError.h"
 #include "errors/Version.h"
-#include "serial/PortPlatform.h"
-#include "serial/LineSequence.h"
 
 namespace {
 
-enum class Switch {
-    Version,
-    Port,
-    Baud,
-    File,
-    Debug,
-    NoStart,
-    Console,
-    Raw,
-    Handshake,
-    Flash,
-    Help,
-    VersionLine,
-    ListPorts,
-    CheckImage,
-    CheckOnly,
-    Timeout,
-    Report,
-    Repeat,
-    Boards,
-    Gang,
-    GangMember,
-    RunId,
-    Station,
-    CheckedImage,
-    Stamp,
-    StampLedger,
-    StampStart,
-    StampStep,
-    StampLast,
-    StampList,
-    Monitor,
-    Reconnect,
-    Log,
-    Timestamps,
-    TimestampsIso,
-    Reset,
-    ResetEnd,
-    PowerCommand,
-    StartWhen,
-};
-
-struct SwitchEntry {
-    const char* text;
-    Switch which;
-    bool takesValue;
-};
-
-// Matched in this order; the first match decides.
-const SwitchEntry kSwitches[] = {
-    {"-v", Switch::Version, false},
-    {"-P", Switch::Port, true},
-    {"-B", Switch::Baud, true},
-    {"-F", Switch::File, true},
-    {"-D", Switch::Debug, false},
-    {"-L", Switch::NoStart, false},
-    {"-C", Switch::Console, false},
-    {"-R", Switch::Raw, false},
-    {"-fp", Switch::Handshake, false},
-    {"-W", Switch::Flash, false},
-    {"--help", Switch::Help, false},
-    {"-h", Switch::Help, false},
-    {"-?", Switch::Help, false},
-    {"--version", Switch::VersionLine, false},
-    {"--list-ports", Switch::ListPorts, false},
-    {"--check", Switch::CheckImage, false},
-    {"--check-only", Switch::CheckOnly, false},
-    {"--timeout", Switch::Timeout, true},
-    {"--report", Switch::Report, true},
-    {"--repeat", Switch::Repeat, false},
-    {"--boards", Switch::Boards, true},
-    {"--gang", Switch::Gang, true},
-    {"--stamp", Switch::Stamp, true},
-    {"--stamp-ledger", Switch::StampLedger, true},
-    {"--stamp-start", Switch::StampStart, true},
-    {"--stamp-step", Switch::StampStep, true},
-    {"--stamp-last", Switch::StampLast, true},
-    {"--stamp-list", Switch::StampList, true},
-    {"--monitor", Switch::Monitor, false},
-    {"--reconnect", Switch::Reconnect, false},
-    {"--log", Switch::Log, true},
-    {"--timestamps", Switch::Timestamps, false},
-    {"--timestamps-iso", Switch::TimestampsIso, false},
-    {"--reset", Switch::Reset, true},
-    {"--reset-end", Switch::ResetEnd, true},
-    {"--power-command", Switch::PowerCommand, true},
-    {"--start-when", Switch::StartWhen, true},
-    {"--run-id", Switch::RunId, true},
-    {"--station", Switch::Station, true},
-    // Not for the user: given by a gang to each of its runs.
-    {"--gang-member", Switch::GangMember, true},
-    {"--checked-image", Switch::CheckedImage, true},
-};
-
-// Refused with console and raw modes, which never read records.
-constexpr const char* kNeedsDownloadFormat =
-    "Switch %s needs download mode: it cannot be used with -C or -R\n";
-constexpr const char* kCheckOnlyNeedsFile = "Switch --check-only needs -F <datafile>\n";
-
-// --help: after the usage, every switch it does not list, one line each.
-constexpr const char* kFurtherSwitches =
-    "\nFurther switches:\n"
-    "[-fp] console mode: first establish communication with the boot loader\n"
-    "[-v] prints a short banner (exit status 1)\n"
-    "[--help] [-h] [-?] prints this text\n"
-    "[--version] prints the version line\n"
-    "[--list-ports] lists this machine's serial ports\n"
-    "[--check] checks the datafile first; a refused image is never sent\n"
-    "[--check-only] checks the datafile, prints the result, opens no port\n"
-    "[--timeout <seconds>] ends each unanswered wait, and the flash write, after 1 to 86400 s\n"
-    "[--report <file>] appends one JSON record per board to the file\n"
-    "[--repeat] downloads board after board until Ctrl-C\n"
-    "[--boards <n>] ends a --repeat run after n boards\n"
-    "[--gang <port>,<port>,...] downloads to every port of the list at once\n"
-    "[--monitor] after a complete download, goes on as a console on the same port\n"
-    "[--reconnect] console: waits for a port that went away to come back\n"
-    "[--log <file>] console: appends everything the board sends to the file\n"
-    "[--timestamps] console: the seconds since the start before each line\n"
-    "[--timestamps-iso] console: the local date and time before each line\n"
-    "[--reset <sequence>] starts each board by the port's DTR and RTS lines\n"
-    "[--reset-end <sequence>] sets the lines after each board's session\n"
-    "[--power-command <command>] runs the command to switch the board on\n"
-    "[--start-when <line>=<level>] with --repeat: waits for an input line before each board\n"
-    "[--stamp <address>:<format>] writes a number of its own into each board's image\n"
-    "[--stamp-ledger <ledger>] where the numbers handed out are kept\n"
-    "[--stamp-start <value>] the first number of the series\n"
-    "[--stamp-step <n>] the step from one number to the next\n"
-    "[--stamp-last <value>] the last number of the series\n"
-    "[--stamp-list <file>] the numbers to hand out, one a line\n"
-    "[--run-id <id>] names the run in its records (default: a generated one)\n"
-    "[--station <name>] names the station in the records\n"
-    "See the manual page vantoir(1).\n";
-
-constexpr uint32_t kMaxTimeoutSeconds = 86400;
-constexpr uint32_t kMaxBoards = 1000000;
-
-char FoldAsciiLetter(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// Whole-text comparison that ignores the case of A to Z and nothing else.
-bool MatchesSwitch(const char* argument, const char* switchText) {
-    for (; *argument != '\0' && *switchText != '\0'; ++argument, ++switchText) {
-        if (FoldAsciiLetter(*argument) != FoldAsciiLetter(*switchText)) {
-            return false;
-        }
-    }
-    return *argument == '\0' && *switchText == '\0';
-}
-
-const SwitchEntry* FindSwitch(const char* argument) {
-    for (const SwitchEntry& entry : kSwitches) {
-        if (MatchesSwitch(argument, entry.text)) {
-            return &entry;
-        }
-    }
-    return nullptr;
-}
-
 bool IsConversionSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The switches that answer a request and end the program.
-void AnswerRequest(Switch which, const char* programName) {
-    switch (which) {
-        case Switch::Version:
-            PrintVersion();
-        case Switch::Help:
-            PrintHelp(programName);
-        case Switch::VersionLine:
-            PrintVersionLine();
-        case Switch::ListPorts:
-            PrintPortList();
-        default:
-            break;
-    }
-}
-
-// A whole number from low to high in plain decimal digits, nothing else;
-// anything else ends the run with "Invalid value for switch %s: %s\n".
-uint32_t WholeNumber(const char* switchText, const char* value, uint32_t low, uint32_t high) {
-    uint64_t number = 0;
-    const char* digit = value;
-    for (; *digit >= '0' && *digit <= '9' && number <= high; ++digit) {
-        number = number * 10 + static_cast<uint64_t>(*digit - '0');
-    }
-    if (digit == value || *digit != '\0' || number < low || number > high) {
-        FatalError(messages::kInvalidValueFormat, switchText, value);
-    }
-    return static_cast<uint32_t>(number);
-}
-
-// The stamp switches are kept as given; app/stamp/StampPlan.h reads them.
-bool ApplyStampSwitch(Switch which, const char* value, Settings& settings) {
-    const char** field = which == Switch::Stamp         ? &settings.stamp
-                         : which == Switch::StampLedger ? &settings.stampLedger
-                         : which == Switch::StampStart  ? &settings.stampStart
-                         : which == Switch::StampStep   ? &settings.stampStep
-                         : which == Switch::StampLast   ? &settings.stampLast
-                         : which == Switch::StampList   ? &settings.stampList
-                                                        : nullptr;
-    if (field != nullptr) {
-        *field = value;
-    }
-    return field != nullptr;
-}
-
-const char* CheckedSequence(const char* switchText, const char* value) {
-    LineSequence sequence;
-    std::string why;
-    if (!ParseLineSequence(value, sequence, why)) {
-        FatalError(messages::kInvalidValueWhyFormat, switchText, value, why.c_str());
-    }
-    return value;
-}
-
-const char* CheckedLevel(const char* switchText, const char* value) {
-    LineLevel level;
-    std::string why;
-    if (!ParseLineLevel(value, level, why)) {
-        FatalError(messages::kInvalidValueWhyFormat, switchText, value, why.c_str());
-    }
-    return value;
-}
-
-void ApplySwitch(Switch which, const char* switchText, const char* value, Settings& settings) {
-    if (ApplyStampSwitch(which, value, settings)) {
-        return;
-    }
-    switch (which) {
-        case Switch::Timeout:
-            settings.timeoutSeconds = WholeNumber(switchText, value, 1, kMaxTimeoutSeconds);
-            break;
-        case Switch::Report:
-            settings.reportFile = value;
-            break;
-        case Switch::Repeat:
-            settings.repeat = true;
-            break;
-        case Switch::Boards:
-            settings.boards = WholeNumber(switchText, value, 1, kMaxBoards);
-            settings.repeat = true;
-            break;
-        case Switch::Port:
-            settings.portName = value;
-            break;
-        case Switch::Baud:
-            settings.baudRate = ConvertDecimal(value);
-            break;
-        case Switch::File:
-            settings.dataFile = value;
-            break;
-        case Switch::Debug:
-            settings.debug = 1;
-            break;
-        case Switch::NoStart:
-            settings.sendStart = 0;
-            break;
-        case Switch::Console:
-            settings.mode = ModeConsole;
-            break;
-        case Switch::Raw:
-            settings.mode = ModeRaw;
-            break;
-        case Switch::Handshake:
-            settings.consoleHandshake = 1;
-            break;
-        case Switch::Flash:
-            settings.writeFlash = 1;
-            break;
-        case Switch::Gang:
-            settings.gang = value;
-            break;
-        case Switch::GangMember:
-            settings.gangMember = value;
-            break;
-        case Switch::CheckImage:
-            settings.checkImage = 1;
-            break;
-        case Switch::CheckOnly:
-            settings.checkOnly = 1;
-            break;
-        case Switch::RunId:
-            if (*value == '\0') {
-                FatalError(messages::kInvalidValueFormat, switchText, value);
-            }
-            settings.runId = value;
-            break;
-        case Switch::Station:
-            settings.station = value;
-            break;
-        case Switch::CheckedImage:
-            settings.checkedImage = value;
-            break;
-        case Switch::Monitor:
-            settings.monitor = true;
-            break;
-        case Switch::Reconnect:
-            settings.reconnect = true;
-            break;
-        case Switch::Log:
-            settings.logFile = value;
-            break;
-        case Switch::Timestamps:
-            settings.lineStamps = kLineStampsElapsed;
-            break;
-        case Switch::TimestampsIso:
-            settings.lineStamps = kLineStampsDateTime;
-            break;
-        case Switch::Reset:
-            settings.resetSequence = CheckedSequence(switchText, value);
-            break;
-        case Switch::ResetEnd:
-            settings.resetEndSequence = CheckedSequence(switchText, value);
-            break;
-        case Switch::PowerCommand:
-            settings.powerCommand = value;
-            break;
-        case Switch::StartWhen:
-            settings.startWhen = CheckedLevel(switchText, value);
-            break;
-        default:
-            break;
-    }
 }
 
 const char* ProgramName(char** arguments) {
@@ -361,105 +32,30 @@ void PrintEchoLine(int argumentCount, char** arguments) {
     std::fflush(stdout);
 }
 
-constexpr const char* kGangSameDeviceFormat = "The ports %s and %s are the same device (%s).";
-
-// Two names of one device (COM3 and com3, a port and a link to it) would
-// run twice on one board.
-bool OneDeviceEach(const std::vector<std::string>& ports, std::string& problem) {
-    PortPlatform& platform = SystemPortPlatform();
-    std::vector<std::string> devices;
-    for (const std::string& port : ports) {
-        devices.push_back(platform.DeviceIdentity(port.c_str()));
-        for (size_t i = 0; i + 1 < devices.size(); ++i) {
-            if (devices[i] == devices.back()) {
-                problem = FormatText(kGangSameDeviceFormat, ports[i].c_str(), port.c_str(),
-                                     devices.back().c_str());
-                return false;
+// --help: after the usage, every switch it does not list, one line each; a
+// row whose help is empty shares the line of the next row that has one.
+std::string FurtherSwitchLines() {
+    std::string text = "\nFurther switches:\n";
+    std::string line;
+    for (const SwitchTable* table : SwitchTables()) {
+        for (size_t i = 0; i < table->count; ++i) {
+            const SwitchRow& row = table->rows[i];
+            if (row.help == nullptr) {
+                continue;
+            }
+            line += line.empty() ? "[" : " [";
+            line += row.text;
+            if (row.valueName != nullptr) {
+                line += std::string(" ") + row.valueName;
+            }
+            line += "]";
+            if (*row.help != '\0') {
+                text += line + " " + row.help + "\n";
+                line.clear();
             }
         }
     }
-    return true;
-}
-// The fixture's switches as typed, which work with downloads only, and
-// --start-when with --repeat only.
-struct FixtureSwitches {
-    const char* fixture = nullptr;  // the first of them
-    const char* mode = nullptr;     // the last of -C and -R
-    const char* startWhen = nullptr;
-
-    void Note(Switch which, const char* typed) {
-        const bool fixtureSwitch = which == Switch::Reset || which == Switch::ResetEnd ||
-                                   which == Switch::PowerCommand || which == Switch::StartWhen;
-        if (fixtureSwitch && fixture == nullptr) {
-            fixture = typed;
-        }
-        if (which == Switch::StartWhen) {
-            startWhen = typed;
-        } else if (which == Switch::Console || which == Switch::Raw) {
-            mode = typed;
-        }
-    }
-
-    void Check(const Settings& settings) const {
-        if (fixture != nullptr && settings.mode != ModeDownload) {
-            FatalError(messages::kDownloadOnlyFormat, fixture, mode);
-        }
-        if (startWhen != nullptr && !settings.repeat) {
-            FatalError(messages::kNeedsRepeatFormat, startWhen);
-        }
-    }
-};
-
-// The switches, as typed, that a gang cannot be combined with.
-struct GangSwitches {
-    const char* gang = nullptr;
-    const char* mode = nullptr;  // the last of -C and -R
-    const char* port = nullptr;
-
-    void Note(Switch which, const char* typed) {
-        if (which == Switch::Gang) {
-            gang = typed;
-        } else if (which == Switch::Console || which == Switch::Raw) {
-            mode = typed;
-        } else if (which == Switch::Port) {
-            port = typed;
-        }
-    }
-
-    void Check(Settings& settings) const {
-        std::vector<std::string>& ports = settings.gangPorts;
-        std::string problem;
-        if (!SplitGangPorts(settings.gang, ports, problem) || !OneDeviceEach(ports, problem)) {
-            FatalError(messages::kGangInvalidListFormat, gang, settings.gang, problem.c_str());
-        }
-        if (settings.mode != ModeDownload) {
-            FatalError(messages::kGangDownloadOnlyFormat, gang, mode);
-        }
-        if (port != nullptr) {
-            FatalError(messages::kGangNamesThePortsFormat, gang, port);
-        }
-    }
-};
-
-// Switches that need a mode or a file the command line does not give.
-void CheckModeSwitches(const Settings& settings, bool fileGiven) {
-    if (settings.checkOnly != 0) {
-        // It runs no mode at all, so it checks the file whatever the mode.
-        if (!fileGiven) {
-            FatalError("%s", kCheckOnlyNeedsFile);
-        }
-        return;
-    }
-    // Console mode never reads the data file, and raw mode copies any file.
-    if (settings.mode == ModeDownload) {
-        return;
-    }
-    if (settings.checkImage != 0) {
-        FatalError("%s", messages::kCheckNeedsDownload);
-    }
-    if (settings.repeat) {
-        FatalError(kNeedsDownloadFormat, settings.boards != 0 ? "--boards" : "--repeat");
-    }
+    return text + "See the manual page vantoir(1).\n";
 }
 
 }  // namespace
@@ -469,14 +65,13 @@ std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments
     std::vector<std::string> member = {program};
     bool portGiven = false;
     for (int i = 1; i < argumentCount; ++i) {
-        const SwitchEntry* entry = FindSwitch(arguments[i]);
-        const int taken = entry != nullptr && entry->takesValue ? 2 : 1;
-        if (entry != nullptr && entry->which == Switch::CheckImage) {
-            // The gang has checked the image once, before any run started.
-        } else if (entry != nullptr && entry->which == Switch::RunId && i + 1 < argumentCount) {
-            // Each port's run has a name of its own.
+        const SwitchRow* row = FindSwitch(arguments[i]);
+        const int taken = row != nullptr && row->valueName != nullptr ? 2 : 1;
+        const ForGangRun use = row != nullptr ? row->forGangRun : ForGangRun::PassOn;
+        if (use == ForGangRun::Drop) {
+        } else if (use == ForGangRun::PerPort && i + 1 < argumentCount) {
             member.insert(member.end(), {arguments[i], std::string(arguments[i + 1]) + "@" + port});
-        } else if (entry != nullptr && entry->which == Switch::Gang) {
+        } else if (use == ForGangRun::ByPort) {
             if (!portGiven) {
                 member.insert(member.end(), {"-P", port});
                 portGiven = true;
@@ -533,34 +128,28 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
     if (argumentCount < 2) {
         PrintUsage(ProgramName(arguments), settings);
     }
-    GangSwitches gang;
-    bool fileGiven = false;
-    FixtureSwitches fixture;
+    GivenSwitches given;
     for (int i = 1; i < argumentCount; ++i) {
         const char* typed = arguments[i];
-        const SwitchEntry* entry = FindSwitch(typed);
-        if (entry == nullptr) {
-            FatalError(messages::kUnknownSwitchFormat, arguments[i]);
+        const SwitchRow* row = FindSwitch(typed);
+        if (row == nullptr) {
+            FatalError(messages::kUnknownSwitchFormat, typed);
         }
         const char* value = nullptr;
-        if (entry->takesValue) {
+        if (row->valueName != nullptr) {
             if (i + 1 >= argumentCount) {
-                FatalError(messages::kMissingArgumentFormat, arguments[i]);
+                FatalError(messages::kMissingArgumentFormat, typed);
             }
             value = arguments[++i];
         }
-        AnswerRequest(entry->which, ProgramName(arguments));
-        ApplySwitch(entry->which, typed, value, settings);
-        fileGiven = fileGiven || entry->which == Switch::File;
-        gang.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
-        fixture.Note(entry->which, arguments[i - (value != nullptr ? 1 : 0)]);
+        row->apply({typed, value, ProgramName(arguments)}, settings);
+        given.Add(row->text, typed);
     }
-    CheckConsoleSwitches(settings);
-    if (settings.gang != nullptr) {
-        gang.Check(settings);
+    for (const SwitchTable* table : SwitchTables()) {
+        if (table->check != nullptr) {
+            table->check(settings, given);
+        }
     }
-    fixture.Check(settings);
-    CheckModeSwitches(settings, fileGiven);
     if (beforeEcho != nullptr) {
         beforeEcho();
     }
@@ -589,7 +178,7 @@ void PrintHelp(const char* programName) {
     const Settings defaults;
     std::printf(messages::kUsagePortFormat, defaults.portName);
     std::printf(messages::kUsageBaudFormat, static_cast<int>(defaults.baudRate));
-    std::printf("%s%s", messages::kUsageSwitchLines, kFurtherSwitches);
+    std::printf("%s%s", messages::kUsageSwitchLines, FurtherSwitchLines().c_str());
     std::exit(0);
 }
 

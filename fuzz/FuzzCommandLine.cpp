@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/cli/SwitchRow.h"
 #include "errors/ProgramError.h"
 #include "fuzz/Check.h"
 #include "fuzz/StdoutCapture.h"
@@ -61,21 +62,6 @@ struct Expected {
     uint8_t stamps = kLineStampsNone;
     bool inexact = false;  // a switch whose own rules the model leaves out
 };
-
-// Case-folded, as the model compares them.
-const char* const kFurtherValued[] = {
-    "--TIMEOUT",      "--REPORT",     "--BOARDS",     "--STAMP",         "--STAMP-LEDGER",
-    "--STAMP-START",  "--STAMP-STEP", "--STAMP-LAST", "--STAMP-LIST",    "--RESET",
-    "--RESET-END",    "--POWER-COMMAND", "--START-WHEN", "--RUN-ID", "--STATION", "--CHECKED-IMAGE"};
-
-bool FurtherValued(const std::string& folded) {
-    for (const char* name : kFurtherValued) {
-        if (folded == name) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // A gang's list: ports between commas, none empty, no device twice (by the
 // platform's own naming: COM3 and com3, a port and its path).
@@ -130,6 +116,19 @@ int64_t Decimal(const std::string& text) {
     return value > INT32_MAX ? INT32_MAX : value;
 }
 
+// The row of a switch as the model knows it: the program's rows, compared
+// case-folded; nullptr for an unknown argument.
+const SwitchRow* RowOf(const std::string& folded) {
+    for (const SwitchTable* table : SwitchTables()) {
+        for (size_t i = 0; i < table->count; ++i) {
+            if (Folded(table->rows[i].text) == folded) {
+                return &table->rows[i];
+            }
+        }
+    }
+    return nullptr;
+}
+
 Expected Model(const std::vector<std::string>& args) {
     Expected e;
     if (args.empty()) {
@@ -138,24 +137,22 @@ Expected Model(const std::vector<std::string>& args) {
     }
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string s = Folded(args[i]);
-        const bool valued = s == "-P" || s == "-B" || s == "-F" || s == "--GANG" ||
-                            s == "--GANG-MEMBER" || s == "--LOG" || FurtherValued(s);
-        if (s == "-V") {
+        const SwitchRow* row = RowOf(s);
+        if (row == nullptr) {
             e.status = 1;
             return e;
         }
-        if (s == "--HELP" || s == "-H" || s == "-?" || s == "--VERSION" || s == "--LIST-PORTS") {
-            e.status = 0;  // answered, and the program ends
+        const bool valued = row->valueName != nullptr;
+        if (row->rules == SwitchRules::Request) {
+            e.status = s == "-V" ? 1 : 0;  // answered, and the program ends
             return e;
         }
         if (valued && i + 1 == args.size()) {
             e.status = 1;
             return e;
         }
-        if (FurtherValued(s)) {
-            ++i;
-            e.inexact = true;
-        } else if (s == "--REPEAT") {
+        if (row->rules == SwitchRules::OwnRules) {
+            i += valued ? 1 : 0;
             e.inexact = true;
         } else if (s == "-P") {
             e.port = args[++i];

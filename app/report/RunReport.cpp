@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "app/boards/BoardImage.h"
+#include "app/fixture/FixtureSwitches.h"
 #include "app/report/ReportMessages.h"
 #include "errors/FatalError.h"
 #include "errors/Version.h"
@@ -304,8 +305,7 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     if (settings.monitor) {
         record["console_followed"] = consoleFollowed;
     }
-    if (settings.resetSequence != nullptr || settings.resetEndSequence != nullptr ||
-        settings.powerCommand != nullptr || settings.startWhen != nullptr) {
+    if (FixtureInUse(settings)) {
         Json before;
         before["start_signal"] = ended.startWait
                                      ? Json{{"line", ended.startWait->first},

@@ -1,0 +1,11 @@
+#include "app/cli/SwitchTables.h"
+
+// The order of matching, of the tables' checks and of --help. The checks of
+// the console, the gang and the fixture come before those of the modes.
+const std::vector<const SwitchTable*>& SwitchTables() {
+    static const std::vector<const SwitchTable*> tables = {
+        &kCoreSwitches,  &kPortSwitches,  &kConsoleSwitches, &kGangSwitches,   &kFixtureSwitches,
+        &kCheckSwitches, &kBoardSwitches, &kStampSwitches,   &kReportSwitches,
+    };
+    return tables;
+}
