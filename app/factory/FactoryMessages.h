@@ -15,8 +15,7 @@ inline constexpr const char* kNoRecordDatabaseFormat =
 // A forward that could not reach the database: how many records wait, where,
 // and why (the server's reason, or the wait that went unanswered).
 inline constexpr const char* kRecordWaitsFormat = "1 record waits in %s for the database: %s\n";
-inline constexpr const char* kRecordsWaitFormat =
-    "%lld records wait in %s for the database: %s\n";
+inline constexpr const char* kRecordsWaitFormat = "%lld records wait in %s for the database: %s\n";
 // The same while a run of several boards lets the database be until its next
 // try.
 inline constexpr const char* kRecordWaitsRetryFormat =

@@ -38,8 +38,7 @@ ForwardMark ReadForwardMark(const std::string& recordFile) {
     const nlohmann::json mark = nlohmann::json::parse(in, nullptr, false);
     if (mark.is_discarded() || !mark.is_object() || !mark.contains("offset") ||
         !mark["offset"].is_number_unsigned() || !mark.contains("line") ||
-        !mark["line"].is_number_unsigned() || !mark.contains("tail") ||
-        !mark["tail"].is_string()) {
+        !mark["line"].is_number_unsigned() || !mark.contains("tail") || !mark["tail"].is_string()) {
         return {};
     }
     const ForwardMark found{mark["offset"].get<int64_t>(), mark["line"].get<int64_t>()};

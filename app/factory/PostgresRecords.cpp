@@ -105,6 +105,17 @@ class Result {
 
 }  // namespace
 
+bool IsDatabaseAddress(const std::string& address, std::string& why) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(address.c_str(), &error);
+    if (options == nullptr) {
+        why = error != nullptr ? OneLine(error) : "out of memory";
+    }
+    PQfreemem(error);
+    PQconninfoFree(options);
+    return options != nullptr;
+}
+
 int AddressConnectTimeoutMs(const std::string& address) {
     PQconninfoOption* options = PQconninfoParse(address.c_str(), nullptr);
     int timeoutMs = 0;
@@ -173,15 +184,15 @@ class PostgresRecords : public RecordDatabase {
         }
         const auto end =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(waits.connectMs);
-        for (PostgresPollingStatusType status = PGRES_POLLING_WRITING;
-             status != PGRES_POLLING_OK; status = PQconnectPoll(connection)) {
+        for (PostgresPollingStatusType status = PGRES_POLLING_WRITING; status != PGRES_POLLING_OK;
+             status = PQconnectPoll(connection)) {
             if (status == PGRES_POLLING_FAILED) {
                 why = Reason();
                 return false;
             }
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                                  end - std::chrono::steady_clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0 || WaitForSocket(PQsocket(connection), status == PGRES_POLLING_WRITING,
                                            static_cast<int>(left)) != SocketWait::Ready) {
                 why = FormatText("no answer within %.1f s", waits.connectMs / 1000.0);

@@ -13,3 +13,7 @@ bool BuildHasRecordDatabase() {
 int AddressConnectTimeoutMs(const std::string& /*address*/) {
     return 0;
 }
+
+bool IsDatabaseAddress(const std::string& /*address*/, std::string& /*why*/) {
+    return true;
+}

@@ -76,6 +76,10 @@ std::unique_ptr<RecordDatabase> OpenRecordDatabase(const std::string& address,
 // The build has a PostgreSQL client.
 bool BuildHasRecordDatabase();
 
+// address is an address libpq takes (a URL or key=value pairs); why says
+// what is wrong with it. Without a client: any text is.
+bool IsDatabaseAddress(const std::string& address, std::string& why);
+
 // The connect_timeout that address gives, in milliseconds; 0 when it gives
 // none (or the build has no client to read it).
 int AddressConnectTimeoutMs(const std::string& address);

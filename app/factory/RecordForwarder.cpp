@@ -19,8 +19,8 @@ void AdvanceMark(const std::string& file, const SpoolChunk& chunk, ForwardTally&
     if (!WriteForwardMark(file, chunk.end, chunk.tail, why)) {
         // The records are stored; the next forward reads them again and
         // stores nothing twice.
-        tally.notes +=
-            FormatText(messages::kCannotWriteMarkFormat, ForwardMarkPath(file).c_str(), why.c_str());
+        tally.notes += FormatText(messages::kCannotWriteMarkFormat, ForwardMarkPath(file).c_str(),
+                                  why.c_str());
     }
 }
 
@@ -59,8 +59,8 @@ bool ForwardChunk(RecordDatabase& database, const std::string& file, const Spool
         const StoredRecord& stored = results[next++];
         if (stored.result == StoredRecord::Result::Refused) {
             ++tally.refused;
-            tally.left.push_back(FormatText(messages::kLineRefusedFormat, file.c_str(), number,
-                                            stored.why.c_str()));
+            tally.left.push_back(
+                FormatText(messages::kLineRefusedFormat, file.c_str(), number, stored.why.c_str()));
         } else {
             ++(stored.result == StoredRecord::Result::Stored ? tally.forwarded : tally.hadAlready);
         }
@@ -86,10 +86,10 @@ std::string RecordForwarder::Forward(Clock::time_point now) {
     if (nextTry && now < *nextTry && waiting > 0) {
         const long long seconds =
             std::chrono::duration_cast<std::chrono::seconds>(*nextTry - now).count() + 1;
-        return waiting == 1 ? FormatText(messages::kRecordWaitsRetryFormat, file.c_str(),
-                                         seconds, awayBecause.c_str())
-                            : FormatText(messages::kRecordsWaitRetryFormat, waiting,
-                                         file.c_str(), seconds, awayBecause.c_str());
+        return waiting == 1 ? FormatText(messages::kRecordWaitsRetryFormat, file.c_str(), seconds,
+                                         awayBecause.c_str())
+                            : FormatText(messages::kRecordsWaitRetryFormat, waiting, file.c_str(),
+                                         seconds, awayBecause.c_str());
     }
     ForwardTally tally;
     if (!ForwardChunk(*database, file, chunk, tally, why)) {

@@ -35,8 +35,8 @@ bool Blank(const std::string& text) {
 
 }  // namespace
 
-bool ReadSpool(const std::string& file, const ForwardMark& from, size_t maxBytes,
-               SpoolChunk& chunk, std::string& why) {
+bool ReadSpool(const std::string& file, const ForwardMark& from, size_t maxBytes, SpoolChunk& chunk,
+               std::string& why) {
     chunk = SpoolChunk();
     chunk.end = from;
     std::ifstream in(file, std::ios::binary);

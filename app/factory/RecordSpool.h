@@ -16,22 +16,22 @@
 #include "app/factory/ForwardMark.h"
 
 struct SpoolLine {
-    int64_t number = 0;    // the line's number in the file, from 1
-    std::string text;      // without its line end
-    bool record = false;   // a complete record
-    std::string id;        // a record's id (its record_id, or one made from its bytes)
-    std::string problem;   // not a record: why
+    int64_t number = 0;   // the line's number in the file, from 1
+    std::string text;     // without its line end
+    bool record = false;  // a complete record
+    std::string id;       // a record's id (its record_id, or one made from its bytes)
+    std::string problem;  // not a record: why
 };
 
 struct SpoolChunk {
     std::vector<SpoolLine> lines;
-    ForwardMark end;   // just after the last line taken
-    std::string tail;  // the file's bytes just before end (for the mark)
-    bool atEnd = true; // no complete line follows end
+    ForwardMark end;    // just after the last line taken
+    std::string tail;   // the file's bytes just before end (for the mark)
+    bool atEnd = true;  // no complete line follows end
 };
 
 // Reads the complete lines of file from from on, up to about maxBytes (at
 // least one line when there is one). False, with why, when the file cannot
 // be read.
-bool ReadSpool(const std::string& file, const ForwardMark& from, size_t maxBytes,
-               SpoolChunk& chunk, std::string& why);
+bool ReadSpool(const std::string& file, const ForwardMark& from, size_t maxBytes, SpoolChunk& chunk,
+               std::string& why);
