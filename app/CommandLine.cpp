@@ -11,6 +11,7 @@
 #include "app/cli/SwitchRow.h"
 #include "errors/FatalError.h"
 #include "errors/Version.h"
+#include "text/DatabaseAddress.h"
 
 namespace {
 
@@ -22,10 +23,23 @@ const char* ProgramName(char** arguments) {
     return arguments[0] != nullptr ? arguments[0] : "vantoir";
 }
 
+// Every argument as typed, but a database's address without its password:
+// the value of a switch that takes one, and what follows it up to the next
+// argument that begins with '-'.
 void PrintEchoLine(int argumentCount, char** arguments) {
     std::printf("%s", messages::kParsedCommandLine);
+    bool address = false;
     for (int i = 1; i < argumentCount; ++i) {
-        std::printf(messages::kEchoArgumentFormat, arguments[i]);
+        const SwitchRow* row = FindSwitch(arguments[i]);
+        address = (address && arguments[i][0] != '-') || (row != nullptr && row->addressValue);
+        const bool masked = address && row == nullptr;
+        std::printf(messages::kEchoArgumentFormat,
+                    masked ? WithPasswordMasked(arguments[i]).c_str() : arguments[i]);
+        if (row != nullptr && row->valueName != nullptr && i + 1 < argumentCount) {
+            ++i;
+            std::printf(messages::kEchoArgumentFormat,
+                        address ? WithPasswordMasked(arguments[i]).c_str() : arguments[i]);
+        }
     }
     std::printf("\n");
     // Shown at once, also through a pipe, before the port is touched.

@@ -32,6 +32,11 @@ struct Settings {
     uint32_t timeoutSeconds = 0;
     // --report: the file that gets one JSON line per run; nullptr: none.
     const char* reportFile = nullptr;
+    // --report-db: the factory's database the records are forwarded to from
+    // the report file (app/factory/); nullptr: none.
+    const char* reportDb = nullptr;
+    // --forward-records: forward the report file's records, nothing else.
+    bool forwardRecords = false;
     // --repeat, --boards: download board after board; boards 0: until the
     // operator ends the run.
     bool repeat = false;
@@ -44,7 +49,7 @@ struct Settings {
     const char* logFile = nullptr;
     // --timestamps, --timestamps-iso: what a console puts in front of each
     // line of the board's output.
-    uint8_t lineStamps = 0;  // kLineStamps*
+    uint8_t lineStamps = 0;              // kLineStamps*
     const char* gang = nullptr;          // --gang: the ports, separated by commas
     std::vector<std::string> gangPorts;  // the ports of --gang, one each
     // A run started by a gang for one of its ports: the number of its channel

@@ -74,6 +74,11 @@ struct SwitchRow {
     void (*apply)(const SwitchUse& use, Settings& settings);
     ForGangRun forGangRun = ForGangRun::PassOn;
     SwitchRules rules = SwitchRules::Modelled;
+    // Its value may be a database's address (a URL, or libpq's key=value
+    // pairs): the echo line shows it, and every argument after it up to the
+    // next that begins with '-', with any password replaced by ***
+    // (text/DatabaseAddress.h).
+    bool addressValue = false;
 };
 
 struct SwitchTable {

@@ -5,7 +5,7 @@
 const std::vector<const SwitchTable*>& SwitchTables() {
     static const std::vector<const SwitchTable*> tables = {
         &kCoreSwitches,  &kPortSwitches,  &kConsoleSwitches, &kGangSwitches,   &kFixtureSwitches,
-        &kCheckSwitches, &kBoardSwitches, &kStampSwitches,   &kReportSwitches,
+        &kCheckSwitches, &kBoardSwitches, &kStampSwitches,   &kReportSwitches, &kFactorySwitches,
     };
     return tables;
 }

@@ -13,3 +13,4 @@ extern const SwitchTable kCheckSwitches;    // app/check/CheckSwitches.cpp
 extern const SwitchTable kBoardSwitches;    // app/boards/BoardSwitches.cpp
 extern const SwitchTable kStampSwitches;    // app/stamp/StampSwitches.cpp
 extern const SwitchTable kReportSwitches;   // app/report/ReportSwitches.cpp
+extern const SwitchTable kFactorySwitches;  // app/factory/FactorySwitches.cpp
