@@ -56,7 +56,7 @@
 //   stamp         with --stamp only: {"value", "address", "format", "ledger"}
 //                 of the number the board got (value a JSON integer, or a
 //                 string of bytes for bytes:N; address a number; ledger
-//                 without a password), or null when it got none
+//                 with a password as ***), or null when it got none
 //   console_followed  with --monitor only: true once a console followed the
 //                 complete download on the same port
 //   before_polling  only with a fixture's switch (app/fixture/Fixture.h): what was

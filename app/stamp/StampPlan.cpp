@@ -5,6 +5,7 @@
 
 #include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
+#include "text/DatabaseAddress.h"
 #include "text/RecordStamp.h"
 
 namespace {
@@ -23,8 +24,7 @@ uint64_t StepOf(const char* text) {
     std::string why;
     StampFormat u64{StampKind::U64LE, 8};
     if (!ParseStampValue(u64, text, value, why) || value.Number() == 0) {
-        FatalError(messages::kInvalidStampFormat, "--stamp-step", text,
-                   "a whole number from 1");
+        FatalError(messages::kInvalidStampFormat, "--stamp-step", text, "a whole number from 1");
     }
     return value.Number();
 }
@@ -103,8 +103,8 @@ std::optional<StampPlan> ReadStampPlan(const Settings& settings) {
     plan.ledger = settings.stampLedger;
     const StampFormat& format = plan.spec.format;
     if (settings.stampList != nullptr) {
-        for (const char* counterSwitch : {settings.stampStart, settings.stampStep,
-                                          settings.stampLast}) {
+        for (const char* counterSwitch :
+             {settings.stampStart, settings.stampStep, settings.stampLast}) {
             if (counterSwitch != nullptr) {
                 FatalError(messages::kStampListAndCounterFormat,
                            counterSwitch == settings.stampStart  ? "--stamp-start"
@@ -180,18 +180,5 @@ void CheckStampImage(const char* dataFile, const StampPlan& plan) {
 }
 
 std::string LedgerShownName(const std::string& ledger) {
-    const size_t scheme = ledger.find("://");
-    if (scheme == std::string::npos) {
-        return ledger;
-    }
-    const size_t hostEnd = ledger.find_first_of("/?", scheme + 3);
-    const size_t at = ledger.rfind('@', hostEnd == std::string::npos ? ledger.size() : hostEnd);
-    if (at == std::string::npos || at < scheme + 3) {
-        return ledger;
-    }
-    const size_t colon = ledger.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) {
-        return ledger;
-    }
-    return ledger.substr(0, colon) + ledger.substr(at);
+    return IsDatabaseUrl(ledger) ? WithPasswordMasked(ledger) : ledger;
 }

@@ -46,6 +46,6 @@ bool NextStampValue(const StampPlan& plan, const LedgerValues& held, StampValue&
 // byte of the field, each covering record with its checksum right.
 void CheckStampImage(const char* dataFile, const StampPlan& plan);
 
-// The ledger's name as records show it: a postgresql:// address without its
-// password.
+// The ledger's name as records and messages show it: a postgresql://
+// address with its password as *** (text/DatabaseAddress.h).
 std::string LedgerShownName(const std::string& ledger);
