@@ -40,7 +40,7 @@ vantoir_windows_unit_test(unit_console
 vantoir_windows_unit_test(unit_app
   SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/check/ImageCheckTextTest.cpp
           app/report/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/gang/GangOutputTest.cpp
-          app/fixture/FixtureFlowTest.cpp
+          app/fixture/FixtureFlowTest.cpp app/records/RecordFileTest.cpp
   LIBRARIES vantoir_app vantoir_json)
 
 # The child that unit_process starts, beside it (named so that it is no unit

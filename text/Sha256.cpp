@@ -3,6 +3,15 @@
 #include <cstdio>
 #include <vector>
 
+void Sha256::Update(const void* data, size_t length) {
+    digest.Update(data, length);
+}
+
+std::string Sha256::HexDigest() {
+    const std::vector<unsigned char> bytes = digest.Finish();
+    return HexOfDigest(bytes.data(), bytes.size());
+}
+
 std::string Sha256Hex(const void* data, size_t length) {
     Sha256 digest;
     digest.Update(data, length);

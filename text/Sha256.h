@@ -1,8 +1,7 @@
 #pragma once
 // Sha256: the SHA-256 digest of a byte stream, from the system's own crypto
-// library (OpenSSL's libcrypto on Linux and macOS, BCrypt on Windows). One
-// interface, one file per platform (Sha256Posix.cpp, Sha256Win32.cpp); the
-// build picks it.
+// library (OpenSSL's libcrypto on Linux and macOS, BCrypt on Windows),
+// through Digest (text/Digest.h), which has one file per platform.
 //
 //   Sha256 digest;
 //   digest.Update(block, length);   // as often as needed
@@ -13,16 +12,14 @@
 // empty text: callers show that as "unknown", never as a digest.
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <string>
 
+#include "text/Digest.h"
+
 class Sha256 {
   public:
-    Sha256();
-    ~Sha256();
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
+    Sha256() : digest(DigestAlgorithm::Sha256) {}
 
     void Update(const void* data, size_t length);
     // Ends the digest; later calls of Update or HexDigest start no new one
@@ -30,8 +27,7 @@ class Sha256 {
     std::string HexDigest();
 
   private:
-    struct State;
-    std::unique_ptr<State> state;
+    Digest digest;
 };
 
 // The digest of length bytes at data.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/text/TempFile.h"
 
@@ -60,3 +61,18 @@ TEST(Sha256, MissingFileHasNoDigest) {
 }
 
 }  // namespace
+
+TEST(Digest, GivesTheStandardSha1Digests) {
+    // FIPS 180-2 examples.
+    Digest abc(DigestAlgorithm::Sha1);
+    abc.Update("abc", 3);
+    const std::vector<unsigned char> bytes = abc.Finish();
+    EXPECT_EQ(HexOfDigest(bytes.data(), bytes.size()), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_TRUE(abc.Finish().empty());
+    Digest pieces(DigestAlgorithm::Sha1);
+    const std::string text = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    pieces.Update(text.data(), 20);
+    pieces.Update(text.data() + 20, text.size() - 20);
+    const std::vector<unsigned char> whole = pieces.Finish();
+    EXPECT_EQ(HexOfDigest(whole.data(), whole.size()), "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+}

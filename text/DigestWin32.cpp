@@ -1,11 +1,9 @@
-// SHA-256 over the system's BCrypt (Cryptography API: Next Generation).
+// Digests over the system's BCrypt (Cryptography API: Next Generation).
 #include <windows.h>
 
 #include <bcrypt.h>
 
-#include <vector>
-
-#include "text/Sha256.h"
+#include "text/Digest.h"
 
 namespace {
 
@@ -15,20 +13,24 @@ bool Succeeded(NTSTATUS status) {
 
 }  // namespace
 
-struct Sha256::State {
+struct Digest::State {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
     BCRYPT_HASH_HANDLE hash = nullptr;
+    ULONG length = 0;
     bool failed = false;
 };
 
-Sha256::Sha256() : state(std::make_unique<State>()) {
+Digest::Digest(DigestAlgorithm algorithm) : state(std::make_unique<State>()) {
+    const bool sha1 = algorithm == DigestAlgorithm::Sha1;
+    state->length = sha1 ? 20 : 32;
     state->failed =
-        !Succeeded(
-            BCryptOpenAlgorithmProvider(&state->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+        !Succeeded(BCryptOpenAlgorithmProvider(
+            &state->algorithm, sha1 ? BCRYPT_SHA1_ALGORITHM : BCRYPT_SHA256_ALGORITHM, nullptr,
+            0)) ||
         !Succeeded(BCryptCreateHash(state->algorithm, &state->hash, nullptr, 0, nullptr, 0, 0));
 }
 
-Sha256::~Sha256() {
+Digest::~Digest() {
     if (state->hash != nullptr) {
         BCryptDestroyHash(state->hash);
     }
@@ -37,7 +39,7 @@ Sha256::~Sha256() {
     }
 }
 
-void Sha256::Update(const void* data, size_t length) {
+void Digest::Update(const void* data, size_t length) {
     // BCryptHashData takes at most a ULONG per call.
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (!state->failed && length > 0) {
@@ -49,12 +51,13 @@ void Sha256::Update(const void* data, size_t length) {
     }
 }
 
-std::string Sha256::HexDigest() {
-    unsigned char digest[32];
-    if (state->failed || !Succeeded(BCryptFinishHash(state->hash, digest, sizeof digest, 0))) {
+std::vector<unsigned char> Digest::Finish() {
+    std::vector<unsigned char> digest(state->length);
+    if (state->failed ||
+        !Succeeded(BCryptFinishHash(state->hash, digest.data(), state->length, 0))) {
         state->failed = true;
-        return std::string();
+        return {};
     }
     state->failed = true;  // finished: no second digest from this object
-    return HexOfDigest(digest, sizeof digest);
+    return digest;
 }
