@@ -50,8 +50,12 @@ ForwardMark ReadForwardMark(const std::string& recordFile) {
     return found;
 }
 
-bool WriteForwardMark(const std::string& recordFile, const ForwardMark& mark,
-                      const std::string& tail, std::string& why) {
+bool WriteForwardMark(const std::string& recordFile, const ForwardMark& mark, std::string& why) {
+    std::string tail;
+    if (!TailBefore(recordFile, mark.offset, tail)) {
+        why = "the record file is shorter than the mark";
+        return false;
+    }
     const nlohmann::json json = {
         {"offset", mark.offset}, {"line", mark.line}, {"tail", DigestOf(tail)}};
     std::string text = json.dump();

@@ -29,8 +29,6 @@ std::string ForwardMarkPath(const std::string& recordFile);
 // file's start when there is none that holds.
 ForwardMark ReadForwardMark(const std::string& recordFile);
 
-// Writes mark for recordFile; tail is the file's bytes just before
-// mark.offset (at most kTailBytes). False, with why, when it cannot be
-// written or forced to disk.
-bool WriteForwardMark(const std::string& recordFile, const ForwardMark& mark,
-                      const std::string& tail, std::string& why);
+// Writes mark for recordFile (whose bytes before mark.offset are read for
+// it). False, with why, when it cannot be written or forced to disk.
+bool WriteForwardMark(const std::string& recordFile, const ForwardMark& mark, std::string& why);

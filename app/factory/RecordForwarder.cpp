@@ -16,7 +16,7 @@ void AdvanceMark(const std::string& file, const SpoolChunk& chunk, ForwardTally&
         return;
     }
     std::string why;
-    if (!WriteForwardMark(file, chunk.end, chunk.tail, why)) {
+    if (!WriteForwardMark(file, chunk.end, why)) {
         // The records are stored; the next forward reads them again and
         // stores nothing twice.
         tally.notes += FormatText(messages::kCannotWriteMarkFormat, ForwardMarkPath(file).c_str(),

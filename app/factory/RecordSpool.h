@@ -1,7 +1,8 @@
 #pragma once
 // RecordSpool: the record file (--report FILE) read as the store of
 // records that wait for the database: its complete lines from a mark on,
-// each with its number and, for a complete record, its id.
+// each with its number and, for a complete record, its id (read by
+// app/records/RecordFile.h, which names each record).
 //
 // A complete record is a line that ends in a line end and holds a JSON
 // object with at least version, mode, outcome, started and run_id. A last
