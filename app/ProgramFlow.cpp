@@ -17,6 +17,8 @@
 #include "app/boards/BoardImage.h"
 #include "app/check/ImageCheckRun.h"
 #include "app/console/ConsoleRecorder.h"
+#include "app/factory/ForwardRecords.h"
+#include "app/factory/RecordForwarder.h"
 #include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
 #include "app/gang/GangEvents.h"
@@ -69,8 +71,8 @@ ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
 // With --monitor a complete session goes on as a console on the same port,
 // which ends only when the operator ends the run.
 int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
-                const BoardImage& image, RunReport* report, ConsoleSink* sink,
-                Stamping* stamping, GangEventWriter* gang) {
+                const BoardImage& image, RunReport* report, ConsoleSink* sink, Stamping* stamping,
+                GangEventWriter* gang, RecordForwarder* forwarder) {
     image.OpenFor(file);
     Fixture fixture(settings, report);
     fixture.Prepare(port);
@@ -78,8 +80,8 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
         options.boardStarter = &fixture;
     }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, image, report, fixture,
-                                  stamping, gang);
+        return RunBoardAfterBoard(port, settings, options, file, image, report, fixture, stamping,
+                                  gang, forwarder);
     }
     Downloader downloader(file, port, options);
     try {
@@ -120,6 +122,8 @@ struct RunListeners {
     // the board's output goes to standard output unchanged.
     std::unique_ptr<ConsoleRecorder> recorder;
     std::unique_ptr<Stamping> stamping;
+    // The records' forward to the factory's database (--report-db).
+    std::unique_ptr<RecordForwarder> forwarder;
 };
 
 // The exit status of the mode, once it has ended normally.
@@ -138,7 +142,8 @@ int RunMode(COMPort& port, const Settings& settings, DataFiles& files, const Boa
             return 0;
         default:
             return RunDownload(port, settings, options, files.upload, image, report,
-                               listeners.recorder.get(), stamping, listeners.gang.get());
+                               listeners.recorder.get(), stamping, listeners.gang.get(),
+                               listeners.forwarder.get());
     }
 }
 
@@ -209,6 +214,11 @@ void RecordRefusedGang(const Settings& settings, const CheckedImage& checked, Ru
             end.message += FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
         }
     }
+    const std::unique_ptr<RecordForwarder> forwarder =
+        MakeRecordForwarder(settings.reportFile, settings.reportDb);
+    if (forwarder != nullptr) {
+        end.message += forwarder->Forward();
+    }
 }
 
 // The gang, once its image is checked: every run is told the digest of the
@@ -278,12 +288,22 @@ void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, R
     }
 }
 
+// Once the run's record is on disk, its forward (--report-db) says what it
+// must after the run's own message; a run ended by an interrupt forwards
+// nothing (its record waits for the next forward) and says nothing more.
+void ForwardRecord(RecordForwarder* forwarder, RunEndKind kind, RunEnd& end) {
+    if (forwarder != nullptr && kind != RunEndKind::Interrupted) {
+        end.message += forwarder->Forward();
+    }
+}
+
 // Makes the run's listeners the settings ask for.
 void Listen(const Settings& settings, RunListeners& listeners) {
     if (settings.reportFile != nullptr) {
         listeners.report = std::make_unique<RunReport>(settings.reportFile, settings);
         listeners.all.Add(listeners.report.get());
     }
+    listeners.forwarder = MakeRecordForwarder(settings.reportFile, settings.reportDb);
     if (settings.gangMember != nullptr) {
         listeners.channel = std::make_unique<ParentChannel>(settings.gangMember);
         listeners.gang = std::make_unique<GangEventWriter>(*listeners.channel);
@@ -315,6 +335,12 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // The requests answered while parsing (usage, banners, port list)
         // end before the handlers matter.
         ParseCommandLine(argumentCount, arguments, settings, InstallInterruptHandlers);
+        // Forwards the records of the report file, and opens nothing else.
+        if (settings.forwardRecords) {
+            const ForwardRecordsEnd forwarded =
+                ForwardRecords(settings.reportFile, settings.reportDb);
+            return {forwarded.status, forwarded.message};
+        }
         // A gang downloads to each of its ports in a run of its own, which
         // keeps its own record; this process checks the image once and opens
         // no port.
@@ -379,6 +405,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     }
     if (report != nullptr && report->Pending()) {
         WriteReport(*report, kind, settings, end);
+        ForwardRecord(listeners.forwarder.get(), kind, end);
     }
     if (listeners.gang != nullptr) {
         listeners.gang->End(outcome);

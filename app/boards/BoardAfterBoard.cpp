@@ -48,6 +48,20 @@ void WriteBoardRecord(RunReport& report, bool complete, int request, const char*
     }
 }
 
+// The board's record, on disk, goes to the factory's database; a board the
+// operator's request cut short ends the run, and its record waits for the
+// next forward.
+void ForwardBoardRecord(RecordForwarder* forwarder, int request) {
+    if (forwarder == nullptr || request != 0) {
+        return;
+    }
+    const std::string said = forwarder->Forward();
+    if (!said.empty()) {
+        std::fflush(stdout);
+        std::fputs(said.c_str(), stderr);
+    }
+}
+
 void ShowTally(uint32_t number, const char* outcome, const Tally& tally,
                const Stamping* stamping) {
     if (stamping != nullptr && !stamping->ValueText().empty()) {
@@ -77,7 +91,8 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) 
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
                        UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang) {
+                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang,
+                       RecordForwarder* forwarder) {
     Tally tally;
     // The tally hears each board's ending beside whoever listened already.
     SessionEnding ending;
@@ -143,6 +158,7 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
         if (report != nullptr) {
             WriteBoardRecord(*report, outcome == RunOutcome::Complete, request,
                              settings.reportFile);
+            ForwardBoardRecord(forwarder, request);
         }
         if (request != 0) {
             break;

@@ -28,12 +28,18 @@
 //
 // A run of a gang tells its gang each board's end (gang).
 //
+// With --report-db, each board's record is forwarded to the factory's
+// database once it is on disk (forwarder, app/factory/RecordForwarder.h),
+// before the next board is awaited; what the forward says goes to standard
+// error at once.
+//
 // With --stamp, every board reserves its own number (stamping), which its
 // tally line shows ("Board 3 (stamp 17): complete. ...") and which is
 // closed as the board ends.
 
 #include "app/Settings.h"
 #include "app/boards/BoardImage.h"
+#include "app/factory/RecordForwarder.h"
 #include "app/fixture/Fixture.h"
 #include "app/gang/GangEvents.h"
 #include "app/report/RunReport.h"
@@ -46,4 +52,5 @@
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
                        UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang);
+                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang,
+                       RecordForwarder* forwarder);
