@@ -62,19 +62,25 @@ constexpr int kRetries = 3;
 void IgnoreNotice(void* /*context*/, const char* /*message*/) {}
 
 // libpq's reasons end in a line end, and some have a second line
-// ("\tIs the server running ..."): one line of text.
+// ("\tIs the server running ..."): one line of text, its lines joined by
+// "; ", blanks run together.
 std::string OneLine(const char* text) {
     std::string line;
+    bool broken = false;
+    bool blank = false;
     for (const char* c = text != nullptr ? text : ""; *c != '\0'; ++c) {
-        const bool blank = *c == '\n' || *c == '\t' || *c == '\r';
-        if (!blank) {
+        if (*c == '\n' || *c == '\r') {
+            broken = true;
+        } else if (*c == ' ' || *c == '\t') {
+            blank = true;
+        } else {
+            if (!line.empty() && (broken || blank)) {
+                line += broken ? "; " : " ";
+            }
             line += *c;
-        } else if (!line.empty() && line.back() != ' ') {
-            line += ' ';
+            broken = false;
+            blank = false;
         }
-    }
-    while (!line.empty() && line.back() == ' ') {
-        line.pop_back();
     }
     return line;
 }
@@ -93,6 +99,11 @@ class Result {
     bool Failed() const {
         const ExecStatusType status = PQresultStatus(result);
         return status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
+    }
+    // The server's own words, without the severity before them.
+    std::string Message() const {
+        const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+        return OneLine(primary != nullptr ? primary : PQresultErrorMessage(result));
     }
     std::string State() const {
         const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
@@ -267,7 +278,7 @@ class PostgresRecords : public RecordDatabase {
                 break;
             }
             if (result.Failed() && failure.empty()) {
-                failure = OneLine(PQresultErrorMessage(result.get()));
+                failure = result.Message();
             } else if (firstValue != nullptr && PQntuples(result.get()) > 0) {
                 *firstValue = PQgetvalue(result.get(), 0, 0);
             }
@@ -315,7 +326,7 @@ class PostgresRecords : public RecordDatabase {
         if ((state == "40P01" || state == "40001") && ++tries <= kRetries) {
             return true;
         }
-        stored = {StoredRecord::Result::Refused, OneLine(PQresultErrorMessage(result.get()))};
+        stored = {StoredRecord::Result::Refused, result.Message()};
         return false;
     }
 
@@ -343,7 +354,7 @@ class PostgresRecords : public RecordDatabase {
             if (statement % kStatementsPerRecord != 1) {
                 // The savepoints' own statements failing: the transaction is lost.
                 if (result.Failed()) {
-                    why = OneLine(PQresultErrorMessage(result.get()));
+                    why = result.Message();
                     return false;
                 }
             } else if (result.Failed()) {
