@@ -1,5 +1,8 @@
 #include "app/factory/ForwardRecords.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "app/factory/FactoryMessages.h"
 #include "app/factory/RecordForwarder.h"
 #include "errors/FormatText.h"
@@ -52,7 +55,10 @@ ForwardRecordsEnd ForwardRecords(const std::string& file, const std::string& add
     ForwardTally tally;
     SpoolChunk chunk;
     std::string why;
-    for (ForwardMark from;; from = chunk.end) {
+    // A station that has written no record yet has none to forward.
+    std::error_code missing;
+    const bool noFile = !std::filesystem::exists(file, missing);
+    for (ForwardMark from; !noFile; from = chunk.end) {
         if (!ReadSpool(file, from, kForwardChunkBytes, chunk, why)) {
             return {1, FormatText(messages::kCannotReadRecordsFormat, file.c_str(), why.c_str())};
         }
