@@ -14,8 +14,9 @@
 
 #include <string>
 
-// The text begins with postgresql:// or postgres:// (the scheme's case
-// ignored, as libpq does).
+// The text begins with postgresql:// or postgres://, the scheme's case
+// ignored (libpq takes only lower case, but a password in such a text is a
+// password all the same).
 bool IsDatabaseUrl(const std::string& text);
 
 // The address with every password it holds replaced by ***; any other text

@@ -27,8 +27,15 @@ void CheckFactorySwitches(Settings& settings, const GivenSwitches& given) {
     }
     std::string why;
     if (settings.reportDb != nullptr && !IsDatabaseAddress(settings.reportDb, why)) {
-        FatalError(messages::kInvalidValueWhyFormat, given.Last("--report-db"),
-                   WithPasswordMasked(settings.reportDb).c_str(), why.c_str());
+        // libpq's reason may quote the address.
+        const std::string typedAddress = settings.reportDb;
+        const std::string shown = WithPasswordMasked(typedAddress);
+        for (size_t at = why.find(typedAddress); at != std::string::npos;
+             at = why.find(typedAddress, at + shown.size())) {
+            why.replace(at, typedAddress.size(), shown);
+        }
+        FatalError(messages::kInvalidValueWhyFormat, given.Last("--report-db"), shown.c_str(),
+                   why.c_str());
     }
 }
 
