@@ -29,6 +29,21 @@ class PostgresServer {
     // Runs sql on database through psql; its output (unaligned, tuples only).
     std::string Query(const std::string& database, const std::string& sql);
 
+    // Stops the server as a crash would (immediate: what its clients had
+    // not committed is lost, their connections break), or starts it again
+    // with the same data.
+    void Stop();
+    void Start();
+    bool Running() const { return running; }
+
+    // Makes role (made already) log in only with its password
+    // (scram-sha-256) over the socket; every other role keeps logging in
+    // without one.
+    void RequirePassword(const std::string& role);
+
+    // The folder of the server's socket (a libpq host).
+    const std::string& SocketFolder() const { return folder; }
+
     // Whether the server programs are installed; why not in why.
     static bool Installed(std::string& why);
 
@@ -38,6 +53,8 @@ class PostgresServer {
     std::string folder;
     std::string bin;
     bool asNobody = false;
+    bool durable = false;
+    bool running = false;
 };
 
 }  // namespace harness
