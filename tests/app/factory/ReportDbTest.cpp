@@ -16,13 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/boards/NextBoard.h"
 #include "tests/app/factory/FactoryTestSupport.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 
 namespace {
 
-using download_test::kPrompt;
+using boards_test::NextBoard;
 using download_test::kRunGuardMs;
 using factory_test::FactoryDatabase;
 using factory_test::FileLines;
@@ -40,27 +41,6 @@ constexpr const char* kRowsAsJson =
     "to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), 'outcome', outcome, "
     "'exit_status', exit_status, 'file_sha256', file_sha256, 'seconds', seconds, 'record', "
     "record) FROM vantoir_records ORDER BY started";
-
-std::string TallyLine(int number, int complete) {
-    return "Board " + std::to_string(number) +
-           ": complete. Boards so far: " + std::to_string(complete) + " complete, 0 failed.\n";
-}
-
-std::string TakeAwayLine(int number) {
-    return "Take board " + std::to_string(number) +
-           " away (or switch it off); the next board is awaited once the line is quiet.\n";
-}
-
-// The run's next board: the one programmed switched off, and on again once
-// the prompt for the next has come.
-void NextBoard(harness::ChildProcess& run, sim::Board& board, int done) {
-    ASSERT_TRUE(run.WaitForStdout(TallyLine(done, done) + TakeAwayLine(done), kRunGuardMs))
-        << run.Stdout() << run.Stderr();
-    board.SetPowered(false);
-    ASSERT_TRUE(
-        run.WaitForStdout(TallyLine(done, done) + TakeAwayLine(done) + kPrompt, kRunGuardMs));
-    board.SetPowered(true);
-}
 
 // A server's socket that takes connections and never answers.
 class SilentServer {
