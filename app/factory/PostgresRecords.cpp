@@ -38,8 +38,6 @@ constexpr const char* kMakeTable =
     " record jsonb NOT NULL);"
     "COMMIT";
 
-constexpr const char* kTableThere = "SELECT to_regclass('vantoir_records') IS NOT NULL";
-
 // The columns come from the record itself, so that a record that does not
 // fit them is refused by the database, in its own words.
 constexpr const char* kPrepareInsert =
@@ -52,9 +50,13 @@ constexpr const char* kPrepareInsert =
     "FROM (SELECT $2 AS r) AS line "
     "ON CONFLICT (record_id) DO NOTHING";
 
-// Records sent in one query: each its savepoint, insert and release.
+// Records sent in one query: each its savepoint, insert and release; the
+// first query of a transaction begins it, the last commits it, so that a
+// board's record costs one round trip on a connection kept.
 constexpr size_t kBatchRecords = 200;
-constexpr int kStatementsPerRecord = 3;
+constexpr size_t kStatementsPerRecord = 3;
+// The SQLSTATE of a table that is not there.
+constexpr const char* kUndefinedTable = "42P01";
 // A record whose insert met another transaction's (a deadlock, a
 // serialization failure) is tried again this many times.
 constexpr int kRetries = 3;
@@ -158,16 +160,20 @@ class PostgresRecords : public RecordDatabase {
     bool Store(const std::vector<RecordToStore>& records, std::vector<StoredRecord>& results,
                std::string& why) override {
         results.assign(records.size(), StoredRecord());
-        if ((connection == nullptr && !Connect(why)) || !Prepare(why) || !Run("BEGIN", why)) {
+        if ((connection == nullptr && !Connect(why)) || !Prepare(why)) {
             return Away();
         }
-        std::vector<int> tries(records.size(), 0);
-        for (size_t next = 0; next < records.size();) {
-            if (!StoreBatch(records, next, tries, results, why)) {
+        Transaction transaction{records, results, std::vector<int>(records.size(), 0)};
+        while (!transaction.committed) {
+            // The last record refused: nothing is left to send with the commit.
+            if (transaction.begun && transaction.next == records.size()) {
+                return Run("COMMIT", why) || Away();
+            }
+            if (!StoreBatch(transaction, why)) {
                 return Away();
             }
         }
-        return Run("COMMIT", why) || Away();
+        return true;
     }
 
   private:
@@ -264,8 +270,8 @@ class PostgresRecords : public RecordDatabase {
     }
 
     // Sends sql (one statement or several) and reads every result; false with
-    // the first failure's reason.
-    bool Run(const std::string& sql, std::string& why, std::string* firstValue = nullptr) {
+    // the first failure's reason (and its SQLSTATE in state, when asked).
+    bool Run(const std::string& sql, std::string& why, std::string* state = nullptr) {
         if (!Send(sql, why)) {
             return false;
         }
@@ -279,22 +285,22 @@ class PostgresRecords : public RecordDatabase {
             }
             if (result.Failed() && failure.empty()) {
                 failure = result.Message();
-            } else if (firstValue != nullptr && PQntuples(result.get()) > 0) {
-                *firstValue = PQgetvalue(result.get(), 0, 0);
+                if (state != nullptr) {
+                    *state = result.State();
+                }
             }
         }
         why = failure;
         return failure.empty();
     }
 
-    // The table found or made, and the insert prepared: once a connection.
+    // The insert prepared, once a connection; the table is made first when
+    // the statement finds it missing (and only then, so that a role without
+    // the right to create it never needs that right).
     bool Prepare(std::string& why) {
-        if (prepared) {
-            return true;
-        }
-        std::string there;
-        if (!Run(kTableThere, why, &there) || (there != "t" && !Run(kMakeTable, why)) ||
-            !Run(kPrepareInsert, why)) {
+        std::string state;
+        if (!prepared && !Run(kPrepareInsert, why, &state) &&
+            (state != kUndefinedTable || !Run(kMakeTable, why) || !Run(kPrepareInsert, why))) {
             return false;
         }
         prepared = true;
@@ -308,14 +314,25 @@ class PostgresRecords : public RecordDatabase {
         return literal;
     }
 
-    std::string BatchSql(const std::vector<RecordToStore>& records, size_t from, size_t to) {
-        std::string sql;
-        for (size_t i = from; i < to; ++i) {
+    // One Store: the records, what became of each, how often each has met
+    // another transaction, and how far it has got.
+    struct Transaction {
+        const std::vector<RecordToStore>& records;
+        std::vector<StoredRecord>& results;
+        std::vector<int> tries;
+        size_t next = 0;
+        bool begun = false;
+        bool committed = false;
+    };
+
+    std::string BatchSql(const Transaction& transaction, size_t end, bool commits) {
+        std::string sql = transaction.begun ? "" : "BEGIN;";
+        for (size_t i = transaction.next; i < end; ++i) {
             sql += "SAVEPOINT vantoir_record;EXECUTE vantoir_record_insert(" +
-                   Literal(records[i].id) + "," + Literal(records[i].line) +
+                   Literal(transaction.records[i].id) + "," + Literal(transaction.records[i].line) +
                    ");RELEASE SAVEPOINT vantoir_record;";
         }
-        return sql;
+        return commits ? sql + "COMMIT" : sql;
     }
 
     // A refused insert: its reason, or nothing when it met another
@@ -330,16 +347,41 @@ class PostgresRecords : public RecordDatabase {
         return false;
     }
 
+    // What one statement of a batch says of its record (statement counts
+    // from the first record's savepoint). False when the transaction is lost:
+    // only an insert may fail.
+    bool TakeResult(Transaction& transaction, const Result& result, size_t statement,
+                    std::optional<size_t>& failed, bool& again, std::string& why) {
+        const size_t record = transaction.next + statement / kStatementsPerRecord;
+        if (statement % kStatementsPerRecord != 1) {
+            why = result.Failed() ? result.Message() : "";
+            return !result.Failed();
+        }
+        if (result.Failed()) {
+            failed = record;
+            again = Refusal(result, transaction.tries[record], transaction.results[record]);
+        } else {
+            transaction.results[record].result = std::strcmp(PQcmdTuples(result.get()), "1") == 0
+                                                     ? StoredRecord::Result::Stored
+                                                     : StoredRecord::Result::HadAlready;
+        }
+        return true;
+    }
+
     // Sends the records from next on, up to a batch, and reads what became
     // of each; next moves past those done. A refused insert ends the batch
-    // there (the server skips the rest): its savepoint is rolled back and the
-    // records after it go in the next batch. False when the database is away.
-    bool StoreBatch(const std::vector<RecordToStore>& records, size_t& next,
-                    std::vector<int>& tries, std::vector<StoredRecord>& results, std::string& why) {
-        const size_t end = std::min(records.size(), next + kBatchRecords);
-        if (!Send(BatchSql(records, next, end), why)) {
+    // there (the server skips the rest, the commit too): its savepoint is
+    // rolled back and the records after it go in the next batch. False when
+    // the database is away.
+    bool StoreBatch(Transaction& transaction, std::string& why) {
+        const size_t end = std::min(transaction.records.size(), transaction.next + kBatchRecords);
+        const bool commits = end == transaction.records.size();
+        const size_t begins = transaction.begun ? 0 : 1;
+        if (!Send(BatchSql(transaction, end, commits), why)) {
             return false;
         }
+        transaction.begun = true;
+        const size_t statements = (end - transaction.next) * kStatementsPerRecord;
         std::optional<size_t> failed;
         bool again = false;
         for (size_t statement = 0;; ++statement) {
@@ -350,27 +392,20 @@ class PostgresRecords : public RecordDatabase {
             if (result.get() == nullptr) {
                 break;
             }
-            const size_t record = next + statement / kStatementsPerRecord;
-            if (statement % kStatementsPerRecord != 1) {
-                // The savepoints' own statements failing: the transaction is lost.
-                if (result.Failed()) {
-                    why = result.Message();
-                    return false;
-                }
-            } else if (result.Failed()) {
-                failed = record;
-                again = Refusal(result, tries[record], results[record]);
-            } else {
-                results[record].result = std::strcmp(PQcmdTuples(result.get()), "1") == 0
-                                             ? StoredRecord::Result::Stored
-                                             : StoredRecord::Result::HadAlready;
+            // The BEGIN before the records and the COMMIT after them.
+            const bool around = statement < begins || statement >= begins + statements;
+            if (around ? result.Failed()
+                       : !TakeResult(transaction, result, statement - begins, failed, again, why)) {
+                why = around ? result.Message() : why;
+                return false;
             }
+            transaction.committed = transaction.committed || statement == begins + statements;
         }
         if (!failed) {
-            next = end;
+            transaction.next = end;
             return true;
         }
-        next = *failed + (again ? 0 : 1);
+        transaction.next = *failed + (again ? 0 : 1);
         return Run("ROLLBACK TO SAVEPOINT vantoir_record;RELEASE SAVEPOINT vantoir_record", why);
     }
 

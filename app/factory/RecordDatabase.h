@@ -6,8 +6,9 @@
 //
 // The table, in the database's default schema, made when it is missing (a
 // role that may create it makes it once; a station's role needs only
-// SELECT and INSERT on it). It is looked for first, and made under an
-// advisory lock, so that stations starting at once make it once:
+// SELECT and INSERT on it). It is made only once the insert, prepared on
+// each connection, finds it missing, and then under an advisory lock, so
+// that stations starting at once make it once:
 //   vantoir_records (
 //     record_id    uuid PRIMARY KEY      -- the record's own name
 //     run_id       text NOT NULL
@@ -20,7 +21,8 @@
 // that does not fit them (a time that is no time, say) is refused.
 //
 // Store sends the records in one transaction, each in a savepoint of its
-// own, so that a record the database refuses never blocks the others; an
+// own, so that a record the database refuses never blocks the others (a
+// board's record, on a connection kept: one round trip, the commit in it); an
 // insert of a record the table has already is a no-op (ON CONFLICT
 // (record_id) DO NOTHING), so that forwarding a file twice, or two
 // forwarders at once, store every record once.
@@ -36,10 +38,12 @@
 #include <vector>
 
 // The longest waits, in milliseconds: for the connection to be made (the
-// address's connect_timeout when it is shorter), and for each answer.
+// address's connect_timeout when it is shorter), and for each answer. A
+// run's: a database that does not answer costs a board under a second, the
+// program's own work around the wait included.
 struct DatabaseWaits {
-    int connectMs = 1000;
-    int answerMs = 1000;
+    int connectMs = 900;
+    int answerMs = 900;
 };
 
 // A record to store: its id (a UUID's text) and its line, without the line
