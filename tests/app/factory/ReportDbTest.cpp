@@ -237,7 +237,7 @@ TEST_F(FactoryDatabase, AServerKilledDuringAGangLosesNoRecordAndStoresNoneTwice)
     for (int i = 0; i < 4; ++i) {
         sim::BoardConfig config;
         config.flashProgressLines = 2;
-        config.flashIntervalMs = 10 + 400 * i;
+        config.flashIntervalMs = 10 + 200 * i;
         boards.push_back(harness::StartBoard(config));
         list += (i == 0 ? "" : ",") + harness::PortName(*boards.back());
     }
@@ -374,7 +374,7 @@ TEST_F(FactoryDatabase, ADatabaseThatNeverAnswersIsFoundAwayWhateverItsConnectTi
                                  "postgresql:///x?host=" + silent.folder + "&connect_timeout=30"});
     EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
     EXPECT_EQ(result.err,
-              "1 record waits in " + report + " for the database: no answer within 1.0 s\n");
+              "1 record waits in " + report + " for the database: no answer within 0.9 s\n");
 }
 
 TEST(FactorySwitches, ReportDbIsRefusedWithoutItsFileAndInABuildWithoutPostgreSQL) {
