@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -58,6 +59,39 @@ inline std::vector<std::string> RowsOf(const std::string& output) {
 // A fresh report file's path.
 inline std::string NewReportPath() {
     return harness::WriteTempFile("", "x") + ".jsonl";
+}
+
+// The last line of --forward-records.
+inline std::string ForwardedLine(int forwarded, int had, int left) {
+    return "Forwarded " + std::to_string(forwarded) + " records; the database had " +
+           std::to_string(had) + " already; " + std::to_string(left) +
+           " lines could not be forwarded\n";
+}
+
+inline harness::ProcessResult Forward(const std::string& report, const std::string& database) {
+    return harness::RunVantoir({"--forward-records", "--report", report, "--report-db", database},
+                               60000);
+}
+
+// A gang of four ports, each run forwarding its record to database, whose
+// boards end one after the other (each board's flash takes stepMs longer
+// than the one before); boards gets them.
+inline std::unique_ptr<harness::ChildProcess> StartStaggeredGang(
+    const std::string& report, const std::string& database, int stepMs,
+    std::vector<std::unique_ptr<sim::Board>>& boards) {
+    std::string list;
+    for (int i = 0; i < 4; ++i) {
+        sim::BoardConfig config;
+        config.flashProgressLines = 2;
+        config.flashIntervalMs = 10 + stepMs * i;
+        boards.push_back(harness::StartBoard(config));
+        list += (i == 0 ? "" : ",") + harness::PortName(*boards.back());
+    }
+    harness::ProcessOptions options;
+    options.args = {"--gang", list,       "-F",   harness::WriteTempFile(harness::SampleHex(10)),
+                    "-W",     "--report", report, "--report-db",
+                    database};
+    return std::make_unique<harness::ChildProcess>(options);
 }
 
 // Tests that start vantoir against a real server: the suite's server,

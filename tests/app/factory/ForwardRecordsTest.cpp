@@ -19,19 +19,10 @@ namespace {
 using download_test::kRunGuardMs;
 using factory_test::FactoryDatabase;
 using factory_test::FileLines;
+using factory_test::Forward;
+using factory_test::ForwardedLine;
 using factory_test::IdOfLine;
 using factory_test::NewReportPath;
-
-std::string ForwardedLine(int forwarded, int had, int left) {
-    return "Forwarded " + std::to_string(forwarded) + " records; the database had " +
-           std::to_string(had) + " already; " + std::to_string(left) +
-           " lines could not be forwarded\n";
-}
-
-harness::ProcessResult Forward(const std::string& report, const std::string& database) {
-    return harness::RunVantoir({"--forward-records", "--report", report, "--report-db", database},
-                               kRunGuardMs);
-}
 
 // A record as an earlier version wrote it (no record_id), started at the
 // minute given.
@@ -116,19 +107,8 @@ TEST_F(FactoryDatabase, TwoForwardsAtOnceWhileAGangAppendsStoreEveryRecordOnce) 
     const std::string database = server->Address("crowd");
     const std::string report = NewReportPath();
     std::vector<std::unique_ptr<sim::Board>> boards;
-    std::string list;
-    for (int i = 0; i < 4; ++i) {
-        sim::BoardConfig config;
-        config.flashProgressLines = 2;
-        config.flashIntervalMs = 10 + 300 * i;
-        boards.push_back(harness::StartBoard(config));
-        list += (i == 0 ? "" : ",") + harness::PortName(*boards.back());
-    }
-    harness::ProcessOptions options;
-    options.args = {"--gang", list,       "-F",   harness::WriteTempFile(harness::SampleHex(10)),
-                    "-W",     "--report", report, "--report-db",
-                    database};
-    harness::ChildProcess gang(options);
+    const std::unique_ptr<harness::ChildProcess> gang =
+        factory_test::StartStaggeredGang(report, database, 300, boards);
     int pairs = 0;
     do {
         harness::ProcessOptions forward;
@@ -141,8 +121,8 @@ TEST_F(FactoryDatabase, TwoForwardsAtOnceWhileAGangAppendsStoreEveryRecordOnce) 
             EXPECT_EQ(result.err, "");
         }
         ++pairs;
-    } while (!gang.Exited());
-    const harness::ProcessResult ended = gang.Wait(kRunGuardMs);
+    } while (!gang->Exited());
+    const harness::ProcessResult ended = gang->Wait(kRunGuardMs);
     EXPECT_EQ(ended.exitStatus, 0) << harness::Describe(ended);
     EXPECT_EQ(ended.err, "");
     EXPECT_GE(pairs, 1);

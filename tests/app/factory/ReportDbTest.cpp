@@ -176,11 +176,9 @@ TEST_F(FactoryDatabase, AServerStoppedBeforeARunLeavesTheBoardAloneAndItsRecordW
     EXPECT_EQ(FileLines(report).size(), 1u);
 
     own.Start();
-    const harness::ProcessResult forwarded = harness::RunVantoir(
-        {"--forward-records", "--report", report, "--report-db", database}, kRunGuardMs);
+    const harness::ProcessResult forwarded = factory_test::Forward(report, database);
     EXPECT_EQ(forwarded.exitStatus, 0) << harness::Describe(forwarded);
-    EXPECT_EQ(download_test::Lines(forwarded.out).back(),
-              "Forwarded 1 records; the database had 0 already; 0 lines could not be forwarded\n");
+    EXPECT_EQ(download_test::Lines(forwarded.out).back(), factory_test::ForwardedLine(1, 0, 0));
     EXPECT_EQ(forwarded.err, "");
     EXPECT_EQ(own.Query("later", "SELECT record_id FROM vantoir_records"),
               IdOfLine(FileLines(report)[0]) + "\n");
@@ -219,11 +217,9 @@ TEST_F(FactoryDatabase, ARunOfSeveralBoardsLetsADatabaseFoundAwayBeForAMinute) {
     EXPECT_EQ(said[1].substr(said[1].find(" s): ") + 5), away + "\n");
     EXPECT_EQ(own.Query("patience", "SELECT to_regclass('vantoir_records') IS NULL"), "t\n");
 
-    const harness::ProcessResult forwarded = harness::RunVantoir(
-        {"--forward-records", "--report", report, "--report-db", database}, kRunGuardMs);
+    const harness::ProcessResult forwarded = factory_test::Forward(report, database);
     EXPECT_EQ(forwarded.exitStatus, 0) << harness::Describe(forwarded);
-    EXPECT_EQ(download_test::Lines(forwarded.out).back(),
-              "Forwarded 2 records; the database had 0 already; 0 lines could not be forwarded\n");
+    EXPECT_EQ(download_test::Lines(forwarded.out).back(), factory_test::ForwardedLine(2, 0, 0));
 }
 
 TEST_F(FactoryDatabase, AServerKilledDuringAGangLosesNoRecordAndStoresNoneTwice) {
@@ -231,30 +227,17 @@ TEST_F(FactoryDatabase, AServerKilledDuringAGangLosesNoRecordAndStoresNoneTwice)
     harness::PostgresServer own;
     const std::string database = own.Address("crash");
     const std::string report = NewReportPath();
-    // The ports end one after the other: each board's flash takes longer.
     std::vector<std::unique_ptr<sim::Board>> boards;
-    std::string list;
-    for (int i = 0; i < 4; ++i) {
-        sim::BoardConfig config;
-        config.flashProgressLines = 2;
-        config.flashIntervalMs = 10 + 200 * i;
-        boards.push_back(harness::StartBoard(config));
-        list += (i == 0 ? "" : ",") + harness::PortName(*boards.back());
-    }
-    harness::ProcessOptions options;
-    options.args = {"--gang", list,       "-F",   harness::WriteTempFile(harness::SampleHex(10)),
-                    "-W",     "--report", report, "--report-db",
-                    database};
-    harness::ChildProcess gang(options);
+    const std::unique_ptr<harness::ChildProcess> gang =
+        factory_test::StartStaggeredGang(report, database, 200, boards);
     ASSERT_TRUE(boards[0]->WaitForStart(kRunGuardMs));
     own.Stop();
-    const harness::ProcessResult result = gang.Wait(kRunGuardMs);
+    const harness::ProcessResult result = gang->Wait(kRunGuardMs);
     EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
     ASSERT_EQ(FileLines(report).size(), 4u);
 
     own.Start();
-    const harness::ProcessResult forwarded = harness::RunVantoir(
-        {"--forward-records", "--report", report, "--report-db", database}, kRunGuardMs);
+    const harness::ProcessResult forwarded = factory_test::Forward(report, database);
     EXPECT_EQ(forwarded.exitStatus, 0) << harness::Describe(forwarded);
     std::vector<std::string> ids =
         RowsOf(own.Query("crash", "SELECT record_id FROM vantoir_records"));
@@ -351,8 +334,7 @@ TEST_F(FactoryDatabase, AStationsRoleNeedsNoRightToCreateOnceTheTableIsMade) {
                                " for the database: permission denied for schema public\n");
 
     // Made once by a role that may, and granted as the guide says.
-    const harness::ProcessResult made = harness::RunVantoir(
-        {"--forward-records", "--report", report, "--report-db", admin}, kRunGuardMs);
+    const harness::ProcessResult made = factory_test::Forward(report, admin);
     EXPECT_EQ(made.exitStatus, 0) << harness::Describe(made);
     server->Query("line", "GRANT SELECT, INSERT ON vantoir_records TO line_station");
     auto next = harness::StartBoard();
