@@ -199,6 +199,11 @@ class PostgresRecords : public RecordDatabase {
             why = connection != nullptr ? Reason() : "out of memory";
             return false;
         }
+        // The server's notices ("terminating connection due to immediate
+        // shutdown command", which may come while the connection is being
+        // made) are no concern of the operator's: libpq would print them on
+        // standard error. What matters comes as the failure's reason.
+        PQsetNoticeProcessor(connection, IgnoreNotice, nullptr);
         const auto end =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(waits.connectMs);
         for (PostgresPollingStatusType status = PGRES_POLLING_WRITING; status != PGRES_POLLING_OK;
@@ -216,7 +221,6 @@ class PostgresRecords : public RecordDatabase {
                 return false;
             }
         }
-        PQsetNoticeProcessor(connection, IgnoreNotice, nullptr);
         return PQsetnonblocking(connection, 1) == 0 || Lost(why);
     }
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/app/boards/NextBoard.h"
@@ -42,10 +43,11 @@ constexpr const char* kRowsAsJson =
     "'exit_status', exit_status, 'file_sha256', file_sha256, 'seconds', seconds, 'record', "
     "record) FROM vantoir_records ORDER BY started";
 
-// A server's socket that takes connections and never answers.
-class SilentServer {
+// A socket where a server would be, of the test's own: it takes connections
+// and answers nothing, or what the test has it answer.
+class ServerSocket {
   public:
-    SilentServer() {
+    ServerSocket() {
         folder = std::filesystem::path(harness::WriteTempFile("", "x")).parent_path().string() +
                  "/silent";
         std::filesystem::create_directories(folder);
@@ -58,9 +60,36 @@ class SilentServer {
         EXPECT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         EXPECT_EQ(::listen(socket, 16), 0);
     }
-    ~SilentServer() { ::close(socket); }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
+    ~ServerSocket() { ::close(socket); }
+    ServerSocket(const ServerSocket&) = delete;
+    ServerSocket& operator=(const ServerSocket&) = delete;
+
+    // Takes one connection, reads what the client says first, lets it in,
+    // answers with the warning a server sends as it is shut down, and hangs
+    // up.
+    void WarnAndHangUp() {
+        const int client = ::accept(socket, nullptr, nullptr);
+        ASSERT_GE(client, 0);
+        char startup[512];
+        EXPECT_GT(::read(client, startup, sizeof startup), 0);
+        const std::string fields = std::string("SWARNING") + '\0' + "C57P01" + '\0' +
+                                   "Mterminating connection due to immediate shutdown command" +
+                                   '\0' + '\0';
+        const std::string answer =
+            Message('R', std::string(4, '\0')) + Message('N', fields);  // authenticated; warned
+        EXPECT_EQ(::write(client, answer.data(), answer.size()),
+                  static_cast<ssize_t>(answer.size()));
+        ::close(client);
+    }
+
+    // A message of the server's protocol: its type, its length, its body.
+    static std::string Message(char type, const std::string& body) {
+        const uint32_t length = static_cast<uint32_t>(body.size() + 4);
+        const char header[5] = {type, static_cast<char>(length >> 24),
+                                static_cast<char>(length >> 16), static_cast<char>(length >> 8),
+                                static_cast<char>(length)};
+        return std::string(header, 5) + body;
+    }
 
     std::string folder;
     int socket = -1;
@@ -347,7 +376,7 @@ TEST_F(FactoryDatabase, AStationsRoleNeedsNoRightToCreateOnceTheTableIsMade) {
 
 TEST_F(FactoryDatabase, ADatabaseThatNeverAnswersIsFoundAwayWhateverItsConnectTimeout) {
     SKIP_UNDER_WINE("the Windows build has no PostgreSQL client");
-    SilentServer silent;
+    ServerSocket silent;
     const std::string report = NewReportPath();
     auto board = harness::StartBoard();
     const harness::ProcessResult result =
@@ -357,6 +386,25 @@ TEST_F(FactoryDatabase, ADatabaseThatNeverAnswersIsFoundAwayWhateverItsConnectTi
     EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
     EXPECT_EQ(result.err,
               "1 record waits in " + report + " for the database: no answer within 0.9 s\n");
+}
+
+TEST_F(FactoryDatabase, AServerThatWarnsAsItGoesIsSaidAsAwayWithoutItsWarning) {
+    SKIP_UNDER_WINE("the Windows build has no PostgreSQL client");
+    ServerSocket going;
+    std::thread hangUp([&going] { going.WarnAndHangUp(); });
+    const std::string report = NewReportPath();
+    auto board = harness::StartBoard();
+    const harness::ProcessResult result = download_test::Download(
+        *board, harness::WriteTempFile(harness::SampleHex(10)),
+        {"--report", report, "--report-db", "postgresql:///x?host=" + going.folder});
+    hangUp.join();
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.err, "1 record waits in " + report +
+                              " for the database: connection to server on socket \"" +
+                              going.folder +
+                              "/.s.PGSQL.5432\" failed: server closed the connection "
+                              "unexpectedly; This probably means the server terminated "
+                              "abnormally; before or while processing the request.\n");
 }
 
 TEST(FactorySwitches, ReportDbIsRefusedWithoutItsFileAndInABuildWithoutPostgreSQL) {
