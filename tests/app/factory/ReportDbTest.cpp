@@ -182,6 +182,23 @@ TEST_F(FactoryDatabase, EveryBoardOfARepeatRunAndEveryPortOfAGangIsStoredOnceAsI
               "5 1,2,3\n");
 }
 
+TEST_F(FactoryDatabase, AGangWhoseImageIsRefusedForwardsTheRecordOfEachPort) {
+    SKIP_UNDER_WINE("the Windows build has no PostgreSQL client");
+    const std::string database = server->Address("refused");
+    const std::string report = NewReportPath();
+    const harness::ProcessResult result = harness::RunVantoir(
+        {"--gang", "/dev/null-a,/dev/null-b", "-F", harness::WriteTempFile(":0000000XFF\n"),
+         "--check", "--report", report, "--report-db", database},
+        kRunGuardMs);
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err.find("for the database"), std::string::npos) << result.err;
+    EXPECT_EQ(server->Query("refused",
+                            "SELECT port || ' ' || outcome FROM vantoir_records "
+                            "ORDER BY port"),
+              "/dev/null-a image-refused\n/dev/null-b image-refused\n");
+    EXPECT_EQ(TableIds("refused"), FileIds({report}));
+}
+
 TEST_F(FactoryDatabase, AServerStoppedBeforeARunLeavesTheBoardAloneAndItsRecordWaiting) {
     SKIP_UNDER_WINE("the Windows build has no PostgreSQL client");
     harness::PostgresServer own;
