@@ -4,10 +4,10 @@
 // implementation, for the systems whose builds have PostgreSQL
 // (DatabaseSocketPosix.cpp).
 
-enum class SocketWait { Ready, TimedOut, Failed };
+enum class DatabaseSocketWait { Ready, TimedOut, Failed };
 
 // Waits until socket can be read (forWriting false), or read or written
 // (forWriting true: a query that is being sent may have to take the
 // server's answers in between), or timeoutMs have passed; a signal does not
 // cut the wait short.
-SocketWait WaitForSocket(int socket, bool forWriting, int timeoutMs);
+DatabaseSocketWait WaitForDatabaseSocket(int socket, bool forWriting, int timeoutMs);

@@ -5,7 +5,7 @@
 
 #include "app/factory/DatabaseSocket.h"
 
-SocketWait WaitForSocket(int socket, bool forWriting, int timeoutMs) {
+DatabaseSocketWait WaitForDatabaseSocket(int socket, bool forWriting, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -13,13 +13,13 @@ SocketWait WaitForSocket(int socket, bool forWriting, int timeoutMs) {
         pollfd entry{socket, static_cast<short>(forWriting ? POLLOUT | POLLIN : POLLIN), 0};
         const int ready = poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
         if (ready > 0) {
-            return SocketWait::Ready;
+            return DatabaseSocketWait::Ready;
         }
         if (ready == 0) {
-            return SocketWait::TimedOut;
+            return DatabaseSocketWait::TimedOut;
         }
         if (errno != EINTR) {
-            return SocketWait::Failed;
+            return DatabaseSocketWait::Failed;
         }
     }
 }

@@ -215,8 +215,9 @@ class PostgresRecords : public RecordDatabase {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
                     .count();
-            if (left <= 0 || WaitForSocket(PQsocket(connection), status == PGRES_POLLING_WRITING,
-                                           static_cast<int>(left)) != SocketWait::Ready) {
+            if (left <= 0 ||
+                WaitForDatabaseSocket(PQsocket(connection), status == PGRES_POLLING_WRITING,
+                                      static_cast<int>(left)) != DatabaseSocketWait::Ready) {
                 why = FormatText("no answer within %.1f s", waits.connectMs / 1000.0);
                 return false;
             }
@@ -237,8 +238,9 @@ class PostgresRecords : public RecordDatabase {
     // Waits for the socket; false with why when the database does not answer
     // in time.
     bool Await(bool forWriting, std::string& why) {
-        const SocketWait wait = WaitForSocket(PQsocket(connection), forWriting, waits.answerMs);
-        return wait == SocketWait::Ready || NoAnswer(why);
+        const DatabaseSocketWait wait =
+            WaitForDatabaseSocket(PQsocket(connection), forWriting, waits.answerMs);
+        return wait == DatabaseSocketWait::Ready || NoAnswer(why);
     }
 
     bool Send(const std::string& sql, std::string& why) {
