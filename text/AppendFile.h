@@ -40,9 +40,6 @@ class AppendFile {
 
   private:
     std::intptr_t handle = -1;
-    // Windows: a second handle of the file with the write access that
-    // forcing it to disk asks for; -1 where there is none.
-    std::intptr_t flushHandle = -1;
     std::string path;
     bool created = false;  // Open made the file; its folder is synced once
 };

@@ -80,9 +80,6 @@ AppendFile::~AppendFile() {
     if (handle != -1) {
         CloseHandle(HandleOf(handle));
     }
-    if (flushHandle != -1) {
-        CloseHandle(HandleOf(flushHandle));
-    }
 }
 
 bool AppendFile::Open(const char* filePath) {
@@ -125,12 +122,14 @@ bool AppendFile::AppendRecord(const std::string& text) {
     // Forcing a file to disk asks for a handle with write access, which
     // the append-only one has not; the file's data is the same through
     // either.
-    if (flushHandle == -1) {
-        const HANDLE flusher = OpenFile(path.c_str(), GENERIC_WRITE);
-        flushHandle =
-            flusher == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(flusher);
+    const HANDLE flusher = CreateFileA(path.c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool forced = flusher != INVALID_HANDLE_VALUE && FlushFileBuffers(flusher) != 0;
+    if (flusher != INVALID_HANDLE_VALUE) {
+        CloseHandle(flusher);
     }
-    if (flushHandle == -1 || FlushFileBuffers(HandleOf(flushHandle)) == 0) {
+    if (!forced) {
         return false;
     }
     if (created) {
