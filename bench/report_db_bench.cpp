@@ -13,6 +13,9 @@
 //     table, prepares its insert); median and worst of BOARDS, goal 60 ms;
 //   - forwarding 10,000 waiting records in one transaction (a run's forward
 //     after an outage), and with --forward-records, goal 5 s each;
+//   - beside them, forcing a small file to disk (the mark's write alone), for
+//     what the machine's disk costs at the time: a board's forward forces the
+//     mark and the server's commit;
 //   - the whole program (vantoir against kelvor-sim) with --report-db naming
 //     a database that never answers (a socket that takes connections and
 //     says nothing), against the same run without --report-db: the
@@ -45,6 +48,7 @@
 #include "tests/support/Harness.h"
 #include "tests/support/PostgresServer.h"
 #include "text/AppendFile.h"
+#include "text/SmallFile.h"
 
 namespace {
 
@@ -147,6 +151,21 @@ Spread EachBoard(const std::string& address, int boards) {
         added.push_back(MillisecondsSince(start));
     }
     return SpreadOf(added);
+}
+
+// The mark's write alone: a small file rewritten and forced to disk.
+Spread DiskForce(int times) {
+    const std::string file = NewFile("forced");
+    std::vector<double> took;
+    std::string why;
+    for (int i = 0; i < times; ++i) {
+        const Clock::time_point start = Clock::now();
+        if (!RewriteSmallFile(file.c_str(), std::string(255, ' ') + "\n", why)) {
+            throw std::runtime_error("cannot force a small file: " + why);
+        }
+        took.push_back(MillisecondsSince(start));
+    }
+    return SpreadOf(took);
 }
 
 // A single run: a forwarder of its own for each record.
@@ -273,6 +292,7 @@ int main(int argc, char** argv) {
     try {
         harness::PostgresServer server(true);
         const std::string address = server.Address("bench");
+        const Spread disk = DiskForce(boards);
         const Spread board = EachBoard(address, boards);
         const Spread single = SingleRuns(address, boards);
         const double waitingRun = WaitingForwardedByARun(address);
@@ -284,6 +304,10 @@ int main(int argc, char** argv) {
         std::printf(
             "each board of --repeat (connection kept): %.2f ms median, %.2f ms worst of %d\n",
             board.median, board.worst, boards);
+        std::printf(
+            "forcing a small file to disk (the disk's own cost now): %.2f ms median, "
+            "%.2f ms worst of %d\n",
+            disk.median, disk.worst, boards);
         std::printf(
             "a single run (its own connection):        %.2f ms median, %.2f ms worst of %d\n",
             single.median, single.worst, boards);
