@@ -31,7 +31,8 @@ bool RewriteSmallFile(const char* path, const std::string& text, std::string& wh
     } while (written < 0 && errno == EINTR);
     bool ok = written == static_cast<ssize_t>(text.size()) || Failed("cannot write", why);
     ok = ok && (ftruncate(fd, static_cast<off_t>(text.size())) == 0 || Failed("cannot cut", why));
-    ok = ok && (fsync(fd) == 0 || Failed("cannot force to disk", why));
+    // Its length changes only when it is made: forcing its data forces that too.
+    ok = ok && (fdatasync(fd) == 0 || Failed("cannot force to disk", why));
     close(fd);
     if (ok && created) {
         SyncFolderOf(path);

@@ -157,46 +157,62 @@ class PostgresRecords : public RecordDatabase {
     PostgresRecords(const PostgresRecords&) = delete;
     PostgresRecords& operator=(const PostgresRecords&) = delete;
 
+    // A connection made before (kept from the board before, or started
+    // early) may have been broken since (the server restarted): found broken,
+    // it is made once more, and the records sent again (the table stores
+    // none twice, whether the commit was made or not).
     bool Store(const std::vector<RecordToStore>& records, std::vector<StoredRecord>& results,
                std::string& why) override {
+        const bool madeBefore = connection != nullptr;
+        if (StoreOnce(records, results, why)) {
+            return true;
+        }
+        const bool lost = connection != nullptr && PQstatus(connection) == CONNECTION_BAD;
+        Drop();
+        return madeBefore && lost && StoreOnce(records, results, why);
+    }
+
+  private:
+    // One try of Store; false when the database is away (the connection is
+    // left for Store to look at).
+    bool StoreOnce(const std::vector<RecordToStore>& records, std::vector<StoredRecord>& results,
+                   std::string& why) {
         results.assign(records.size(), StoredRecord());
-        if ((connection == nullptr && !Connect(why)) || !Prepare(why)) {
-            return Away();
+        if ((!Connected() && !Connect(why)) || !Prepare(why)) {
+            return false;
         }
         Transaction transaction{records, results, std::vector<int>(records.size(), 0)};
         while (!transaction.committed) {
             // The last record refused: nothing is left to send with the commit.
             if (transaction.begun && transaction.next == records.size()) {
-                return Run("COMMIT", why) || Away();
+                return Run("COMMIT", why);
             }
             if (!StoreBatch(transaction, why)) {
-                return Away();
+                return false;
             }
         }
         return true;
     }
 
-  private:
-    bool Away() {
-        Drop();
-        return false;
-    }
-
     void Drop() {
         PQfinish(connection);
         connection = nullptr;
+        polling = PGRES_POLLING_WRITING;
         prepared = false;
     }
 
     std::string Reason() const { return OneLine(PQerrorMessage(connection)); }
 
-    bool Connect(std::string& why) {
+    // Starts a connection; false with why when libpq refuses at once.
+    bool StartConnection(std::string& why) {
         const char* keywords[] = {"dbname", "client_encoding", "fallback_application_name",
                                   nullptr};
         const char* values[] = {address.c_str(), "UTF8", "vantoir", nullptr};
         connection = PQconnectStartParams(keywords, values, 1);
+        polling = PGRES_POLLING_WRITING;
         if (connection == nullptr || PQstatus(connection) == CONNECTION_BAD) {
             why = connection != nullptr ? Reason() : "out of memory";
+            Drop();
             return false;
         }
         // The server's notices ("terminating connection due to immediate
@@ -204,25 +220,68 @@ class PostgresRecords : public RecordDatabase {
         // made) are no concern of the operator's: libpq would print them on
         // standard error. What matters comes as the failure's reason.
         PQsetNoticeProcessor(connection, IgnoreNotice, nullptr);
-        const auto end =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(waits.connectMs);
-        for (PostgresPollingStatusType status = PGRES_POLLING_WRITING; status != PGRES_POLLING_OK;
-             status = PQconnectPoll(connection)) {
-            if (status == PGRES_POLLING_FAILED) {
+        return true;
+    }
+
+    bool Connected() const { return connection != nullptr && polling == PGRES_POLLING_OK; }
+
+    // Takes the connection being made on, as far as it goes within waitMs (0:
+    // as far as it goes without waiting).
+    enum class Progress { Done, Going, NoAnswer, Failed };
+    Progress Poll(int waitMs, std::string& why) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (polling != PGRES_POLLING_OK) {
+            if (polling == PGRES_POLLING_FAILED) {
                 why = Reason();
-                return false;
+                return Progress::Failed;
             }
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
                     .count();
-            if (left <= 0 ||
-                WaitForDatabaseSocket(PQsocket(connection), status == PGRES_POLLING_WRITING,
-                                      static_cast<int>(left)) != DatabaseSocketWait::Ready) {
-                why = FormatText("no answer within %.1f s", waits.connectMs / 1000.0);
-                return false;
+            const DatabaseSocketWait ready =
+                WaitForDatabaseSocket(PQsocket(connection), polling == PGRES_POLLING_WRITING,
+                                      static_cast<int>(std::max<int64_t>(left, 0)));
+            if (ready == DatabaseSocketWait::TimedOut) {
+                return waitMs == 0 ? Progress::Going : Progress::NoAnswer;
             }
+            if (ready == DatabaseSocketWait::Failed) {
+                why = "the server's socket cannot be waited on";
+                return Progress::Failed;
+            }
+            polling = PQconnectPoll(connection);
         }
-        return PQsetnonblocking(connection, 1) == 0 || Lost(why);
+        if (PQsetnonblocking(connection, 1) != 0) {
+            why = Reason();
+            return Progress::Failed;
+        }
+        return Progress::Done;
+    }
+
+    // The connection made, within the connection's wait from now. One started
+    // early (StartEarly) that failed since (a server that gave up a start-up
+    // left waiting too long, say) is made once more.
+    bool Connect(std::string& why) {
+        const bool early = connection != nullptr;
+        if (!early && !StartConnection(why)) {
+            return false;
+        }
+        const Progress progress = Poll(waits.connectMs, why);
+        if (progress == Progress::Done) {
+            return true;
+        }
+        Drop();
+        if (progress == Progress::NoAnswer) {
+            why = FormatText("no answer within %.1f s", waits.connectMs / 1000.0);
+            return false;
+        }
+        return early ? Connect(why) : false;
+    }
+
+    void StartEarly() override {
+        std::string why;
+        if (connection == nullptr && StartConnection(why) && Poll(0, why) == Progress::Failed) {
+            Drop();
+        }
     }
 
     bool Lost(std::string& why) {
@@ -418,6 +477,8 @@ class PostgresRecords : public RecordDatabase {
     std::string address;
     DatabaseWaits waits;
     PGconn* connection = nullptr;
+    // How far the connection being made has got.
+    PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
     bool prepared = false;
 };
 

@@ -64,6 +64,12 @@ class RecordDatabase {
   public:
     virtual ~RecordDatabase() = default;
 
+    // Starts making the connection without waiting for it, so that the
+    // server's work of letting a new client in is done meanwhile (a run calls
+    // it before its board's session; Store finishes the connection, within
+    // its wait). Nothing is said of a failure here: Store finds it.
+    virtual void StartEarly() = 0;
+
     // Stores records in one transaction; results gets one entry per
     // record, in order. False, with why (the server's reason, or the wait
     // that went unanswered) when the database is away: nothing is stored

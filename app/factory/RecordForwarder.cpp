@@ -73,6 +73,12 @@ RecordForwarder::RecordForwarder(std::string recordFile,
                                  std::unique_ptr<RecordDatabase> recordDatabase)
     : file(std::move(recordFile)), database(std::move(recordDatabase)) {}
 
+void RecordForwarder::StartEarly() {
+    if (database != nullptr) {
+        database->StartEarly();
+    }
+}
+
 std::string RecordForwarder::Forward(Clock::time_point now) {
     SpoolChunk chunk;
     std::string why;

@@ -63,6 +63,11 @@ class RecordForwarder {
     // before a run starts).
     RecordForwarder(std::string recordFile, std::unique_ptr<RecordDatabase> database);
 
+    // Starts connecting to the database without waiting for it (the run
+    // calls it before its board's session, so that the connection is made
+    // meanwhile).
+    void StartEarly();
+
     // Forwards what FILE holds after its mark. Returns what is to be said on
     // standard error, each line with its line end; empty when nothing.
     std::string Forward(Clock::time_point now = Clock::now());
