@@ -303,7 +303,11 @@ void Listen(const Settings& settings, RunListeners& listeners) {
         listeners.report = std::make_unique<RunReport>(settings.reportFile, settings);
         listeners.all.Add(listeners.report.get());
     }
+    // The database lets the run in while the board is programmed.
     listeners.forwarder = MakeRecordForwarder(settings.reportFile, settings.reportDb);
+    if (listeners.forwarder != nullptr) {
+        listeners.forwarder->StartEarly();
+    }
     if (settings.gangMember != nullptr) {
         listeners.channel = std::make_unique<ParentChannel>(settings.gangMember);
         listeners.gang = std::make_unique<GangEventWriter>(*listeners.channel);
