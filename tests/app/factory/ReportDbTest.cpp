@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -64,22 +66,28 @@ class ServerSocket {
     ServerSocket(const ServerSocket&) = delete;
     ServerSocket& operator=(const ServerSocket&) = delete;
 
-    // Takes one connection, reads what the client says first, lets it in,
-    // answers with the warning a server sends as it is shut down, and hangs
-    // up.
-    void WarnAndHangUp() {
-        const int client = ::accept(socket, nullptr, nullptr);
-        ASSERT_GE(client, 0);
-        char startup[512];
-        EXPECT_GT(::read(client, startup, sizeof startup), 0);
-        const std::string fields = std::string("SWARNING") + '\0' + "C57P01" + '\0' +
-                                   "Mterminating connection due to immediate shutdown command" +
-                                   '\0' + '\0';
-        const std::string answer =
-            Message('R', std::string(4, '\0')) + Message('N', fields);  // authenticated; warned
-        EXPECT_EQ(::write(client, answer.data(), answer.size()),
-                  static_cast<ssize_t>(answer.size()));
-        ::close(client);
+    // Until done is set, takes each connection, reads what the client says
+    // first, lets it in, answers with the warning a server sends as it is
+    // shut down, and hangs up.
+    void WarnAndHangUp(const std::atomic<bool>& done) {
+        while (!done) {
+            pollfd waiting{socket, POLLIN, 0};
+            if (::poll(&waiting, 1, 50) != 1) {
+                continue;
+            }
+            const int client = ::accept(socket, nullptr, nullptr);
+            ASSERT_GE(client, 0);
+            char startup[512];
+            EXPECT_GT(::read(client, startup, sizeof startup), 0);
+            const std::string fields = std::string("SWARNING") + '\0' + "C57P01" + '\0' +
+                                       "Mterminating connection due to immediate shutdown " +
+                                       "command" + '\0' + '\0';
+            const std::string answer =
+                Message('R', std::string(4, '\0')) + Message('N', fields);  // in; warned
+            EXPECT_EQ(::write(client, answer.data(), answer.size()),
+                      static_cast<ssize_t>(answer.size()));
+            ::close(client);
+        }
     }
 
     // A message of the server's protocol: its type, its length, its body.
@@ -227,6 +235,32 @@ TEST_F(FactoryDatabase, AServerStoppedBeforeARunLeavesTheBoardAloneAndItsRecordW
     EXPECT_EQ(download_test::Lines(forwarded.out).back(), factory_test::ForwardedLine(1, 0, 0));
     EXPECT_EQ(forwarded.err, "");
     EXPECT_EQ(own.Query("later", "SELECT record_id FROM vantoir_records"),
+              IdOfLine(FileLines(report)[0]) + "\n");
+}
+
+TEST_F(FactoryDatabase, ADatabaseRestartedWhileTheBoardIsProgrammedStillGetsItsRecord) {
+    SKIP_UNDER_WINE("the Windows build has no PostgreSQL client");
+    harness::PostgresServer own;
+    const std::string database = own.Address("restart");
+    const std::string report = NewReportPath();
+    auto board = harness::StartBoard();
+    board->SetPowered(false);
+    harness::ProcessOptions options;
+    options.args = {"-P",          harness::PortName(*board),
+                    "-F",          harness::WriteTempFile(harness::SampleHex(10)),
+                    "--report",    report,
+                    "--report-db", database};
+    harness::ChildProcess run(options);
+    // The run has begun to connect before it polls the board; the server
+    // then goes, and comes back.
+    ASSERT_TRUE(run.WaitForStdout(download_test::kPrompt, kRunGuardMs));
+    own.Stop();
+    own.Start();
+    board->SetPowered(true);
+    const harness::ProcessResult result = run.Wait(kRunGuardMs);
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(own.Query("restart", "SELECT record_id FROM vantoir_records"),
               IdOfLine(FileLines(report)[0]) + "\n");
 }
 
@@ -408,12 +442,14 @@ TEST_F(FactoryDatabase, ADatabaseThatNeverAnswersIsFoundAwayWhateverItsConnectTi
 TEST_F(FactoryDatabase, AServerThatWarnsAsItGoesIsSaidAsAwayWithoutItsWarning) {
     SKIP_UNDER_WINE("the Windows build has no PostgreSQL client");
     ServerSocket going;
-    std::thread hangUp([&going] { going.WarnAndHangUp(); });
+    std::atomic<bool> done{false};
+    std::thread hangUp([&going, &done] { going.WarnAndHangUp(done); });
     const std::string report = NewReportPath();
     auto board = harness::StartBoard();
     const harness::ProcessResult result = download_test::Download(
         *board, harness::WriteTempFile(harness::SampleHex(10)),
         {"--report", report, "--report-db", "postgresql:///x?host=" + going.folder});
+    done = true;
     hangUp.join();
     EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
     EXPECT_EQ(result.err, "1 record waits in " + report +
