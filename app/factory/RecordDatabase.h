@@ -29,7 +29,9 @@
 //
 // Every wait for the database is bounded (DatabaseWaits): a database that
 // does not answer is found away, never waited on for longer. The
-// connection is kept for the next Store; one found broken is made again.
+// connection is kept for the next Store (and may be started early,
+// StartEarly); one made before and found broken by a Store (the server
+// restarted) is made once more at once, and the records sent again.
 // Builds without PostgreSQL (the Windows builds, the static build for the
 // guest) have none: OpenRecordDatabase returns nullptr there.
 
