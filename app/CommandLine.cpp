@@ -4,14 +4,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/CommandLineMessages.h"
 #include "app/cli/SwitchRow.h"
+#include "app/gang/GangPorts.h"
 #include "errors/FatalError.h"
 #include "errors/Version.h"
 #include "text/DatabaseAddress.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -27,21 +30,21 @@ const char* ProgramName(char** arguments) {
 // the value of a switch that takes one, and what follows it up to the next
 // argument that begins with '-'.
 void PrintEchoLine(int argumentCount, char** arguments) {
-    std::printf("%s", messages::kParsedCommandLine);
+    ShowFormatted("%s", messages::kParsedCommandLine);
     bool address = false;
     for (int i = 1; i < argumentCount; ++i) {
         const SwitchRow* row = FindSwitch(arguments[i]);
         address = (address && arguments[i][0] != '-') || (row != nullptr && row->addressValue);
         const bool masked = address && row == nullptr;
-        std::printf(messages::kEchoArgumentFormat,
-                    masked ? WithPasswordMasked(arguments[i]).c_str() : arguments[i]);
+        ShowFormatted(messages::kEchoArgumentFormat,
+                      masked ? WithPasswordMasked(arguments[i]).c_str() : arguments[i]);
         if (row != nullptr && row->valueName != nullptr && i + 1 < argumentCount) {
             ++i;
-            std::printf(messages::kEchoArgumentFormat,
-                        address ? WithPasswordMasked(arguments[i]).c_str() : arguments[i]);
+            ShowFormatted(messages::kEchoArgumentFormat,
+                          address ? WithPasswordMasked(arguments[i]).c_str() : arguments[i]);
         }
     }
-    std::printf("\n");
+    ShowFormatted("\n");
     // Shown at once, also through a pipe, before the port is touched.
     std::fflush(stdout);
 }
@@ -78,13 +81,17 @@ std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments
                                              const std::string& program, const std::string& port) {
     std::vector<std::string> member = {program};
     bool portGiven = false;
+    bool eventsToOutput = false;
     for (int i = 1; i < argumentCount; ++i) {
         const SwitchRow* row = FindSwitch(arguments[i]);
-        const int taken = row != nullptr && row->valueName != nullptr ? 2 : 1;
+        const int taken = ArgumentsOfUse(row, i, argumentCount, arguments);
+        if (row != nullptr && std::strcmp(row->text, "--events") == 0 && i + 1 < argumentCount) {
+            eventsToOutput = std::strcmp(arguments[i + 1], "-") == 0;
+        }
         const ForGangRun use = row != nullptr ? row->forGangRun : ForGangRun::PassOn;
         if (use == ForGangRun::Drop) {
         } else if (use == ForGangRun::PerPort && i + 1 < argumentCount) {
-            member.insert(member.end(), {arguments[i], std::string(arguments[i + 1]) + "@" + port});
+            member.insert(member.end(), {arguments[i], GangRunId(arguments[i + 1], port)});
         } else if (use == ForGangRun::ByPort) {
             if (!portGiven) {
                 member.insert(member.end(), {"-P", port});
@@ -95,6 +102,11 @@ std::vector<std::string> GangMemberArguments(int argumentCount, char** arguments
                           arguments + std::min(i + taken, argumentCount));
         }
         i += taken - 1;
+    }
+    // The gang's standard output holds events: what the run's commands
+    // write goes to standard error.
+    if (eventsToOutput) {
+        member.push_back("--commands-to-stderr");
     }
     member.push_back("--gang-member");
     return member;
@@ -157,6 +169,11 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
             value = arguments[++i];
         }
         row->apply({typed, value, ProgramName(arguments)}, settings);
+        // A switch of many values: each argument after its value, up to the
+        // next that begins with '-'.
+        while (row->moreValues && i + 1 < argumentCount && arguments[i + 1][0] != '-') {
+            row->apply({typed, arguments[++i], ProgramName(arguments)}, settings);
+        }
         given.Add(row->text, typed);
     }
     for (const SwitchTable* table : SwitchTables()) {
@@ -174,36 +191,36 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
 }
 
 void PrintUsage(const char* programName, const Settings& settings) {
-    std::printf("%s", messages::kTitleLine);
-    std::printf(messages::kVersionNoticeFormat, version::kVersion);
-    std::printf("%s\n", messages::kContactLine);
-    std::printf(messages::kUsageFormat, programName);
-    std::printf(messages::kUsagePortFormat, settings.portName);
-    std::printf(messages::kUsageBaudFormat, static_cast<int>(settings.baudRate));
-    std::printf("%s", messages::kUsageSwitchLines);
+    ShowFormatted("%s", messages::kTitleLine);
+    ShowFormatted(messages::kVersionNoticeFormat, version::kVersion);
+    ShowFormatted("%s\n", messages::kContactLine);
+    ShowFormatted(messages::kUsageFormat, programName);
+    ShowFormatted(messages::kUsagePortFormat, settings.portName);
+    ShowFormatted(messages::kUsageBaudFormat, static_cast<int>(settings.baudRate));
+    ShowFormatted("%s", messages::kUsageSwitchLines);
     std::exit(0);
 }
 
 void PrintHelp(const char* programName) {
-    std::printf("%s", messages::kTitleLine);
-    std::printf(messages::kVersionNoticeFormat, version::kVersion);
-    std::printf("%s\n", messages::kContactLine);
-    std::printf(messages::kUsageFormat, programName);
+    ShowFormatted("%s", messages::kTitleLine);
+    ShowFormatted(messages::kVersionNoticeFormat, version::kVersion);
+    ShowFormatted("%s\n", messages::kContactLine);
+    ShowFormatted(messages::kUsageFormat, programName);
     const Settings defaults;
-    std::printf(messages::kUsagePortFormat, defaults.portName);
-    std::printf(messages::kUsageBaudFormat, static_cast<int>(defaults.baudRate));
-    std::printf("%s%s", messages::kUsageSwitchLines, FurtherSwitchLines().c_str());
+    ShowFormatted(messages::kUsagePortFormat, defaults.portName);
+    ShowFormatted(messages::kUsageBaudFormat, static_cast<int>(defaults.baudRate));
+    ShowFormatted("%s%s", messages::kUsageSwitchLines, FurtherSwitchLines().c_str());
     std::exit(0);
 }
 
 void PrintVersionLine() {
-    std::printf(messages::kVersionLineFormat, version::kVersion);
+    ShowFormatted(messages::kVersionLineFormat, version::kVersion);
     std::exit(0);
 }
 
 void PrintVersion() {
-    std::printf("%s", messages::kTitleLine);
-    std::printf("%s", messages::kNoticeLine);
-    std::printf("%s", messages::kContactLine);
+    ShowFormatted("%s", messages::kTitleLine);
+    ShowFormatted("%s", messages::kNoticeLine);
+    ShowFormatted("%s", messages::kContactLine);
     std::exit(1);
 }

@@ -28,7 +28,8 @@ void ParseCommandLine(int argumentCount, char** arguments, Settings& settings,
 // its value and --check (the gang checks the image once, before any run
 // starts), "-P port" standing where the first --gang stood, a --run-id value
 // with "@port" added (each run has a name of its own), and last
-// "--gang-member", whose value, the number of the run's channel of events,
+// (after "--commands-to-stderr" when the gang's events fill its standard
+// output) "--gang-member", whose value, the number of the run's channel of events,
 // the gang adds when it starts the run (process/ChildProcesses.h). A run of
 // a gang shows no echo line, no prompt and no progress line: the gang shows
 // its own, and the progress from the run's events.

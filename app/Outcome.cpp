@@ -79,6 +79,8 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
             return RunOutcome::FileError;
         case RunEndKind::PowerCommandFailed:
             return RunOutcome::PowerCommandFailed;
+        case RunEndKind::ImageChanged:
+            return RunOutcome::ImageChanged;
         case RunEndKind::Interrupted:
             return facts.console ? RunOutcome::Ended
                                  : facts.session.value_or(RunOutcome::Interrupted);
@@ -86,6 +88,17 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts) {
             break;
     }
     return facts.session.value_or(RunOutcome::Ended);
+}
+
+int BoardExitStatus(RunOutcome outcome) {
+    return outcome == RunOutcome::Complete ? 0 : 1;
+}
+
+RunOutcome OutcomeOfPort(const std::optional<RunOutcome>& told, int exitStatus, bool interrupted) {
+    if (told) {
+        return *told == RunOutcome::Complete && exitStatus != 0 ? RunOutcome::Failed : *told;
+    }
+    return interrupted ? RunOutcome::Interrupted : RunOutcome::Failed;
 }
 
 void SessionEnding::OnOutcome(SessionOutcome outcome, const char* /*message*/) {

@@ -5,6 +5,9 @@
 // OutcomeName, and a gang's runs tell their gang theirs by that name. A new
 // ending joins the enum and OutcomeName's switch (the compiler then finds
 // every switch that must learn of it) and the list of outcomes in the docs.
+//
+// How a board, a run and a gang's port end is decided here and nowhere
+// else: OutcomeOfRun, BoardExitStatus and OutcomeOfPort.
 
 #include <optional>
 #include <string>
@@ -47,6 +50,7 @@ enum class RunEndKind {
     PortError,
     Interrupted,
     PowerCommandFailed,  // app/fixture/Fixture.h
+    ImageChanged,        // app/boards/BoardImage.h
 };
 
 // What a run's end makes of it: an outcome decided before the session
@@ -60,6 +64,14 @@ struct OutcomeFacts {
     std::optional<RunOutcome> session;
 };
 RunOutcome OutcomeOfRun(const OutcomeFacts& facts);
+
+// The exit status of one board of a run of several: 0 complete, 1 otherwise.
+int BoardExitStatus(RunOutcome outcome);
+
+// The outcome of a gang's port, once its run has ended: what the run told
+// (a complete run that still failed, e.g. on its record, is Failed), else
+// Interrupted when an interrupt ended it, else Failed.
+RunOutcome OutcomeOfPort(const std::optional<RunOutcome>& told, int exitStatus, bool interrupted);
 
 // Listens to a session for its ending alone.
 class SessionEnding : public SessionObserver {

@@ -11,26 +11,22 @@
 #include "app/CommandLine.h"
 #include "app/Outcome.h"
 #include "app/ProgramFlowMessages.h"
-#include "app/SessionListeners.h"
+#include "app/RunStory.h"
 #include "app/Settings.h"
 #include "app/boards/BoardAfterBoard.h"
 #include "app/boards/BoardImage.h"
 #include "app/check/ImageCheckRun.h"
 #include "app/console/ConsoleRecorder.h"
 #include "app/factory/ForwardRecords.h"
-#include "app/factory/RecordForwarder.h"
 #include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
-#include "app/gang/GangEvents.h"
-#include "app/gang/GangPorts.h"
-#include "app/report/ReportMessages.h"
-#include "app/report/RunReport.h"
+#include "app/stamp/StampPlan.h"
 #include "app/stamp/Stamping.h"
+#include "app/yield/Yield.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "errors/PortError.h"
 #include "errors/ProgramError.h"
-#include "process/ParentChannel.h"
 #include "protocol/Console.h"
 #include "protocol/Downloader.h"
 #include "protocol/ProtocolMessages.h"
@@ -38,6 +34,7 @@
 #include "serial/COMPort.h"
 #include "serial/Interrupt.h"
 #include "serial/PortSelector.h"
+#include "text/Shown.h"
 #include "text/UploadFile.h"
 
 namespace {
@@ -71,17 +68,15 @@ ConsoleSetup ConsoleSetupFor(const Settings& settings, ConsoleSink* sink) {
 // With --monitor a complete session goes on as a console on the same port,
 // which ends only when the operator ends the run.
 int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options, UploadFile& file,
-                const BoardImage& image, RunReport* report, ConsoleSink* sink, Stamping* stamping,
-                GangEventWriter* gang, RecordForwarder* forwarder) {
+                const BoardImage& image, RunStory& story, ConsoleSink* sink) {
     image.OpenFor(file);
-    Fixture fixture(settings, report);
+    Fixture fixture(settings, &story.Listeners());
     fixture.Prepare(port);
     if (fixture.StartsBoard()) {
         options.boardStarter = &fixture;
     }
     if (settings.repeat) {
-        return RunBoardAfterBoard(port, settings, options, file, image, report, fixture, stamping,
-                                  gang, forwarder);
+        return RunBoardAfterBoard(port, settings, options, file, image, story, fixture);
     }
     Downloader downloader(file, port, options);
     try {
@@ -91,9 +86,7 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
         // as the session left it; it ends only by an interrupt or an error.
         // Complete: neither a protocol failure nor a file that failed to read.
         if (settings.monitor && !downloader.Failed() && !file.ReadFailed()) {
-            if (report != nullptr) {
-                report->SetConsoleFollowed();
-            }
+            story.Listeners().OnConsoleFollowed();
             ConsoleSetup setup = ConsoleSetupFor(settings, sink);
             setup.afterDownload = true;
             const int status = RunConsole(port, options, setup);
@@ -108,63 +101,35 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
     return downloader.Failed() ? 1 : 0;
 }
 
-// Who hears what the run does: its record (--report), its gang's channel of
-// events (a run of a gang), the session's ending, which the gang is told at
-// the end, and the board's number (--stamp).
-struct RunListeners {
-    std::unique_ptr<RunReport> report;
-    std::unique_ptr<ParentChannel> channel;
-    std::unique_ptr<GangEventWriter> gang;
-    SessionEnding ending;
-    SessionListeners all;
-    std::optional<RunOutcome> preset;  // the image check's
-    // What a console shows and logs, with --log or a stamp setting; nullptr:
-    // the board's output goes to standard output unchanged.
-    std::unique_ptr<ConsoleRecorder> recorder;
-    std::unique_ptr<Stamping> stamping;
-    // The records' forward to the factory's database (--report-db).
-    std::unique_ptr<RecordForwarder> forwarder;
-};
-
-// The exit status of the mode, once it has ended normally.
+// The exit status of the mode, once it has ended normally. recorder: what a
+// console shows and logs (--log, a stamp setting); nullptr: the board's
+// output goes to standard output unchanged.
 int RunMode(COMPort& port, const Settings& settings, DataFiles& files, const BoardImage& image,
-            RunListeners& listeners) {
+            RunStory& story, ConsoleRecorder* recorder) {
     ProtocolOptions options = ToProtocolOptions(settings);
-    options.observer = &listeners.all;
-    RunReport* report = listeners.report.get();
-    Stamping* stamping = listeners.stamping.get();
+    options.observer = &story.Listeners();
+    Stamping* stamping = story.Stamp();
     options.recordFilter = stamping != nullptr ? stamping->Filter() : nullptr;
     switch (settings.mode) {
         case ModeConsole:
-            return RunConsole(port, options, ConsoleSetupFor(settings, listeners.recorder.get()));
+            return RunConsole(port, options, ConsoleSetupFor(settings, recorder));
         case ModeRaw:
             RunRawCopy(port, options, settings.dataFile, files.raw);
             return 0;
         default:
-            return RunDownload(port, settings, options, files.upload, image, report,
-                               listeners.recorder.get(), stamping, listeners.gang.get(),
-                               listeners.forwarder.get());
+            return RunDownload(port, settings, options, files.upload, image, story, recorder);
     }
 }
 
-// The lines of text, each without its line end.
-std::vector<std::string> LinesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start));
-        start = end == std::string::npos ? text.size() : end + 1;
+// What a record says of a refused image: its summary line as the error, and
+// each finding as shown, made from the findings themselves.
+ImageRefusal RefusalOf(const Settings& settings, const ImageCheckResult& result) {
+    ImageRefusal refusal;
+    refusal.refusal = ImageRefusedLine(settings.dataFile, result);
+    for (const ImageFinding& finding : result.findings) {
+        refusal.findings.push_back(ImageFindingLine(settings.dataFile, finding));
     }
-    return lines;
-}
-
-// What a record says of a refused image: its summary line as the error,
-// and the findings as shown.
-void RecordRefusal(RunReport& report, const Settings& settings, const ImageCheckResult& result) {
-    std::vector<std::string> shown = LinesOf(ImageFindingsText(settings.dataFile, result));
-    const std::string refusal = shown.back();
-    shown.resize(result.findings.size());
-    report.SetRefusal(refusal, std::move(shown));
+    return refusal;
 }
 
 // The result of --check or --check-only.
@@ -177,61 +142,57 @@ struct CheckedImage {
 };
 
 // With --check or --check-only, checks the image before the port is opened,
-// so that a refused one never reaches the board; a refusal is kept in report
+// so that a refused one never reaches the board; a refusal is told to run
 // (when there is one).
-CheckedImage CheckImage(const Settings& settings, RunReport* report) {
+CheckedImage CheckImage(const Settings& settings, RunObserver* run) {
     CheckedImage checked;
     if (settings.checkImage == 0 && settings.checkOnly == 0) {
         return checked;
     }
-    ImageCheckRun check = RunImageCheck(settings.dataFile);
+    ImageCheckRun check = RunImageCheck(settings.dataFile, settings.wordBytes);
     checked.endsRun = !check.sound || settings.checkOnly != 0;
     if (checked.endsRun) {
         checked.outcome = check.sound ? RunOutcome::ImageOk : RunOutcome::ImageRefused;
     }
     checked.status = check.sound ? 0 : 1;
     checked.digest = check.sound ? check.result.sha256 : std::string();
-    if (report != nullptr && !check.sound) {
-        RecordRefusal(*report, settings, check.result);
+    if (run != nullptr && !check.sound) {
+        run->OnImageRefused(RefusalOf(settings, check.result));
     }
     checked.result = std::move(check.result);
     return checked;
 }
 
-// A gang whose image is refused starts no run; each of its ports still gets
-// the record its run would have written.
-void RecordRefusedGang(const Settings& settings, const CheckedImage& checked, RunEnd& end) {
-    for (const std::string& port : settings.gangPorts) {
-        Settings portSettings = settings;
-        portSettings.portName = port.c_str();
-        RunReport report(settings.reportFile, portSettings);
-        if (settings.runId != nullptr) {
-            report.SetRunId(std::string(settings.runId) + "@" + port);
-        }
-        RecordRefusal(report, portSettings, checked.result);
-        report.SetOutcome(RunOutcome::ImageRefused);
-        if (!report.Write(RunEndKind::ProgramError, end.status, "", nullptr)) {
-            end.message += FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
-        }
+// The stamp's findings refuse the image as the image check's own do: shown
+// the same way on standard error, and told to run (when there is one).
+CheckedImage RefuseForStamp(const Settings& settings, std::vector<ImageFinding> findings,
+                            RunObserver* run) {
+    CheckedImage refused;
+    refused.endsRun = true;
+    refused.status = 1;
+    refused.outcome = RunOutcome::ImageRefused;
+    refused.result.opened = true;
+    refused.result.findingCount = static_cast<int64_t>(findings.size());
+    refused.result.findings = std::move(findings);
+    FlushShown();
+    std::fputs(ImageFindingsText(settings.dataFile, refused.result).c_str(), stderr);
+    if (run != nullptr) {
+        run->OnImageRefused(RefusalOf(settings, refused.result));
     }
-    const std::unique_ptr<RecordForwarder> forwarder =
-        MakeRecordForwarder(settings.reportFile, settings.reportDb);
-    if (forwarder != nullptr) {
-        end.message += forwarder->Forward();
-    }
+    return refused;
 }
 
 // The gang, once its image is checked: every run is told the digest of the
-// image checked (--checked-image), and sends only that image.
-RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& settings) {
+// image checked (--checked-image), and sends only that image. A gang whose
+// image is refused (by the check, or by the stamp's findings on it:
+// stampRefusal) starts no run; each of its ports still gets the record its
+// run would have written.
+RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& settings,
+                      std::vector<ImageFinding> stampRefusal) {
     RunEnd end;
-    const CheckedImage checked = CheckImage(settings, nullptr);
-    if (checked.endsRun) {
-        end.status = checked.status;
-        if (settings.reportFile != nullptr && checked.status != 0) {
-            RecordRefusedGang(settings, checked, end);
-        }
-        return end;
+    CheckedImage checked = CheckImage(settings, nullptr);
+    if (!checked.endsRun && !stampRefusal.empty()) {
+        checked = RefuseForStamp(settings, std::move(stampRefusal), nullptr);
     }
     std::vector<char*> withDigest(arguments, arguments + argumentCount);
     std::string digestSwitch = "--checked-image";
@@ -241,30 +202,43 @@ RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& setti
         withDigest.push_back(digest.data());
     }
     withDigest.push_back(nullptr);
-    end.status = RunGang(static_cast<int>(withDigest.size() - 1), withDigest.data(), settings);
+    GangStart gang;
+    gang.argumentCount = static_cast<int>(withDigest.size() - 1);
+    gang.arguments = withDigest.data();
+    if (checked.endsRun && checked.status == 0) {
+        // --check-only: the image is sound, and that is all.
+        return end;
+    }
+    if (checked.endsRun) {
+        gang.refusal = RefusalOf(settings, checked.result);
+        gang.refusedStatus = checked.status;
+    }
+    const GangEnd gangEnd = RunGang(gang, settings);
+    end.status = gangEnd.status;
+    end.interrupt = gangEnd.interrupt;
     return end;
 }
 
 // The port lives only as long as this call: by the time an error leaves it,
 // the port has been closed and given back.
 int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files,
-              const BoardImage& image, RunListeners& listeners) {
-    RunReport* report = listeners.report.get();
-    if (report != nullptr && !IsUsbPortName(settings.portName)) {
-        report->SetDevice(platform.DevicePath(settings.portName));
+              const BoardImage& image, RunStory& story, ConsoleRecorder* recorder) {
+    RunObserver& run = story.Listeners();
+    if (!IsUsbPortName(settings.portName)) {
+        run.OnPort({platform.DevicePath(settings.portName), std::nullopt, std::nullopt});
     }
     COMPort port(settings.portName, platform);
-    if (report != nullptr) {
-        report->SetDevice(port.DevicePath());
-        const std::optional<PortInfo> listed = port.DescribeOpenedPort();
-        if (listed && !listed->vendorId.empty()) {
-            report->SetUsb(listed->vendorId + ":" + listed->productId,
-                           listed->serialNumber.empty()
-                               ? std::nullopt
-                               : std::optional<std::string>(listed->serialNumber));
+    PortFacts facts;
+    facts.device = port.DevicePath();
+    const std::optional<PortInfo> listed = port.DescribeOpenedPort();
+    if (listed && !listed->vendorId.empty()) {
+        facts.usbId = listed->vendorId + ":" + listed->productId;
+        if (!listed->serialNumber.empty()) {
+            facts.usbSerial = listed->serialNumber;
         }
     }
-    return RunMode(port, settings, files, image, listeners);
+    run.OnPort(facts);
+    return RunMode(port, settings, files, image, story, recorder);
 }
 
 RunEnd EndOfPortError(const std::runtime_error& error) {
@@ -276,49 +250,42 @@ RunEnd EndOfPortError(const std::runtime_error& error) {
     return {1, FormatText(messages::kErrorOccurredFormat, error.what())};
 }
 
-// Appends the run's record; a record that cannot be written is said on
-// standard error and fails a run that had not failed.
-void WriteReport(RunReport& report, RunEndKind kind, const Settings& settings, RunEnd& end) {
-    const bool bySignal = end.interrupt != 0;
-    const char* interruptName = bySignal ? InterruptName(end.interrupt) : nullptr;
-    const std::optional<int> status = bySignal ? std::nullopt : std::optional<int>(end.status);
-    if (!report.Write(kind, status, end.message, interruptName) && !bySignal) {
-        end.message += FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
-        end.status = end.status == 0 ? 1 : end.status;
-    }
-}
-
-// Once the run's record is on disk, its forward (--report-db) says what it
-// must after the run's own message; a run ended by an interrupt forwards
-// nothing (its record waits for the next forward) and says nothing more.
-void ForwardRecord(RecordForwarder* forwarder, RunEndKind kind, RunEnd& end) {
-    if (forwarder != nullptr && kind != RunEndKind::Interrupted) {
-        end.message += forwarder->Forward();
-    }
-}
-
-// Makes the run's listeners the settings ask for.
-void Listen(const Settings& settings, RunListeners& listeners) {
-    if (settings.reportFile != nullptr) {
-        listeners.report = std::make_unique<RunReport>(settings.reportFile, settings);
-        listeners.all.Add(listeners.report.get());
-    }
-    // The database lets the run in while the board is programmed.
-    listeners.forwarder = MakeRecordForwarder(settings.reportFile, settings.reportDb);
-    if (listeners.forwarder != nullptr) {
-        listeners.forwarder->StartEarly();
-    }
-    if (settings.gangMember != nullptr) {
-        listeners.channel = std::make_unique<ParentChannel>(settings.gangMember);
-        listeners.gang = std::make_unique<GangEventWriter>(*listeners.channel);
-        listeners.all.Add(listeners.gang.get());
-    }
-    listeners.all.Add(&listeners.ending);
+// The run once its command line is accepted: what it consumes opened, the
+// image checked, the board's numbers prepared, then the mode on its port.
+int RunChecked(const Settings& settings, const std::optional<StampPlan>& stampPlan,
+               PortPlatform& platform, DataFiles& files, RunStory& story,
+               std::unique_ptr<ConsoleRecorder>& recorder) {
+    story.Open();
+    story.Begin();
     // The log is opened before the port, so that one that cannot be opened
     // ends the run before the board is touched.
     if (settings.logFile != nullptr || settings.lineStamps != kLineStampsNone) {
-        listeners.recorder = std::make_unique<ConsoleRecorder>(settings);
+        recorder = std::make_unique<ConsoleRecorder>(settings);
     }
+    CheckedImage checked = CheckImage(settings, &story.Listeners());
+    if (!checked.endsRun && stampPlan) {
+        std::vector<ImageFinding> refusal;
+        std::unique_ptr<Stamping> stamping = PrepareStamping(
+            *stampPlan, settings, story.Listeners(), story.LedgerRunId(), refusal);
+        if (!refusal.empty()) {
+            checked = RefuseForStamp(settings, std::move(refusal), &story.Listeners());
+        } else {
+            story.SetStamping(std::move(stamping));
+        }
+    }
+    story.SetPreset(checked.outcome);
+    if (checked.endsRun) {
+        return checked.status;
+    }
+    // A gang's run sends the image its gang checked.
+    const BoardImage image(
+        settings, settings.checkedImage != nullptr ? settings.checkedImage : checked.digest,
+        story.Recorded(), story.Listeners());
+    const int status = RunOnPort(settings, platform, files, image, story, recorder.get());
+    if (files.upload.ReadFailed()) {
+        FatalError(messages::kFileReadFailedFormat, settings.dataFile);
+    }
+    return status;
 }
 
 }  // namespace
@@ -330,7 +297,8 @@ RunEnd RunProgram(int argumentCount, char** arguments) {
 RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
     Settings settings;
     DataFiles files;
-    RunListeners listeners;
+    RunStory story(settings);
+    std::unique_ptr<ConsoleRecorder> recorder;
     RunEnd end;
     RunEndKind kind = RunEndKind::Normal;
     try {
@@ -339,45 +307,43 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         // The requests answered while parsing (usage, banners, port list)
         // end before the handlers matter.
         ParseCommandLine(argumentCount, arguments, settings, InstallInterruptHandlers);
+        // A yield summary reads records and opens no port.
+        if (!settings.yieldSources.empty()) {
+            end.status = RunYield(settings);
+            return end;
+        }
         // Forwards the records of the report file, and opens nothing else.
         if (settings.forwardRecords) {
             const ForwardRecordsEnd forwarded =
                 ForwardRecords(settings.reportFile, settings.reportDb);
             return {forwarded.status, forwarded.message};
         }
+        // Refused switches of the stamp end the run before anything is
+        // opened or recorded.
+        const std::optional<StampPlan> stampPlan = ReadStampPlan(settings);
         // A gang downloads to each of its ports in a run of its own, which
-        // keeps its own record; this process checks the image once and opens
-        // no port.
+        // keeps its own record; this process checks the image and the
+        // stamp once and opens no port.
         if (settings.gang != nullptr) {
-            PrepareStamping(settings, nullptr, nullptr);
-            return RunCheckedGang(argumentCount, arguments, settings);
+            std::vector<ImageFinding> stampRefusal;
+            if (stampPlan) {
+                PrepareStamping(*stampPlan, settings, story.Listeners(), std::nullopt,
+                                stampRefusal);
+            }
+            return RunCheckedGang(argumentCount, arguments, settings, std::move(stampRefusal));
         }
         if (settings.gangMember != nullptr) {
             InterruptWhenParentEnds();
         }
-        Listen(settings, listeners);
-        const CheckedImage checked = CheckImage(settings, listeners.report.get());
-        listeners.preset = checked.outcome;
-        end.status = checked.status;
-        if (!checked.endsRun) {
-            listeners.stamping =
-                PrepareStamping(settings, listeners.report.get(), listeners.gang.get());
-            listeners.all.Add(listeners.stamping.get());
-            // A gang's run sends the image its gang checked.
-            const BoardImage image(
-                settings,
-                settings.checkedImage != nullptr ? settings.checkedImage : checked.digest,
-                listeners.report.get(), listeners.preset);
-            end.status = RunOnPort(settings, platform, files, image, listeners);
-            if (files.upload.ReadFailed()) {
-                FatalError(messages::kFileReadFailedFormat, settings.dataFile);
-            }
-        }
+        end.status = RunChecked(settings, stampPlan, platform, files, story, recorder);
     } catch (const InterruptedError& interrupt) {
         kind = RunEndKind::Interrupted;
         end.interrupt = interrupt.Request();
     } catch (const PowerCommandError& error) {
         kind = RunEndKind::PowerCommandFailed;
+        end = {error.Status(), error.what()};
+    } catch (const ImageChangedError& error) {
+        kind = RunEndKind::ImageChanged;
         end = {error.Status(), error.what()};
     } catch (const ProgramError& error) {
         kind = RunEndKind::ProgramError;
@@ -398,22 +364,7 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         kind = RunEndKind::Interrupted;
         end = {end.status, std::string(), InterruptRequest()};
     }
-    const RunOutcome outcome =
-        OutcomeOfRun({kind, settings.mode == ModeConsole, listeners.preset, listeners.ending.Ending()});
-    if (listeners.stamping != nullptr) {
-        listeners.stamping->Finish(outcome);
-    }
-    RunReport* report = listeners.report.get();
-    if (report != nullptr && listeners.preset) {
-        report->SetOutcome(*listeners.preset);
-    }
-    if (report != nullptr && report->Pending()) {
-        WriteReport(*report, kind, settings, end);
-        ForwardRecord(listeners.forwarder.get(), kind, end);
-    }
-    if (listeners.gang != nullptr) {
-        listeners.gang->End(outcome);
-    }
+    story.End(end, kind);
     return end;
 }
 

@@ -27,6 +27,9 @@ struct Settings {
     uint8_t mode = ModeDownload;
     int32_t checkImage = 0;  // --check: the data file is checked before a download
     int32_t checkOnly = 0;   // --check-only: the data file is checked, nothing else
+    // --word-size: the bytes of the unit the image's addresses count, for the
+    // image check and the stamp (1: bytes; 2 or 4: words of 16 or 32 bits).
+    uint32_t wordBytes = 1;
     // --timeout: seconds each unanswered wait for the boot loader may last;
     // 0: without limit.
     uint32_t timeoutSeconds = 0;
@@ -63,16 +66,35 @@ struct Settings {
     const char* stampStep = nullptr;
     const char* stampLast = nullptr;
     const char* stampList = nullptr;
+    // --stamp-overwrite: a field that is not blank may be stamped all the same.
+    bool stampOverwrite = false;
     // A fixture that starts boards by itself (app/fixture/Fixture.h); each nullptr
     // when not given. The texts are checked by the command line.
     const char* resetSequence = nullptr;     // --reset: lines and waits
     const char* resetEndSequence = nullptr;  // --reset-end: after each board
     const char* powerCommand = nullptr;      // --power-command
+    const char* powerOffCommand = nullptr;   // --power-off-command: after each board
     const char* startWhen = nullptr;         // --start-when: an input line's level
     // --run-id: the run's name in its records; nullptr: one is generated.
     const char* runId = nullptr;
     // --station: any text, recorded as the station; nullptr: none.
     const char* station = nullptr;
+    // --events: the file the run's events are appended to; nullptr: none.
+    // eventsToOutput: "-", standard output instead of the messages.
+    const char* eventsFile = nullptr;
+    bool eventsToOutput = false;
+    // The commands the run starts write their output to standard error:
+    // standard output holds events (here or in the run's gang).
+    bool commandsToError = false;
+    // --yield: the sources of a yield summary (app/yield/Yield.h), record
+    // files or PostgreSQL URLs, as given; empty: no summary. With it,
+    // --station is the list of stations to include, and --since, --until
+    // (checked times), --csv and --html apply.
+    std::vector<std::string> yieldSources;
+    const char* since = nullptr;
+    const char* until = nullptr;
+    const char* csvFile = nullptr;
+    const char* htmlFile = nullptr;
     // The digest of the image a gang has checked, given to each of its runs
     // (--checked-image), which sends only that image; nullptr: none.
     const char* checkedImage = nullptr;

@@ -185,8 +185,10 @@ int main(int argc, char** argv) {
         for (int run = 0; run < runs; ++run) {
             plain.push_back(Download(image, text.size(), {}));
             const std::string ledger = directory + "/run" + std::to_string(run) + ".jsonl";
-            stamped.push_back(
-                Download(image, text.size(), {"--stamp", field, "--stamp-ledger", ledger}));
+            // The made-up image has data everywhere, the field too.
+            stamped.push_back(Download(image, text.size(),
+                                       {"--stamp", field, "--stamp-ledger", ledger,
+                                        "--stamp-overwrite"}));
         }
         std::vector<double> bare;
         std::vector<double> through;

@@ -12,11 +12,12 @@
 // --timestamps-iso without -C or --monitor; --monitor outside download mode
 // or with --gang). The switches of production runs and fixtures (--timeout,
 // --report, --repeat, --boards, the stamp's, --reset, --power-command,
-// --start-when, --run-id, --station, --report-db...) are known with the
-// values they take (a database's address shown in the echo without its
-// password), but their values and combinations are checked by rules the
-// model leaves out: with one of them, the parse may also end with status 1
-// where the model accepts the line or answers a request. A
+// --start-when, --run-id, --station, --report-db, --yield with each
+// source...) are known with the values they take (a database's address
+// shown in the echo without its password), but their values and
+// combinations are checked by rules the model leaves out: with one of them,
+// the parse may also end with status 1 where the model accepts the line or
+// answers a request. A
 // rejected argument raises a ProgramError, caught here; the answered requests
 // end the program, caught by wrapping exit at link time: the jump out of
 // exit() leaves behind what the frames it skips still own, as the real exit()
@@ -161,6 +162,12 @@ Expected Model(const std::vector<std::string>& args) {
         if (row->rules == SwitchRules::OwnRules) {
             i += valued ? 1 : 0;
             e.address[i] = valued && row->addressValue;
+            // --yield: every argument after its value up to the next switch.
+            while (row->moreValues && i + 1 < args.size() &&
+                   (args[i + 1].empty() || args[i + 1][0] != '-')) {
+                ++i;
+                e.address[i] = row->addressValue;
+            }
             e.inexact = true;
         } else if (s == "-P") {
             e.port = args[++i];

@@ -13,9 +13,10 @@
 // Interrupts are noted as in every run (serial/Interrupt.h); Interrupt
 // passes one on to a child, which then ends as a run ends on that interrupt. POSIX: the child gets
 // the same signal; it runs in a process group of its own, so that what the terminal sends the
-// parent's group (Ctrl-C, the hang-up) does not reach it besides. Windows: the child shares the console, so the console's event has reached it
-// already; only when there is no console does Interrupt end it itself, with the exit code of
-// Ctrl-C. Kill ends a child outright. A signal the program was started with ignored stays ignored.
+// parent's group (Ctrl-C, the hang-up) does not reach it besides. Windows: the child shares the
+// console, so the console's event has reached it already; only when there is no console does
+// Interrupt end it itself, with the exit code of Ctrl-C. Kill ends a child outright. A signal the
+// program was started with ignored stays ignored.
 
 #include <cstdint>
 #include <memory>

@@ -34,6 +34,9 @@ struct ShellCommandEnd {
 
 using EnvironmentAdditions = std::vector<std::pair<std::string, std::string>>;
 
-// limitMs 0: no time limit. stop may be empty.
+// limitMs 0: no time limit. stop may be empty. outputToError: the command's
+// standard output goes to the program's standard error instead (when
+// standard output holds something else).
 ShellCommandEnd RunShellCommand(const std::string& command, const EnvironmentAdditions& additions,
-                                uint32_t limitMs, const std::function<bool()>& stop);
+                                uint32_t limitMs, const std::function<bool()>& stop,
+                                bool outputToError = false);

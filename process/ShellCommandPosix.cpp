@@ -42,7 +42,7 @@ std::vector<std::string> EnvironmentWith(const EnvironmentAdditions& additions) 
     return entries;
 }
 
-pid_t Spawn(const std::string& command, const EnvironmentAdditions& additions) {
+pid_t Spawn(const std::string& command, const EnvironmentAdditions& additions, bool outputToError) {
     std::vector<std::string> environment = EnvironmentWith(additions);
     std::vector<char*> envp;
     for (std::string& entry : environment) {
@@ -57,6 +57,9 @@ pid_t Spawn(const std::string& command, const EnvironmentAdditions& additions) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (outputToError) {
+        posix_spawn_file_actions_adddup2(&actions, 2, 1);
+    }
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;
@@ -82,11 +85,12 @@ void EndGroup(pid_t pid) {
 }  // namespace
 
 ShellCommandEnd RunShellCommand(const std::string& command, const EnvironmentAdditions& additions,
-                                uint32_t limitMs, const std::function<bool()>& stop) {
+                                uint32_t limitMs, const std::function<bool()>& stop,
+                                bool outputToError) {
     std::fflush(stdout);
     std::fflush(stderr);
     ShellCommandEnd end;
-    const pid_t pid = Spawn(command, additions);
+    const pid_t pid = Spawn(command, additions, outputToError);
     if (pid < 0) {
         return end;
     }

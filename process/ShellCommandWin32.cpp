@@ -48,7 +48,8 @@ struct Started {
     HANDLE job = nullptr;
 };
 
-bool Start(const std::string& command, const EnvironmentAdditions& additions, Started& started) {
+bool Start(const std::string& command, const EnvironmentAdditions& additions, bool outputToError,
+           Started& started) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      &inherit, OPEN_EXISTING, 0, nullptr);
@@ -56,7 +57,7 @@ bool Start(const std::string& command, const EnvironmentAdditions& additions, St
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input;
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(outputToError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     std::string line = "cmd.exe /s /c \"" + command + "\"";
     std::vector<char> environment = EnvironmentWith(additions);
@@ -94,12 +95,13 @@ void EndAll(const Started& started) {
 }  // namespace
 
 ShellCommandEnd RunShellCommand(const std::string& command, const EnvironmentAdditions& additions,
-                                uint32_t limitMs, const std::function<bool()>& stop) {
+                                uint32_t limitMs, const std::function<bool()>& stop,
+                                bool outputToError) {
     std::fflush(stdout);
     std::fflush(stderr);
     ShellCommandEnd end;
     Started started;
-    if (!Start(command, additions, started)) {
+    if (!Start(command, additions, outputToError, started)) {
         return end;
     }
     const ULONGLONG begun = GetTickCount64();

@@ -10,6 +10,7 @@
 #include "serial/Interrupt.h"
 #include "serial/PortSelector.h"
 #include "text/LineBuf.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -60,10 +61,10 @@ class Terminal {
     void AwaitPortBack() {
         sink.OnPortGone();
         if (lineOpen) {
-            std::fputc('\n', stdout);
+            Show("\n");
             lineOpen = false;
         }
-        std::printf(messages::kPortGoneFormat, port.Name().c_str());
+        ShowFormatted(messages::kPortGoneFormat, port.Name().c_str());
         std::fflush(stdout);
         const uint32_t pollMs = IsUsbPortName(port.Name()) ? kReconnectUsbPollMs : kReconnectPollMs;
         while (!port.Reopen()) {
@@ -72,8 +73,7 @@ class Terminal {
         }
         DropKeys();
         sink.OnPortBack(port.DevicePath());
-        std::printf(messages::kPortBackFormat, port.Name().c_str(),
-                    port.DevicePath().c_str());
+        ShowFormatted(messages::kPortBackFormat, port.Name().c_str(), port.DevicePath().c_str());
         std::fflush(stdout);
     }
 
@@ -120,7 +120,7 @@ class Terminal {
 }  // namespace
 
 void PlainConsoleSink::Show(const char* bytes, uint32_t count) {
-    std::fwrite(bytes, 1, count, stdout);
+    ShowBytes(bytes, count);
 }
 
 void PlainConsoleSink::EndOfBurst() {
@@ -141,8 +141,8 @@ int RunConsole(COMPort& port, const ProtocolOptions& options, const ConsoleSetup
     // The keyboard is set up before the banner, so that a key typed once the
     // banner shows is already taken key by key, unechoed.
     ConsoleInput keyboard;
-    std::printf("%s",
-                setup.afterDownload ? messages::kEnteringConsoleAfterDownload : messages::kEnteringConsoleMode);
+    ShowFormatted("%s", setup.afterDownload ? messages::kEnteringConsoleAfterDownload
+                                            : messages::kEnteringConsoleMode);
     std::fflush(stdout);
     sink.OnConsoleStarted(port.DevicePath());
     Terminal terminal(port, keyboard, sink);

@@ -6,6 +6,7 @@
 #include "errors/FatalError.h"
 #include "protocol/ProtocolMessages.h"
 #include "serial/PortPlatform.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ void EchoPass(COMPort& port, std::array<uint8_t, kRawBlockBytes>& block) {
         if (count == 0) {
             break;
         }
-        std::fwrite(block.data(), 1, count, stdout);
+        ShowBytes(reinterpret_cast<const char*>(block.data()), count);
         shown = true;
     }
     if (shown) {

@@ -28,6 +28,18 @@ void SetFlags(int fd) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
+// A pipe, both ends non-blocking and closed on exec.
+void MakePipe(int& readEnd, int& writeEnd) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        throw std::runtime_error(std::string("board: pipe failed: ") + std::strerror(errno));
+    }
+    readEnd = fds[0];
+    writeEnd = fds[1];
+    SetFlags(fds[0]);
+    SetFlags(fds[1]);
+}
+
 int MsUntil(Clock::time_point when, Clock::time_point now) {
     if (when <= now) {
         return 0;
@@ -44,7 +56,7 @@ struct Board::Shared {
           inputPacer(boardConfig.baudRate),
           outputPacer(boardConfig.baudRate) {}
     ~Shared() {
-        for (int fd : {wakeRead, wakeWrite, logFd}) {
+        for (int fd : {wakeRead, wakeWrite, powerRead, powerWrite, logFd}) {
             if (fd >= 0) {
                 close(fd);
             }
@@ -59,10 +71,16 @@ struct Board::Shared {
     Clock::time_point reappearAt{};
     int wakeRead = -1;
     int wakeWrite = -1;
+    // RequestPower's requests, one byte each ('1' on, '0' off), in order:
+    // a pipe counts every one, however close together they come.
+    int powerRead = -1;
+    int powerWrite = -1;
     int logFd = -1;
     std::atomic<bool> stopRequested{false};
-    // RequestPower's request, for the loop: 0 none, 1 on, 2 off.
-    std::atomic<int> powerRequest{0};
+    // The loop's own: the requests read and not yet applied, and until when
+    // a board switched off by a request stays off.
+    std::deque<char> powerSteps;
+    Clock::time_point offUntil{};
 
     mutable std::mutex lock;
     mutable std::condition_variable changed;
@@ -129,14 +147,8 @@ struct Board::Shared {
 };
 
 Board::Board(const BoardConfig& config) : shared(new Shared(config)) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        throw std::runtime_error(std::string("board: pipe failed: ") + std::strerror(errno));
-    }
-    shared->wakeRead = fds[0];
-    shared->wakeWrite = fds[1];
-    SetFlags(fds[0]);
-    SetFlags(fds[1]);
+    MakePipe(shared->wakeRead, shared->wakeWrite);
+    MakePipe(shared->powerRead, shared->powerWrite);
     if (!config.logPath.empty()) {
         shared->logFd =
             open(config.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -215,8 +227,43 @@ void Board::PowerOnAs(const BoardConfig& config) {
 }
 
 void Board::RequestPower(bool on) {
-    shared->powerRequest = on ? 1 : 2;
-    shared->Wake();
+    const char request = on ? '1' : '0';
+    ssize_t ignored = write(shared->powerWrite, &request, 1);
+    (void)ignored;
+}
+
+void Board::TakePowerRequests() {
+    char requests[64];
+    ssize_t got;
+    while ((got = read(shared->powerRead, requests, sizeof requests)) > 0) {
+        shared->powerSteps.insert(shared->powerSteps.end(), requests, requests + got);
+    }
+}
+
+// Applies the power requests in the order they came. A board switched off by
+// one stays off kRequestedOffMs before a later one switches it on again, so
+// that the host sees it gone however soon the request to switch it on
+// follows. Returns how long the loop may wait before the next is due.
+int Board::ApplyPowerRequests() {
+    Shared& s = *shared;
+    while (!s.powerSteps.empty()) {
+        const bool on = s.powerSteps.front() == '1';
+        const Clock::time_point now = Clock::now();
+        if (on && now < s.offUntil) {
+            return MsUntil(s.offUntil, now);
+        }
+        bool wasOn;
+        {
+            std::lock_guard<std::mutex> lock(s.lock);
+            wasOn = s.powered;
+        }
+        if (!on && wasOn) {
+            s.offUntil = now + std::chrono::milliseconds(kRequestedOffMs);
+        }
+        SetPowered(on);
+        s.powerSteps.pop_front();
+    }
+    return kIdlePollMs;
 }
 
 void Board::Vanish() {
@@ -261,9 +308,7 @@ void Board::Loop() {
     const Clock::time_point start = Clock::now();
     Clock::time_point deadline = start + std::chrono::milliseconds(s.config.runTimeoutMs);
     while (!s.stopRequested) {
-        if (const int power = s.powerRequest.exchange(0)) {
-            SetPowered(power == 1);
-        }
+        const int powerWaitMs = ApplyPowerRequests();
         short events = 0;
         int waitMs;
         int masterFd = -1;  // the line's, taken under the lock: Reappear replaces it
@@ -288,10 +333,11 @@ void Board::Loop() {
             if (s.config.runTimeoutMs > 0) {
                 waitMs = std::min(waitMs, MsUntil(deadline, Clock::now()));
             }
+            waitMs = std::min(waitMs, powerWaitMs);
             masterFd = s.vanished ? -1 : s.pty->MasterFd();
         }
-        pollfd fds[2] = {{masterFd, events, 0}, {s.wakeRead, POLLIN, 0}};
-        int ready = poll(fds, 2, waitMs);
+        pollfd fds[3] = {{masterFd, events, 0}, {s.wakeRead, POLLIN, 0}, {s.powerRead, POLLIN, 0}};
+        int ready = poll(fds, 3, waitMs);
         if (ready < 0 && errno != EINTR) {
             break;
         }
@@ -303,6 +349,9 @@ void Board::Loop() {
         }
         char drain[64];
         while (read(s.wakeRead, drain, sizeof drain) > 0) {
+        }
+        if (fds[2].revents & POLLIN) {
+            TakePowerRequests();
         }
         if (fds[0].revents & POLLIN) {
             s.ReadInput();
@@ -433,8 +482,20 @@ void Board::Shared::Vanish() {
         unlink(linkPath.c_str());
     }
     pty->Close();
-    outbox.clear();
+    // What the loader was answering goes with the line; the started
+    // program's lines wait for the port to come back, a line cut short
+    // going out whole again.
+    const bool frontIsProgram = !outbox.empty() && outbox.front().program;
+    const bool cutShort = frontIsProgram && frontOffset > 0;
+    outbox.erase(std::remove_if(outbox.begin(), outbox.end(),
+                                [](const Emission& emission) { return !emission.program; }),
+                 outbox.end());
     frontOffset = 0;
+    if (cutShort) {
+        frontDue = Clock::now();
+    } else if (!frontIsProgram && !outbox.empty()) {
+        frontDue = Clock::now() + std::chrono::milliseconds(outbox.front().delayMs);
+    }
     vanished = true;
     vanishedOnce = true;
     reappearAt = Clock::now() + std::chrono::milliseconds(config.vanishForMs);

@@ -81,7 +81,9 @@ class Board {
     void HangUp();
     // The board's port goes away (its link removed, its line closed: the
     // host's port sees a hang-up), as when a USB adapter is pulled out; what
-    // was queued to send is dropped. The board itself keeps its state.
+    // the loader was sending is dropped. The board itself keeps its state,
+    // and its started program goes on where it was once the port is back:
+    // its next line first (a line cut short goes out whole again).
     void Vanish();
     // The port comes back on a fresh pseudo-terminal (another SlavePath),
     // its link made again to point at it, as when the adapter is put back.
@@ -99,8 +101,13 @@ class Board {
     // stay as they were): the next board put into the same socket.
     void PowerOnAs(const BoardConfig& config);
     // Asks the board's loop to switch it off or on as SetPowered does; safe
-    // in a signal handler (kelvor-sim's SIGUSR1 and SIGUSR2).
+    // in a signal handler (kelvor-sim's SIGUSR1 and SIGUSR2). Every request
+    // counts, in the order made, however close together; a board switched
+    // off by one stays off at least kRequestedOffMs before a later one
+    // switches it on again, as a power supply takes its time to drain, so
+    // that a host sees it gone even when "on" follows "off" at once.
     void RequestPower(bool on);
+    static constexpr int kRequestedOffMs = 2000;
 
     // Everything received so far, in order, as one string / as timed chunks.
     std::string Received() const;
@@ -130,6 +137,9 @@ class Board {
   private:
     struct Shared;
     void Loop();
+    // The power requests made since the last call, queued in order.
+    void TakePowerRequests();
+    int ApplyPowerRequests();
 
     std::unique_ptr<Shared> shared;
     std::thread thread;

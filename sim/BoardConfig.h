@@ -114,7 +114,8 @@ struct BoardConfig {
     // --- The port goes away and comes back ---------------------------------
     // vanishAfterMs after the board began to run, its port goes away (as an
     // adapter pulled out; see Board::Vanish) and comes back vanishForMs later
-    // (Board::Reappear); 0 = never.
+    // (Board::Reappear), the started program going on where it was; 0 =
+    // never.
     int vanishAfterMs = 0;
     int vanishForMs = 1000;
 

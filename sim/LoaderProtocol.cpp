@@ -283,9 +283,13 @@ void LoaderProtocol::AnswerStart(std::vector<Emission>& out) {
     for (const std::string& message : config.startMessages) {
         EmitLine(message, 0, out);
     }
+    const size_t programFrom = out.size();
     for (int line = 1; line <= config.programLines; ++line) {
         EmitLine("program line " + std::to_string(line), line == 1 ? 0 : config.programIntervalMs,
                  out);
+    }
+    for (size_t i = programFrom; i < out.size(); ++i) {
+        out[i].program = true;
     }
 }
 

@@ -36,6 +36,9 @@ struct Emission {
     // The end of the acknowledgement of "W", which the host has to wait for
     // before it sends "S".
     bool flashAcknowledgement = false;
+    // Printed by the started program, which runs on while its port is away
+    // and goes on where it was when the port comes back (Board::Vanish).
+    bool program = false;
 };
 
 // What the board has seen so far.

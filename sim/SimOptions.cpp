@@ -191,7 +191,8 @@ const std::vector<OptionEntry> kOptions = {
      "MS after the start the port goes away (link removed, line hung up) as a pulled adapter",
      Count(&BoardConfig::vanishAfterMs, 1)},
     {"--vanish-for", "MS",
-     "and comes back MS later on a new pseudo-terminal, the --link made again (default 1000)",
+     "and comes back MS later on a new pseudo-terminal, the --link made again (default 1000); "
+     "the started program goes on where it was",
      Count(&BoardConfig::vanishForMs)},
     {"--off", nullptr, "the board starts switched off (SIGUSR2 or its power line switches it on)",
      SetOff},
@@ -378,7 +379,9 @@ std::string SimUsage() {
         "Signals: SIGUSR1 switches the board off (it answers nothing and drops what\n"
         "it was sending), SIGUSR2 switches it on again with its boot loader afresh,\n"
         "as a power switch would: kill -USR1 PID; kill -USR2 PID. To rehearse\n"
-        "vantoir --repeat without hardware.\n"
+        "vantoir --repeat without hardware. Every signal counts, in order, however\n"
+        "close together; switched off by SIGUSR1, the board stays off at least 2 s\n"
+        "before a SIGUSR2 switches it on again.\n"
         "\n"
         "At the end it prints a summary on standard error: the commands seen, the\n"
         "records received and how many had errors, and whether the program was\n"

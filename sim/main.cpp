@@ -24,7 +24,8 @@ void OnSignal(int) {
 }
 
 // SIGUSR1 switches the board off, SIGUSR2 on again, as a power switch
-// would: to rehearse board after board without hardware.
+// would: to rehearse board after board without hardware. Each signal is one
+// request to the board, which counts them all in order (Board::RequestPower).
 void OnPowerSignal(int signalNumber) {
     if (runningBoard != nullptr) {
         runningBoard->RequestPower(signalNumber == SIGUSR2);
@@ -41,7 +42,14 @@ void CatchSignals() {
     signal(SIGPIPE, SIG_IGN);
     struct sigaction power {};
     power.sa_handler = OnPowerSignal;
+    // Each waits while the other is handled: two pending at once would
+    // otherwise have their handlers run in the reverse of their delivery
+    // (the second's frame on top of the first's), switching the board on
+    // before off. Pending together, they are delivered SIGUSR1 first: off,
+    // then on.
     sigemptyset(&power.sa_mask);
+    sigaddset(&power.sa_mask, SIGUSR1);
+    sigaddset(&power.sa_mask, SIGUSR2);
     power.sa_flags = SA_RESTART;
     sigaction(SIGUSR1, &power, nullptr);
     sigaction(SIGUSR2, &power, nullptr);

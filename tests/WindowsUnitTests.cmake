@@ -25,7 +25,7 @@ endfunction()
 vantoir_windows_unit_test(unit_text
   SOURCES text/LineBufTest.cpp text/RingBufTest.cpp text/UploadFileTest.cpp text/Sha256Test.cpp
           text/ImageCheckTest.cpp text/AppendFileTest.cpp
-          text/StampFieldTest.cpp text/RecordStampTest.cpp text/LockedLogTest.cpp
+          text/StampFieldTest.cpp text/RecordStampTest.cpp text/LockedLogTest.cpp text/UtcTimeTest.cpp
           text/AllocSpy.cpp
   LIBRARIES vantoir_text)
 vantoir_windows_unit_test(unit_serial
@@ -41,6 +41,7 @@ vantoir_windows_unit_test(unit_app
   SOURCES app/CommandLineParseTest.cpp app/ProgramFlowPortFailureTest.cpp app/check/ImageCheckTextTest.cpp
           app/report/RunReportLineTest.cpp protocol/DeadlineTest.cpp app/gang/GangOutputTest.cpp
           app/fixture/FixtureFlowTest.cpp app/records/RecordFileTest.cpp
+          app/yield/YieldFiguresTest.cpp
   LIBRARIES vantoir_app vantoir_json)
 
 # The child that unit_process starts, beside it (named so that it is no unit

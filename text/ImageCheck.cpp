@@ -9,49 +9,21 @@
 #include <memory>
 
 #include "errors/FormatText.h"
+#include "text/HexDigits.h"
 #include "text/ImageCheckMessages.h"
+#include "text/IntelHex.h"
 #include "text/Sha256.h"
+
+using namespace intel_hex;
 
 namespace {
 
-// Count, two address bytes, type, checksum.
-constexpr int kRecordFrameBytes = 5;
-constexpr uint8_t kDataRecord = 0x00;
-constexpr uint8_t kEndOfFileRecord = 0x01;
-constexpr uint8_t kExtendedSegmentRecord = 0x02;
-constexpr uint8_t kStartSegmentRecord = 0x03;
-constexpr uint8_t kExtendedLinearRecord = 0x04;
-constexpr uint8_t kStartLinearRecord = 0x05;
-constexpr uint64_t kSegmentBytes = 0x10000;
-constexpr uint64_t kAddressSpace = 0x100000000;
 // How much of the file's start tells what kind of file it is.
 constexpr size_t kSniffBytes = 4096;
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
 const char kElfMagic[] =
     "\x7F"
     "ELF";
-
-// The value of each byte as a hex digit, -1 for the others.
-struct HexDigitTable {
-    int8_t value[256] = {};
-    constexpr HexDigitTable() {
-        for (int byte = 0; byte < 256; ++byte) {
-            value[byte] = -1;
-        }
-        for (int digit = 0; digit < 10; ++digit) {
-            value['0' + digit] = static_cast<int8_t>(digit);
-        }
-        for (int digit = 0; digit < 6; ++digit) {
-            value['A' + digit] = static_cast<int8_t>(10 + digit);
-            value['a' + digit] = static_cast<int8_t>(10 + digit);
-        }
-    }
-};
-constexpr HexDigitTable kHexDigits;
-
-inline int HexValue(char c) {
-    return kHexDigits.value[static_cast<unsigned char>(c)];
-}
 
 // A character as a finding shows it: 'G', or 0x0D when it does not print.
 std::string ShownCharacter(char c) {
@@ -63,6 +35,42 @@ std::string ShownCharacter(char c) {
         std::snprintf(text, sizeof text, "0x%02X", byte);
     }
     return text;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// Why a line that the download skips is a record all the same, as a finding
+// that names it; nullptr for a line that is none (a comment, a blank line).
+const char* LostRecord(const char* text, size_t length) {
+    while (length > 0 && text[length - 1] == '\n') {
+        --length;
+    }
+    const size_t mark = sizeof kByteOrderMark - 1;
+    if (length > mark && std::memcmp(text, kByteOrderMark, mark) == 0 &&
+        IsRecordLine(text + mark, length - mark)) {
+        return messages::kByteOrderMarkLine;
+    }
+    size_t at = 0;
+    while (at < length && IsBlank(text[at])) {
+        ++at;
+    }
+    if (at > 0 && at < length && text[at] == ':') {
+        return messages::kIndentedRecordLine;
+    }
+    while (length > at && IsBlank(text[length - 1])) {
+        --length;
+    }
+    if (length - at < 2 * static_cast<size_t>(kRecordFrameBytes)) {
+        return nullptr;  // fewer digits than the shortest record has
+    }
+    for (size_t i = at; i < length; ++i) {
+        if (HexDigitValue(text[i]) < 0) {
+            return nullptr;
+        }
+    }
+    return messages::kRecordWithoutColonLine;
 }
 
 // The bytes written so far, as half-open ranges [begin, end) that neither
@@ -98,11 +106,19 @@ class WrittenRanges {
         ranges.emplace_hint(at, mergedBegin, mergedEnd);
     }
 
-    std::vector<AddressRange> List() const {
+    // The ranges as addresses of units of unitBytes, merged where they
+    // touch (which byte ranges of part units may do).
+    std::vector<AddressRange> List(uint32_t unitBytes) const {
         std::vector<AddressRange> list;
         list.reserve(ranges.size());
         for (const auto& [begin, end] : ranges) {
-            list.push_back({static_cast<uint32_t>(begin), static_cast<uint32_t>(end - 1)});
+            const auto first = static_cast<uint32_t>(begin / unitBytes);
+            const auto last = static_cast<uint32_t>((end - 1) / unitBytes);
+            if (!list.empty() && uint64_t{list.back().last} + 1 >= first) {
+                list.back().last = std::max(list.back().last, last);
+            } else {
+                list.push_back({first, last});
+            }
         }
         return list;
     }
@@ -113,7 +129,8 @@ class WrittenRanges {
 
 class ImageChecker {
   public:
-    ImageChecker(ImageCheckResult& into, size_t kept) : result(into), keptFindings(kept) {}
+    ImageChecker(ImageCheckResult& into, size_t kept, uint32_t wordBytes)
+        : result(into), keptFindings(kept), addressing(wordBytes) {}
 
     [[gnu::format(printf, 3, 4)]] void Add(int64_t line, const char* format, ...);
     // Every line as read, in order; continues: a full piece without a line
@@ -122,11 +139,13 @@ class ImageChecker {
     void Finish();
 
   private:
+    void CloseLine();
     void TakeWholeLine(int64_t line, char* text, size_t length);
     void TakeRecord(int64_t line, const char* digits, size_t count);
-    void ApplyRecord(int64_t line, uint8_t type, uint16_t offset, const uint8_t* data, int size);
-    bool HasDataBytes(int64_t line, uint8_t type, int size, int expected, const char* name);
-    void Write(int64_t line, uint16_t offset, int size);
+    void ApplyRecord(int64_t line, const HexRecord& record);
+    void TakeExtendedAddress(int64_t line, const HexRecord& record);
+    bool HasDataBytes(int64_t line, const HexRecord& record, int expected, const char* name);
+    void Write(int64_t line, const HexRecord& record);
 
     ImageCheckResult& result;
     size_t keptFindings;
@@ -137,9 +156,12 @@ class ImageChecker {
     int64_t piecesLine = 0;
     int64_t piecesChars = 0;
     bool piecesSent = false;
-    // Addressing of the data records.
-    uint32_t base = 0;
-    bool segmented = false;
+    // The line being read (its number; 0 before the first), and what its
+    // pieces were.
+    int64_t openLine = 0;
+    bool openLineSent = false;
+    bool openLineNamed = false;
+    HexAddressing addressing;
     int64_t endOfFileLine = 0;
     bool afterEndReported = false;
 };
@@ -156,8 +178,13 @@ void ImageChecker::Add(int64_t line, const char* format, ...) {
 }
 
 void ImageChecker::TakeLine(int64_t line, char* text, size_t length, bool continues) {
+    if (line != openLine) {
+        CloseLine();
+        openLine = line;
+    }
     if (IsRecordLine(text, length)) {
         ++result.records;
+        openLineSent = true;
     }
     if (!inPieces && !continues) {
         TakeWholeLine(line, text, length);
@@ -180,12 +207,21 @@ void ImageChecker::TakeLine(int64_t line, char* text, size_t length, bool contin
     }
 }
 
+// A line the download skips is counted, unless it is a record in all but
+// what makes the download skip it: then it is named.
+void ImageChecker::CloseLine() {
+    if (openLine != 0 && !openLineSent && !openLineNamed) {
+        ++result.skippedLines;
+    }
+    openLineSent = false;
+    openLineNamed = false;
+}
+
 void ImageChecker::TakeWholeLine(int64_t line, char* text, size_t length) {
     if (!IsRecordLine(text, length)) {
-        const size_t mark = sizeof kByteOrderMark - 1;
-        if (length > mark && std::memcmp(text, kByteOrderMark, mark) == 0 &&
-            IsRecordLine(text + mark, length - mark)) {
-            Add(line, messages::kByteOrderMarkLine);
+        if (const char* lost = LostRecord(text, length)) {
+            Add(line, "%s", lost);
+            openLineNamed = true;
         }
         return;
     }
@@ -199,54 +235,42 @@ void ImageChecker::TakeWholeLine(int64_t line, char* text, size_t length) {
 }
 
 void ImageChecker::TakeRecord(int64_t line, const char* digits, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (HexValue(digits[i]) < 0) {
-            Add(line, messages::kNotHexDigitFormat, ShownCharacter(digits[i]).c_str(),
-                static_cast<int>(i) + 2);
+    HexRecord record;
+    switch (DecodeRecord(digits, count, bytes, record)) {
+        case RecordFault::NotHexDigit:
+            Add(line, messages::kNotHexDigitFormat, ShownCharacter(digits[record.badDigit]).c_str(),
+                static_cast<int>(record.badDigit) + 2);
             return;
-        }
+        case RecordFault::OddDigitCount:
+            Add(line, messages::kOddDigitCountFormat, static_cast<int>(count));
+            return;
+        case RecordFault::TooShort:
+            Add(line, messages::kRecordTooShortFormat, record.byteCount);
+            return;
+        case RecordFault::CountMismatch:
+            Add(line, messages::kByteCountMismatchFormat, record.count, record.dataBytes);
+            return;
+        case RecordFault::None:
+            break;
     }
-    if (count % 2 != 0) {
-        Add(line, messages::kOddDigitCountFormat, static_cast<int>(count));
-        return;
+    if (!record.ChecksumRight()) {
+        Add(line, messages::kChecksumWrongFormat, record.checksum, record.rightChecksum);
     }
-    const int size = static_cast<int>(count / 2);
-    unsigned sum = 0;
-    for (int i = 0; i < size; ++i) {
-        bytes[i] = static_cast<uint8_t>(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
-        sum += bytes[i];
-    }
-    if (size < kRecordFrameBytes) {
-        Add(line, messages::kRecordTooShortFormat, size);
-        return;
-    }
-    const int dataSize = size - kRecordFrameBytes;
-    if (bytes[0] != dataSize) {
-        Add(line, messages::kByteCountMismatchFormat, bytes[0], dataSize);
-        return;
-    }
-    if ((sum & 0xFF) != 0) {
-        const unsigned given = bytes[size - 1];
-        Add(line, messages::kChecksumWrongFormat, given, (given - sum) & 0xFF);
-    }
-    ApplyRecord(line, bytes[3], static_cast<uint16_t>(bytes[1] << 8 | bytes[2]), bytes + 4,
-                dataSize);
+    ApplyRecord(line, record);
 }
 
-void ImageChecker::ApplyRecord(int64_t line, uint8_t type, uint16_t offset, const uint8_t* data,
-                               int size) {
+void ImageChecker::ApplyRecord(int64_t line, const HexRecord& record) {
+    const uint8_t type = record.type;
     if (endOfFileLine != 0 && type != kEndOfFileRecord && !afterEndReported) {
         Add(line, messages::kRecordAfterEndOfFileFormat, static_cast<long long>(endOfFileLine));
         afterEndReported = true;
     }
-    const auto word = [data](int at) {
-        return static_cast<uint32_t>(data[at] << 8 | data[at + 1]);
-    };
     switch (type) {
         case kDataRecord:
-            Write(line, offset, size);
+            Write(line, record);
             break;
         case kEndOfFileRecord:
+            HasDataBytes(line, record, 0, messages::kEndOfFileName);
             if (endOfFileLine != 0) {
                 Add(line, messages::kAnotherEndOfFileFormat, static_cast<long long>(endOfFileLine));
             } else {
@@ -255,22 +279,16 @@ void ImageChecker::ApplyRecord(int64_t line, uint8_t type, uint16_t offset, cons
             break;
         case kExtendedSegmentRecord:
         case kExtendedLinearRecord:
-            if (HasDataBytes(line, type, size, 2,
-                             type == kExtendedSegmentRecord
-                                 ? messages::kExtendedSegmentAddressName
-                                 : messages::kExtendedLinearAddressName)) {
-                segmented = type == kExtendedSegmentRecord;
-                base = segmented ? word(0) << 4 : word(0) << 16;
-            }
+            TakeExtendedAddress(line, record);
             break;
         case kStartSegmentRecord:
         case kStartLinearRecord:
-            if (HasDataBytes(line, type, size, 4,
+            if (HasDataBytes(line, record, 4,
                              type == kStartSegmentRecord ? messages::kStartSegmentAddressName
                                                          : messages::kStartLinearAddressName)) {
                 result.startKind = type == kStartSegmentRecord ? StartAddressKind::Segment
                                                                : StartAddressKind::Linear;
-                result.startAddress = word(0) << 16 | word(2);
+                result.startAddress = uint32_t{record.Word(0)} << 16 | record.Word(2);
             }
             break;
         default:
@@ -279,38 +297,55 @@ void ImageChecker::ApplyRecord(int64_t line, uint8_t type, uint16_t offset, cons
     }
 }
 
-bool ImageChecker::HasDataBytes(int64_t line, uint8_t type, int size, int expected,
+// An extended address record has 0000 in its address field; one that has
+// not is still taken, so that one fault gives one finding.
+void ImageChecker::TakeExtendedAddress(int64_t line, const HexRecord& record) {
+    const char* name = record.type == kExtendedSegmentRecord ? messages::kExtendedSegmentAddressName
+                                                             : messages::kExtendedLinearAddressName;
+    if (record.address != 0) {
+        Add(line, messages::kAddressFieldNotZeroFormat, name, record.type,
+            static_cast<unsigned>(record.address));
+    }
+    if (HasDataBytes(line, record, 2, name)) {
+        addressing.TakeExtendedAddress(record.type, record.Word(0));
+    }
+}
+
+bool ImageChecker::HasDataBytes(int64_t line, const HexRecord& record, int expected,
                                 const char* name) {
-    if (size != expected) {
-        Add(line, messages::kAddressRecordLengthFormat, name, type, size, expected);
+    if (record.dataBytes != expected) {
+        Add(line, messages::kAddressRecordLengthFormat, name, record.type, record.dataBytes,
+            expected);
         return false;
     }
     return true;
 }
 
-// A segment-addressed record wraps within its 64 KiB segment; a linear one
-// runs on into the next 64 KiB and wraps only at the end of the 4 GiB.
-void ImageChecker::Write(int64_t line, uint16_t offset, int size) {
-    result.dataBytes += size;
-    if (size == 0) {
+void ImageChecker::Write(int64_t line, const HexRecord& record) {
+    result.dataBytes += record.dataBytes;
+    if (record.dataBytes == 0) {
         return;
     }
-    const uint64_t wrapAt = segmented ? base + kSegmentBytes : kAddressSpace;
-    const uint64_t wrapTo = segmented ? base : 0;
-    const uint64_t begin = segmented ? base + offset : (uint64_t{base} + offset) % kAddressSpace;
-    const uint64_t end = begin + static_cast<uint64_t>(size);
+    const uint32_t unit = addressing.WordBytes();
+    if (record.dataBytes % static_cast<int>(unit) != 0) {
+        Add(line, messages::kPartWordFormat, record.dataBytes, 8 * unit);
+    }
+    HexSpan spans[2];
+    const int count =
+        addressing.Spans(record.address, static_cast<size_t>(record.dataBytes), spans);
     WrittenRanges::Overlap overlap;
-    written.Add(begin, std::min(end, wrapAt), overlap);
-    if (end > wrapAt) {
-        written.Add(wrapTo, wrapTo + (end - wrapAt), overlap);
+    for (int i = 0; i < count; ++i) {
+        written.Add(spans[i].begin, spans[i].end, overlap);
     }
     if (overlap.bytes != 0) {
         Add(line, messages::kDataWrittenTwiceFormat, static_cast<long long>(overlap.bytes),
-            static_cast<unsigned>(overlap.first), static_cast<unsigned>(overlap.last));
+            static_cast<unsigned>(overlap.first / unit),
+            static_cast<unsigned>(overlap.last / unit));
     }
 }
 
 void ImageChecker::Finish() {
+    CloseLine();
     if (inPieces && piecesSent) {
         Add(piecesLine, messages::kRecordLineTooLongFormat, static_cast<long long>(piecesChars));
     }
@@ -324,7 +359,7 @@ void ImageChecker::Finish() {
             Add(0, messages::kNoDataRecord);
         }
     }
-    result.ranges = written.List();
+    result.ranges = written.List(addressing.WordBytes());
 }
 
 void CheckLines(UploadFile& file, ImageChecker& checker) {
@@ -403,22 +438,24 @@ const char* KindOfFile(const uint8_t* start, size_t length) {
 
 }  // namespace
 
-ImageCheckResult CheckImage(UploadFile& file, size_t keptFindings) {
+ImageCheckResult CheckImage(UploadFile& file, size_t keptFindings, uint32_t wordBytes) {
     ImageCheckResult result;
     result.opened = file.IsOpen();
-    ImageChecker checker(result, keptFindings);
+    result.wordBytes = wordBytes;
+    ImageChecker checker(result, keptFindings, wordBytes);
     CheckLines(file, checker);
     return result;
 }
 
-ImageCheckResult CheckImageFile(const char* path, size_t keptFindings) {
+ImageCheckResult CheckImageFile(const char* path, size_t keptFindings, uint32_t wordBytes) {
     ImageCheckResult result;
+    result.wordBytes = wordBytes;
     UploadFile file;
     if (!file.Open(path)) {
         return result;
     }
     result.opened = true;
-    ImageChecker checker(result, keptFindings);
+    ImageChecker checker(result, keptFindings, wordBytes);
     // One reading serves the lines, the digest and the look at the first
     // bytes, so that a pipe is checked as well as a file.
     Sha256 digest;

@@ -20,16 +20,27 @@ inline constexpr const char* kExtendedSegmentAddressName = "extended segment add
 inline constexpr const char* kStartSegmentAddressName = "start segment address";
 inline constexpr const char* kExtendedLinearAddressName = "extended linear address";
 inline constexpr const char* kStartLinearAddressName = "start linear address";
+inline constexpr const char* kEndOfFileName = "end-of-file";
+// The record's name, its type, its address field.
+inline constexpr const char* kAddressFieldNotZeroFormat =
+    "%s record (type %02X) with address field %04X (0000 expected)";
 inline constexpr const char* kAnotherEndOfFileFormat =
     "another end-of-file record (the first is on line %lld)";
 inline constexpr const char* kRecordAfterEndOfFileFormat =
     "record after the end-of-file record of line %lld";
 inline constexpr const char* kDataWrittenTwiceFormat =
     "data written twice: %lld bytes in 0x%08X-0x%08X";
+// An image whose addresses count words: a data record's bytes fill whole
+// words. The data bytes, the bits of a word.
+inline constexpr const char* kPartWordFormat = "%d data bytes do not fill whole %u-bit words";
 inline constexpr const char* kRecordLineTooLongFormat =
     "record line of %lld characters: the download sends at most 9998 as one line";
 inline constexpr const char* kByteOrderMarkLine =
     "the line begins with a byte-order mark, so the download skips it";
+inline constexpr const char* kIndentedRecordLine =
+    "the line begins with white space before its ':', so the download skips it";
+inline constexpr const char* kRecordWithoutColonLine =
+    "the line is hex digits without the ':' of a record, so the download skips it";
 // The findings on the file as a whole.
 inline constexpr const char* kNoRecordLine = "no record line (no line begins with ':')";
 inline constexpr const char* kNoEndOfFileRecord = "no end-of-file record (type 01)";

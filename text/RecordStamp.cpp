@@ -1,44 +1,12 @@
 #include "text/RecordStamp.h"
 
-#include <array>
 #include <stdexcept>
 
+#include "text/HexDigits.h"
+
+using namespace intel_hex;
+
 namespace {
-
-constexpr uint8_t kDataRecord = 0x00;
-constexpr uint8_t kExtendedSegmentRecord = 0x02;
-constexpr uint8_t kExtendedLinearRecord = 0x04;
-constexpr uint64_t kSegmentBytes = 0x10000;
-constexpr char kUpperDigits[] = "0123456789ABCDEF";
-
-struct HexTable {
-    std::array<int8_t, 256> value{};
-    constexpr HexTable() {
-        for (auto& entry : value) {
-            entry = -1;
-        }
-        for (int i = 0; i < 10; ++i) {
-            value['0' + i] = static_cast<int8_t>(i);
-        }
-        for (int i = 0; i < 6; ++i) {
-            value['a' + i] = static_cast<int8_t>(10 + i);
-            value['A' + i] = static_cast<int8_t>(10 + i);
-        }
-    }
-};
-constexpr HexTable kHex;
-
-// The byte of the two hex digits at text, or -1.
-int ByteAt(const char* text) {
-    const int high = kHex.value[static_cast<unsigned char>(text[0])];
-    const int low = kHex.value[static_cast<unsigned char>(text[1])];
-    return high < 0 || low < 0 ? -1 : high << 4 | low;
-}
-
-void PutByte(char* text, uint8_t byte) {
-    text[0] = kUpperDigits[byte >> 4];
-    text[1] = kUpperDigits[byte & 0x0F];
-}
 
 size_t WithoutLineEnd(const char* line, size_t length) {
     while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
@@ -47,9 +15,17 @@ size_t WithoutLineEnd(const char* line, size_t length) {
     return length;
 }
 
+bool IsExtendedAddress(uint8_t type) {
+    return type == kExtendedSegmentRecord || type == kExtendedLinearRecord;
+}
+
 }  // namespace
 
-RecordStamp::RecordStamp(const StampSpec& fieldSpec) : spec(fieldSpec) {}
+RecordStamp::RecordStamp(const StampSpec& fieldSpec)
+    : spec(fieldSpec),
+      fieldBegin(uint64_t{fieldSpec.address} * fieldSpec.wordBytes),
+      fieldEnd(fieldBegin + fieldSpec.format.width),
+      addressing(fieldSpec.wordBytes) {}
 
 void RecordStamp::Arm(const std::vector<uint8_t>& fieldBytes) {
     field = fieldBytes;
@@ -63,134 +39,115 @@ void RecordStamp::Disarm() {
 }
 
 void RecordStamp::Restart() {
-    base = 0;
-    segmented = false;
+    addressing.Restart();
 }
 
-// A record is ':' and an even number of hex digits: count, address, type,
-// count data bytes, checksum; nothing else before the line end. Only the
-// frame is read here; Whole reads the rest, for the few records that matter.
-bool RecordStamp::Parse(const char* line, size_t length, Record& record) const {
+// Only the frame is read here; Whole reads the rest, for the few records
+// that matter.
+bool RecordStamp::Parse(const char* line, size_t length, HexRecord& record) const {
     length = WithoutLineEnd(line, length);
-    if (length < 11 || line[0] != ':') {
-        return false;
-    }
-    const int count = ByteAt(line + 1);
-    const int high = ByteAt(line + 3);
-    const int low = ByteAt(line + 5);
-    const int type = ByteAt(line + 7);
-    if (count < 0 || high < 0 || low < 0 || type < 0 ||
-        length != 11 + 2 * static_cast<size_t>(count)) {
-        return false;
-    }
-    record.count = static_cast<uint8_t>(count);
-    record.offset = static_cast<uint16_t>(high << 8 | low);
-    record.type = static_cast<uint8_t>(type);
-    record.dataAt = 9;
-    return true;
+    return length > 0 && line[0] == ':' && DecodeRecordFrame(line + 1, length - 1, record);
 }
 
-// Every digit of the record is a hex digit; notes whether its checksum is
-// right.
-bool RecordStamp::Whole(const char* line, Record& record) const {
-    const size_t end = record.dataAt + 2 * record.count + 2;
-    int sum = 0;
-    for (size_t at = 1; at < end; at += 2) {
-        const int byte = ByteAt(line + at);
-        if (byte < 0) {
-            return false;
+bool RecordStamp::Whole(const char* line, HexRecord& record) {
+    return DecodeRecord(line + 1, record.digitCount, bytes, record) == RecordFault::None;
+}
+
+// The byte positions of a data record, and whether any is in the field.
+bool RecordStamp::Place(const HexRecord& record, Placed& placed) const {
+    placed.count = addressing.Spans(record.address, record.count, placed.spans);
+    for (int i = 0; i < placed.count; ++i) {
+        if (placed.spans[i].begin < fieldEnd && placed.spans[i].end > fieldBegin) {
+            return true;
         }
-        sum += byte;
     }
-    record.checksumRight = (sum & 0xFF) == 0;
-    return true;
+    return false;
 }
 
-long RecordStamp::FieldIndex(const Record& record, size_t i) const {
-    const uint64_t inSegment = segmented ? (record.offset + i) % kSegmentBytes : record.offset + i;
-    const uint64_t address = (base + inSegment) & 0xFFFFFFFF;
-    if (address < spec.address || address > spec.LastAddress()) {
+long RecordStamp::FieldIndex(const Placed& placed, size_t i) const {
+    const uint64_t firstLength = placed.spans[0].Length();
+    const uint64_t position =
+        i < firstLength ? placed.spans[0].begin + i : placed.spans[1].begin + (i - firstLength);
+    if (position < fieldBegin || position >= fieldEnd) {
         return -1;
     }
-    return static_cast<long>(address - spec.address);
+    return static_cast<long>(position - fieldBegin);
 }
 
-// A quick answer for the many records far from the field: false only when
-// none of the record's bytes can be in it.
-bool RecordStamp::MayCover(const Record& record) const {
-    const uint64_t first = static_cast<uint64_t>(base) + record.offset;
-    const uint64_t end = first + record.count;
-    const bool wraps = segmented ? record.offset + record.count > kSegmentBytes : end > 0xFFFFFFFF;
-    return wraps || (first <= spec.LastAddress() && end > spec.address);
-}
-
-void RecordStamp::TakeAddress(const char* line, Record& record) {
-    if (record.count != 2 || !Whole(line, record)) {
-        return;
+void RecordStamp::TakeAddress(const char* line, HexRecord& record) {
+    if (record.count == 2 && Whole(line, record)) {
+        addressing.TakeExtendedAddress(record.type, record.Word(0));
     }
-    const uint32_t word = static_cast<uint32_t>(ByteAt(line + 9) << 8 | ByteAt(line + 11));
-    segmented = record.type == kExtendedSegmentRecord;
-    base = segmented ? word << 4 : word << 16;
 }
 
 void RecordStamp::Filter(char* line, size_t length) {
-    Record record;
+    HexRecord record;
     if (!Parse(line, length, record)) {
         return;
     }
-    if (record.type == kExtendedSegmentRecord || record.type == kExtendedLinearRecord) {
+    if (IsExtendedAddress(record.type)) {
         TakeAddress(line, record);
         return;
     }
-    if (record.type != kDataRecord || !MayCover(record) || !Whole(line, record)) {
+    Placed placed;
+    if (record.type != kDataRecord || !Place(record, placed) || !Whole(line, record)) {
         return;
     }
-    bool changed = false;
+    char* data = line + 1 + 2 * (kRecordFrameBytes - 1);
     for (size_t i = 0; i < record.count; ++i) {
-        const long index = FieldIndex(record, i);
+        const long index = FieldIndex(placed, i);
         if (index < 0) {
             continue;
         }
         if (!armed) {
             throw std::logic_error("RecordStamp: a record of the field with no value armed");
         }
-        PutByte(line + record.dataAt + 2 * i, field[static_cast<size_t>(index)]);
-        changed = true;
+        PutHexByte(data + 2 * i, field[static_cast<size_t>(index)]);
     }
-    if (!changed) {
-        return;
-    }
-    const size_t checksumAt = record.dataAt + 2 * record.count;
+    char* checksum = data + 2 * record.count;
     int sum = 0;
-    for (size_t at = 1; at < checksumAt; at += 2) {
-        sum += ByteAt(line + at);
+    for (const char* at = line + 1; at < checksum; at += 2) {
+        sum += HexByteAt(at);
     }
-    PutByte(line + checksumAt, static_cast<uint8_t>(-sum & 0xFF));
+    PutHexByte(checksum, static_cast<uint8_t>(-sum & 0xFF));
 }
 
-RecordStamp::LineCoverage RecordStamp::Look(const char* line, size_t length,
-                                            std::vector<bool>& covered) {
+RecordStamp::LineCoverage RecordStamp::Look(const char* line, size_t length, FieldSeen& seen) {
     LineCoverage coverage;
-    Record record;
+    HexRecord record;
     if (!Parse(line, length, record)) {
         return coverage;
     }
-    if (record.type == kExtendedSegmentRecord || record.type == kExtendedLinearRecord) {
+    if (IsExtendedAddress(record.type)) {
         TakeAddress(line, record);
         return coverage;
     }
-    if (record.type != kDataRecord || !MayCover(record) || !Whole(line, record)) {
+    Placed placed;
+    if (record.type != kDataRecord || !Place(record, placed) || !Whole(line, record)) {
         return coverage;
     }
     for (size_t i = 0; i < record.count; ++i) {
-        const long index = FieldIndex(record, i);
+        const long index = FieldIndex(placed, i);
         if (index >= 0) {
-            covered[static_cast<size_t>(index)] = true;
+            seen.covered[static_cast<size_t>(index)] = true;
+            seen.bytes[static_cast<size_t>(index)] = record.data[i];
             coverage.covers = true;
         }
     }
-    coverage.checksumWrong = coverage.covers && !record.checksumRight;
+    coverage.checksumWrong = coverage.covers && !record.ChecksumRight();
     return coverage;
+}
+
+bool StampCoverage::Blank() const {
+    const auto all = [this](uint8_t value) {
+        for (uint8_t byte : bytes) {
+            if (byte != value) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return all(0xFF) || all(0x00);
 }
 
 StampCoverage CheckStampCoverage(const char* path, const StampSpec& spec) {
@@ -201,7 +158,9 @@ StampCoverage CheckStampCoverage(const char* path, const StampSpec& spec) {
     }
     result.opened = true;
     RecordStamp stamp(spec);
-    std::vector<bool> covered(spec.format.width, false);
+    RecordStamp::FieldSeen seen;
+    seen.covered.assign(spec.format.width, false);
+    seen.bytes.assign(spec.format.width, 0);
     std::vector<char> line(kUploadLineBytes + 1);
     int64_t lineNumber = 1;
     for (;;) {
@@ -212,16 +171,20 @@ StampCoverage CheckStampCoverage(const char* path, const StampSpec& spec) {
         const bool lineEnded = line[length - 1] == '\n';
         length = PrepareRecordLine(line.data(), length);
         if (IsRecordLine(line.data(), length)) {
-            const RecordStamp::LineCoverage seen = stamp.Look(line.data(), length, covered);
-            if (seen.checksumWrong && result.badChecksumLine == 0) {
+            const RecordStamp::LineCoverage look = stamp.Look(line.data(), length, seen);
+            if (look.covers && result.fieldLine == 0) {
+                result.fieldLine = lineNumber;
+            }
+            if (look.checksumWrong && result.badChecksumLine == 0) {
                 result.badChecksumLine = lineNumber;
             }
         }
         lineNumber += lineEnded ? 1 : 0;
     }
-    for (size_t i = 0; i < covered.size(); ++i) {
-        if (!covered[i]) {
-            const uint32_t address = spec.address + static_cast<uint32_t>(i);
+    result.bytes = seen.bytes;
+    for (size_t i = 0; i < seen.covered.size(); ++i) {
+        if (!seen.covered[i]) {
+            const uint32_t address = spec.address + static_cast<uint32_t>(i / spec.wordBytes);
             result.firstUncovered = result.uncoveredCount == 0 ? address : result.firstUncovered;
             result.lastUncovered = address;
             ++result.uncoveredCount;

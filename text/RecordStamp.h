@@ -11,15 +11,17 @@
 // record is left alone.
 //
 // Before a download, CheckStampCoverage reads the image as the download reads
-// it and says whether every byte of the field is data of the image, and
-// whether a record covering it has a wrong checksum of its own: such an image
-// is refused, never repaired.
+// it and says whether every byte of the field is data of the image, whether
+// a record covering it has a wrong checksum of its own (such an image is
+// refused, never repaired), and what the field holds: a stamp is meant for a
+// blank field, never for code or data.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "text/IntelHex.h"
 #include "text/RecordLineFilter.h"
 #include "text/StampField.h"
 #include "text/UploadFile.h"
@@ -38,37 +40,42 @@ class RecordStamp : public RecordLineFilter {
     void Filter(char* line, size_t length) override;
 
     // What a line tells of the field, without changing it (for the coverage
-    // check): which field bytes it covers (set in covered, width long), and
-    // whether it covers any with a wrong checksum.
+    // check): which field bytes it covers and what they hold (set in seen,
+    // both width long), and whether it covers any with a wrong checksum.
+    struct FieldSeen {
+        std::vector<bool> covered;
+        std::vector<uint8_t> bytes;
+    };
     struct LineCoverage {
         bool covers = false;
         bool checksumWrong = false;
     };
-    LineCoverage Look(const char* line, size_t length, std::vector<bool>& covered);
+    LineCoverage Look(const char* line, size_t length, FieldSeen& seen);
 
     // The image's addresses start again from 0.
     void Restart();
 
   private:
-    struct Record {
-        uint8_t count = 0;
-        uint16_t offset = 0;
-        uint8_t type = 0;
-        size_t dataAt = 0;  // index of the first data digit in the line
-        bool checksumRight = false;
+    // Where a data record's bytes go.
+    struct Placed {
+        HexSpan spans[2];
+        int count = 0;
     };
-    bool Parse(const char* line, size_t length, Record& record) const;
-    bool Whole(const char* line, Record& record) const;
+    bool Parse(const char* line, size_t length, HexRecord& record) const;
+    // Decodes the whole record (every digit a hex digit, the count right).
+    bool Whole(const char* line, HexRecord& record);
+    bool Place(const HexRecord& record, Placed& placed) const;
     // The field byte index of the record's data byte i, or -1 outside it.
-    long FieldIndex(const Record& record, size_t i) const;
-    bool MayCover(const Record& record) const;
-    void TakeAddress(const char* line, Record& record);
+    long FieldIndex(const Placed& placed, size_t i) const;
+    void TakeAddress(const char* line, HexRecord& record);
 
     StampSpec spec;
+    uint64_t fieldBegin;  // byte positions of the field (text/IntelHex.h)
+    uint64_t fieldEnd;
     std::vector<uint8_t> field;
     bool armed = false;
-    uint32_t base = 0;
-    bool segmented = false;
+    HexAddressing addressing;
+    uint8_t bytes[intel_hex::kRecordFrameBytes + 255];
 };
 
 struct StampCoverage {
@@ -81,8 +88,16 @@ struct StampCoverage {
     // The first line (1 for the first) of a covering record whose checksum is
     // wrong; 0 when none.
     int64_t badChecksumLine = 0;
+    // The field's bytes as the image has them (as the last record to write
+    // each left it; 0 where none does), and the line of the first record
+    // that covers any of them (0 when none does).
+    std::vector<uint8_t> bytes;
+    int64_t fieldLine = 0;
 
     bool Sound() const { return opened && uncoveredCount == 0 && badChecksumLine == 0; }
+    // Whether the field is blank, so that a stamp overwrites nothing: all
+    // its bytes 0xFF (erased flash) or all 0x00 (a zeroed placeholder).
+    bool Blank() const;
 };
 
 // Reads the image at path as the download reads it (line numbers as

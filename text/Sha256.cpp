@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "text/HexDigits.h"
+
 void Sha256::Update(const void* data, size_t length) {
     digest.Update(data, length);
 }
@@ -39,12 +41,11 @@ std::optional<std::string> Sha256OfFile(const char* path) {
 }
 
 std::string HexOfDigest(const unsigned char* digest, size_t length) {
-    static const char kDigits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(2 * length);
     for (size_t i = 0; i < length; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 0x0F];
+        hex += kLowerHexDigits[digest[i] >> 4];
+        hex += kLowerHexDigits[digest[i] & 0x0F];
     }
     return hex;
 }

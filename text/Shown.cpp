@@ -2,11 +2,13 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
 // The program has one thread that shows anything.
 uint64_t shown = 0;
+bool dropped = false;
 
 void Count(int written) {
     if (written > 0) {
@@ -17,16 +19,40 @@ void Count(int written) {
 }  // namespace
 
 void Show(const char* text) {
-    Count(std::printf("%s", text));
+    ShowFormatted("%s", text);
 }
 
 void ShowFormatted(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    Count(std::vprintf(format, arguments));
+    if (!dropped) {
+        Count(std::vprintf(format, arguments));
+    } else {
+        Count(std::vsnprintf(nullptr, 0, format, arguments));
+    }
     va_end(arguments);
+}
+
+void ShowBytes(const char* bytes, size_t count) {
+    if (!dropped) {
+        count = std::fwrite(bytes, 1, count, stdout);
+    }
+    shown += count;
+}
+
+void FlushShown() {
+    std::fflush(stdout);
 }
 
 uint64_t ShownBytes() {
     return shown;
+}
+
+void DropShown() {
+    std::fflush(stdout);
+    dropped = true;
+}
+
+bool ShownDropped() {
+    return dropped;
 }

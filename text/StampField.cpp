@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/HexDigits.h"
+
 namespace {
 
 struct NamedKind {
@@ -16,19 +18,6 @@ const NamedKind kFixedFormats[] = {
     {"u32le", StampKind::U32LE, 4}, {"u32be", StampKind::U32BE, 4},
     {"u64le", StampKind::U64LE, 8}, {"u64be", StampKind::U64BE, 8},
 };
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // Decimal digits only, up to limit; false for anything else.
 bool ParseDecimal(const char* text, uint64_t limit, uint64_t& number) {
@@ -54,7 +43,7 @@ bool ParseAddress(const std::string& text, uint64_t limit, uint64_t& number) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         number = 0;
         for (size_t i = 2; i < text.size(); ++i) {
-            const int digit = HexDigit(text[i]);
+            const int digit = HexDigitValue(text[i]);
             if (digit < 0 || number > (limit >> 4)) {
                 return false;
             }
@@ -122,10 +111,11 @@ bool ParseHexBytes(const char* text, std::vector<uint8_t>& bytes) {
                                                                : '\0';
     size_t at = 0;
     while (at < length) {
-        if (at + 2 > length || HexDigit(text[at]) < 0 || HexDigit(text[at + 1]) < 0) {
+        if (at + 2 > length || HexDigitValue(text[at]) < 0 || HexDigitValue(text[at + 1]) < 0) {
             return false;
         }
-        bytes.push_back(static_cast<uint8_t>(HexDigit(text[at]) << 4 | HexDigit(text[at + 1])));
+        bytes.push_back(
+            static_cast<uint8_t>(HexDigitValue(text[at]) << 4 | HexDigitValue(text[at + 1])));
         at += 2;
         if (separator != '\0' && at < length) {
             if (text[at] != separator || at + 1 == length) {
@@ -175,11 +165,13 @@ bool ParseStampSpec(const char* text, StampSpec& spec, std::string& why) {
               std::to_string(kMaxStampWidth) + ")";
         return false;
     }
-    if (address + format.width - 1 > 0xFFFFFFFF) {
+    const uint32_t wordBytes = spec.wordBytes == 0 ? 1 : spec.wordBytes;
+    if (address + (format.width - 1) / wordBytes > 0xFFFFFFFF) {
         why = "the field runs past the end of the 4 GiB address space";
         return false;
     }
-    spec = {static_cast<uint32_t>(address), format};
+    spec.address = static_cast<uint32_t>(address);
+    spec.format = format;
     return true;
 }
 

@@ -38,8 +38,15 @@ inline constexpr size_t kMaxStampWidth = 64;
 struct StampSpec {
     uint32_t address = 0;  // of the field's first byte
     StampFormat format;
+    // Bytes of the unit the image's addresses count (1, or 2 or 4 for an
+    // image addressed in words): the field begins at the first byte of the
+    // unit at address.
+    uint32_t wordBytes = 1;
 
-    uint32_t LastAddress() const { return address + static_cast<uint32_t>(format.width - 1); }
+    // The address of the unit that holds the field's last byte.
+    uint32_t LastAddress() const {
+        return address + static_cast<uint32_t>((format.width - 1) / wordBytes);
+    }
 };
 
 // A value as a big-endian counter of its format's CounterBytes.
@@ -55,7 +62,8 @@ struct StampValue {
 };
 
 // Parses "ADDRESS:FORMAT" (ADDRESS in decimal or hexadecimal with 0x; the
-// whole field must lie below 4 GiB). False with why when it is refused.
+// whole field must lie below the 4 Gi addresses, counted in units of
+// spec.wordBytes, which is kept as it is). False with why when it is refused.
 bool ParseStampSpec(const char* text, StampSpec& spec, std::string& why);
 
 // Parses a value in the format's notation (decimal for the numbers and

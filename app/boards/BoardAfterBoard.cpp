@@ -4,10 +4,9 @@
 #include <optional>
 
 #include "app/Outcome.h"
-#include "app/SessionListeners.h"
 #include "app/boards/BoardMessages.h"
-#include "app/report/ReportMessages.h"
 #include "app/stamp/StampMessages.h"
+#include "app/stamp/Stamping.h"
 #include "errors/FatalError.h"
 #include "errors/Interrupted.h"
 #include "protocol/Downloader.h"
@@ -39,31 +38,7 @@ int RunSession(Downloader& downloader) {
 constexpr const char* kTakeBoardAwayFormat =
     "Take board %u away (or switch it off); the next board is awaited once the line is quiet.\n";
 
-void WriteBoardRecord(RunReport& report, bool complete, int request, const char* reportPath) {
-    const bool interrupted = request != 0;
-    if (!report.Write(interrupted ? RunEndKind::Interrupted : RunEndKind::Normal, complete ? 0 : 1,
-                      "", interrupted ? InterruptName(request) : nullptr)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, messages::kCannotWriteReportFormat, reportPath);
-    }
-}
-
-// The board's record, on disk, goes to the factory's database; a board the
-// operator's request cut short ends the run, and its record waits for the
-// next forward.
-void ForwardBoardRecord(RecordForwarder* forwarder, int request) {
-    if (forwarder == nullptr || request != 0) {
-        return;
-    }
-    const std::string said = forwarder->Forward();
-    if (!said.empty()) {
-        std::fflush(stdout);
-        std::fputs(said.c_str(), stderr);
-    }
-}
-
-void ShowTally(uint32_t number, const char* outcome, const Tally& tally,
-               const Stamping* stamping) {
+void ShowTally(uint32_t number, const char* outcome, const Tally& tally, const Stamping* stamping) {
     if (stamping != nullptr && !stamping->ValueText().empty()) {
         ShowFormatted(messages::kBoardTallyStampFormat, static_cast<unsigned>(number),
                       stamping->ValueText().c_str(), outcome, tally.complete, tally.failed);
@@ -76,8 +51,8 @@ void ShowTally(uint32_t number, const char* outcome, const Tally& tally,
 // Waits for the board just programmed to go; false when the operator ended
 // the run meanwhile.
 bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) {
-    std::printf(kTakeBoardAwayFormat, static_cast<unsigned>(done));
-    std::fflush(stdout);
+    ShowFormatted(kTakeBoardAwayFormat, static_cast<unsigned>(done));
+    FlushShown();
     LineBuf lineBuf;
     try {
         Downloader::AwaitBoardGone(lineBuf, port, options);
@@ -87,45 +62,38 @@ bool NextBoardDue(COMPort& port, const ProtocolOptions& options, uint32_t done) 
     return true;
 }
 
+// The next board is due: the last one gone (or the start signal ended), and
+// the start signal there. False when the operator ended the run meanwhile.
+bool AwaitBoard(COMPort& port, const ProtocolOptions& options, Fixture& fixture, uint32_t number) {
+    if (number > 1) {
+        const bool due = fixture.WaitsForStartSignal() ? fixture.AwaitStartSignalEnd(port)
+                                                       : NextBoardDue(port, options, number - 1);
+        if (!due) {
+            return false;
+        }
+    }
+    return !fixture.WaitsForStartSignal() || fixture.AwaitStartSignal(port);
+}
+
 }  // namespace
 
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang,
-                       RecordForwarder* forwarder) {
+                       UploadFile& file, const BoardImage& image, RunStory& story,
+                       Fixture& fixture) {
     Tally tally;
-    // The tally hears each board's ending beside whoever listened already.
-    SessionEnding ending;
-    SessionListeners listeners;
-    listeners.Add(options.observer);
-    listeners.Add(&ending);
-    ProtocolOptions boardOptions = options;
-    boardOptions.observer = &listeners;
+    int cutShort = 0;  // the request that cut a board's session short
     for (uint32_t number = 1; settings.boards == 0 || number <= settings.boards; ++number) {
-        if (number > 1) {
-            const bool due = fixture.WaitsForStartSignal()
-                                 ? fixture.AwaitStartSignalEnd(port)
-                                 : NextBoardDue(port, options, number - 1);
-            if (!due) {
-                break;
-            }
-        }
-        if (fixture.WaitsForStartSignal() && !fixture.AwaitStartSignal(port)) {
+        if (!AwaitBoard(port, options, fixture, number)) {
+            story.DiscardBoard();
             break;
         }
-        if (report != nullptr) {
-            report->StartBoard(number);
-        }
+        story.BeginBoard(number);
         if (number > 1) {
             image.OpenFor(file);
         }
-        if (stamping != nullptr) {
-            stamping->StartBoard(number);
-        }
-        ending.Forget();
         fixture.RecordStartWait();
         fixture.SetBoardNumber(number);
-        Downloader downloader(file, port, boardOptions);
+        Downloader downloader(file, port, options);
         int request = 0;
         try {
             request = RunSession(downloader);
@@ -138,35 +106,26 @@ int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOp
             return 1;
         }
         if (request != 0 && !downloader.Identified()) {
-            if (report != nullptr) {
-                report->Discard();
-            }
+            story.DiscardBoard();
             break;
         }
-        // A session that ran to its end has told how it ended.
-        const RunOutcome outcome =
-            request != 0 ? RunOutcome::Interrupted : ending.Ending().value_or(RunOutcome::Failed);
+        const RunOutcome outcome = story.EndBoard(request);
         ++(outcome == RunOutcome::Complete ? tally.complete : tally.failed);
-        if (stamping != nullptr) {
-            stamping->Finish(outcome);
-        }
-        ShowTally(number, OutcomeName(outcome), tally, stamping);
-        std::fflush(stdout);
-        if (gang != nullptr) {
-            gang->BoardEnded(outcome);
-        }
-        if (report != nullptr) {
-            WriteBoardRecord(*report, outcome == RunOutcome::Complete, request,
-                             settings.reportFile);
-            ForwardBoardRecord(forwarder, request);
-        }
+        ShowTally(number, OutcomeName(outcome), tally, story.Stamp());
+        FlushShown();
         if (request != 0) {
+            cutShort = request;
             break;
         }
     }
-    // The run ends here, in order, whatever the operator asked.
+    // The run ends here, in order, whatever the operator asked: with the
+    // tally's status when the request came between boards, else as the
+    // request ends a run, once the tally is shown.
     ClearInterrupt();
     ShowFormatted(messages::kBoardsInAllFormat, tally.complete, tally.failed);
-    std::fflush(stdout);
+    FlushShown();
+    if (cutShort != 0) {
+        throw InterruptedError(cutShort);
+    }
     return tally.failed == 0 ? 0 : 1;
 }

@@ -13,11 +13,13 @@
 // (--boards), or when the
 // operator asks (Ctrl-C, SIGTERM, SIGHUP): a board whose session it cuts
 // short counts as interrupted, one that had not answered yet is no board. The
-// final tally follows ("Boards in all: 3 complete, 0 failed."). A port error
+// final tally follows ("Boards in all: 3 complete, 0 failed."); a request
+// that cut a board's session short then ends the run as the request would
+// (InterruptedError), one that came between boards with the tally's status. A port error
 // or a data file that cannot be read ends the run as in a single download.
 //
-// With a report, every board gets its own record, with its number and its
-// own exit status (0 complete, 1 otherwise). Every board's data file is
+// Every board gets its own record, with its number and its own exit status
+// (0 complete, 1 otherwise). Every board's data file is
 // opened anew through image (app/boards/BoardImage.h), so a file changed
 // since its check ends the run before that board gets anything.
 //
@@ -26,24 +28,18 @@
 // --start-when, the run waits for the start signal before each board, and
 // after each board for the signal to end, in place of the quiet line.
 //
-// A run of a gang tells its gang each board's end (gang).
+// Each board begins and ends through the run's story (app/RunStory.h),
+// which decides its outcome and tells whoever listens (its record, the
+// events, a gang).
 //
-// With --report-db, each board's record is forwarded to the factory's
-// database once it is on disk (forwarder, app/factory/RecordForwarder.h),
-// before the next board is awaited; what the forward says goes to standard
-// error at once.
-//
-// With --stamp, every board reserves its own number (stamping), which its
-// tally line shows ("Board 3 (stamp 17): complete. ...") and which is
-// closed as the board ends.
+// With --stamp, every board reserves its own number, which its tally line
+// shows ("Board 3 (stamp 17): complete. ...") and which is closed as the
+// board ends.
 
+#include "app/RunStory.h"
 #include "app/Settings.h"
 #include "app/boards/BoardImage.h"
-#include "app/factory/RecordForwarder.h"
 #include "app/fixture/Fixture.h"
-#include "app/gang/GangEvents.h"
-#include "app/report/RunReport.h"
-#include "app/stamp/Stamping.h"
 #include "protocol/ProtocolOptions.h"
 #include "serial/COMPort.h"
 #include "text/UploadFile.h"
@@ -51,6 +47,5 @@
 // file is open for the first board; it is opened again for every further
 // one. Returns 0 when every board was complete, else 1.
 int RunBoardAfterBoard(COMPort& port, const Settings& settings, const ProtocolOptions& options,
-                       UploadFile& file, const BoardImage& image, RunReport* report,
-                       Fixture& fixture, Stamping* stamping, GangEventWriter* gang,
-                       RecordForwarder* forwarder);
+                       UploadFile& file, const BoardImage& image, RunStory& story,
+                       Fixture& fixture);

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "errors/FatalError.h"
+#include "errors/FormatText.h"
 #include "protocol/ProtocolMessages.h"
 #include "text/Sha256.h"
 
@@ -31,15 +32,15 @@ ImageRead ReadImageBytes(const char* path, ImageBytes& image) {
     return ImageRead::Read;
 }
 
-BoardImage::BoardImage(const Settings& runSettings, std::string digest, RunReport* runReport,
-                       std::optional<RunOutcome>& runOutcome)
+BoardImage::BoardImage(const Settings& runSettings, std::string digest, bool boardRecorded,
+                       RunObserver& runObserver)
     : settings(runSettings),
       checkedDigest(std::move(digest)),
-      report(runReport),
-      outcome(runOutcome) {}
+      recorded(boardRecorded),
+      run(runObserver) {}
 
 void BoardImage::OpenFor(UploadFile& file) const {
-    if (report == nullptr && checkedDigest.empty()) {
+    if (!recorded && checkedDigest.empty()) {
         if (!file.Open(settings.dataFile)) {
             FatalError(messages::kCannotOpenUploadFormat, settings.dataFile);
         }
@@ -54,12 +55,11 @@ void BoardImage::OpenFor(UploadFile& file) const {
         case ImageRead::Read:
             break;
     }
-    if (report != nullptr) {
-        report->SetImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
+    if (recorded) {
+        run.OnImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
     }
     if (!checkedDigest.empty() && image.sha256 != checkedDigest) {
-        outcome = RunOutcome::ImageChanged;
-        FatalError(kImageChangedFormat, settings.dataFile);
+        throw ImageChangedError(FormatText(kImageChangedFormat, settings.dataFile), 1);
     }
     file.OpenBytes(image.bytes);
 }

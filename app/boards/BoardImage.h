@@ -7,26 +7,32 @@
 // never sent an image other than the one that was checked: when the file
 // has changed since its check, the board's run fails before anything is
 // sent ("Error: %s is no longer the image that was checked\n" on standard
-// error, status 1, outcome image-changed). Without either, the download
-// reads the file as it goes, as it always has.
+// error, status 1, outcome image-changed: ImageChangedError). Without
+// either, the download reads the file as it goes, as it always has.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "app/Outcome.h"
-#include "app/report/RunReport.h"
+#include "app/RunObserver.h"
 #include "app/Settings.h"
+#include "errors/ProgramError.h"
 #include "text/UploadFile.h"
+
+// The data file is no longer the image that was checked.
+class ImageChangedError : public ProgramError {
+  public:
+    using ProgramError::ProgramError;
+};
 
 class BoardImage {
   public:
     // checkedDigest: the SHA-256 of the image the run checked, or empty when
-    // it checked none (or the digest is unknown). report may be nullptr;
-    // outcome becomes ImageChanged when the file has changed since its check.
-    BoardImage(const Settings& settings, std::string checkedDigest, RunReport* report,
-               std::optional<RunOutcome>& outcome);
+    // it checked none (or the digest is unknown). recorded: the board's
+    // record is made, so run hears of the data each board gets (OnImage).
+    BoardImage(const Settings& settings, std::string checkedDigest, bool recorded,
+               RunObserver& run);
 
     // Opens the data file for the next board's download into file. Ends the
     // run through FatalError when the file cannot be opened ("Can't open
@@ -37,8 +43,8 @@ class BoardImage {
   private:
     const Settings& settings;
     std::string checkedDigest;
-    RunReport* report;
-    std::optional<RunOutcome>& outcome;
+    bool recorded;
+    RunObserver& run;
 };
 
 // The data of the file at path as the download reads it (after a leading

@@ -14,11 +14,15 @@ inline constexpr const char* kImageFindingFormat = "%s:%lld: %s\n";
 inline constexpr const char* kImageFileFindingFormat = "%s: %s\n";
 inline constexpr const char* kImageMoreFindingsFormat = "... and %lld more %s\n";
 inline constexpr const char* kImageRefusedFormat = "%s: image refused: %lld %s\n";
-// FILE, records, data bytes, the ranges written, the start address, the
-// digest.
+// FILE, records, the lines skipped (kImageLinesSkippedFormat, or nothing
+// when there are none), data bytes, the ranges written, the start address,
+// the digest.
 inline constexpr const char* kImageOkFormat =
-    "%s: image OK: %lld records, %lld data bytes at %s, %s, SHA-256 %s\n";
+    "%s: image OK: %lld records%s, %lld data bytes at %s, %s, SHA-256 %s\n";
+inline constexpr const char* kImageLinesSkippedFormat = ", %lld %s skipped";
 inline constexpr const char* kImageRangeFormat = "0x%08X-0x%08X";
+// After the ranges of an image whose addresses count words (--word-size).
+inline constexpr const char* kImageWordAddressesFormat = " (%u-bit word addresses)";
 inline constexpr const char* kImageMoreRangesFormat = " and %lld more ranges";
 inline constexpr const char* kImageStartSegmentFormat = "start %04X:%04X (CS:IP)";
 inline constexpr const char* kImageStartLinearFormat = "start 0x%08X (EIP)";

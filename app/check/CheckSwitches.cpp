@@ -1,5 +1,7 @@
-// --check, --check-only, and the digest a gang gives its runs.
+// --check, --check-only, the unit the image's addresses count, and the
+// digest a gang gives its runs.
 
+#include "app/CommandLineMessages.h"
 #include "app/check/CheckMessages.h"
 #include "app/cli/SwitchTables.h"
 #include "errors/FatalError.h"
@@ -22,12 +24,23 @@ void CheckCheckSwitches(Settings& settings, const GivenSwitches& given) {
     }
 }
 
+// --word-size BITS: 8, 16 or 32.
+void ApplyWordSize(const SwitchUse& use, Settings& settings) {
+    const uint32_t bits = WholeNumberValue(use, 8, 32);
+    if (bits != 8 && bits != 16 && bits != 32) {
+        FatalError(messages::kInvalidValueFormat, use.typed, use.value);
+    }
+    settings.wordBytes = bits / 8;
+}
+
 const SwitchRow kRows[] = {
     // The gang checks the image once, before any run starts.
     {"--check", nullptr, "checks the datafile first; a refused image is never sent",
      [](const SwitchUse&, Settings& s) { s.checkImage = 1; }, ForGangRun::Drop},
     {"--check-only", nullptr, "checks the datafile, prints the result, opens no port",
      [](const SwitchUse&, Settings& s) { s.checkOnly = 1; }},
+    {"--word-size", "<bits>", "the image's addresses count words of 8 (default), 16 or 32 bits",
+     ApplyWordSize, ForGangRun::PassOn, SwitchRules::OwnRules},
     // Not for the user: given by a gang to each of its runs.
     {"--checked-image", "<sha256>", nullptr,
      [](const SwitchUse& use, Settings& s) { s.checkedImage = use.value; }, ForGangRun::PassOn,

@@ -6,6 +6,7 @@
 #include "app/check/CheckMessages.h"
 #include "errors/FatalError.h"
 #include "protocol/ProtocolMessages.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ const char* Findings(long long count) {
     return count == 1 ? "finding" : "findings";
 }
 
-std::string RangesText(const std::vector<AddressRange>& ranges) {
+std::string RangesText(const std::vector<AddressRange>& ranges, uint32_t wordBytes) {
     std::string text;
     for (size_t i = 0; i < ranges.size() && i < kShownImageRanges; ++i) {
         text += (i == 0 ? "" : " ") + FormatText(messages::kImageRangeFormat,
@@ -23,6 +24,9 @@ std::string RangesText(const std::vector<AddressRange>& ranges) {
     if (ranges.size() > kShownImageRanges) {
         text += FormatText(messages::kImageMoreRangesFormat,
                            static_cast<long long>(ranges.size() - kShownImageRanges));
+    }
+    if (wordBytes > 1) {
+        text += FormatText(messages::kImageWordAddressesFormat, 8 * wordBytes);
     }
     return text;
 }
@@ -43,44 +47,62 @@ std::string StartText(const ImageCheckResult& result) {
 
 }  // namespace
 
+std::string ImageFindingLine(const char* dataFile, const ImageFinding& finding) {
+    const std::string line =
+        finding.line == 0
+            ? FormatText(messages::kImageFileFindingFormat, dataFile, finding.message.c_str())
+            : FormatText(messages::kImageFindingFormat, dataFile,
+                         static_cast<long long>(finding.line), finding.message.c_str());
+    return line.substr(0, line.size() - 1);
+}
+
+std::string ImageRefusedLine(const char* dataFile, const ImageCheckResult& result) {
+    const auto count = static_cast<long long>(result.findingCount);
+    const std::string line =
+        FormatText(messages::kImageRefusedFormat, dataFile, count, Findings(count));
+    return line.substr(0, line.size() - 1);
+}
+
 std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& result) {
     std::string text;
     for (const ImageFinding& finding : result.findings) {
-        text +=
-            finding.line == 0
-                ? FormatText(messages::kImageFileFindingFormat, dataFile, finding.message.c_str())
-                : FormatText(messages::kImageFindingFormat, dataFile,
-                             static_cast<long long>(finding.line), finding.message.c_str());
+        text += ImageFindingLine(dataFile, finding) + "\n";
     }
     const auto count = static_cast<long long>(result.findingCount);
     const auto rest = count - static_cast<long long>(result.findings.size());
     if (rest > 0) {
         text += FormatText(messages::kImageMoreFindingsFormat, rest, Findings(rest));
     }
-    return text + FormatText(messages::kImageRefusedFormat, dataFile, count, Findings(count));
+    return text + ImageRefusedLine(dataFile, result) + "\n";
 }
 
 std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result) {
     const std::string digest =
         result.sha256.empty() ? messages::kImageDigestUnknown : result.sha256;
+    const auto skipped = static_cast<long long>(result.skippedLines);
+    const std::string skippedText = skipped == 0
+                                        ? std::string()
+                                        : FormatText(messages::kImageLinesSkippedFormat, skipped,
+                                                     skipped == 1 ? "line" : "lines");
     return FormatText(messages::kImageOkFormat, dataFile, static_cast<long long>(result.records),
-                      static_cast<long long>(result.dataBytes), RangesText(result.ranges).c_str(),
+                      skippedText.c_str(), static_cast<long long>(result.dataBytes),
+                      RangesText(result.ranges, result.wordBytes).c_str(),
                       StartText(result).c_str(), digest.c_str());
 }
 
-ImageCheckRun RunImageCheck(const char* dataFile) {
+ImageCheckRun RunImageCheck(const char* dataFile, uint32_t wordBytes) {
     ImageCheckRun run;
-    run.result = CheckImageFile(dataFile);
+    run.result = CheckImageFile(dataFile, kKeptImageFindings, wordBytes);
     if (!run.result.opened) {
         FatalError(messages::kCannotOpenUploadFormat, dataFile);
     }
     run.sound = run.result.Sound();
     if (run.sound) {
-        std::fputs(ImageOkLine(dataFile, run.result).c_str(), stdout);
+        Show(ImageOkLine(dataFile, run.result).c_str());
     } else {
-        std::fflush(stdout);
+        FlushShown();
         std::fputs(ImageFindingsText(dataFile, run.result).c_str(), stderr);
     }
-    std::fflush(stdout);
+    FlushShown();
     return run;
 }

@@ -8,6 +8,7 @@
 // A sound image: one line on standard output, "FILE: image OK: ..." with its
 // records, data bytes, address ranges, start address and SHA-256.
 
+#include <cstdint>
 #include <string>
 
 #include "text/ImageCheck.h"
@@ -17,14 +18,19 @@ struct ImageCheckRun {
     ImageCheckResult result;
 };
 
-// Checks dataFile and prints the result as above. A file that cannot be
+// Checks dataFile, whose addresses count units of wordBytes bytes
+// (--word-size), and prints the result as above. A file that cannot be
 // opened ends the program as a download does: "Can't open file %s for
 // upload\n" on standard error, status 1.
-ImageCheckRun RunImageCheck(const char* dataFile);
+ImageCheckRun RunImageCheck(const char* dataFile, uint32_t wordBytes = 1);
 
 // The texts printed for a result: the findings with the refusal line (for
 // standard error), and the line of a sound image (for standard output).
 std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& result);
+// A finding as shown, and the refusal's summary line, each without its line
+// end.
+std::string ImageFindingLine(const char* dataFile, const ImageFinding& finding);
+std::string ImageRefusedLine(const char* dataFile, const ImageCheckResult& result);
 std::string ImageOkLine(const char* dataFile, const ImageCheckResult& result);
 
 // Address ranges shown on the line of a sound image; the rest are counted.

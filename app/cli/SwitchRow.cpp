@@ -80,3 +80,12 @@ uint32_t WholeNumberValue(const SwitchUse& use, uint32_t low, uint32_t high) {
     }
     return static_cast<uint32_t>(number);
 }
+
+int ArgumentsOfUse(const SwitchRow* row, int at, int argumentCount, char** arguments) {
+    int taken = row != nullptr && row->valueName != nullptr ? 2 : 1;
+    while (row != nullptr && row->moreValues && at + taken < argumentCount &&
+           arguments[at + taken][0] != '-') {
+        ++taken;
+    }
+    return taken;
+}

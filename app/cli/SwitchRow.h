@@ -74,12 +74,19 @@ struct SwitchRow {
     void (*apply)(const SwitchUse& use, Settings& settings);
     ForGangRun forGangRun = ForGangRun::PassOn;
     SwitchRules rules = SwitchRules::Modelled;
-    // Its value may be a database's address (a URL, or libpq's key=value
-    // pairs): the echo line shows it, and every argument after it up to the
-    // next that begins with '-', with any password replaced by ***
+    // After its value it takes every further argument up to the next that
+    // begins with '-', each applied as a value of its own (--yield's
+    // sources).
+    bool moreValues = false;
+    // Its values may be a database's address (a URL, or libpq's key=value
+    // pairs): the echo line shows them with any password replaced by ***
     // (text/DatabaseAddress.h).
     bool addressValue = false;
 };
+
+// How many arguments from arguments[at] (a switch of that row, or an unknown
+// argument: nullptr) make one use: the switch and its values.
+int ArgumentsOfUse(const SwitchRow* row, int at, int argumentCount, char** arguments);
 
 struct SwitchTable {
     const SwitchRow* rows;

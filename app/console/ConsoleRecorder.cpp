@@ -5,6 +5,7 @@
 
 #include "app/console/ConsoleMessages.h"
 #include "errors/FatalError.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -37,8 +38,8 @@ std::string ConsoleRecorder::Stamp() const {
         const std::tm local = LocalTime(std::chrono::system_clock::now(), milliseconds);
         return DateTimeStamp(local, milliseconds);
     }
-    const auto elapsed = std::chrono::steady_clock::now() - firstStart.value_or(
-                                                                 std::chrono::steady_clock::now());
+    const auto elapsed =
+        std::chrono::steady_clock::now() - firstStart.value_or(std::chrono::steady_clock::now());
     return ElapsedStamp(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
@@ -84,7 +85,7 @@ void ConsoleRecorder::Show(const char* bytes, uint32_t count) {
         shown.clear();
         stamper.Add(bytes, count, Stamp(), shown);
     }
-    std::fwrite(shown.data(), 1, shown.size(), stdout);
+    ShowBytes(shown.data(), shown.size());
     Log(shown);
 }
 

@@ -42,7 +42,7 @@ void CheckFactorySwitches(Settings& settings, const GivenSwitches& given) {
 const SwitchRow kRows[] = {
     {"--report-db", "<url>", "forwards each record of --report to a PostgreSQL database",
      [](const SwitchUse& use, Settings& s) { s.reportDb = use.value; }, ForGangRun::PassOn,
-     SwitchRules::OwnRules, true},
+     SwitchRules::OwnRules, false, true},
     {"--forward-records", nullptr,
      "forwards what --report holds to --report-db's database, opens no port",
      [](const SwitchUse&, Settings& s) { s.forwardRecords = true; }, ForGangRun::PassOn,

@@ -79,14 +79,38 @@ void GangDisplay::EraseBlock() {
     changed = true;
 }
 
+namespace {
+
+// A port's status line within width: the name is cut (its end kept, after
+// "~") before the figure is: first in front of the whole phase, then in front
+// of the figure alone; only a figure that does not fit even so is cut.
+std::string StatusLine(const std::string& name, const GangMember& member, size_t width) {
+    std::string line = "[" + name + "] " + member.Phase();
+    const std::string figure = member.Figure();
+    if (line.size() <= width || figure.empty()) {
+        line.resize(std::min(line.size(), width));
+        return line;
+    }
+    constexpr size_t kShortestName = 3;  // "~" and two characters of the name's end
+    for (const std::string& text : {member.Phase(), figure}) {
+        if (text.size() + 3 + kShortestName <= width) {
+            const size_t room = width - text.size() - 3;
+            const std::string cut =
+                name.size() <= room ? name : "~" + name.substr(name.size() - (room - 1));
+            return "[" + cut + "] " + text;
+        }
+    }
+    return figure.substr(0, width);
+}
+
+}  // namespace
+
 // Each line is cut to the terminal's width, so that none wraps and the
 // cursor movements stay true.
 void GangDisplay::DrawBlock(double now) {
     std::string block;
     for (size_t i = 0; i < members.size(); ++i) {
-        std::string line = "[" + names[i] + "] " + members[i].Phase();
-        line.resize(std::min(line.size(), static_cast<size_t>(columns - 1)));
-        block += line + "\n";
+        block += StatusLine(names[i], members[i], static_cast<size_t>(columns - 1)) + "\n";
     }
     write(false, block);
     blockLines = members.size();

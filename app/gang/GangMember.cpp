@@ -3,8 +3,32 @@
 #include <cstdint>
 #include <utility>
 
-GangMember::GangMember(std::string portName, int childIndex)
-    : port(std::move(portName)), child(childIndex) {}
+namespace {
+
+const char* StateWords(GangMember::State state) {
+    switch (state) {
+        case GangMember::State::WaitingForBoard:
+            return "waiting for the board";
+        case GangMember::State::Connected:
+            return "connected";
+        case GangMember::State::Uploading:
+            return "uploading";
+        case GangMember::State::Counting:
+            return "counting";
+        case GangMember::State::ProgrammingFlash:
+            return "programming flash";
+        case GangMember::State::Uploaded:
+            return "uploaded";
+        case GangMember::State::Started:
+            return "started";
+    }
+    return "";
+}
+
+}  // namespace
+
+GangMember::GangMember(std::string portName, int childIndex, EventSink eventSink)
+    : port(std::move(portName)), child(childIndex), sink(std::move(eventSink)) {}
 
 std::vector<GangItem> GangMember::TakeOutput(const std::string& bytes) {
     std::vector<GangItem> items;
@@ -34,6 +58,10 @@ std::vector<GangItem> GangMember::TakeEvents(const std::string& bytes) {
             continue;
         }
         if (std::optional<GangEvent> event = ParseGangEvent(eventText)) {
+            begun = true;
+            if (sink) {
+                sink(*event);
+            }
             pending.push_back(std::move(*event));
         }
         eventText.clear();
@@ -83,18 +111,18 @@ void GangMember::Apply(const GangEvent& event, std::vector<GangItem>& items) {
     switch (event.kind) {
         case GangEvent::Kind::Phase:
             if (event.phase == SessionPhase::Upload) {
-                phase = "uploading";
+                state = State::Uploading;
             } else if (event.phase == SessionPhase::Count) {
-                phase = "counting";
+                state = State::Counting;
             } else if (event.phase == SessionPhase::Flash) {
-                phase = "programming flash";
+                state = State::ProgrammingFlash;
             }
             break;
         case GangEvent::Kind::Board:
             if (board.empty()) {
                 board = event.identity;
             }
-            phase = "connected";
+            state = State::Connected;
             break;
         case GangEvent::Kind::Stamp:
             stamp = event.value;
@@ -117,20 +145,24 @@ void GangMember::Apply(const GangEvent& event, std::vector<GangItem>& items) {
         }
         case GangEvent::Kind::Count:
             if (event.count == lines) {
-                phase = "uploaded";
+                state = State::Uploaded;
             }
             break;
-        case GangEvent::Kind::Flash:
-            break;
         case GangEvent::Kind::Start:
-            phase = "started";
+            state = State::Started;
             break;
         case GangEvent::Kind::BoardEnd:
-            ++(event.outcome == RunOutcome::Complete ? boardsComplete : boardsFailed);
-            phase = "waiting for the board";
+            // A board of board after board: a single run's end is its end.
+            if (!event.told.contains("board_number") || !event.told["board_number"].is_null()) {
+                ++(event.outcome == RunOutcome::Complete ? boardsComplete : boardsFailed);
+                state = State::WaitingForBoard;
+            }
             break;
         case GangEvent::Kind::End:
             told = event.outcome;
+            break;
+        case GangEvent::Kind::Flash:
+        case GangEvent::Kind::Other:
             break;
     }
 }
@@ -138,6 +170,7 @@ void GangMember::Apply(const GangEvent& event, std::vector<GangItem>& items) {
 std::vector<GangItem> GangMember::End(int exitStatus, bool interrupted, bool interruptSent,
                                       double endSeconds) {
     seconds = endSeconds;
+    endedBySignal = exitStatus < 0 || interrupted;
     std::vector<GangItem> items;
     for (Stream* stream : {&out, &err}) {
         if (!stream->text.empty()) {
@@ -156,13 +189,7 @@ std::vector<GangItem> GangMember::End(int exitStatus, bool interrupted, bool int
         last.last = true;
         Apply(last, items);
     }
-    if (told) {
-        outcome = *told == RunOutcome::Complete && exitStatus != 0 ? RunOutcome::Failed : *told;
-    } else if (interrupted || interruptSent) {
-        outcome = RunOutcome::Interrupted;
-    } else {
-        outcome = RunOutcome::Failed;
-    }
+    outcome = OutcomeOfPort(told, exitStatus, interrupted || interruptSent);
     return items;
 }
 
@@ -176,8 +203,13 @@ std::string GangMember::Phase() const {
     if (outcome) {
         return OutcomeName(*outcome);
     }
-    if (phase == "uploading" && progressShown) {
-        return phase + ": " + std::to_string(lines) + " lines (" + std::to_string(percent) + "%)";
+    const std::string figure = Figure();
+    return figure.empty() ? StateWords(state) : std::string(StateWords(state)) + ": " + figure;
+}
+
+std::string GangMember::Figure() const {
+    if (outcome || state != State::Uploading || !progressShown) {
+        return std::string();
     }
-    return phase;
+    return std::to_string(lines) + " lines (" + std::to_string(percent) + "%)";
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,9 +32,13 @@ struct GangItem {
 
 class GangMember {
   public:
+    // Hears every event of the run as it is read, before its place among
+    // the lines is reached (a gang passes them on to its own stream).
+    using EventSink = std::function<void(const GangEvent& event)>;
+
     // child: the run's index among the gang's processes, -1 when it could
     // not be started.
-    GangMember(std::string port, int child);
+    GangMember(std::string port, int child, EventSink sink = EventSink());
 
     const std::string& Port() const { return port; }
     int Child() const { return child; }
@@ -52,6 +57,10 @@ class GangMember {
     // is Failed), else Interrupted when it was interrupted, else Failed.
     std::vector<GangItem> End(int exitStatus, bool interrupted, bool interruptSent, double seconds);
 
+    // The run was never started (the gang's image was refused): it ends
+    // with outcome at once.
+    void EndUnstarted(RunOutcome ending) { outcome = ending; }
+
     // The gang was interrupted: a run that ended without telling how
     // (Failed) was ended by that interrupt, whether or not it was passed on
     // before the run noticed it itself.
@@ -64,6 +73,14 @@ class GangMember {
 
     // Nothing while the run runs.
     const std::optional<RunOutcome>& Outcome() const { return outcome; }
+    // The run told its end (an "end" event).
+    bool ToldEnd() const { return told.has_value(); }
+    // The run has begun: it has told its first event, so it has taken over
+    // the interrupts it is sent (before that, one would end it unrecorded).
+    bool Begun() const { return begun; }
+    // The run ended by a signal (its own re-raised interrupt, or one that
+    // ended it outright), not with a status of its own.
+    bool EndedBySignal() const { return endedBySignal; }
     // The board's identity; empty while unknown.
     const std::string& Board() const { return board; }
     // The number the run's board got (--stamp), as shown; empty when none.
@@ -77,8 +94,22 @@ class GangMember {
     // From the gang's start to the run's end; 0 while it runs.
     double Seconds() const { return seconds; }
     // What the run does now, in a few words ("waiting for the board",
-    // "uploading", ...); once it has ended, its outcome's name.
+    // "uploading", ...), with its figure after a colon while it uploads
+    // ("uploading: 1200 lines (45%)"); once it has ended, its outcome's name.
     std::string Phase() const;
+    // The figure of Phase alone ("1200 lines (45%)"); empty when it has none.
+    std::string Figure() const;
+
+    // Where the run is.
+    enum class State {
+        WaitingForBoard,
+        Connected,
+        Uploading,
+        Counting,
+        ProgrammingFlash,
+        Uploaded,
+        Started,
+    };
 
   private:
     struct Stream {
@@ -96,6 +127,7 @@ class GangMember {
 
     std::string port;
     int child = -1;
+    EventSink sink;
     double seconds = 0;
     double killedAfter = 0;
     Stream out;
@@ -111,7 +143,9 @@ class GangMember {
     unsigned boardsFailed = 0;
     bool progressShown = false;
     bool progressOpen = false;  // progress shown, its last not yet
-    std::string phase = "waiting for the board";
+    State state = State::WaitingForBoard;
     std::optional<RunOutcome> told;  // the run's own word on its outcome
+    bool begun = false;
+    bool endedBySignal = false;
     std::optional<RunOutcome> outcome;
 };

@@ -69,3 +69,7 @@ std::vector<std::string> GangPortNames(const std::vector<std::string>& ports) {
     }
     return unique.size() == names.size() ? names : ports;
 }
+
+std::string GangRunId(const std::string& runId, const std::string& port) {
+    return runId + "@" + port;
+}

@@ -15,3 +15,6 @@ bool SplitGangPorts(const char* list, std::vector<std::string>& ports, std::stri
 // alone keeps its folder ("/dev/pts/3" gives "pts/3"). When two ports would
 // get the same name, every port is shown as given.
 std::vector<std::string> GangPortNames(const std::vector<std::string>& ports);
+
+// The run id of a gang's run for port: the gang's own with "@PORT" added.
+std::string GangRunId(const std::string& runId, const std::string& port);

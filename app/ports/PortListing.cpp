@@ -6,6 +6,7 @@
 
 #include "app/ports/PortListingMessages.h"
 #include "serial/PortSelector.h"
+#include "text/Shown.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ std::string FormatPortLine(const PortInfo& port, const std::string& selectName) 
 void PrintPortList() {
     const std::vector<PortInfo> ports = ListSerialPorts();
     for (const PortInfo& port : ports) {
-        std::printf("%s\n", FormatPortLine(port, UsbSelectName(port, ports)).c_str());
+        ShowFormatted("%s\n", FormatPortLine(port, UsbSelectName(port, ports)).c_str());
     }
     if (ports.empty()) {
         std::fflush(stdout);

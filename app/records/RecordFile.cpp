@@ -10,8 +10,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr size_t kReadBlock = 64 * 1024;
-
 // Builds a line's value from the parser's events, as the library's own
 // builder does, except that a top-level key not asked for is skipped with
 // its whole value, which is never built.
@@ -136,7 +134,7 @@ bool IsCompleteRecord(const RecordLine& line) {
     return true;
 }
 
-RecordFile::RecordFile() : buffer(kReadBlock) {}
+RecordFile::RecordFile(size_t blockBytes) : buffer(blockBytes > 0 ? blockBytes : 1) {}
 
 RecordFile::~RecordFile() = default;
 
@@ -216,11 +214,11 @@ bool RecordFile::Next(RecordLine& line) {
         line.id.clear();
         return true;
     }
-    Parse(line);
+    ParseRecordLine(line, keys);
     return true;
 }
 
-void RecordFile::Parse(RecordLine& line) const {
+void ParseRecordLine(RecordLine& line, const std::set<std::string>& keys) {
     line.id.clear();
     RecordValueBuilder builder(keys);
     const bool parsed = Json::sax_parse(line.bytes.data(), line.bytes.data() + line.bytes.size(),

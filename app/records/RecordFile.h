@@ -54,6 +54,11 @@ struct RecordLine {
     std::string id;        // the record's id; empty unless state is Object
 };
 
+// Parses line.bytes into line.state, line.value and line.id as Next does
+// (for a record's text that comes from elsewhere, a database's row say);
+// keys as RecordFile::Open takes them.
+void ParseRecordLine(RecordLine& line, const std::set<std::string>& keys);
+
 // A complete record: a line that ends in a line end and holds a
 // JSON object with at least version, mode, outcome, started and run_id.
 bool IsCompleteRecord(const RecordLine& line);
@@ -63,7 +68,8 @@ class RecordFile {
     // A line longer than this is no record: what is kept of it is cut there.
     static constexpr size_t kLongestLine = 16 * 1024 * 1024;
 
-    RecordFile();
+    // Reads the file in blocks of blockBytes (a small one only for tests).
+    explicit RecordFile(size_t blockBytes = 64 * 1024);
     ~RecordFile();
     RecordFile(const RecordFile&) = delete;
     RecordFile& operator=(const RecordFile&) = delete;
@@ -86,7 +92,6 @@ class RecordFile {
 
   private:
     bool Fill();
-    void Parse(RecordLine& line) const;
 
     std::ifstream stream;
     std::vector<char> buffer;

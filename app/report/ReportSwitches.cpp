@@ -19,7 +19,8 @@ const SwitchRow kRows[] = {
          s.runId = use.value;
      },
      ForGangRun::PerPort, SwitchRules::OwnRules},
-    {"--station", "<name>", "names the station in the records",
+    {"--station", "<name>",
+     "names the station in the records; with --yield, the stations to include",
      [](const SwitchUse& use, Settings& s) { s.station = use.value; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
 };

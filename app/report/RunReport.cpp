@@ -2,18 +2,17 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <system_error>
 
+#include "app/RunStory.h"
 #include "app/boards/BoardImage.h"
 #include "app/fixture/FixtureSwitches.h"
-#include "app/report/ReportMessages.h"
-#include "errors/FatalError.h"
 #include "errors/Version.h"
 #include "text/Sha256.h"
+#include "text/UtcTime.h"
 
 namespace {
 
@@ -43,23 +42,6 @@ const char* ModeName(uint8_t mode) {
     return mode == ModeConsole ? "console" : mode == ModeRaw ? "raw" : "download";
 }
 
-// UTC, ISO 8601 with milliseconds: 2026-12-09T03:45:05.123Z. The program
-// has one thread, so the C library's shared result is safe to use.
-std::string IsoTime(std::chrono::system_clock::time_point at) {
-    const auto sinceEpoch = at.time_since_epoch();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
-    const std::time_t whole = static_cast<std::time_t>(seconds.count());
-    const std::tm* utc = std::gmtime(&whole);
-    char text[40] = "";
-    if (utc != nullptr) {
-        const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", utc);
-        std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis));
-    }
-    return text;
-}
-
 // Seconds to the millisecond.
 double ToMillisecond(double seconds) {
     return std::round(seconds * 1000.0) / 1000.0;
@@ -72,29 +54,6 @@ double Seconds(std::chrono::steady_clock::duration duration) {
 template <typename T>
 Json OrNull(const std::optional<T>& value) {
     return value ? Json(*value) : Json(nullptr);
-}
-
-// 122 random bits in the form of a UUID (version 4, lower case), so that no
-// two runs or records of any station share one.
-std::string RandomUuid() {
-    std::random_device source;
-    uint8_t bytes[16];
-    for (size_t i = 0; i < sizeof bytes; i += 4) {
-        const uint32_t word = source();
-        for (size_t j = 0; j < 4; ++j) {
-            bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
-        }
-    }
-    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
-    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
-    std::string id;
-    for (size_t i = 0; i < sizeof bytes; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) {
-            id += '-';
-        }
-        id += HexOfDigest(&bytes[i], 1);
-    }
-    return id;
 }
 
 std::string WithoutLastLineEnd(std::string text) {
@@ -113,15 +72,11 @@ Json StampJson(const StampNote& note) {
 
 }  // namespace
 
-RunReport::RunReport(const char* reportPath, const Settings& runSettings)
-    : path(reportPath),
-      settings(runSettings),
+RunReport::RunReport(const Settings& runSettings)
+    : settings(runSettings),
       startedAt(std::chrono::system_clock::now()),
       startedClock(Clock::now()) {
-    if (!file.Open(reportPath)) {
-        FatalError(messages::kCannotOpenReportFormat, reportPath);
-    }
-    runId = settings.runId != nullptr ? settings.runId : RandomUuid();
+    runId = settings.runId != nullptr ? settings.runId : "";
     if (settings.mode == ModeRaw) {
         // Raw mode sends the file's bytes as they are.
         std::error_code error;
@@ -133,12 +88,12 @@ RunReport::RunReport(const char* reportPath, const Settings& runSettings)
     } else if (settings.mode == ModeDownload) {
         ImageBytes image;
         if (ReadImageBytes(settings.dataFile, image) == ImageRead::Read) {
-            SetImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
+            OnImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
         }
     }
 }
 
-void RunReport::SetImage(int64_t bytes, const std::string& sha256) {
+void RunReport::OnImage(int64_t bytes, const std::string& sha256) {
     fileBytes = sha256.empty() ? std::nullopt : std::optional<int64_t>(bytes);
     fileDigest = sha256.empty() ? std::nullopt : std::optional<std::string>(sha256);
 }
@@ -147,45 +102,48 @@ void RunReport::SetRunId(const std::string& id) {
     runId = id;
 }
 
-void RunReport::SetRefusal(const std::string& refusalLine, std::vector<std::string> shown) {
-    refusal = WithoutLastLineEnd(refusalLine);
-    findings = std::move(shown);
+void RunReport::OnImageRefused(const ImageRefusal& image) {
+    refusal = WithoutLastLineEnd(image.refusal);
+    findings = image.findings;
 }
 
-void RunReport::SetDevice(const std::string& name) {
-    device = name;
+void RunReport::OnPort(const PortFacts& port) {
+    device = port.device;
+    if (port.usbId) {
+        usbId = port.usbId;
+        usbSerial = port.usbSerial;
+    }
 }
 
-void RunReport::SetUsb(const std::string& id, const std::optional<std::string>& serial) {
-    usbId = id;
-    usbSerial = serial;
-}
-
-void RunReport::SetBoardNumber(uint32_t number) {
-    boardNumber = number;
-}
-
-void RunReport::SetOutcome(RunOutcome outcome) {
-    presetOutcome = outcome;
-}
-
-void RunReport::SetStamp(const StampNote& note) {
+void RunReport::OnStamp(const StampNote& note) {
     session.stamp = note;
 }
 
-void RunReport::SetStartWait(const std::string& line, double seconds) {
-    session.startWait = std::make_pair(line, seconds);
+void RunReport::OnFixtureStep(const FixtureStep& step) {
+    switch (step.kind) {
+        case FixtureStep::Kind::StartSignal:
+            session.startWait = std::make_pair(step.line, step.seconds);
+            break;
+        case FixtureStep::Kind::PowerCommand:
+            session.powerCommand = step.command;
+            session.powerCommandEnded = step.ended;
+            session.powerCommandStatus = step.status;
+            break;
+        case FixtureStep::Kind::Reset:
+            session.resetSequence = step.sequence;
+            break;
+        case FixtureStep::Kind::ResetEnd:
+            break;
+        case FixtureStep::Kind::PowerOffCommand:
+            session.powerOff = step;
+            break;
+    }
 }
 
-void RunReport::SetPowerCommand(const std::string& command, const std::string& ended,
-                                std::optional<int> status) {
-    session.powerCommand = command;
-    session.powerCommandEnded = ended;
-    session.powerCommandStatus = status;
-}
-
-void RunReport::SetResetSequence(const std::string& sequence) {
-    session.resetSequence = sequence;
+void RunReport::OnBoardBegin(std::optional<uint32_t> number) {
+    if (number) {
+        StartBoard(*number);
+    }
 }
 
 void RunReport::StartBoard(uint32_t number) {
@@ -240,17 +198,13 @@ void RunReport::OnStartSent() {
     session.startSent = true;
 }
 
-void RunReport::OnOutcome(SessionOutcome outcome, const char* message) {
-    session.outcome = OutcomeOf(outcome);
+void RunReport::OnOutcome(SessionOutcome /*outcome*/, const char* message) {
     session.message = message;
 }
 
-RunOutcome RunReport::OutcomeFor(RunEndKind kind) const {
-    return OutcomeOfRun({kind, settings.mode == ModeConsole, presetOutcome, session.outcome});
-}
-
-std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
-                            const std::string& message, const char* interruptName) const {
+std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
+                            const std::string& message, const char* interruptName) {
+    pending = false;
     const Clock::time_point now = Clock::now();
     Session ended = session;
     if (ended.currentPhase >= 0) {
@@ -264,8 +218,8 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
 
     Json record;
     record["version"] = version::kVersion;
-    record["started"] = IsoTime(startedAt);
-    record["ended"] = IsoTime(std::chrono::system_clock::now());
+    record["started"] = UtcIsoTime(startedAt);
+    record["ended"] = UtcIsoTime(std::chrono::system_clock::now());
     record["mode"] = ModeName(settings.mode);
     record["port"] = settings.portName;
     record["device"] = device.empty() ? Json(nullptr) : Json(device);
@@ -285,7 +239,7 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
     record["start_sent"] = ended.startSent;
     record["timeout"] =
         settings.timeoutSeconds != 0 ? Json(settings.timeoutSeconds) : Json(nullptr);
-    record["outcome"] = OutcomeName(OutcomeFor(kind));
+    record["outcome"] = OutcomeName(outcome);
     record["error"] = error.empty() ? Json(nullptr) : Json(error);
     record["findings"] = findings;
     record["exit_status"] = OrNull(exitStatus);
@@ -297,7 +251,8 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
     record["run_id"] = runId;
-    record["record_id"] = RandomUuid();
+    // Another random UUID for every record ever made, as for a run's name.
+    record["record_id"] = GeneratedRunId();
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
     if (settings.stamp != nullptr) {
         record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
@@ -319,13 +274,14 @@ std::string RunReport::Line(RunEndKind kind, std::optional<int> exitStatus,
         before["reset"] = OrNull(ended.resetSequence);
         record["before_polling"] = before;
     }
+    if (settings.powerOffCommand != nullptr) {
+        record["power_off_command"] = ended.powerOff
+                                          ? Json{{"command", ended.powerOff->command},
+                                                 {"ended", ended.powerOff->ended},
+                                                 {"status", OrNull(ended.powerOff->status)}}
+                                          : Json(nullptr);
+    }
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
-    return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-bool RunReport::Write(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
-                      const char* interruptName) {
-    pending = false;
-    return file.AppendRecord(Line(kind, exitStatus, message, interruptName));
+    return record.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

@@ -1,15 +1,11 @@
 #pragma once
-// RunReport: the record of one run for --report, appended to its file as one
-// line of JSON (JSON Lines) with one write, so that runs writing the same
-// file at once never mix their lines, and forced to stable storage before
-// Write returns (text/AppendFile.h: AppendRecord, which also gives a line
-// torn by a power loss its line end first).
+// RunReport: the record of a board, one JSON object: what --report appends
+// to its file as one line (JSON Lines), and what the event stream's
+// board-end carries.
 //
-// The program flow makes it once the command line is parsed (the file is
-// opened then, before the port), gives it what it knows of the run (the
-// device, the adapter, the board's number in a run of many), passes it to
-// the download session as its SessionObserver, and writes it at the run's
-// one end with how the run ended. Keys, in this order:
+// It listens to the run (app/RunObserver.h) from its start, and is made
+// into a record (Make) at each board's end with how the board ended, as
+// app/RunStory.h decided it. Keys, in this order:
 //   version       the program's version
 //   started/ended UTC, ISO 8601 with milliseconds and "Z"
 //   mode          "download", "console", "raw"
@@ -50,7 +46,7 @@
 //   run_id        --run-id, or one generated for the run: the same in every
 //                 record of the run, another in the next run
 //   record_id     a random UUID (version 4, lower case), another for every
-//                 record ever written: the record's key in the factory's
+//                 record ever made: the record's key in the factory's
 //                 database (app/factory/)
 //   station       --station, or null
 //   stamp         with --stamp only: {"value", "address", "format", "ledger"}
@@ -64,7 +60,11 @@
 //                 "seconds": the wait} or null, "power_command": {"command",
 //                 "ended": "exited", "signal", "timeout", "interrupted" or
 //                 "not-started", "status": the exit status or signal, or
-//                 null} or null, "reset": the sequence run, or null}
+//                 null} or null, "reset": the sequence run (or asked for on a port
+//                 that refused it), or null}
+//   power_off_command  only with --power-off-command: {"command", "ended",
+//                 "status"} as before_polling's power_command, or null
+//                 when it did not run
 
 #include <chrono>
 #include <cstdint>
@@ -74,60 +74,33 @@
 #include <vector>
 
 #include "app/Outcome.h"
+#include "app/RunObserver.h"
 #include "app/Settings.h"
-#include "protocol/SessionObserver.h"
-#include "text/AppendFile.h"
 
-// The number stamped into a board's image (app/stamp/Stamping.h).
-struct StampNote {
-    bool isText = false;  // bytes:N: the value is text
-    uint64_t number = 0;
-    std::string text;
-    uint32_t address = 0;
-    std::string format;
-    std::string ledger;
-};
-
-class RunReport : public SessionObserver {
+class RunReport : public RunObserver {
   public:
-    // Opens path for appending and takes what the settings say of the run;
-    // FatalError "Can't open report file %s\n" when it cannot be opened. The
-    // data file's size and digest are taken here, before any port is opened.
-    RunReport(const char* path, const Settings& settings);
+    // Takes what the settings say of the run. The data file's size and
+    // digest are taken here, before any port is opened.
+    explicit RunReport(const Settings& settings);
 
-    // What other parts of the run know.
-    void SetDevice(const std::string& device);
-    void SetUsb(const std::string& id, const std::optional<std::string>& serial);
-    void SetBoardNumber(uint32_t number);
-    // The data the board gets: its length and digest (empty: unknown).
-    void SetImage(int64_t bytes, const std::string& sha256);
     // The run's name in its records (else --run-id, or a generated one).
     void SetRunId(const std::string& id);
     const std::string& RunId() const { return runId; }
-    // The refusal of the image: its summary line becomes the error, and the
-    // findings shown (each without its line end) are kept.
-    void SetRefusal(const std::string& refusal, std::vector<std::string> shownFindings);
-    // An outcome decided outside the session (the image check's), kept
-    // whatever the run's end.
-    void SetOutcome(RunOutcome outcome);
-    // The number the board now being programmed got (forgotten with the
-    // session's part at StartBoard).
-    void SetStamp(const StampNote& note);
-    // What a fixture did before polling, for the current board's record.
-    void SetStartWait(const std::string& line, double seconds);
-    void SetPowerCommand(const std::string& command, const std::string& ended,
-                         std::optional<int> status);
-    void SetResetSequence(const std::string& sequence);
-    // Starts the record of a further board of the same run: what the session
-    // told is forgotten, the clock starts again.
-    void StartBoard(uint32_t number);
-    // A record has been started and not yet written (every record until it
-    // is written; a further board's from StartBoard on).
+    // A record has been started and not yet made (every record until it is
+    // made; a further board's from OnBoardBegin on).
     bool Pending() const { return pending; }
-    // A console followed the download on the same port (--monitor).
-    void SetConsoleFollowed() { consoleFollowed = true; }
-    // Drops the record begun, unwritten (a board that never came).
+    // Drops the record begun, unmade (a board that never came).
     void Discard() { pending = false; }
+
+    void OnPort(const PortFacts& port) override;
+    void OnImage(int64_t bytes, const std::string& sha256) override;
+    void OnImageRefused(const ImageRefusal& refusal) override;
+    // A further board of the same run (its number): what the session told
+    // is forgotten, the clock starts again. Nothing for a run of one board.
+    void OnBoardBegin(std::optional<uint32_t> number) override;
+    void OnFixtureStep(const FixtureStep& step) override;
+    void OnStamp(const StampNote& note) override;
+    void OnConsoleFollowed() override { consoleFollowed = true; }
 
     void OnPhase(SessionPhase phase) override;
     void OnBoardIdentified(const char* text) override;
@@ -138,19 +111,13 @@ class RunReport : public SessionObserver {
     void OnStartSent() override;
     void OnOutcome(SessionOutcome outcome, const char* message) override;
 
-    // The outcome the record will give for an end of this kind.
-    RunOutcome OutcomeFor(RunEndKind kind) const;
-
-    // The record as one line of JSON with its line end. exitStatus is the
-    // program's (nothing when a signal ends it); message is what went to
-    // standard error (empty when nothing); interruptName is the request that
-    // ended the run or the board's session, or nullptr.
-    std::string Line(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
-                     const char* interruptName) const;
-    // Appends Line and forces it to disk; false when the file did not take
-    // it. The record is no longer pending either way.
-    bool Write(RunEndKind kind, std::optional<int> exitStatus, const std::string& message,
-               const char* interruptName);
+    // The record as one line of JSON, without a line end: the board's
+    // outcome, its exit status (nothing when a signal ends it), what went to
+    // standard error (empty when nothing), and the request that ended the
+    // run or the board's session (nullptr: none). The record is no longer
+    // pending.
+    std::string Make(RunOutcome outcome, std::optional<int> exitStatus, const std::string& message,
+                     const char* interruptName);
 
     static constexpr size_t kMaxBoardMessages = 100;
 
@@ -166,8 +133,7 @@ class RunReport : public SessionObserver {
         std::optional<int32_t> recordsConfirmed;
         bool flashAcknowledged = false;
         bool startSent = false;
-        std::optional<RunOutcome> outcome;
-        std::string message;  // printed with the outcome
+        std::string message;  // printed with the session's outcome
         double phaseSeconds[4] = {0, 0, 0, 0};
         int currentPhase = -1;  // index into phaseSeconds, -1 none
         Clock::time_point phaseStart;
@@ -176,20 +142,19 @@ class RunReport : public SessionObserver {
         std::string powerCommandEnded;
         std::optional<int> powerCommandStatus;
         std::optional<std::string> resetSequence;
+        std::optional<FixtureStep> powerOff;
         std::optional<StampNote> stamp;
     };
 
     void EndCurrentPhase(Clock::time_point now);
+    void StartBoard(uint32_t number);
 
-    AppendFile file;
-    std::string path;
     const Settings& settings;
     std::string device;
     std::optional<std::string> usbId;
     std::optional<std::string> usbSerial;
     std::optional<uint32_t> boardNumber;
     bool consoleFollowed = false;
-    std::optional<RunOutcome> presetOutcome;
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;
     std::string runId;

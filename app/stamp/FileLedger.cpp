@@ -105,9 +105,9 @@ size_t FileLedger::ReadLedger(const std::string& content, const StampPlan& plan,
         }
         std::string why;
         StampValue value;
-        const Json line = Json::parse(content.begin() + static_cast<std::ptrdiff_t>(at),
-                                      content.begin() + static_cast<std::ptrdiff_t>(end), nullptr,
-                                      false);
+        const Json line =
+            Json::parse(content.begin() + static_cast<std::ptrdiff_t>(at),
+                        content.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
         if (line.is_discarded()) {
             why = "not JSON";
         }

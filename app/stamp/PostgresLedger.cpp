@@ -159,8 +159,8 @@ class PostgresLedger : public StampLedger {
         for (const Parameter& parameter : parameters) {
             values.push_back(parameter.null ? nullptr : parameter.text.c_str());
         }
-        const Result result(PQexecParams(connection, sql, static_cast<int>(values.size()),
-                                         nullptr, values.data(), nullptr, nullptr, 0));
+        const Result result(PQexecParams(connection, sql, static_cast<int>(values.size()), nullptr,
+                                         values.data(), nullptr, nullptr, 0));
         const ExecStatusType status = PQresultStatus(result.get());
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
             Failed();

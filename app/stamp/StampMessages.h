@@ -14,6 +14,11 @@ inline constexpr const char* kNothingToStampFormat =
 inline constexpr const char* kStampChecksumFormat =
     "%s:%lld: the record that covers the stamp at 0x%08X-0x%08X has a wrong checksum; it is not "
     "repaired\n";
+// A finding of the image (text/ImageCheck.h), on the line of the field's
+// first record: the field's addresses and the bytes it holds ("4C 6F 61 64").
+inline constexpr const char* kStampFieldNotBlankFormat =
+    "the stamp field at 0x%08X-0x%08X holds %s, not all FF nor all 00: it is not overwritten "
+    "without --stamp-overwrite";
 inline constexpr const char* kCannotOpenStampFileFormat = "Can't open file %s for stamping\n";
 inline constexpr const char* kListLineFormat = "%s:%lld: %s\n";
 inline constexpr const char* kListValueTwiceFormat = "%s:%lld: %s is given already on line %lld\n";

@@ -73,6 +73,9 @@ void CheckSwitchesAlone(const Settings& settings) {
             FatalError(messages::kStampSwitchNeedsStampFormat, given.first);
         }
     }
+    if (settings.stampOverwrite) {
+        FatalError(messages::kStampSwitchNeedsStampFormat, "--stamp-overwrite");
+    }
 }
 
 }  // namespace
@@ -90,6 +93,8 @@ std::optional<StampPlan> ReadStampPlan(const Settings& settings) {
         return std::nullopt;
     }
     StampPlan plan;
+    plan.spec.wordBytes = settings.wordBytes;
+    plan.overwrite = settings.stampOverwrite;
     std::string why;
     if (!ParseStampSpec(settings.stamp, plan.spec, why)) {
         FatalError(messages::kInvalidStampFormat, "--stamp", settings.stamp, why.c_str());
@@ -163,7 +168,7 @@ bool NextStampValue(const StampPlan& plan, const LedgerValues& held, StampValue&
     return true;
 }
 
-void CheckStampImage(const char* dataFile, const StampPlan& plan) {
+std::vector<ImageFinding> CheckStampImage(const char* dataFile, const StampPlan& plan) {
     const StampCoverage coverage = CheckStampCoverage(dataFile, plan.spec);
     if (!coverage.opened) {
         FatalError(messages::kCannotOpenStampFileFormat, dataFile);
@@ -177,6 +182,15 @@ void CheckStampImage(const char* dataFile, const StampPlan& plan) {
                    static_cast<long long>(coverage.badChecksumLine), plan.spec.address,
                    plan.spec.LastAddress());
     }
+    if (plan.overwrite || coverage.Blank()) {
+        return {};
+    }
+    std::string held;
+    for (uint8_t byte : coverage.bytes) {
+        held += FormatText(held.empty() ? "%02X" : " %02X", static_cast<unsigned>(byte));
+    }
+    return {{coverage.fieldLine, FormatText(messages::kStampFieldNotBlankFormat, plan.spec.address,
+                                            plan.spec.LastAddress(), held.c_str())}};
 }
 
 std::string LedgerShownName(const std::string& ledger) {

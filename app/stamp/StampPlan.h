@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/Settings.h"
+#include "text/ImageCheck.h"
 #include "text/StampField.h"
 
 struct StampPlan {
@@ -24,6 +25,7 @@ struct StampPlan {
     std::optional<StampValue> last;
     std::string listPath;          // empty: a counter
     std::vector<StampValue> list;  // the values of the list, in order
+    bool overwrite = false;        // a field that is not blank may be stamped
 };
 
 // What a ledger holds, as far as the series is concerned.
@@ -43,8 +45,11 @@ bool NextStampValue(const StampPlan& plan, const LedgerValues& held, StampValue&
                     std::string& why);
 
 // Ends the run (FatalError, status 1) unless the data file has data at every
-// byte of the field, each covering record with its checksum right.
-void CheckStampImage(const char* dataFile, const StampPlan& plan);
+// byte of the field, each covering record with its checksum right. Returns
+// the stamp's findings on the image, as the image check gives its own: the
+// field holds what a stamp would overwrite (bytes neither all 0xFF nor all
+// 0x00), unless the plan allows it; none when the field is fit to stamp.
+std::vector<ImageFinding> CheckStampImage(const char* dataFile, const StampPlan& plan);
 
 // The ledger's name as records and messages show it: a postgresql://
 // address with its password as *** (text/DatabaseAddress.h).

@@ -12,7 +12,7 @@ const SwitchRow kRows[] = {
      SwitchRules::OwnRules},
     {"--stamp-ledger", "<ledger>", "where the numbers handed out are kept",
      [](const SwitchUse& use, Settings& s) { s.stampLedger = use.value; }, ForGangRun::PassOn,
-     SwitchRules::OwnRules, true},
+     SwitchRules::OwnRules, false, true},
     {"--stamp-start", "<value>", "the first number of the series",
      [](const SwitchUse& use, Settings& s) { s.stampStart = use.value; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
@@ -24,6 +24,9 @@ const SwitchRow kRows[] = {
      SwitchRules::OwnRules},
     {"--stamp-list", "<file>", "the numbers to hand out, one a line",
      [](const SwitchUse& use, Settings& s) { s.stampList = use.value; }, ForGangRun::PassOn,
+     SwitchRules::OwnRules},
+    {"--stamp-overwrite", nullptr, "lets --stamp write over a field that is not blank",
+     [](const SwitchUse&, Settings& s) { s.stampOverwrite = true; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},
 };
 

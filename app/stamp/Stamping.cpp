@@ -2,24 +2,19 @@
 
 #include <cstdio>
 
-#include "app/gang/GangEvents.h"
 #include "app/stamp/StampMessages.h"
 #include "errors/ProgramError.h"
 #include "text/Shown.h"
 
-Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunReport* runReport,
-                   GangEventWriter* gangWriter)
-    : plan(stampPlan), stamp(plan.spec), report(runReport), gang(gangWriter) {
+Stamping::Stamping(const StampPlan& stampPlan, const Settings& settings, RunObserver& runObserver,
+                   const std::optional<std::string>& runId)
+    : plan(stampPlan), stamp(plan.spec), run(runObserver) {
     ledger = OpenStampLedger(plan);
     ledger->Check();
     taker.port = settings.portName;
-    // The run's name as its records give it (a generated one when only the
-    // record names it), so that ledger and records meet.
-    if (report != nullptr) {
-        taker.runId = report->RunId();
-    } else if (settings.runId != nullptr) {
-        taker.runId = settings.runId;
-    }
+    // The run's name as its records and events give it, so that ledger and
+    // records meet.
+    taker.runId = runId;
     if (settings.station != nullptr) {
         taker.station = settings.station;
     }
@@ -41,19 +36,14 @@ void Stamping::OnBoardIdentified(const char* /*text*/) {
     ShowFormatted(messages::kStampReservedFormat, value.c_str(), plan.spec.address,
                   format.Name().c_str());
     std::fflush(stdout);
-    if (gang != nullptr) {
-        gang->Stamp(value);
-    }
-    if (report != nullptr) {
-        StampNote note;
-        note.isText = format.IsBytes();
-        note.number = reserved->Number();
-        note.text = value;
-        note.address = plan.spec.address;
-        note.format = format.Name();
-        note.ledger = LedgerShownName(plan.ledger);
-        report->SetStamp(note);
-    }
+    StampNote note;
+    note.isText = format.IsBytes();
+    note.number = reserved->Number();
+    note.text = value;
+    note.address = plan.spec.address;
+    note.format = format.Name();
+    note.ledger = LedgerShownName(plan.ledger);
+    run.OnStamp(note);
 }
 
 void Stamping::OnOutcome(SessionOutcome outcome, const char* /*message*/) {
@@ -82,12 +72,13 @@ std::string Stamping::ValueText() const {
     return shownValue;
 }
 
-std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
-                                          GangEventWriter* gang) {
-    const std::optional<StampPlan> plan = ReadStampPlan(settings);
-    if (!plan) {
+std::unique_ptr<Stamping> PrepareStamping(const StampPlan& plan, const Settings& settings,
+                                          RunObserver& run,
+                                          const std::optional<std::string>& runId,
+                                          std::vector<ImageFinding>& refusal) {
+    refusal = CheckStampImage(settings.dataFile, plan);
+    if (!refusal.empty()) {
         return nullptr;
     }
-    CheckStampImage(settings.dataFile, *plan);
-    return std::make_unique<Stamping>(*plan, settings, report, gang);
+    return std::make_unique<Stamping>(plan, settings, run, runId);
 }

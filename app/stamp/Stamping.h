@@ -3,7 +3,7 @@
 // download session: once the boot loader has answered (OnBoardIdentified,
 // before "R"), it reserves the next number in the ledger (durably), arms the
 // record filter that writes it into the image as the lines go out, says
-// "Stamp %s reserved for 0x%08X (%s)" and tells the record. The session's
+// "Stamp %s reserved for 0x%08X (%s)" and tells the run (OnStamp). The session's
 // end closes the reservation, or, for a board that ended otherwise (a port
 // error, the operator's request), the program flow does (Finish): used after
 // a complete session, interrupted after the operator's request, failed
@@ -13,23 +13,22 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Outcome.h"
-#include "app/report/RunReport.h"
+#include "app/RunObserver.h"
 #include "app/stamp/StampLedger.h"
 #include "app/stamp/StampPlan.h"
 #include "protocol/SessionObserver.h"
 #include "text/RecordStamp.h"
 
-class GangEventWriter;
-
 class Stamping : public SessionObserver {
   public:
     // Reads the plan's ledger and makes sure a number is left (FatalError
-    // otherwise). report and gang (a gang's run tells its gang the number)
-    // may be nullptr.
-    Stamping(const StampPlan& plan, const Settings& settings, RunReport* report,
-             GangEventWriter* gang);
+    // otherwise). run hears of each number reserved; runId names the run in
+    // the ledger (nothing: unnamed).
+    Stamping(const StampPlan& plan, const Settings& settings, RunObserver& run,
+             const std::optional<std::string>& runId);
 
     RecordLineFilter* Filter() { return &stamp; }
     // A further board of the run (its number in the run) is awaited.
@@ -54,14 +53,17 @@ class Stamping : public SessionObserver {
     StampPlan plan;
     std::unique_ptr<StampLedger> ledger;
     RecordStamp stamp;
-    RunReport* report;
-    GangEventWriter* gang;
+    RunObserver& run;
     StampTaker taker;
     std::optional<StampValue> reserved;
     std::string shownValue;
 };
 
-// The stamping of settings, checked (switches, image, ledger) before the port
-// is opened; nullptr without --stamp.
-std::unique_ptr<Stamping> PrepareStamping(const Settings& settings, RunReport* report,
-                                          GangEventWriter* gang);
+// The stamping of plan, checked (image, ledger) before the port is opened.
+// An image the stamp must not be written into (CheckStampImage) gives nullptr,
+// its ledger unopened, and its findings in refusal, for the program flow to
+// refuse the image with.
+std::unique_ptr<Stamping> PrepareStamping(const StampPlan& plan, const Settings& settings,
+                                          RunObserver& run,
+                                          const std::optional<std::string>& runId,
+                                          std::vector<ImageFinding>& refusal);

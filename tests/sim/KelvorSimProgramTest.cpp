@@ -1,8 +1,15 @@
 // The kelvor-sim program: its command line, its port, its exit status, and a
 // real vantoir download against it.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "sim/HexRecord.h"
 #include "sim/SimOptions.h"
@@ -32,6 +39,33 @@ std::string PortOf(ChildProcess& sim) {
 }
 
 const std::string kRecord = sim::FormatRecord(0x0000, 0, {1, 2, 3}) + "\r\n";
+
+// The numbers of the "program line N" lines of text, in order.
+std::vector<int> ProgramLines(const std::string& text) {
+    std::vector<int> numbers;
+    const std::string mark = "program line ";
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
+        const size_t end = text.find("\r\n", at);
+        if (end != std::string::npos) {
+            numbers.push_back(std::stoi(text.substr(at + mark.size(), end - at - mark.size())));
+        }
+    }
+    return numbers;
+}
+
+// The host's end of the port at link once it is there again, or nullptr
+// when it has not come back within the guard.
+std::unique_ptr<harness::ScriptedHost> OpenWhenBack(const std::string& link) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        try {
+            return std::make_unique<harness::ScriptedHost>(link);
+        } catch (const std::runtime_error&) {
+            poll(nullptr, 0, 10);  // the link is not there yet
+        }
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -111,6 +145,29 @@ TEST(SimProgram, StartsSwitchedOffWithOff) {
     EXPECT_EQ(sim.Wait(kGuardMs).exitStatus, sim::kExitDownloadComplete);
 }
 
+// The production guide's rehearsal of board after board, as pasted: SIGUSR1
+// and SIGUSR2 sent straight one after the other still switch the board off
+// (long enough for vantoir to see it gone) and on again.
+TEST(SimProgram, PowerSignalsSentBackToBackAreEachTaken) {
+    ChildProcess sim(Sim({"--quiet"}));
+    const std::string port = PortOf(sim);
+    ProcessOptions options;
+    options.args = {"-P",       port, "-F", harness::WriteTempFile(harness::SampleHex(10)),
+                    "--boards", "2"};
+    ChildProcess run(options);
+    ASSERT_TRUE(run.WaitForStdout("Take board 1 away", kGuardMs)) << run.Stdout();
+
+    ASSERT_EQ(kill(sim.Pid(), SIGUSR1), 0);
+    ASSERT_EQ(kill(sim.Pid(), SIGUSR2), 0);
+    const ProcessResult result = run.Wait(kGuardMs);
+    sim.Signal(SIGINT);
+    sim.Wait(kGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
+    EXPECT_NE(result.out.find("Boards in all: 2 complete, 0 failed.\n"), std::string::npos)
+        << result.out;
+}
+
 TEST(SimProgram, PrintsItsPortAndLinksItUntilItEnds) {
     std::string link = harness::WriteTempFile("", "placeholder") + ".port";
     ChildProcess sim(Sim({"--link", link}));
@@ -128,6 +185,37 @@ TEST(SimProgram, PrintsItsPortAndLinksItUntilItEnds) {
     EXPECT_EQ(result.exitStatus, sim::kExitDownloadIncomplete);
     EXPECT_NE(result.err.find("download complete: no"), std::string::npos) << result.err;
     EXPECT_NE(access(link.c_str(), F_OK), 0) << "the link is removed";
+}
+
+// The console rehearsal of the simulated-board guide: the port goes away
+// (--vanish-after) and comes back (--vanish-for); the started program goes
+// on where it was, its next line first. Its lines come 400 ms apart, the
+// port goes 1000 ms after the start, between two of them.
+TEST(SimProgram, TheStartedProgramGoesOnWhereItWasWhenItsPortComesBack) {
+    const std::string link = harness::WriteTempFile("", "placeholder") + ".port";
+    ChildProcess sim(Sim({"--link", link, "--quiet", "--program-lines", "6", "--program-interval",
+                          "400", "--vanish-after", "1000", "--vanish-for", "300"}));
+    PortOf(sim);
+    std::string before;
+    {
+        harness::ScriptedHost host(link);
+        ASSERT_TRUE(host.Write("S\r\n"));
+        ASSERT_TRUE(host.WaitForHangUp(kGuardMs));
+        before = host.Received();
+    }
+    const std::unique_ptr<harness::ScriptedHost> back = OpenWhenBack(link);
+    ASSERT_NE(back, nullptr);
+    EXPECT_TRUE(back->ReadUntil("program line 6\r\n", kGuardMs)) << back->Received();
+    sim.Signal(SIGINT);
+    sim.Wait(kGuardMs);
+
+    const std::vector<int> first = ProgramLines(before);
+    const std::vector<int> then = ProgramLines(back->Received());
+    ASSERT_FALSE(first.empty()) << before;
+    ASSERT_FALSE(then.empty()) << back->Received();
+    std::vector<int> all = first;
+    all.insert(all.end(), then.begin(), then.end());
+    EXPECT_EQ(all, (std::vector<int>{1, 2, 3, 4, 5, 6})) << "before: " << before;
 }
 
 TEST(SimProgram, ExitsWithSuccessAfterACompleteDownload) {

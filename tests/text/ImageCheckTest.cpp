@@ -48,9 +48,10 @@ std::string Segment(unsigned paragraph) {
     return Record(0x02, 0, {static_cast<int>(paragraph >> 8), static_cast<int>(paragraph & 0xFF)});
 }
 
-ImageCheckResult Check(const std::string& bytes, size_t kept = kKeptImageFindings) {
+ImageCheckResult Check(const std::string& bytes, size_t kept = kKeptImageFindings,
+                       uint32_t wordBytes = 1) {
     TempFile temp(bytes);
-    return CheckImageFile(temp.Path().c_str(), kept);
+    return CheckImageFile(temp.Path().c_str(), kept, wordBytes);
 }
 
 // The findings as "LINE: message".
@@ -211,6 +212,13 @@ TEST(ImageCheckRecordTypes, OnlyZeroToFiveAndAddressRecordsOfTheirLength) {
     EXPECT_EQ(result.startKind, StartAddressKind::None);
 }
 
+TEST(ImageCheckRecordTypes, AnExtendedAddressWithAnAddressFieldIsNamedAndStillApplied) {
+    const ImageCheckResult result = Check(Record(0x04, 0x0010, {0x08, 0x00}) + Data(0, 4) + kEnd);
+    EXPECT_EQ(Findings(result), (Lines{"1: extended linear address record (type 04) with address "
+                                       "field 0010 (0000 expected)"}));
+    EXPECT_EQ(RangesOf(result), "08000000-08000003 ");
+}
+
 TEST(ImageCheckEndOfFile, ExactlyOneAndNothingAfterIt) {
     EXPECT_EQ(FindingsOf(Data(0, 1)), (Lines{"0: no end-of-file record (type 01)"}));
     // A record after the end is named once; a second end each time.
@@ -226,7 +234,7 @@ TEST(ImageCheckEndOfFile, AFileWithoutDataOrWithoutRecordsIsRefused) {
     EXPECT_EQ(FindingsOf(kEnd), (Lines{"0: no data record: the image writes no byte"}));
     EXPECT_EQ(FindingsOf(Data(0, 0) + kEnd),
               (Lines{"0: no data record: the image writes no byte"}));
-    for (const std::string& text : {std::string(), std::string("\n\n"), std::string(" :00\n")}) {
+    for (const std::string& text : {std::string(), std::string("\n\n"), std::string("; :00\n")}) {
         const ImageCheckResult result = Check(text);
         EXPECT_FALSE(result.Sound());
         EXPECT_EQ(Findings(result), (Lines{"0: no record line (no line begins with ':')"}));
@@ -279,6 +287,78 @@ TEST(ImageCheckOverlaps, RangesMergeInAnyOrderOfRecords) {
                                           Data(0x10, 16) + Data(0x30, 16) + Data(0x60, 16) + kEnd);
     EXPECT_TRUE(result.Sound()) << ::testing::PrintToString(Findings(result));
     EXPECT_EQ(RangesOf(result), "00000000-0000004F 00000060-0000006F ");
+}
+
+TEST(ImageCheckSkippedLines, ARecordTheDownloadWouldSkipIsNamedWhateverItsBlanks) {
+    const std::string data = Data(0x10, 2);
+    const std::string image = Data(0, 1) + "\t" + data + "\v " + data + "  " + data.substr(1, 12) +
+                              " \t\n" + Data(1, 1).substr(1) + "\xEF\xBB\xBF" + data + kEnd;
+    const ImageCheckResult result = Check(image);
+    EXPECT_EQ(Findings(result),
+              (Lines{
+                  "2: the line begins with white space before its ':', so the download skips it",
+                  "3: the line begins with white space before its ':', so the download skips it",
+                  "4: the line is hex digits without the ':' of a record, so the download skips "
+                  "it",
+                  "5: the line is hex digits without the ':' of a record, so the download skips "
+                  "it",
+                  "6: the line begins with a byte-order mark, so the download skips it",
+              }));
+    EXPECT_EQ(result.skippedLines, 0) << "a line named is not counted as well";
+}
+
+TEST(ImageCheckSkippedLines, EveryOtherLineSkippedIsCountedOnce) {
+    // A comment, blank lines, a line of blanks, words of hex digits among
+    // others, a line cut by 0x1A (fewer hex digits than a record has), a
+    // comment read in pieces.
+    const std::string image = "; made by hand\n\n \t\n" + Data(0, 1) + "DEAD BEEF\n" + "ab\x1A" +
+                              "cd\n" + std::string(25000, '#') + "\n" + kEnd + "\n";
+    const ImageCheckResult result = Check(image);
+    EXPECT_TRUE(result.Sound()) << ::testing::PrintToString(Findings(result));
+    EXPECT_EQ(result.skippedLines, 7);
+    EXPECT_EQ(Check(Data(0, 1) + kEnd).skippedLines, 0);
+}
+
+// A DSP's toolchain counts 16-bit words: every contiguous image of it
+// overlaps itself when its addresses are read as bytes.
+TEST(ImageCheckWordAddresses, AContiguousWordImageIsSoundAndItsRangesCountWords) {
+    const std::string image =
+        Data(0x0000, 16) + Data(0x0008, 16) + Linear(0x0001) + Data(0x0000, 4) + kEnd;
+    EXPECT_EQ(FindingsOf(image),
+              (Lines{"2: data written twice: 8 bytes in 0x00000008-0x0000000F"}));
+
+    const ImageCheckResult words = Check(image, kKeptImageFindings, 2);
+    EXPECT_TRUE(words.Sound()) << ::testing::PrintToString(Findings(words));
+    EXPECT_EQ(words.dataBytes, 36);
+    EXPECT_EQ(words.wordBytes, 2u);
+    EXPECT_EQ(RangesOf(words), "00000000-0000000F 00010000-00010001 ");
+
+    const ImageCheckResult longWords =
+        Check(Data(0x0000, 16) + Data(0x0004, 16) + kEnd, kKeptImageFindings, 4);
+    EXPECT_TRUE(longWords.Sound()) << ::testing::PrintToString(Findings(longWords));
+    EXPECT_EQ(RangesOf(longWords), "00000000-00000007 ");
+}
+
+TEST(ImageCheckWordAddresses, OverlapsAreNamedInWordsAndAPartWordIsRefused) {
+    const ImageCheckResult result =
+        Check(Data(0x0000, 16) + Data(0x0004, 16) + Data(0x0010, 3) + kEnd, kKeptImageFindings, 2);
+    EXPECT_EQ(Findings(result), (Lines{
+                                    "2: data written twice: 8 bytes in 0x00000004-0x00000007",
+                                    "3: 3 data bytes do not fill whole 16-bit words",
+                                }));
+    EXPECT_EQ(RangesOf(result), "00000000-0000000B 00000010-00000011 ");
+}
+
+TEST(ImageCheckWordAddresses, ASegmentWrapsWithinItsWordsAndLinearAddressesCountWords) {
+    const ImageCheckResult segment =
+        Check(Segment(0x1000) + Data(0xFFFC, 16) + kEnd, kKeptImageFindings, 2);
+    EXPECT_TRUE(segment.Sound()) << ::testing::PrintToString(Findings(segment));
+    EXPECT_EQ(RangesOf(segment), "00010000-00010003 0001FFFC-0001FFFF ");
+
+    const ImageCheckResult top =
+        Check(Linear(0xFFFF) + Data(0xFFFE, 8) + kEnd, kKeptImageFindings, 4);
+    EXPECT_TRUE(top.Sound()) << ::testing::PrintToString(Findings(top));
+    EXPECT_EQ(RangesOf(top), "FFFFFFFE-FFFFFFFF ") << "the last words of the 4 Gi";
 }
 
 TEST(ImageCheckLimits, ARecordLineOfMoreThan9998CharactersIsNamedOnceOnItsLine) {

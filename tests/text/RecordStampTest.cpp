@@ -12,8 +12,9 @@
 
 namespace {
 
-StampSpec Spec(const char* text) {
+StampSpec Spec(const char* text, uint32_t wordBytes = 1) {
     StampSpec spec;
+    spec.wordBytes = wordBytes;
     std::string why;
     EXPECT_TRUE(ParseStampSpec(text, spec, why)) << why;
     return spec;
@@ -95,6 +96,24 @@ TEST(RecordStamp, FollowsExtendedLinearAndSegmentAddresses) {
     EXPECT_EQ(Filtered(stamp, Record(0x0014, 0, blank)), Record(0x0014, 0, blank));
 }
 
+// In an image whose addresses count 16-bit words, the field's address is a
+// word's, and its bytes follow from that word's first byte on.
+TEST(RecordStamp, AWordAddressNamesTheFieldsFirstWord) {
+    RecordStamp stamp(Spec("0x00010082:u32le", 2));
+    stamp.Arm({0x11, 0x22, 0x33, 0x44});
+    std::vector<uint8_t> expected = kBlank;
+    expected[4] = 0x11;
+    expected[5] = 0x22;
+    expected[6] = 0x33;
+    expected[7] = 0x44;
+    // Word 0x0080 before the extended address: not the field.
+    EXPECT_EQ(Filtered(stamp, Record(0x0080, 0, kBlank)), Record(0x0080, 0, kBlank));
+    Filtered(stamp, Record(0, 4, {0x00, 0x01}));
+    EXPECT_EQ(Filtered(stamp, Record(0x0080, 0, kBlank)), Record(0x0080, 0, expected));
+    // Words 0x10088 on: the field's bytes were all in the record before.
+    EXPECT_EQ(Filtered(stamp, Record(0x0088, 0, kBlank)), Record(0x0088, 0, kBlank));
+}
+
 TEST(RecordStamp, LeavesLinesThatAreNoRecordsAlone) {
     RecordStamp stamp(Spec("0x0000:u16le"));
     stamp.Arm({1, 2});
@@ -140,4 +159,33 @@ TEST(StampCoverage, RefusesACoveringRecordWithAWrongChecksumByItsLine) {
     EXPECT_EQ(coverage.uncoveredCount, 0u);
     EXPECT_EQ(coverage.badChecksumLine, 3);
     EXPECT_FALSE(coverage.Sound());
+}
+
+TEST(StampCoverage, TellsWhatTheFieldHoldsAndTheLineOfItsFirstRecord) {
+    testfiles::TempFile file(
+        "; made by hand\n" + Record(0x0100, 0, {0xFF, 0xFF, 0x12, 0x34}, "\n") +
+        Record(0x0104, 0, {0x56, 0x78, 0x00, 0x00}, "\n") + Record(0, 1, {}, "\n"));
+    const StampCoverage code = CheckStampCoverage(file.Path().c_str(), Spec("0x0102:u32le"));
+    EXPECT_TRUE(code.Sound());
+    EXPECT_EQ(code.bytes, (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78}));
+    EXPECT_EQ(code.fieldLine, 2);
+    EXPECT_FALSE(code.Blank());
+    EXPECT_TRUE(CheckStampCoverage(file.Path().c_str(), Spec("0x0100:u16le")).Blank());
+    const StampCoverage zeroed = CheckStampCoverage(file.Path().c_str(), Spec("0x0106:u16be"));
+    EXPECT_TRUE(zeroed.Blank());
+    EXPECT_EQ(zeroed.fieldLine, 3);
+    EXPECT_FALSE(CheckStampCoverage(file.Path().c_str(), Spec("0x0101:u16le")).Blank())
+        << "0xFF and 0x00 mixed";
+}
+
+TEST(StampCoverage, CountsWordsInAnImageAddressedInWords) {
+    testfiles::TempFile file(Record(0x0100, 0, std::vector<uint8_t>(8, 0xFF), "\n") +
+                             Record(0, 1, {}, "\n"));
+    // Words 0x0100 to 0x0103 hold the 8 bytes.
+    EXPECT_TRUE(CheckStampCoverage(file.Path().c_str(), Spec("0x0102:u32le", 2)).Sound());
+    const StampCoverage past = CheckStampCoverage(file.Path().c_str(), Spec("0x0102:u64le", 2));
+    EXPECT_EQ(past.uncoveredCount, 4u);
+    EXPECT_EQ(past.firstUncovered, 0x0104u);
+    EXPECT_EQ(past.lastUncovered, 0x0105u);
+    EXPECT_EQ(Spec("0x0102:u64le", 2).LastAddress(), 0x0105u);
 }

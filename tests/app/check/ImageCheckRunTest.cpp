@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/HexRecord.h"
 #include "tests/protocol/DownloadTestSupport.h"
 #include "tests/support/Harness.h"
 #include "text/Sha256.h"
@@ -84,6 +85,97 @@ TEST(CheckOnly, ShowsTwentyFindingsAndCountsTheRest) {
     }
     expected += "... and 10 more findings\n" + file + ": image refused: 30 findings\n";
     EXPECT_EQ(result.err, expected);
+}
+
+// An end-of-file record has no data; an extended address record has 0000 in
+// its address field. Each is still taken for what it says, so that one
+// fault gives one finding.
+TEST(CheckOnly, AnEndOfFileRecordCarriesNoDataAndAnExtendedAddressRecordNoAddress) {
+    const std::string file = harness::WriteTempFile(
+        ":020010040000EA\n"
+        ":0400000001020304F2\n"
+        ":021234021000A6\n"
+        ":0100000100FE\n");
+
+    const harness::ProcessResult result =
+        harness::RunVantoir({"--check-only", "-F", file}, kRunGuardMs);
+
+    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.err,
+              file +
+                  ":1: extended linear address record (type 04) with address field 0010 "
+                  "(0000 expected)\n" +
+                  file +
+                  ":3: extended segment address record (type 02) with address field 1234 "
+                  "(0000 expected)\n" +
+                  file + ":4: end-of-file record (type 01) with 1 data bytes (0 expected)\n" +
+                  file + ": image refused: 3 findings\n");
+}
+
+// The download skips every line that does not begin with ':'. A record that
+// lost its ':' or gained a blank before it would be lost without a word, so
+// the check names it; the other lines skipped are counted.
+TEST(CheckOnly, ARecordTheDownloadWouldSkipIsNamedAndOtherSkippedLinesAreCounted) {
+    const std::string refused = harness::WriteTempFile(
+        ":0400000001020304F2\n"
+        " :0400040005060708DE\n"
+        "04000800090A0B0CCA\n"
+        ":00000001FF\n");
+    const std::string sound = harness::WriteTempFile(
+        "; made by hand\n"
+        ":0400000001020304F2\n"
+        "\n"
+        ":00000001FF\n");
+
+    const harness::ProcessResult refusal =
+        harness::RunVantoir({"--check-only", "-F", refused}, kRunGuardMs);
+    const harness::ProcessResult ok =
+        harness::RunVantoir({"--check-only", "-F", sound}, kRunGuardMs);
+
+    EXPECT_EQ(refusal.exitStatus, 1) << harness::Describe(refusal);
+    EXPECT_EQ(refusal.err,
+              refused +
+                  ":2: the line begins with white space before its ':', so the download "
+                  "skips it\n" +
+                  refused +
+                  ":3: the line is hex digits without the ':' of a record, so the download "
+                  "skips it\n" +
+                  refused + ": image refused: 2 findings\n");
+    EXPECT_EQ(ok.exitStatus, 0) << harness::Describe(ok);
+    EXPECT_EQ(ok.out, EchoLine({"--check-only", "-F", sound}) +
+                          OkLine(sound,
+                                 "2 records, 2 lines skipped, 4 data bytes at "
+                                 "0x00000000-0x00000003, no start address"));
+}
+
+// A DSP toolchain's image whose addresses count 16-bit words: read as
+// bytes, each record overlaps the one before.
+TEST(CheckOnly, AnImageAddressedInWordsIsCheckedInWordsWithWordSize) {
+    std::string image;
+    for (uint16_t word = 0; word < 32; word += 8) {
+        image += sim::FormatRecord(word, 0, std::vector<uint8_t>(16, 0x5A)) + "\n";
+    }
+    const std::string file = harness::WriteTempFile(image + ":00000001FF\n");
+    const std::vector<std::string> words = {"--check-only", "-F", file, "--word-size", "16"};
+
+    const harness::ProcessResult asBytes =
+        harness::RunVantoir({"--check-only", "-F", file}, kRunGuardMs);
+    const harness::ProcessResult asWords = harness::RunVantoir(words, kRunGuardMs);
+    const harness::ProcessResult refused =
+        harness::RunVantoir({"--check-only", "-F", file, "--word-size", "12"}, kRunGuardMs);
+
+    EXPECT_EQ(asBytes.exitStatus, 1) << harness::Describe(asBytes);
+    EXPECT_EQ(asBytes.err, file + ":2: data written twice: 8 bytes in 0x00000008-0x0000000F\n" +
+                               file + ":3: data written twice: 8 bytes in 0x00000010-0x00000017\n" +
+                               file + ":4: data written twice: 8 bytes in 0x00000018-0x0000001F\n" +
+                               file + ": image refused: 3 findings\n");
+    EXPECT_EQ(asWords.exitStatus, 0) << harness::Describe(asWords);
+    EXPECT_EQ(asWords.out, EchoLine(words) + OkLine(file,
+                                                    "5 records, 64 data bytes at "
+                                                    "0x00000000-0x0000001F (16-bit word "
+                                                    "addresses), no start address"));
+    EXPECT_EQ(refused.exitStatus, 1) << harness::Describe(refused);
+    EXPECT_EQ(refused.err, "Invalid value for switch --word-size: 12\n");
 }
 
 TEST(CheckOnly, OpensNoPortAndAMissingFileFailsAsForADownload) {

@@ -36,6 +36,23 @@ TEST(ImageCheckText, TheOkLineNamesRangesStartAndDigest) {
     EXPECT_NE(ImageOkLine("a", result).find(", start 0x1234ABCD (EIP), "), std::string::npos);
 }
 
+TEST(ImageCheckText, TheOkLineSaysLinesSkippedAndTheUnitOfWordAddressesOnlyWhenThereAreAny) {
+    ImageCheckResult result = Sound();
+    result.skippedLines = 1;
+    result.wordBytes = 2;
+    EXPECT_EQ(ImageOkLine("a", result),
+              "a: image OK: 3 records, 1 line skipped, 32 data bytes at 0x00000000-0x0000000F "
+              "0x08000000-0x0800000F (16-bit word addresses), no start address, SHA-256 " +
+                  std::string(64, 'a') + "\n");
+    result.skippedLines = 2;
+    result.wordBytes = 4;
+    EXPECT_NE(ImageOkLine("a", result)
+                  .find("3 records, 2 lines skipped, 32 data bytes at "
+                        "0x00000000-0x0000000F 0x08000000-0x0800000F "
+                        "(32-bit word addresses), no start"),
+              std::string::npos);
+}
+
 TEST(ImageCheckText, ManyRangesShowTheFirstEightAndACount) {
     ImageCheckResult result = Sound();
     result.ranges.clear();

@@ -376,14 +376,14 @@ TEST_F(FactoryDatabase, APasswordIsNeverShownNorRecordedAndAWrongOneIsSaid) {
     const harness::ProcessResult result =
         download_test::Download(*board, dataFile,
                                 {"--report", report, "--report-db", station, "--stamp",
-                                 "0x10:u16le", "--stamp-ledger", ledger});
+                                 "0x10:u16le", "--stamp-ledger", ledger, "--stamp-overwrite"});
 
     EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
     EXPECT_EQ(download_test::Lines(result.out)[0],
               "Parsed command line: -P " + harness::PortName(*board) + " -F " + dataFile +
-                  " --report " + report +
-                  " --report-db postgresql://station:***@/secrets?host=" + server->SocketFolder() +
-                  " --stamp 0x10:u16le --stamp-ledger " + serials + "&password=***\n");
+                  " --report " + report + " --report-db postgresql://station:***@/secrets?host=" +
+                  server->SocketFolder() + " --stamp 0x10:u16le --stamp-ledger " + serials +
+                  "&password=*** --stamp-overwrite\n");
     EXPECT_EQ(result.err, "1 record waits in " + report +
                               " for the database: connection to server on socket \"" +
                               server->SocketFolder() +

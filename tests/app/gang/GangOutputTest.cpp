@@ -280,7 +280,8 @@ TEST(GangDisplayOutput, OnATerminalTheStatusBlockIsRedrawnInPlaceUnderTheLines) 
     Screen screen;
     GangDisplay display(members, {"COM3", "COM4"}, true, 24, screen.Writer());
     display.Refresh(1.0);
-    EXPECT_EQ(screen.out, "[COM3] uploading: 100 l\n[COM4] waiting for the \n");
+    // Too narrow for the whole phase: the figure stays whole.
+    EXPECT_EQ(screen.out, "[COM3] 100 lines (40%)\n[COM4] waiting for the \n");
     screen.out.clear();
     display.Show(0, ProgressItem(100, 40), 1.05);
     display.Refresh(1.05);
@@ -289,10 +290,25 @@ TEST(GangDisplayOutput, OnATerminalTheStatusBlockIsRedrawnInPlaceUnderTheLines) 
     display.Refresh(1.06);
     EXPECT_EQ(screen.out,
               "\x1b[2A\r\x1b[J[COM4] Established communication: X\n"
-              "[COM3] uploading: 100 l\n[COM4] waiting for the \n");
+              "[COM3] 100 lines (40%)\n[COM4] waiting for the \n");
     screen.out.clear();
     display.Close();
     EXPECT_EQ(screen.out, "\x1b[2A\r\x1b[J");
+}
+
+// At 40 columns a long port name is cut, its end kept, never the figure.
+TEST(GangDisplayOutput, ANarrowTerminalCutsThePortsNameNeverTheFigure) {
+    std::vector<GangMember> members = {{"usb:0403:6001:A50285BI", 0}, {"COM4", 1}};
+    members[0].TakeEvents(
+        Lines({PhaseEvent(SessionPhase::Upload, 0), ProgressEvent(1200, 45, false, 0)}));
+    members[1].TakeEvents(
+        Lines({PhaseEvent(SessionPhase::Upload, 0), ProgressEvent(900, 33, false, 0)}));
+    Screen screen;
+    GangDisplay display(members, {"usb:0403:6001:A50285BI", "COM4"}, true, 40, screen.Writer());
+    display.Refresh(1.0);
+    EXPECT_EQ(screen.out,
+              "[~A50285BI] uploading: 1200 lines (45%)\n"
+              "[COM4] uploading: 900 lines (33%)\n");
 }
 
 TEST(GangSummaryTable, ColumnsAlignAndTheTallyCountsTheCompleteOnes) {
@@ -315,8 +331,8 @@ TEST(GangSummaryTable, BoardAfterBoardTalliesEachPortAndARunEndedOutrightIsSaid)
     complete.kind = GangEvent::Kind::BoardEnd;
     GangEvent mismatch = EndEvent(RunOutcome::CountMismatch);
     mismatch.kind = GangEvent::Kind::BoardEnd;
-    members[0].TakeEvents(Lines({BoardEvent("K", 0), complete, complete, complete,
-                                 EndEvent(RunOutcome::Complete)}));
+    members[0].TakeEvents(
+        Lines({BoardEvent("K", 0), complete, complete, complete, EndEvent(RunOutcome::Complete)}));
     members[0].End(0, false, false, 30.0);
     members[1].TakeEvents(Lines({complete, mismatch}));
     members[1].KilledAfter(10);

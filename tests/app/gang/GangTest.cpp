@@ -4,9 +4,9 @@
 // others untouched.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -364,9 +364,10 @@ class GangInterrupted : public ::testing::Test {
         }
     }
 
-    void ExpectEveryPortInterrupted(const harness::ProcessResult& result) {
+    void ExpectEveryPortInterrupted(const harness::ProcessResult& result, int signalNumber) {
         EXPECT_FALSE(result.timedOut);
-        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+        // The interrupt cut every port's session short: the gang ends as it.
+        EXPECT_EQ(result.termSignal, signalNumber) << harness::Describe(result);
         const std::vector<std::string> rows = SummaryRows(result.out);
         ASSERT_EQ(rows.size(), 5u) << result.out;
         for (size_t i = 0; i < 3; ++i) {
@@ -387,7 +388,7 @@ class GangInterrupted : public ::testing::Test {
 TEST_F(GangInterrupted, CtrlCEndsEveryRunAndThenTheSummaryFollows) {
     Start(harness::InputKind::Terminal);
     child->WriteKeys("\x03");
-    ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
+    ExpectEveryPortInterrupted(child->Wait(kRunGuardMs), SIGINT);
 }
 
 // Ctrl-C typed on the gang's terminal reaches the gang alone; each run gets
@@ -413,7 +414,7 @@ TEST(GangInterruptedOnItsTerminal, EveryRunWritesItsRecordWhileTheFlashIsWritten
         child.WriteKeys("\x03");
         const harness::ProcessResult result = child.Wait(kRunGuardMs);
         EXPECT_FALSE(result.timedOut);
-        EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+        EXPECT_EQ(result.termSignal, SIGINT) << harness::Describe(result);
         const std::vector<report_test::Json> records = report_test::ReadRecords(report);
         ASSERT_EQ(records.size(), 4u) << result.out;
         std::multiset<std::string> ports;
@@ -448,7 +449,7 @@ TEST(GangInterruptedOnItsTerminal, OnlyARunStillStuckAfterTheGraceIsEndedOutrigh
     ASSERT_TRUE(child.WaitForStdout(gang.Mark(1) + "run stopped\n", kRunGuardMs));
     child.Signal(SIGTERM);
     const harness::ProcessResult result = child.Wait(kRunGuardMs);
-    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.termSignal, SIGTERM) << harness::Describe(result);
     const std::vector<std::string> rows = SummaryRows(result.out);
     ASSERT_GE(rows.size(), 4u) << result.out;
     EXPECT_EQ(rows[1], Row(gang.ports[0], "-", "interrupted", 0));
@@ -467,7 +468,7 @@ TEST_F(GangInterrupted, TerminationOfTheGangAloneEndsEveryRun) {
     SKIP_UNDER_WINE("a Windows program has no SIGTERM");
     Start(harness::InputKind::Null);
     child->Signal(SIGTERM);
-    ExpectEveryPortInterrupted(child->Wait(kRunGuardMs));
+    ExpectEveryPortInterrupted(child->Wait(kRunGuardMs), SIGTERM);
 }
 
 void ExpectRejected(const std::vector<std::string>& args, const std::string& message) {
@@ -497,14 +498,22 @@ TEST(GangRejected, ListsThatNameNoPortOrOneTwiceAndClashingSwitches) {
     ExpectRejected({"-F", "x.hex", "--gang"}, "Missing argument to switch --gang\n");
 }
 
-TEST(GangRejected, ImageRefusedByTheCheckStartsNoRun) {
+TEST(GangRejected, ImageRefusedByTheCheckStartsNoRunAndEndsWithTheSummary) {
     Gang gang(std::vector<sim::BoardConfig>(2));
     gang.dataFile = harness::WriteTempFile(":10000000FFFF\n:00000001FF\n");
     const harness::ProcessResult result = harness::RunVantoir(gang.Args({"--check"}), kRunGuardMs);
 
     EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
     EXPECT_NE(result.err.find(gang.dataFile + ": image refused"), std::string::npos) << result.err;
-    EXPECT_EQ(result.out.find("Gang summary:"), std::string::npos) << result.out;
+    // The summary as every gang ends with it, each port refused.
+    const size_t summary = result.out.find("Gang summary:\n");
+    ASSERT_NE(summary, std::string::npos) << result.out;
+    EXPECT_EQ(std::count(result.out.begin() + static_cast<long>(summary), result.out.end(), '\n'),
+              5)
+        << result.out;
+    EXPECT_NE(result.out.find("image-refused", summary), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("0 of 2 ports complete.\n", summary), std::string::npos)
+        << result.out;
     EXPECT_EQ(result.out.find("Please cycle the power"), std::string::npos) << result.out;
     for (const auto& board : gang.boards) {
         EXPECT_EQ(board->BytesReceived(), 0);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -155,13 +156,15 @@ TEST(RunRecords, ARefusedImageIsRecordedWithItsReasonsAlsoForEachPortOfAGang) {
     EXPECT_EQ(OnlyRecord(only)["outcome"], "image-ok");
 }
 
-// vantoir ARGS | head -c 0: the reader is gone before the first line.
-harness::ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool ignored) {
+// vantoir ARGS | head -c 0: the reader is gone before the first line (with
+// firstLine, vantoir ARGS | head -n 1: after it).
+harness::ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool ignored,
+                                          bool firstLine = false) {
     harness::ProcessOptions options;
     options.binary = "/bin/bash";
     options.args = {"-c",
-                    std::string(ignored ? "trap '' PIPE; " : "") +
-                        "\"$0\" \"$@\" | head -c 0; exit ${PIPESTATUS[0]}",
+                    std::string(ignored ? "trap '' PIPE; " : "") + "\"$0\" \"$@\" | head " +
+                        (firstLine ? "-n 1 >/dev/null" : "-c 0") + "; exit ${PIPESTATUS[0]}",
                     harness::VantoirBinary()};
     options.args.insert(options.args.end(), args.begin(), args.end());
     return harness::Run(options, kGuardMs);
@@ -190,6 +193,36 @@ TEST(ClosedOutput, TheRunEndsAsInterruptedWithItsRecordAndThenAsSigpipeWould) {
     EXPECT_EQ(ignored.exitStatus, 0) << harness::Describe(ignored);
     EXPECT_EQ(OnlyRecord(kept)["outcome"], "complete");
     ASSERT_TRUE(other->WaitForStart(kGuardMs));
+}
+
+// The gang's output closed while its ports download: every port's run ends in
+// order, as on Ctrl-C, each with its record, and the gang as SIGPIPE would.
+TEST(ClosedOutput, AGangKeepsEveryPortsRecordAndEndsAsSigpipeWould) {
+    SKIP_UNDER_WINE("Windows has no SIGPIPE");
+    sim::BoardConfig paced;
+    paced.baudRate = 9600;
+    std::vector<std::unique_ptr<sim::Board>> boards;
+    std::string ports;
+    for (int i = 0; i < 3; ++i) {
+        boards.push_back(harness::StartBoard(paced));
+        ports += (i > 0 ? "," : "") + harness::PortName(*boards.back());
+    }
+    const std::string report = NewReportPath();
+    const harness::ProcessResult closed =
+        RunIntoAClosedPipe({"--gang", ports, "-B", "9600", "-F",
+                            harness::WriteTempFile(harness::SampleHex(400)), "--report", report},
+                           false, true);
+
+    EXPECT_EQ(closed.exitStatus, 141) << harness::Describe(closed);
+    const std::vector<Json> records = ReadRecords(report);
+    ASSERT_EQ(records.size(), 3u) << harness::Describe(closed);
+    std::set<std::string> recorded;
+    for (const Json& record : records) {
+        EXPECT_EQ(record["outcome"], "interrupted") << record.dump();
+        EXPECT_EQ(record["signal"], "SIGPIPE") << record.dump();
+        recorded.insert(record["port"].get<std::string>());
+    }
+    EXPECT_EQ(recorded.size(), 3u);
 }
 
 // Waits until the file holds count records; false after timeoutMs (a guard:

@@ -1,9 +1,8 @@
-// The record of a run as RunReport makes it from what the session tells,
-// read back as JSON; and its file taking whole lines at its end.
+// The record of a run as RunReport makes it from what the run and its
+// session tell, read back as JSON.
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -15,16 +14,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-std::vector<std::string> LinesOf(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(file, line)) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 class RunRecord : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -34,16 +23,13 @@ class RunRecord : public ::testing::Test {
     }
 
     testfiles::TempFile image{":00000001FF\n"};
-    testfiles::TempFile reportFile{""};
     const std::string imagePath = image.Path();
-    const std::string reportPath = reportFile.Path();
     Settings settings;
 };
 
 TEST_F(RunRecord, CompleteSessionGivesEveryKeyOfTheRun) {
-    RunReport report(reportPath.c_str(), settings);
-    report.SetDevice("\\\\.\\COM3");
-    report.SetUsb("0403:6001", std::string("A50285BI"));
+    RunReport report(settings);
+    report.OnPort({"\\\\.\\COM3", std::string("0403:6001"), std::string("A50285BI")});
     report.OnPhase(SessionPhase::Identify);
     report.OnBoardIdentified("KELVOR 2.4");
     report.OnBoardMessage("Ready");
@@ -57,7 +43,7 @@ TEST_F(RunRecord, CompleteSessionGivesEveryKeyOfTheRun) {
     report.OnPhase(SessionPhase::Start);
     report.OnStartSent();
     report.OnOutcome(SessionOutcome::Complete, "");
-    const Json record = Json::parse(report.Line(RunEndKind::Normal, 0, "", nullptr));
+    const Json record = Json::parse(report.Make(RunOutcome::Complete, 0, "", nullptr));
 
     EXPECT_EQ(record["mode"], "download");
     EXPECT_EQ(record["port"], "COM3");
@@ -78,31 +64,31 @@ TEST_F(RunRecord, CompleteSessionGivesEveryKeyOfTheRun) {
     EXPECT_EQ(record["phases"].size(), 4u);
 }
 
-TEST_F(RunRecord, OutcomeFollowsHowTheRunEnded) {
-    RunReport report(reportPath.c_str(), settings);
-    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::PortError)), "port-error");
-    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::ProgramError)), "file-error");
-    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::Interrupted)), "interrupted");
-    // The session's own outcome stands when a signal comes after it.
+TEST_F(RunRecord, OutcomeAndErrorAreAsTheRunDecidedThem) {
+    RunReport report(settings);
     report.OnOutcome(SessionOutcome::CountMismatch, "Mismatch: uploaded 1 lines");
-    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::Interrupted)), "count-mismatch");
-    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::PortError)), "port-error");
-    // One set from outside (a refused image) stands whatever the end.
-    report.SetOutcome(RunOutcome::ImageRefused);
-    EXPECT_STREQ(OutcomeName(report.OutcomeFor(RunEndKind::ProgramError)), "image-refused");
-
-    settings.mode = ModeConsole;
-    RunReport console(reportPath.c_str(), settings);
-    EXPECT_STREQ(OutcomeName(console.OutcomeFor(RunEndKind::Interrupted)), "ended");
-    EXPECT_STREQ(OutcomeName(console.OutcomeFor(RunEndKind::Normal)), "ended");
+    Json record = Json::parse(report.Make(RunOutcome::CountMismatch, 1, "", nullptr));
+    EXPECT_EQ(record["outcome"], "count-mismatch");
+    EXPECT_EQ(record["error"], "Mismatch: uploaded 1 lines");
+    // What went to standard error stands before the session's message.
+    record = Json::parse(report.Make(RunOutcome::PortError, 1, "Error occurred: x\n", nullptr));
+    EXPECT_EQ(record["error"], "Error occurred: x");
+    // A refused image: its summary is the error, its findings as shown.
+    report.OnImageRefused({"x.hex: image refused: 1 finding", {"x.hex:2: no colon"}});
+    record = Json::parse(report.Make(RunOutcome::ImageRefused, 1, "", nullptr));
+    EXPECT_EQ(record["error"], "x.hex: image refused: 1 finding");
+    EXPECT_EQ(record["findings"], Json::array({"x.hex:2: no colon"}));
+    record = Json::parse(report.Make(RunOutcome::Interrupted, std::nullopt, "", "SIGINT"));
+    EXPECT_TRUE(record["exit_status"].is_null());
+    EXPECT_EQ(record["signal"], "SIGINT");
 }
 
 TEST_F(RunRecord, BoardMessagesStopAtAHundredAndTheRestAreCounted) {
-    RunReport report(reportPath.c_str(), settings);
+    RunReport report(settings);
     for (int i = 0; i < 130; ++i) {
         report.OnBoardMessage(("line " + std::to_string(i)).c_str());
     }
-    const Json record = Json::parse(report.Line(RunEndKind::Normal, 0, "", nullptr));
+    const Json record = Json::parse(report.Make(RunOutcome::Complete, 0, "", nullptr));
     EXPECT_EQ(record["board_messages"].size(), RunReport::kMaxBoardMessages);
     EXPECT_EQ(record["board_messages"][99], "line 99");
     EXPECT_EQ(record["board_messages_omitted"], 30);
@@ -110,8 +96,8 @@ TEST_F(RunRecord, BoardMessagesStopAtAHundredAndTheRestAreCounted) {
 
 TEST_F(RunRecord, UnreadableDataFileAndFlashNotReachedAreSaidSo) {
     settings.dataFile = "no such file here.hex";
-    RunReport report(reportPath.c_str(), settings);
-    const Json record = Json::parse(report.Line(RunEndKind::ProgramError, 1, "x\n", nullptr));
+    RunReport report(settings);
+    const Json record = Json::parse(report.Make(RunOutcome::FileError, 1, "x\n", nullptr));
     EXPECT_TRUE(record["file_bytes"].is_null());
     EXPECT_TRUE(record["file_sha256"].is_null());
     EXPECT_EQ(record["flash"], "not-acknowledged");
@@ -119,25 +105,23 @@ TEST_F(RunRecord, UnreadableDataFileAndFlashNotReachedAreSaidSo) {
 }
 
 TEST_F(RunRecord, EachBoardOfARunIsARecordOfItsOwn) {
-    RunReport report(reportPath.c_str(), settings);
+    RunReport report(settings);
     EXPECT_TRUE(report.Pending());
-    report.SetBoardNumber(1);
+    report.OnBoardBegin(1);
     report.OnBoardIdentified("first");
-    EXPECT_TRUE(report.Write(RunEndKind::Normal, 0, "", nullptr));
+    const Json first = Json::parse(report.Make(RunOutcome::Complete, 0, "", nullptr));
     EXPECT_FALSE(report.Pending());
-    report.StartBoard(2);
+    report.OnBoardBegin(2);
     EXPECT_TRUE(report.Pending());
-    EXPECT_TRUE(report.Write(RunEndKind::Normal, 0, "", nullptr));
-    report.StartBoard(3);
+    const Json second = Json::parse(report.Make(RunOutcome::Complete, 0, "", nullptr));
+    report.OnBoardBegin(3);
     report.Discard();
     EXPECT_FALSE(report.Pending());
 
-    const std::vector<std::string> lines = LinesOf(reportPath);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(Json::parse(lines[0])["board_number"], 1);
-    EXPECT_EQ(Json::parse(lines[0])["board"], "first");
-    EXPECT_EQ(Json::parse(lines[1])["board_number"], 2);
-    EXPECT_TRUE(Json::parse(lines[1])["board"].is_null());
+    EXPECT_EQ(first["board_number"], 1);
+    EXPECT_EQ(first["board"], "first");
+    EXPECT_EQ(second["board_number"], 2);
+    EXPECT_TRUE(second["board"].is_null());
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ using stamp_test::RecordLines;
 }  // namespace
 
 TEST(StampGang, FourPortsTakeFourDifferentNumbersAndTheSummarySaysWhich) {
-    const std::string content = harness::SampleHex(40);
+    const std::string content = stamp_test::BlankedHex(harness::SampleHex(40), 0x40, 0x43);
     const std::string dataFile = harness::WriteTempFile(content);
     const std::string ledger = harness::WriteTempFile("", "ledger.jsonl");
     std::vector<std::unique_ptr<sim::Board>> boards;

@@ -54,7 +54,7 @@ class StampPostgres : public ::testing::Test {
     }
 
     static harness::PostgresServer* server;
-    std::string content = harness::SampleHex(20);
+    std::string content = stamp_test::BlankedHex(harness::SampleHex(20), 0x20, 0x21);
     std::string dataFile = harness::WriteTempFile(content);
 };
 

@@ -28,17 +28,18 @@ using stamp_test::Memory;
 using stamp_test::RecordLines;
 
 // A field across the second and third records of a sample image (16 bytes
-// each, from address 0).
+// each, from address 0), which are blank.
 const std::string kField = "0x1E:u32le";
 
 struct Station {
-    std::string content = harness::SampleHex(30);
+    std::string content = stamp_test::BlankedHex(harness::SampleHex(30), 0x10, 0x2F);
     std::string dataFile = harness::WriteTempFile(content);
     std::string ledger = harness::WriteTempFile("", "ledger.jsonl");
 
     std::vector<std::string> Args(const sim::Board& board, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"-P", harness::PortName(board), "-F", dataFile,
-                                         "--stamp", kField, "--stamp-ledger", ledger};
+        std::vector<std::string> args = {
+            "-P",   harness::PortName(board), "-F",  dataFile, "--stamp",
+            kField, "--stamp-ledger",         ledger};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
@@ -180,7 +181,7 @@ TEST(Stamp, AFailedBoardsNumberIsNeverUsedAgain) {
 
 TEST(Stamp, ARunKilledAfterItsReservationLeavesANumberTheNextRunSkips) {
     Station station;
-    station.content = harness::SampleHex(3000);
+    station.content = stamp_test::BlankedHex(harness::SampleHex(3000), 0x10, 0x2F);
     station.dataFile = harness::WriteTempFile(station.content);
     sim::BoardConfig slow;
     slow.baudRate = 9600;
@@ -243,9 +244,10 @@ TEST(Stamp, WhatCannotBeStampedIsRefusedBeforeThePortIsOpened) {
         std::string field;
         std::string err;
     };
-    const std::string broken = harness::WriteTempFile("{\"value\": 1, \"state\": \"reserved\"}\n"
-                                                      "{\"value\": 2, \"state\": \"reserved\"\n",
-                                                      "broken.jsonl");
+    const std::string broken = harness::WriteTempFile(
+        "{\"value\": 1, \"state\": \"reserved\"}\n"
+        "{\"value\": 2, \"state\": \"reserved\"\n",
+        "broken.jsonl");
     const std::string list = harness::WriteTempFile("7\n9\n7\n", "list.txt");
     const Case cases[] = {
         {{}, "0x1000:u16le",
@@ -271,8 +273,9 @@ TEST(Stamp, WhatCannotBeStampedIsRefusedBeforeThePortIsOpened) {
          "(decimal, or hexadecimal with 0x))\n"},
     };
     for (const Case& check : cases) {
-        std::vector<std::string> args = {"-P", harness::PortName(*board), "-F", station.dataFile,
-                                         "--stamp", check.field, "--stamp-ledger", station.ledger};
+        std::vector<std::string> args = {
+            "-P",        harness::PortName(*board), "-F",          station.dataFile, "--stamp",
+            check.field, "--stamp-ledger",          station.ledger};
         args.insert(args.end(), check.extra.begin(), check.extra.end());
         const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
         EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
@@ -328,9 +331,9 @@ TEST(Stamp, BytesCountAsOneBigEndianNumberAndAListGivesItsValuesInOrder) {
     auto first = harness::StartBoard();
     auto second = harness::StartBoard();
     for (sim::Board* board : {first.get(), second.get()}) {
-        std::vector<std::string> args = {"-P", harness::PortName(*board), "-F", station.dataFile,
-                                         "--stamp", mac, "--stamp-ledger", station.ledger,
-                                         "--stamp-start", "00-1A-2B-3C-4D-FF"};
+        std::vector<std::string> args = {
+            "-P", harness::PortName(*board), "-F",           station.dataFile, "--stamp",
+            mac,  "--stamp-ledger",          station.ledger, "--stamp-start",  "00-1A-2B-3C-4D-FF"};
         const harness::ProcessResult result = harness::RunVantoir(args, kRunGuardMs);
         EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
     }

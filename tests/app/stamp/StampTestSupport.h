@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -62,6 +63,33 @@ inline std::map<uint32_t, uint8_t> Memory(const std::vector<std::string>& lines)
         }
     }
     return memory;
+}
+
+// The sample image of records (harness::SampleHex: data records from
+// address 0, no extended address) with its bytes at first to last set to
+// fill (0xFF: erased flash), each record's checksum made right again: a
+// blank field to stamp.
+inline std::string BlankedHex(const std::string& hex, uint32_t first, uint32_t last,
+                              const char* fill = "FF") {
+    std::string out;
+    for (std::string line : RecordLines(hex)) {
+        const int count = Byte(line, 1);
+        const uint32_t offset = static_cast<uint32_t>(Byte(line, 3) << 8 | Byte(line, 5));
+        int sum = 0;
+        for (int i = 0; i < 4 + count; ++i) {
+            const size_t at = 1 + 2 * static_cast<size_t>(i);
+            const uint32_t address = offset + static_cast<uint32_t>(i - 4);
+            if (i >= 4 && Byte(line, 7) == 0 && address >= first && address <= last) {
+                line.replace(at, 2, fill);
+            }
+            sum += Byte(line, at);
+        }
+        char checksum[3];
+        std::snprintf(checksum, sizeof checksum, "%02X", -sum & 0xFF);
+        line.replace(line.size() - 2, 2, checksum);
+        out += line + "\n";
+    }
+    return out;
 }
 
 // Every line of a ledger file, parsed.
