@@ -30,6 +30,8 @@ const char* OutcomeName(RunOutcome outcome) {
             return "power-command-failed";
         case RunOutcome::ImageChanged:
             return "image-changed";
+        case RunOutcome::NoLabel:
+            return "no-label";
     }
     // Only a value that is no outcome comes here.
     return nullptr;
@@ -94,9 +96,14 @@ int BoardExitStatus(RunOutcome outcome) {
     return outcome == RunOutcome::Complete ? 0 : 1;
 }
 
+RunOutcome OutcomeOfEnd(RunOutcome outcome, std::optional<int> exitStatus) {
+    return outcome == RunOutcome::Complete && exitStatus.value_or(0) != 0 ? RunOutcome::Failed
+                                                                          : outcome;
+}
+
 RunOutcome OutcomeOfPort(const std::optional<RunOutcome>& told, int exitStatus, bool interrupted) {
     if (told) {
-        return *told == RunOutcome::Complete && exitStatus != 0 ? RunOutcome::Failed : *told;
+        return OutcomeOfEnd(*told, exitStatus);
     }
     return interrupted ? RunOutcome::Interrupted : RunOutcome::Failed;
 }

@@ -31,11 +31,13 @@ enum class RunOutcome {
     Failed,              // a gang's run that ended without telling how
     PowerCommandFailed,  // --power-command failed (app/fixture/Fixture.h)
     ImageChanged,        // --check: the data file is no longer the image checked
+    NoLabel,             // --ask-label: the input ended before the board's label came
 };
 
 // "complete", "no-records", "count-mismatch", "flash-not-acknowledged",
 // "timeout", "file-error", "port-error", "image-ok", "image-refused",
-// "interrupted", "ended", "failed", "power-command-failed", "image-changed".
+// "interrupted", "ended", "failed", "power-command-failed", "image-changed",
+// "no-label".
 const char* OutcomeName(RunOutcome outcome);
 // The outcome of that name; nothing when no outcome has it.
 std::optional<RunOutcome> OutcomeNamed(const std::string& name);
@@ -68,9 +70,15 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts);
 // The exit status of one board of a run of several: 0 complete, 1 otherwise.
 int BoardExitStatus(RunOutcome outcome);
 
+// The outcome a run ends with, told in its end: outcome, but a complete run
+// that still ends with a status other than 0 (an earlier board of several
+// failed, its record or its events could not be written) is Failed.
+// exitStatus: nothing when a signal ends it.
+RunOutcome OutcomeOfEnd(RunOutcome outcome, std::optional<int> exitStatus);
+
 // The outcome of a gang's port, once its run has ended: what the run told
-// (a complete run that still failed, e.g. on its record, is Failed), else
-// Interrupted when an interrupt ended it, else Failed.
+// (as OutcomeOfEnd makes it), else Interrupted when an interrupt ended it,
+// else Failed.
 RunOutcome OutcomeOfPort(const std::optional<RunOutcome>& told, int exitStatus, bool interrupted);
 
 // Listens to a session for its ending alone.

@@ -15,11 +15,14 @@
 #include "app/Settings.h"
 #include "app/boards/BoardAfterBoard.h"
 #include "app/boards/BoardImage.h"
+#include "app/boards/BoardMessages.h"
 #include "app/check/ImageCheckRun.h"
 #include "app/console/ConsoleRecorder.h"
 #include "app/factory/ForwardRecords.h"
 #include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
+#include "app/operator/BoardLabels.h"
+#include "app/operator/OperatorMessages.h"
 #include "app/stamp/StampPlan.h"
 #include "app/stamp/Stamping.h"
 #include "app/yield/Yield.h"
@@ -90,13 +93,16 @@ int RunDownload(COMPort& port, const Settings& settings, ProtocolOptions options
             ConsoleSetup setup = ConsoleSetupFor(settings, sink);
             setup.afterDownload = true;
             const int status = RunConsole(port, options, setup);
+            story.CloseNumber(0);
             fixture.EndBoard(port, false);
             return status;
         }
     } catch (...) {
+        story.CloseNumberOnError();
         fixture.EndBoard(port, true);
         throw;
     }
+    story.CloseNumber(0);
     fixture.EndBoard(port, false);
     return downloader.Failed() ? 1 : 0;
 }
@@ -141,24 +147,44 @@ struct CheckedImage {
     ImageCheckResult result;
 };
 
-// With --check or --check-only, checks the image before the port is opened,
-// so that a refused one never reaches the board; a refusal is told to run
-// (when there is one).
+// A refused image ends the run before the port is opened, with status 1.
+CheckedImage Refused(const Settings& settings, const ImageCheckResult& result, RunObserver* run) {
+    CheckedImage refused;
+    refused.endsRun = true;
+    refused.outcome = RunOutcome::ImageRefused;
+    refused.status = 1;
+    if (run != nullptr) {
+        run->OnImageRefused(RefusalOf(settings, result));
+    }
+    refused.result = result;
+    return refused;
+}
+
+// With --image-sha256, --check or --check-only, checks the image before the
+// port is opened, so that a refused one never reaches the board; a refusal
+// is told to run (when there is one). The digest comes first: an image that
+// is not the one released is not checked further.
 CheckedImage CheckImage(const Settings& settings, RunObserver* run) {
     CheckedImage checked;
+    if (!settings.imageSha256.empty()) {
+        const ImageCheckRun digest = RunImageDigestCheck(settings.dataFile, settings.imageSha256);
+        if (!digest.sound) {
+            return Refused(settings, digest.result, run);
+        }
+        checked.digest = digest.result.sha256;
+    }
     if (settings.checkImage == 0 && settings.checkOnly == 0) {
         return checked;
     }
     ImageCheckRun check = RunImageCheck(settings.dataFile, settings.wordBytes);
-    checked.endsRun = !check.sound || settings.checkOnly != 0;
+    if (!check.sound) {
+        return Refused(settings, check.result, run);
+    }
+    checked.endsRun = settings.checkOnly != 0;
     if (checked.endsRun) {
-        checked.outcome = check.sound ? RunOutcome::ImageOk : RunOutcome::ImageRefused;
+        checked.outcome = RunOutcome::ImageOk;
     }
-    checked.status = check.sound ? 0 : 1;
-    checked.digest = check.sound ? check.result.sha256 : std::string();
-    if (run != nullptr && !check.sound) {
-        run->OnImageRefused(RefusalOf(settings, check.result));
-    }
+    checked.digest = check.result.sha256;
     checked.result = std::move(check.result);
     return checked;
 }
@@ -167,19 +193,13 @@ CheckedImage CheckImage(const Settings& settings, RunObserver* run) {
 // the same way on standard error, and told to run (when there is one).
 CheckedImage RefuseForStamp(const Settings& settings, std::vector<ImageFinding> findings,
                             RunObserver* run) {
-    CheckedImage refused;
-    refused.endsRun = true;
-    refused.status = 1;
-    refused.outcome = RunOutcome::ImageRefused;
-    refused.result.opened = true;
-    refused.result.findingCount = static_cast<int64_t>(findings.size());
-    refused.result.findings = std::move(findings);
+    ImageCheckResult result;
+    result.opened = true;
+    result.findingCount = static_cast<int64_t>(findings.size());
+    result.findings = std::move(findings);
     FlushShown();
-    std::fputs(ImageFindingsText(settings.dataFile, refused.result).c_str(), stderr);
-    if (run != nullptr) {
-        run->OnImageRefused(RefusalOf(settings, refused.result));
-    }
-    return refused;
+    std::fputs(ImageFindingsText(settings.dataFile, result).c_str(), stderr);
+    return Refused(settings, result, run);
 }
 
 // The gang, once its image is checked: every run is told the digest of the
@@ -241,22 +261,49 @@ int RunOnPort(const Settings& settings, PortPlatform& platform, DataFiles& files
     return RunMode(port, settings, files, image, story, recorder);
 }
 
-RunEnd EndOfPortError(const std::runtime_error& error) {
-    const std::string detail = DetailOf(error);
-    if (!detail.empty()) {
-        return {1,
-                FormatText(messages::kErrorOccurredWithDetailFormat, error.what(), detail.c_str())};
+// The first board begins, with its label: asked for before anything is
+// opened (a single board's label, and the first of a run of several). A
+// single board whose label never came ends the run (outcome no-label, or
+// the operator's request); a run of several boards then ends before its
+// first board, in order, as when the operator ends it between boards: false.
+bool BeginFirstBoard(const Settings& settings, RunStory& story) {
+    // --check-only has no board to ask a label for; a given one is recorded.
+    BoardLabels* labels =
+        settings.checkOnly != 0 && settings.label == nullptr ? nullptr : story.Labels();
+    const std::optional<uint32_t> number =
+        settings.repeat ? std::optional<uint32_t>(1) : std::nullopt;
+    const LabelAnswer answer = labels != nullptr ? labels->ForBoard(number) : LabelAnswer();
+    if (labels == nullptr || answer.label) {
+        if (!settings.repeat) {
+            story.BeginBoard(std::nullopt, answer.label);
+        }
+        return true;
     }
-    return {1, FormatText(messages::kErrorOccurredFormat, error.what())};
+    if (settings.repeat) {
+        ClearInterrupt();
+        story.DiscardBoard();
+        ShowFormatted(messages::kBoardsInAllFormat, 0u, 0u);
+        FlushShown();
+        return false;
+    }
+    if (answer.interrupt != 0) {
+        throw InterruptedError(answer.interrupt);
+    }
+    story.SetPreset(RunOutcome::NoLabel);
+    FatalError("%s", messages::kNoLabel);
 }
 
 // The run once its command line is accepted: what it consumes opened, the
-// image checked, the board's numbers prepared, then the mode on its port.
+// first board's label asked for, the image checked, the board's numbers
+// prepared, then the mode on its port.
 int RunChecked(const Settings& settings, const std::optional<StampPlan>& stampPlan,
                PortPlatform& platform, DataFiles& files, RunStory& story,
                std::unique_ptr<ConsoleRecorder>& recorder) {
     story.Open();
     story.Begin();
+    if (!BeginFirstBoard(settings, story)) {
+        return 0;
+    }
     // The log is opened before the port, so that one that cannot be opened
     // ends the run before the board is touched.
     if (settings.logFile != nullptr || settings.lineStamps != kLineStampsNone) {
@@ -265,8 +312,8 @@ int RunChecked(const Settings& settings, const std::optional<StampPlan>& stampPl
     CheckedImage checked = CheckImage(settings, &story.Listeners());
     if (!checked.endsRun && stampPlan) {
         std::vector<ImageFinding> refusal;
-        std::unique_ptr<Stamping> stamping = PrepareStamping(
-            *stampPlan, settings, story.Listeners(), story.LedgerRunId(), refusal);
+        std::unique_ptr<Stamping> stamping =
+            PrepareStamping(*stampPlan, settings, story.Listeners(), story.LedgerRunId(), refusal);
         if (!refusal.empty()) {
             checked = RefuseForStamp(settings, std::move(refusal), &story.Listeners());
         } else {
@@ -336,26 +383,11 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
             InterruptWhenParentEnds();
         }
         end.status = RunChecked(settings, stampPlan, platform, files, story, recorder);
-    } catch (const InterruptedError& interrupt) {
-        kind = RunEndKind::Interrupted;
-        end.interrupt = interrupt.Request();
-    } catch (const PowerCommandError& error) {
-        kind = RunEndKind::PowerCommandFailed;
-        end = {error.Status(), error.what()};
-    } catch (const ImageChangedError& error) {
-        kind = RunEndKind::ImageChanged;
-        end = {error.Status(), error.what()};
-    } catch (const ProgramError& error) {
-        kind = RunEndKind::ProgramError;
-        end = {error.Status(), error.what()};
-    } catch (const std::runtime_error& error) {
-        kind = RunEndKind::PortError;
-        end = EndOfPortError(error);
     } catch (...) {
-        // Anything else still ends the program abnormally, but only once the
-        // stack has been unwound to here, so that the port has been given
-        // back first.
-        throw;
+        // Anything of no known kind still ends the program abnormally, but
+        // only once the stack has been unwound to here, so that the port has
+        // been given back first.
+        kind = EndOfError(end);
     }
     // A request that came where no transfer noticed it (while the port was
     // being closed, or the file read) ends the run all the same, as it

@@ -79,8 +79,8 @@ void RunListeners::OnImageRefused(const ImageRefusal& refusal) {
     Run([&](RunObserver& listener) { listener.OnImageRefused(refusal); });
 }
 
-void RunListeners::OnBoardBegin(std::optional<uint32_t> number) {
-    Run([&](RunObserver& listener) { listener.OnBoardBegin(number); });
+void RunListeners::OnBoardBegin(const BoardBegin& begin) {
+    Run([&](RunObserver& listener) { listener.OnBoardBegin(begin); });
 }
 
 void RunListeners::OnFixtureStep(const FixtureStep& step) {

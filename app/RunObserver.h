@@ -2,8 +2,8 @@
 // RunObserver: the one story of a run, as its listeners hear it. Beside what
 // the download session tells (SessionObserver), the run tells what is its
 // own: the run begins, its port is opened, the image a board gets, each
-// board begins, a fixture does a step, a board gets its number, a board
-// ends (with its record), the run ends. The record (app/report/RunReport.h),
+// board begins (with its label), a fixture does a step, a board gets its
+// number, a board ends (with its record), the run ends. The record (app/report/RunReport.h),
 // the event stream (app/events/EventStream.h) and whoever else consumes the
 // run listen here; nobody is handed to the parts of the run one by one.
 //
@@ -13,7 +13,8 @@
 // Order within a run: OnRunBegin; for each board OnBoardBegin, then
 // OnFixtureStep (a start signal awaited, the power command, the line
 // sequence), the session's own facts and OnStamp as they happen, then
-// OnFixtureStep (the end sequence) and OnBoardEnd; last OnRunEnd. OnPort,
+// OnFixtureStep (the end sequence, the power-off command, the result
+// command) and OnBoardEnd; last OnRunEnd. OnPort,
 // OnImage and OnImageRefused come when they are known. A run stopped while
 // it waits for a board has no OnBoardEnd for it.
 
@@ -50,11 +51,12 @@ struct ImageRefusal {
 // What a fixture did for the board (app/fixture/Fixture.h).
 struct FixtureStep {
     enum class Kind {
-        StartSignal,   // the wait for the start signal: line, seconds
-        PowerCommand,  // command, ended, status
-        Reset,         // the line sequence run: sequence
-        ResetEnd,      // the end sequence run after the session: sequence
+        StartSignal,      // the wait for the start signal: line, seconds
+        PowerCommand,     // command, ended, status
+        Reset,            // the line sequence run: sequence
+        ResetEnd,         // the end sequence run after the session: sequence
         PowerOffCommand,  // after the session: command, ended, status
+        ResultCommand,    // once the outcome is known: command, ended, status
     };
     Kind kind = Kind::Reset;
     std::string line;
@@ -75,11 +77,25 @@ struct StampNote {
     std::string ledger;  // a password shown as ***
 };
 
+struct BoardBegin {
+    std::optional<uint32_t> number;    // in a run of several boards
+    std::optional<std::string> label;  // --label, --ask-label; nothing: none
+};
+
 struct BoardEnd {
     std::optional<uint32_t> number;  // in a run of several boards
     RunOutcome outcome = RunOutcome::Failed;
     std::optional<int> exitStatus;  // the board's own; nothing when a signal ended the run
-    std::string record;             // the board's record, one JSON object, without a line end
+    // What was said of the outcome (the record's "error"), without its line
+    // end; empty when nothing was.
+    std::string message;
+    std::string record;  // the board's record, one JSON object, without a line end
+};
+
+// The tally of a run of several boards so far.
+struct BoardTally {
+    unsigned complete = 0;
+    unsigned failed = 0;
 };
 
 struct RunEndFacts {
@@ -96,8 +112,9 @@ class RunObserver : public SessionObserver {
     // The data the board gets: its length and digest.
     virtual void OnImage(int64_t /*bytes*/, const std::string& /*sha256*/) {}
     virtual void OnImageRefused(const ImageRefusal& /*refusal*/) {}
-    // number: the board's number in a run of several, nothing for one board.
-    virtual void OnBoardBegin(std::optional<uint32_t> /*number*/) {}
+    // The board's number in a run of several (nothing for one board) and
+    // its label.
+    virtual void OnBoardBegin(const BoardBegin& /*begin*/) {}
     virtual void OnFixtureStep(const FixtureStep& /*step*/) {}
     virtual void OnStamp(const StampNote& /*note*/) {}
     // A console followed the complete download on the same port (--monitor).
@@ -127,7 +144,7 @@ class RunListeners : public RunObserver {
     void OnPort(const PortFacts& port) override;
     void OnImage(int64_t bytes, const std::string& sha256) override;
     void OnImageRefused(const ImageRefusal& refusal) override;
-    void OnBoardBegin(std::optional<uint32_t> number) override;
+    void OnBoardBegin(const BoardBegin& begin) override;
     void OnFixtureStep(const FixtureStep& step) override;
     void OnStamp(const StampNote& note) override;
     void OnConsoleFollowed() override;

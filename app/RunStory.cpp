@@ -2,14 +2,25 @@
 
 #include <cstdio>
 #include <random>
+#include <stdexcept>
 
+#include "app/ProgramFlowMessages.h"
+#include "app/boards/BoardImage.h"
 #include "app/events/EventStream.h"
 #include "app/factory/RecordForwarder.h"
+#include "app/fixture/Fixture.h"
+#include "app/fixture/ResultCommand.h"
+#include "app/operator/BoardLabels.h"
+#include "app/operator/OperatorScreen.h"
+#include "app/operator/OperatorSwitches.h"
 #include "app/report/ReportMessages.h"
 #include "app/report/RunReport.h"
 #include "app/stamp/Stamping.h"
 #include "errors/FatalError.h"
 #include "errors/FormatText.h"
+#include "errors/Interrupted.h"
+#include "errors/PortError.h"
+#include "errors/ProgramError.h"
 #include "process/ParentChannel.h"
 #include "serial/Interrupt.h"
 #include "text/AppendFile.h"
@@ -35,6 +46,52 @@ std::string GeneratedRunId() {
         id += HexOfDigest(&bytes[i], 1);
     }
     return id;
+}
+
+RunEndKind EndOfError(RunEnd& end) {
+    try {
+        throw;
+    } catch (const InterruptedError& interrupt) {
+        end.interrupt = interrupt.Request();
+        return RunEndKind::Interrupted;
+    } catch (const PowerCommandError& error) {
+        end = {error.Status(), error.what()};
+        return RunEndKind::PowerCommandFailed;
+    } catch (const ImageChangedError& error) {
+        end = {error.Status(), error.what()};
+        return RunEndKind::ImageChanged;
+    } catch (const ProgramError& error) {
+        end = {error.Status(), error.what()};
+        return RunEndKind::ProgramError;
+    } catch (const std::runtime_error& error) {
+        const std::string detail = DetailOf(error);
+        end = {1, detail.empty() ? FormatText(messages::kErrorOccurredFormat, error.what())
+                                 : FormatText(messages::kErrorOccurredWithDetailFormat,
+                                              error.what(), detail.c_str())};
+        return RunEndKind::PortError;
+    }
+}
+
+void BoardEnding::OnOutcome(SessionOutcome outcome, const char* said) {
+    ending = OutcomeOf(outcome);
+    message = said;
+}
+
+void BoardEnding::OnImageRefused(const ImageRefusal& image) {
+    refusal = image.refusal;
+}
+
+std::string BoardEnding::Said(const std::string& runMessage) const {
+    std::string said = !refusal.empty() ? refusal : !runMessage.empty() ? runMessage : message;
+    while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) {
+        said.pop_back();
+    }
+    return said;
+}
+
+void BoardEnding::Forget() {
+    ending.reset();
+    message.clear();
 }
 
 RunStory::RunStory(const Settings& runSettings) : settings(runSettings), start(Clock::now()) {}
@@ -71,10 +128,19 @@ void RunStory::Open() {
     if (forwarder != nullptr) {
         forwarder->StartEarly();
     }
+    if (LabelsInUse(settings)) {
+        labels = std::make_unique<BoardLabels>(settings);
+    }
+    if (settings.resultCommand != nullptr) {
+        resultCommand = std::make_unique<ResultCommand>(settings, runId);
+    }
+    screen = OperatorScreen::ForRun(settings);
     // The record hears every fact before the events tell them.
     listeners.Add(record.get());
-    listeners.AddSession(&ending);
+    listeners.Add(&ending);
     listeners.Add(events.get());
+    listeners.Add(resultCommand.get());
+    listeners.Add(screen.get());
 }
 
 std::optional<std::string> RunStory::LedgerRunId() const {
@@ -94,13 +160,9 @@ void RunStory::Begin() {
     begin.baud = settings.baudRate;
     begin.file = settings.mode == ModeConsole ? nullptr : settings.dataFile;
     listeners.OnRunBegin(begin);
-    // A run of several boards has its first one open too, so that an error
-    // before it came is recorded; its board begins with BeginBoard.
+    // The first board is open, so that an error before it came is
+    // recorded; it begins with BeginBoard.
     boardOpen = true;
-    if (!settings.repeat) {
-        boardTold = true;
-        listeners.OnBoardBegin(std::nullopt);
-    }
 }
 
 void RunStory::SetStamping(std::unique_ptr<Stamping> numbers) {
@@ -108,12 +170,12 @@ void RunStory::SetStamping(std::unique_ptr<Stamping> numbers) {
     listeners.AddSession(stamping.get());
 }
 
-void RunStory::BeginBoard(uint32_t number) {
+void RunStory::BeginBoard(std::optional<uint32_t> number, const std::optional<std::string>& label) {
     ending.Forget();
     boardNumber = number;
     boardOpen = true;
     boardTold = true;
-    listeners.OnBoardBegin(number);
+    listeners.OnBoardBegin({number, label});
     if (stamping != nullptr) {
         stamping->StartBoard(number);
     }
@@ -127,48 +189,103 @@ void RunStory::DiscardBoard() {
     }
 }
 
-RunOutcome RunStory::EndBoard(int request) {
+RunOutcome RunStory::BoardOutcome(int request) const {
     // A session cut short by the operator is interrupted, whatever it had
     // told before.
-    const RunOutcome outcome =
-        request != 0 ? RunOutcome::Interrupted
-                     : OutcomeOfRun({RunEndKind::Normal, false, std::nullopt, ending.Ending()});
+    return request != 0 ? RunOutcome::Interrupted
+                        : OutcomeOfRun({RunEndKind::Normal, false, std::nullopt, ending.Ending()});
+}
+
+RunOutcome RunStory::ErrorOutcome(RunEndKind kind) const {
+    return OutcomeOfRun({kind, settings.mode == ModeConsole, preset, ending.Ending()});
+}
+
+void RunStory::CloseNumber(int request) {
+    if (stamping != nullptr) {
+        stamping->Finish(BoardOutcome(request));
+    }
+}
+
+void RunStory::CloseNumberOnError() {
+    if (stamping == nullptr) {
+        return;
+    }
+    RunEnd said;
+    try {
+        stamping->Finish(ErrorOutcome(EndOfError(said)));
+    } catch (...) {
+        // An error of no known kind ends the program abnormally anyway.
+    }
+}
+
+RunOutcome RunStory::EndBoard(int request) {
+    const RunOutcome outcome = BoardOutcome(request);
     FinishBoard(outcome, BoardExitStatus(outcome), std::string(),
                 request != 0 ? InterruptName(request) : nullptr, nullptr);
     return outcome;
+}
+
+void RunStory::ShowResult(const BoardTally& tally) {
+    if (screen != nullptr) {
+        screen->ShowResult(&tally);
+    }
+}
+
+void RunStory::Say(const std::string& line) {
+    if (screen != nullptr) {
+        screen->Say(line);
+    } else {
+        Show(line.c_str());
+        FlushShown();
+    }
 }
 
 void RunStory::FinishBoard(RunOutcome outcome, std::optional<int> exitStatus,
                            const std::string& message, const char* signal, RunEnd* runEnd) {
     boardOpen = false;
     if (!boardTold) {
-        listeners.OnBoardBegin(std::nullopt);
+        listeners.OnBoardBegin({});
     }
     boardTold = false;
+    // 1. The number's closing, unless the session's end or the caller did
+    // it before the fixture's end sequence (steps 2 and 3).
     if (stamping != nullptr) {
         stamping->Finish(outcome);
     }
+    // 4. The result command, which never changes the outcome.
+    if (resultCommand != nullptr) {
+        resultCommand->Run(outcome, exitStatus,
+                           record != nullptr ? record->RecordId() : std::string(), listeners);
+    }
+    // 5. The record.
     BoardEnd end;
     end.number = settings.repeat ? boardNumber : std::nullopt;
     end.outcome = outcome;
     end.exitStatus = exitStatus;
+    end.message = ending.Said(message);
     if (record != nullptr) {
         end.record = record->Make(outcome, exitStatus, message, signal);
     }
-    // The record is forced to disk before the run, or its next board, goes on.
-    if (reportFile != nullptr && !reportFile->AppendRecord(end.record + "\n")) {
-        const std::string said =
-            FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
-        if (runEnd == nullptr) {
-            FlushShown();
-            std::fputs(said.c_str(), stderr);
-        } else if (runEnd->interrupt == 0) {
-            runEnd->message += said;
-            runEnd->status = runEnd->status == 0 ? 1 : runEnd->status;
-        }
-    }
-    Forward(signal, runEnd);
+    AppendRecord(end.record, runEnd);
+    // 6. The board's end told; 7. the records on disk go on to the factory's
+    // database.
     listeners.OnBoardEnd(end);
+    Forward(signal, runEnd);
+}
+
+void RunStory::AppendRecord(const std::string& line, RunEnd* runEnd) {
+    // The record is forced to disk before the run, or its next board, goes on.
+    if (reportFile == nullptr || reportFile->AppendRecord(line + "\n")) {
+        return;
+    }
+    const std::string said = FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
+    if (runEnd == nullptr) {
+        FlushShown();
+        std::fputs(said.c_str(), stderr);
+    } else if (runEnd->interrupt == 0) {
+        runEnd->message += said;
+        runEnd->status = runEnd->status == 0 ? 1 : runEnd->status;
+    }
 }
 
 void RunStory::Forward(const char* signal, RunEnd* runEnd) {
@@ -187,28 +304,36 @@ void RunStory::Forward(const char* signal, RunEnd* runEnd) {
 }
 
 void RunStory::End(RunEnd& end, RunEndKind kind) {
-    const RunOutcome outcome =
-        OutcomeOfRun({kind, settings.mode == ModeConsole, preset, ending.Ending()});
+    const RunOutcome outcome = ErrorOutcome(kind);
     const bool bySignal = end.interrupt != 0;
     const char* signal = bySignal ? InterruptName(end.interrupt) : nullptr;
+    // Events that could not be written fail the run, as its record says.
+    FailOnEventsLost(end, bySignal);
     if (boardOpen && begun) {
         FinishBoard(outcome, bySignal ? std::nullopt : std::optional<int>(end.status), end.message,
                     signal, &end);
+        // 8. A single board's result (or the board an error ended) on the
+        // operator's screen.
+        if (screen != nullptr) {
+            screen->ShowResult(nullptr);
+        }
     } else if (stamping != nullptr) {
         stamping->Finish(outcome);
     }
     if (!begun) {
         return;
     }
-    if (events != nullptr && events->Failed() && !bySignal && end.status == 0) {
-        end.status = 1;
-    }
+    FailOnEventsLost(end, bySignal);
     RunEndFacts facts;
-    facts.outcome = outcome;
     facts.exitStatus = bySignal ? std::nullopt : std::optional<int>(end.status);
+    facts.outcome = OutcomeOfEnd(outcome, facts.exitStatus);
     facts.signal = signal;
     facts.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     listeners.OnRunEnd(facts);
+    FailOnEventsLost(end, bySignal);
+}
+
+void RunStory::FailOnEventsLost(RunEnd& end, bool bySignal) const {
     if (events != nullptr && events->Failed() && !bySignal && end.status == 0) {
         end.status = 1;
     }

@@ -75,6 +75,20 @@ struct Settings {
     const char* powerCommand = nullptr;      // --power-command
     const char* powerOffCommand = nullptr;   // --power-off-command: after each board
     const char* startWhen = nullptr;         // --start-when: an input line's level
+    // --result-command: run once each board's outcome is known; nullptr: none.
+    const char* resultCommand = nullptr;
+    // The board's label (app/operator/BoardLabels.h): --label, or the one a
+    // gang asked for one of its runs (--gang-label); nullptr: none.
+    const char* label = nullptr;
+    bool askLabel = false;               // --ask-label: asked before each board
+    const char* labelFrom = nullptr;     // --label-from: the scanner's port; nullptr: none
+    uint32_t labelBaud = 9600;           // --label-baud
+    const char* labelPattern = nullptr;  // --label-pattern: checked when given
+    // --operator-screen: the result across the screen after each board.
+    bool operatorScreen = false;
+    // --image-sha256: the digest every board's data must have, in lower
+    // case; empty: none.
+    std::string imageSha256;
     // --run-id: the run's name in its records; nullptr: one is generated.
     const char* runId = nullptr;
     // --station: any text, recorded as the station; nullptr: none.

@@ -3,6 +3,7 @@
 // lines, one write per line, to the same kind of pseudo-terminal.
 //
 // Usage: download_bench [megabytes (default 20)] [runs (default 3)]
+//        download_bench --events [megabytes (default 20)] [runs (default 5)]
 //
 // Reports the upload time of both, as the board saw it (from the first
 // record byte to the "C" command that follows the last record), their ratio,
@@ -11,6 +12,10 @@
 // against the line's own time for those bytes. Exits with status 1 when a
 // goal is missed (each missed goal is named on standard error) or the
 // measurement fails, 0 when every goal is met.
+//
+// With --events: the large file's upload with --events FILE against the same
+// upload without it, the runs interleaved (each pair in turn in the other
+// order), and their ratio (medians).
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -42,6 +47,9 @@ constexpr uint32_t kPacedBaud = 115200;
 constexpr double kRatioGoal = 0.90;
 constexpr double kMemoryGrowthGoal = 0.10;
 constexpr double kPacedExcessGoal = 0.03;
+// With --events FILE, the upload's throughput at least this share of the
+// same upload's without it.
+constexpr double kEventsRatioGoal = 0.98;
 
 // This program's own path, for running itself in measure mode.
 const char* selfPath = "download_bench";
@@ -49,6 +57,7 @@ const char* selfPath = "download_bench";
 struct Upload {
     double seconds = 0;
     long peakKb = 0;
+    double cpuSeconds = 0;  // vantoir's own, user and system
 };
 
 struct HexFile {
@@ -86,7 +95,8 @@ double UploadSeconds(const sim::Board& board, size_t recordBytes) {
 // Measure mode (the benchmark runs itself as a small process for this, so
 // that the figure is vantoir's own and not inherited from this large one):
 // runs the command with output to /dev/null and prints its peak resident
-// memory in KB; the exit status is the command's.
+// memory in KB and the CPU time it used in seconds; the exit status is the
+// command's.
 int MeasureMode(char** command) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -101,12 +111,16 @@ int MeasureMode(char** command) {
     if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) {
         return 126;
     }
-    std::printf("%ld\n", usage.ru_maxrss);
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    std::printf("%ld %.6f\n", usage.ru_maxrss, seconds(usage.ru_utime) + seconds(usage.ru_stime));
     return WEXITSTATUS(status);
 }
 
-// Runs vantoir through measure mode; returns its peak resident memory in KB.
-long RunMeasured(const std::vector<std::string>& args) {
+// Runs vantoir through measure mode; returns its peak resident memory in KB
+// and its CPU time.
+Upload RunMeasured(const std::vector<std::string>& args) {
     int output[2];
     if (pipe(output) != 0) {
         throw std::runtime_error("pipe failed");
@@ -125,6 +139,7 @@ long RunMeasured(const std::vector<std::string>& args) {
     }
     close(output[1]);
     char text[64] = {};
+    char* end = text;
     const ssize_t length = read(output[0], text, sizeof text - 1);
     close(output[0]);
     int status = 0;
@@ -132,21 +147,34 @@ long RunMeasured(const std::vector<std::string>& args) {
         length <= 0) {
         throw std::runtime_error("vantoir failed");
     }
-    return std::atol(text);
+    Upload measured;
+    measured.peakKb = std::strtol(text, &end, 10);
+    measured.cpuSeconds = std::strtod(end, nullptr);
+    return measured;
 }
 
-Upload RunVantoir(const HexFile& file, uint32_t baud) {
+Upload RunVantoir(const HexFile& file, uint32_t baud,
+                  const std::vector<std::string>& extra = std::vector<std::string>()) {
     sim::BoardConfig config;
     config.baudRate = baud;
     config.expectStart = false;
     sim::Board board(config);
     board.Start();
-    const long peakKb = RunMeasured({VANTOIR_BINARY, "-P", board.SlavePath(), "-F", file.path, "-L",
-                                     "-B", std::to_string(baud != 0 ? baud : 115200)});
+    std::vector<std::string> args = {VANTOIR_BINARY,
+                                     "-P",
+                                     board.SlavePath(),
+                                     "-F",
+                                     file.path,
+                                     "-L",
+                                     "-B",
+                                     std::to_string(baud != 0 ? baud : 115200)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Upload upload = RunMeasured(args);
     if (!board.Summary().countMatched) {
         throw std::runtime_error("the board's count did not match");
     }
-    return {UploadSeconds(board, file.recordBytes), peakKb};
+    upload.seconds = UploadSeconds(board, file.recordBytes);
+    return upload;
 }
 
 void WriteAll(int fd, const char* data, size_t length) {
@@ -255,6 +283,55 @@ int MeasurePaced(const std::string& directory) {
     return missed;
 }
 
+// The large file with --events FILE and without, interleaved. Returns the
+// number of goals missed.
+int MeasureEvents(const std::string& directory, size_t megabytes, int runs) {
+    const HexFile large = MakeFile(directory, "large.hex", megabytes << 20);
+    const std::string events = directory + "/events.jsonl";
+    std::vector<double> plain;
+    std::vector<double> withEvents;
+    std::vector<double> plainCpu;
+    std::vector<double> eventsCpu;
+    for (int run = 0; run < runs; ++run) {
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((run + turn) % 2 == 0) {
+                const Upload upload = RunVantoir(large, 0);
+                plain.push_back(upload.seconds);
+                plainCpu.push_back(upload.cpuSeconds);
+            } else {
+                std::remove(events.c_str());
+                const Upload upload = RunVantoir(large, 0, {"--events", events});
+                withEvents.push_back(upload.seconds);
+                eventsCpu.push_back(upload.cpuSeconds);
+            }
+        }
+        std::printf("run %d: without %.3f s (CPU %.3f s), with %.3f s (CPU %.3f s)\n", run + 1,
+                    plain.back(), plainCpu.back(), withEvents.back(), eventsCpu.back());
+    }
+    long lines = 0;
+    if (std::FILE* stream = std::fopen(events.c_str(), "rb")) {
+        for (int c = std::fgetc(stream); c != EOF; c = std::fgetc(stream)) {
+            lines += c == '\n' ? 1 : 0;
+        }
+        std::fclose(stream);
+    }
+    std::remove(events.c_str());
+    const double plainSeconds = Median(plain);
+    const double eventsSeconds = Median(withEvents);
+    const double ratio = plainSeconds / eventsSeconds;
+    std::printf("file: %zu bytes; median of %d runs each, interleaved\n", large.text.size(), runs);
+    std::printf("without --events:     %.3f s, %.1f MB/s\n", plainSeconds,
+                MegabytesPerSecond(large.recordBytes, plainSeconds));
+    std::printf("with --events FILE:   %.3f s, %.1f MB/s (%ld events a run)\n", eventsSeconds,
+                MegabytesPerSecond(large.recordBytes, eventsSeconds), lines);
+    std::printf("throughput ratio with/without: %.3f (goal >= %.2f)\n", ratio, kEventsRatioGoal);
+    std::printf("vantoir's CPU time, whole run: %.3f s without, %.3f s with (ratio %.3f)\n",
+                Median(plainCpu), Median(eventsCpu), Median(plainCpu) / Median(eventsCpu));
+    int missed = 0;
+    ReportGoal("throughput with --events", ratio >= kEventsRatioGoal, missed);
+    return missed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -262,8 +339,13 @@ int main(int argc, char** argv) {
         return MeasureMode(argv + 2);
     }
     selfPath = argv[0];
+    const bool events = argc > 1 && std::string(argv[1]) == "--events";
+    if (events) {
+        --argc;
+        ++argv;
+    }
     const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20;
-    const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : events ? 5 : 3;
     char directory[] = "/tmp/vantoir-bench-XXXXXX";
     if (mkdtemp(directory) == nullptr) {
         std::perror("mkdtemp");
@@ -271,7 +353,9 @@ int main(int argc, char** argv) {
     }
     int missed = 0;
     try {
-        missed = MeasureThroughputAndMemory(directory, megabytes, runs) + MeasurePaced(directory);
+        missed = events ? MeasureEvents(directory, megabytes, runs)
+                        : MeasureThroughputAndMemory(directory, megabytes, runs) +
+                              MeasurePaced(directory);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "download_bench: %s\n", error.what());
         return 1;

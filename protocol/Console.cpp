@@ -38,7 +38,6 @@ bool Handshake(COMPort& port, const ProtocolOptions& options) {
             return false;
         }
     }
-    observer.OnPhase(SessionPhase::Console);
     return true;
 }
 
@@ -128,6 +127,8 @@ void PlainConsoleSink::EndOfBurst() {
 }
 
 int RunConsole(COMPort& port, const ProtocolOptions& options, const ConsoleSetup& setup) {
+    SessionObserver none;
+    SessionObserver& observer = options.observer != nullptr ? *options.observer : none;
     if (setup.afterDownload) {
         port.SetReadTimeouts(0, 0, kTerminalReadTimeoutMs);
     } else {
@@ -141,6 +142,7 @@ int RunConsole(COMPort& port, const ProtocolOptions& options, const ConsoleSetup
     // The keyboard is set up before the banner, so that a key typed once the
     // banner shows is already taken key by key, unechoed.
     ConsoleInput keyboard;
+    observer.OnPhase(SessionPhase::Console);
     ShowFormatted("%s", setup.afterDownload ? messages::kEnteringConsoleAfterDownload
                                             : messages::kEnteringConsoleMode);
     std::fflush(stdout);

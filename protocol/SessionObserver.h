@@ -10,8 +10,9 @@
 // OnPhase(Request), OnPhase(Upload), OnRecordsSent after every record line
 // and OnProgress with each progress line, OnPhase(Count), OnCountConfirmed,
 // OnPhase(Flash), OnFlash, OnPhase(Start), OnStartSent, and at the end
-// OnOutcome. Console mode's handshake (-fp) tells OnPhase(Identify),
-// OnBoardIdentified and, once the board has answered, OnPhase(Console).
+// OnOutcome. Console mode tells OnPhase(Console) as its terminal starts
+// (after a download too, with --monitor); before it, its handshake (-fp)
+// tells OnPhase(Identify) and OnBoardIdentified.
 // OnBoardMessage comes whenever the board's "-" line is shown. A
 // session ended by a port error, or by an interrupt, stops wherever it was,
 // without OnOutcome (an upload cut short by a port error still ends its
@@ -29,7 +30,7 @@ enum class SessionPhase {
     Count,     // "C"
     Flash,     // "W"
     Start,     // "S"
-    Console,   // console mode after its handshake (-fp): no longer waiting
+    Console,   // console mode's terminal (after its handshake, -fp): no longer waiting
 };
 
 enum class SessionOutcome {

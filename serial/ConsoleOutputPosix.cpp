@@ -13,6 +13,18 @@ bool OutputTakesCursorMovements() {
     return isatty(STDOUT_FILENO) != 0 && terminal != nullptr && std::string(terminal) != "dumb";
 }
 
+bool OutputTakesColour() {
+    if (!OutputTakesCursorMovements()) {
+        return false;
+    }
+    const std::string terminal = std::getenv("TERM");
+    const auto endsWith = [&terminal](const std::string& tail) {
+        return terminal.size() >= tail.size() &&
+               terminal.compare(terminal.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return terminal.rfind("vt", 0) != 0 && !endsWith("-m") && !endsWith("-mono");
+}
+
 OutputSize OutputTerminalSize() {
     OutputSize size;
     winsize window{};

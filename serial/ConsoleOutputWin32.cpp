@@ -37,6 +37,10 @@ bool OutputTakesCursorMovements() {
     return true;
 }
 
+bool OutputTakesColour() {
+    return OutputTakesCursorMovements();
+}
+
 OutputSize OutputTerminalSize() {
     OutputSize size;
     CONSOLE_SCREEN_BUFFER_INFO info{};

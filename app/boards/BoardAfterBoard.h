@@ -35,6 +35,16 @@
 // With --stamp, every board reserves its own number, which its tally line
 // shows ("Board 3 (stamp 17): complete. ...") and which is closed as the
 // board ends.
+//
+// With labels (--ask-label, --label-from: app/operator/BoardLabels.h) each
+// board's label is asked for before the board is awaited (the first one's
+// before the port was opened), and its tally line shows it ("Board 3 (label
+// SN0003): complete. ...", "Board 3 (stamp 17, label SN0003): ..."). The
+// end of the labels' input ends the run before its next board, in order, as
+// the operator's request between boards does. After the tally the
+// operator's screen (--operator-screen) shows the board's result; what is
+// said between boards (the line to take the board away, the start signal's
+// waits) goes on its last line while it shows.
 
 #include "app/RunStory.h"
 #include "app/Settings.h"

@@ -7,8 +7,11 @@
 // never sent an image other than the one that was checked: when the file
 // has changed since its check, the board's run fails before anything is
 // sent ("Error: %s is no longer the image that was checked\n" on standard
-// error, status 1, outcome image-changed: ImageChangedError). Without
-// either, the download reads the file as it goes, as it always has.
+// error, status 1, outcome image-changed: ImageChangedError). With
+// --image-sha256 every board's data must have that digest: other data ends
+// the run the same way, its message and the record's finding being the
+// digest's ("FILE: SHA-256 is X, not the expected Y"). Without any of these,
+// the download reads the file as it goes, as it always has.
 
 #include <cstdint>
 #include <memory>
@@ -41,6 +44,9 @@ class BoardImage {
     void OpenFor(UploadFile& file) const;
 
   private:
+    // Ends the run: the data read has digest, not the one expected.
+    [[noreturn]] void Refuse(const std::string& digest) const;
+
     const Settings& settings;
     std::string checkedDigest;
     bool recorded;
@@ -48,10 +54,13 @@ class BoardImage {
 };
 
 // The data of the file at path as the download reads it (after a leading
-// byte-order mark) and its SHA-256 (empty when the crypto library fails).
+// byte-order mark), its length and its SHA-256 (empty when the crypto
+// library fails). With keepBytes false the data is only measured (bytes
+// stays empty), never held in memory.
 struct ImageBytes {
     std::shared_ptr<const std::string> bytes;
+    int64_t length = 0;
     std::string sha256;
 };
 enum class ImageRead { Read, CannotOpen, ReadFailed };
-ImageRead ReadImageBytes(const char* path, ImageBytes& image);
+ImageRead ReadImageBytes(const char* path, ImageBytes& image, bool keepBytes = true);

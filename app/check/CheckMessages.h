@@ -28,5 +28,10 @@ inline constexpr const char* kImageStartSegmentFormat = "start %04X:%04X (CS:IP)
 inline constexpr const char* kImageStartLinearFormat = "start 0x%08X (EIP)";
 inline constexpr const char* kImageNoStartAddress = "no start address";
 inline constexpr const char* kImageDigestUnknown = "unknown";
+// --image-sha256: the data's digest is not the one expected (a finding of
+// the file as a whole).
+inline constexpr const char* kImageDigestFindingFormat = "SHA-256 is %s, not the expected %s";
+inline constexpr const char* kImageSha256NeedsDownload =
+    "Switch --image-sha256 needs download mode: it cannot be used with -C or -R\n";
 
 }  // namespace messages

@@ -1,5 +1,7 @@
-// --check, --check-only, the unit the image's addresses count, and the
-// digest a gang gives its runs.
+// --check, --check-only, --image-sha256, the unit the image's addresses
+// count, and the digest a gang gives its runs.
+
+#include <string>
 
 #include "app/CommandLineMessages.h"
 #include "app/check/CheckMessages.h"
@@ -22,6 +24,21 @@ void CheckCheckSwitches(Settings& settings, const GivenSwitches& given) {
     if (settings.checkImage != 0 && settings.mode != ModeDownload) {
         FatalError("%s", messages::kCheckNeedsDownload);
     }
+    if (!settings.imageSha256.empty() && settings.mode != ModeDownload) {
+        FatalError("%s", messages::kImageSha256NeedsDownload);
+    }
+}
+
+// 64 hex digits, either case; kept in lower case, as digests are shown.
+std::string CheckedDigest(const SwitchUse& use) {
+    std::string digest = use.value;
+    for (char& c : digest) {
+        c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+    }
+    if (digest.size() != 64 || digest.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        FatalError(messages::kInvalidValueFormat, use.typed, use.value);
+    }
+    return digest;
 }
 
 // --word-size BITS: 8, 16 or 32.
@@ -41,6 +58,9 @@ const SwitchRow kRows[] = {
      [](const SwitchUse&, Settings& s) { s.checkOnly = 1; }},
     {"--word-size", "<bits>", "the image's addresses count words of 8 (default), 16 or 32 bits",
      ApplyWordSize, ForGangRun::PassOn, SwitchRules::OwnRules},
+    {"--image-sha256", "<hex>", "sends only data whose SHA-256 is this one (64 hex digits)",
+     [](const SwitchUse& use, Settings& s) { s.imageSha256 = CheckedDigest(use); },
+     ForGangRun::PassOn, SwitchRules::OwnRules},
     // Not for the user: given by a gang to each of its runs.
     {"--checked-image", "<sha256>", nullptr,
      [](const SwitchUse& use, Settings& s) { s.checkedImage = use.value; }, ForGangRun::PassOn,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/boards/BoardImage.h"
 #include "app/check/CheckMessages.h"
 #include "errors/FatalError.h"
 #include "protocol/ProtocolMessages.h"
@@ -104,5 +105,36 @@ ImageCheckRun RunImageCheck(const char* dataFile, uint32_t wordBytes) {
         std::fputs(ImageFindingsText(dataFile, run.result).c_str(), stderr);
     }
     FlushShown();
+    return run;
+}
+
+ImageFinding DigestFinding(const std::string& digest, const std::string& expected) {
+    ImageFinding finding;
+    finding.message = FormatText(messages::kImageDigestFindingFormat,
+                                 digest.empty() ? messages::kImageDigestUnknown : digest.c_str(),
+                                 expected.c_str());
+    return finding;
+}
+
+ImageCheckRun RunImageDigestCheck(const char* dataFile, const std::string& expected) {
+    ImageBytes image;
+    switch (ReadImageBytes(dataFile, image)) {
+        case ImageRead::CannotOpen:
+            FatalError(messages::kCannotOpenUploadFormat, dataFile);
+        case ImageRead::ReadFailed:
+            FatalError(messages::kFileReadFailedFormat, dataFile);
+        case ImageRead::Read:
+            break;
+    }
+    ImageCheckRun run;
+    run.result.opened = true;
+    run.result.sha256 = image.sha256;
+    run.sound = image.sha256 == expected;
+    if (!run.sound) {
+        run.result.findings.push_back(DigestFinding(image.sha256, expected));
+        run.result.findingCount = 1;
+        FlushShown();
+        std::fputs(ImageFindingsText(dataFile, run.result).c_str(), stderr);
+    }
     return run;
 }

@@ -24,6 +24,16 @@ struct ImageCheckRun {
 // upload\n" on standard error, status 1.
 ImageCheckRun RunImageCheck(const char* dataFile, uint32_t wordBytes = 1);
 
+// --image-sha256: the SHA-256 of dataFile's data as a board gets it
+// (app/boards/BoardImage.h) against expected (lower case). A match prints
+// nothing; any other digest is refused as the check refuses an image, with
+// the one finding "SHA-256 is X, not the expected Y" (DigestFinding). A file
+// that cannot be opened or read ends the program as a download does.
+ImageCheckRun RunImageDigestCheck(const char* dataFile, const std::string& expected);
+// The finding of a digest that is not the one expected; digest empty:
+// unknown (the crypto library failed).
+ImageFinding DigestFinding(const std::string& digest, const std::string& expected);
+
 // The texts printed for a result: the findings with the refusal line (for
 // standard error), and the line of a sound image (for standard output).
 std::string ImageFindingsText(const char* dataFile, const ImageCheckResult& result);

@@ -1,6 +1,7 @@
 #include "app/cli/SwitchRow.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/CommandLineMessages.h"
 #include "errors/FatalError.h"
@@ -88,4 +89,11 @@ int ArgumentsOfUse(const SwitchRow* row, int at, int argumentCount, char** argum
         ++taken;
     }
     return taken;
+}
+
+const char* NonBlankValue(const SwitchUse& use) {
+    if (std::string(use.value).find_first_not_of(" \t") == std::string::npos) {
+        FatalError(messages::kInvalidValueFormat, use.typed, use.value);
+    }
+    return use.value;
 }

@@ -113,3 +113,6 @@ const SwitchRow* FindSwitch(const char* argument);
 // A whole number from low to high in plain decimal digits, nothing else;
 // anything else ends the run with "Invalid value for switch %s: %s\n".
 uint32_t WholeNumberValue(const SwitchUse& use, uint32_t low, uint32_t high);
+// The value, unless it is nothing but blanks (a command that would run
+// nothing, a label that names nothing): then the run ends as above.
+const char* NonBlankValue(const SwitchUse& use);

@@ -37,6 +37,8 @@ const char* StepName(FixtureStep::Kind kind) {
             return "reset-end";
         case FixtureStep::Kind::PowerOffCommand:
             return "power-off-command";
+        case FixtureStep::Kind::ResultCommand:
+            return "result-command";
     }
     return nullptr;
 }
@@ -48,6 +50,10 @@ std::string Dumped(const EventStream::Json& event) {
 }
 
 }  // namespace
+
+double EventSeconds(double seconds) {
+    return std::round(seconds * 1000.0) / 1000.0;
+}
 
 const char* PhaseName(SessionPhase phase) {
     switch (phase) {
@@ -102,7 +108,7 @@ void EventStream::ToGang(ParentChannel& parent) {
 
 double EventStream::Now() {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double t = std::round(seconds * 1000.0) / 1000.0;
+    const double t = EventSeconds(seconds);
     lastT = t > lastT ? t : lastT;
     return lastT;
 }
@@ -146,7 +152,7 @@ void EventStream::PassOn(const Json& told, const std::string& port, double runSt
     Json event;
     event["v"] = 1;
     event["event"] = told.value("event", "");
-    const double t = std::round((told.value("t", 0.0) + runStarted) * 1000.0) / 1000.0;
+    const double t = EventSeconds(told.value("t", 0.0) + runStarted);
     lastT = t > lastT ? t : lastT;
     event["t"] = lastT;
     if (!port.empty()) {
@@ -161,6 +167,10 @@ void EventStream::PassOn(const Json& told, const std::string& port, double runSt
     Emit(event);
 }
 
+void EventStream::Tell(const Json& told, const std::string& port) {
+    PassOn(told, port, Now());
+}
+
 void EventStream::OnRunBegin(const RunBegin& begin) {
     Json event = Begin("run-begin");
     event["run_id"] = begin.runId;
@@ -172,9 +182,10 @@ void EventStream::OnRunBegin(const RunBegin& begin) {
     Emit(event);
 }
 
-void EventStream::OnBoardBegin(std::optional<uint32_t> number) {
+void EventStream::OnBoardBegin(const BoardBegin& begin) {
     Json event = Begin("board-begin");
-    event["board_number"] = OrNull(number);
+    event["board_number"] = OrNull(begin.number);
+    event["label"] = OrNull(begin.label);
     Emit(event);
 }
 
@@ -184,10 +195,11 @@ void EventStream::OnFixtureStep(const FixtureStep& step) {
     switch (step.kind) {
         case FixtureStep::Kind::StartSignal:
             event["line"] = step.line;
-            event["seconds"] = std::round(step.seconds * 1000.0) / 1000.0;
+            event["seconds"] = EventSeconds(step.seconds);
             break;
         case FixtureStep::Kind::PowerCommand:
         case FixtureStep::Kind::PowerOffCommand:
+        case FixtureStep::Kind::ResultCommand:
             event["command"] = step.command;
             event["ended"] = step.ended;
             event["status"] = OrNull(step.status);
@@ -265,6 +277,6 @@ void EventStream::OnRunEnd(const RunEndFacts& end) {
     event["outcome"] = OutcomeName(end.outcome);
     event["exit_status"] = OrNull(end.exitStatus);
     event["signal"] = OrNull(end.signal);
-    event["seconds"] = std::round(end.seconds * 1000.0) / 1000.0;
+    event["seconds"] = EventSeconds(end.seconds);
     Emit(event);
 }

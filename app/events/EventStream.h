@@ -10,10 +10,10 @@
 // started (to the millisecond, never decreasing). Events, in the order they
 // happen:
 //   run-begin    run_id, station, mode, port, baud, file
-//   board-begin  board_number
+//   board-begin  board_number, label
 //   fixture      step ("start-signal": line, seconds; "power-command",
-//                "power-off-command": command, ended, status; "reset",
-//                "reset-end": sequence)
+//                "power-off-command", "result-command": command, ended,
+//                status; "reset", "reset-end": sequence)
 //   phase        phase: "identify", "request", "upload", "count", "flash",
 //                "start", "console"
 //   board        identity
@@ -72,12 +72,15 @@ class EventStream : public RunObserver {
     // an earlier event's), "port" added after it when port is not empty;
     // every other key as told.
     void PassOn(const Json& told, const std::string& port, double runStarted);
+    // An event of the stream's own (a gang's), told without "t": "t" is now,
+    // "port" added as PassOn adds it.
+    void Tell(const Json& told, const std::string& port);
     // Seconds since start, to the millisecond, never less than an earlier
     // event's.
     double Now();
 
     void OnRunBegin(const RunBegin& begin) override;
-    void OnBoardBegin(std::optional<uint32_t> number) override;
+    void OnBoardBegin(const BoardBegin& begin) override;
     void OnFixtureStep(const FixtureStep& step) override;
     void OnPhase(SessionPhase phase) override;
     void OnBoardIdentified(const char* text) override;
@@ -106,6 +109,9 @@ class EventStream : public RunObserver {
     ParentChannel* channel = nullptr;
     bool failed = false;
 };
+
+// Seconds as the events give them: to the millisecond.
+double EventSeconds(double seconds);
 
 // The name of a session phase in the events ("identify", ...), and the phase
 // of such a name.

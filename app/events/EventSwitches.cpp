@@ -9,9 +9,9 @@
 
 namespace {
 
-// Standard output holds nothing but events with "-": a console, which is
-// for a person, cannot share it. Once the line is accepted, nothing shown
-// reaches standard output any more, the echo line included.
+// Standard output holds nothing but events with "-": a console and the
+// operator's screen, which are for a person, cannot share it. Once the line is accepted, nothing
+// shown reaches standard output any more, the echo line included.
 void CheckEventSwitches(Settings& settings, const GivenSwitches& given) {
     if (!settings.eventsToOutput) {
         return;
@@ -21,6 +21,9 @@ void CheckEventSwitches(Settings& settings, const GivenSwitches& given) {
     }
     if (settings.monitor) {
         FatalError(messages::kEventsToOutputWithFormat, given.Last("--monitor"));
+    }
+    if (settings.operatorScreen) {
+        FatalError(messages::kEventsToOutputWithFormat, given.Last("--operator-screen"));
     }
     settings.commandsToError = true;
     DropShown();

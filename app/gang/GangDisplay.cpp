@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/RunObserver.h"
 #include "app/boards/BoardMessages.h"
 #include "app/gang/GangMessages.h"
 #include "errors/FormatText.h"
@@ -118,52 +119,54 @@ void GangDisplay::DrawBlock(double now) {
     drawnAt = now;
 }
 
-std::string FormatGangSummary(const std::vector<GangMember>& members) {
-    std::vector<std::vector<std::string>> rows = {
-        {"Port", "Board", "Outcome", "Records", "Seconds"}};
-    // Numbers to the right, text to the left.
-    std::vector<bool> right = {false, false, false, true, true};
-    // Board after board: each port's boards, complete and failed.
-    const bool repeated = std::any_of(members.begin(), members.end(), [](const GangMember& member) {
-        return member.BoardsComplete() + member.BoardsFailed() > 0;
-    });
-    if (repeated) {
-        rows[0].insert(rows[0].end(), {"Complete", "Failed"});
-        right.insert(right.end(), {true, true});
-    }
-    // With --stamp, a last column: the number each board got.
-    const bool stamped = std::any_of(members.begin(), members.end(), [](const GangMember& member) {
-        return !member.Stamp().empty();
-    });
-    if (stamped) {
-        rows[0].push_back("Stamp");
-        right.push_back(false);
-    }
-    int complete = 0;
-    unsigned boardsComplete = 0;
-    unsigned boardsFailed = 0;
+namespace {
+
+// The columns that only some gangs have.
+struct SummaryColumns {
+    bool labelled = false;  // each board's label
+    bool repeated = false;  // board after board: each port's boards complete and failed
+    bool stamped = false;   // --stamp: the number each board got
+};
+
+SummaryColumns ColumnsOf(const std::vector<GangMember>& members) {
+    SummaryColumns columns;
     for (const GangMember& member : members) {
-        rows.push_back({member.Port(), member.Board().empty() ? "-" : member.Board(),
-                        member.Phase(), std::to_string(member.LinesUploaded()),
-                        FormatText("%.1f", member.Seconds())});
-        if (repeated) {
-            rows.back().push_back(std::to_string(member.BoardsComplete()));
-            rows.back().push_back(std::to_string(member.BoardsFailed()));
-            boardsComplete += member.BoardsComplete();
-            boardsFailed += member.BoardsFailed();
-        }
-        if (stamped) {
-            rows.back().push_back(member.Stamp().empty() ? "-" : member.Stamp());
-        }
-        complete += member.Outcome() == RunOutcome::Complete ? 1 : 0;
+        columns.labelled = columns.labelled || !member.Label().empty();
+        columns.repeated = columns.repeated || member.BoardsComplete() + member.BoardsFailed() > 0;
+        columns.stamped = columns.stamped || !member.Stamp().empty();
     }
-    std::vector<size_t> widths(rows[0].size(), 0);
+    return columns;
+}
+
+std::vector<std::string> SummaryRow(const GangMember& member, const SummaryColumns& columns) {
+    std::vector<std::string> row = {member.Port()};
+    if (columns.labelled) {
+        row.push_back(member.Label().empty() ? "-" : member.Label());
+    }
+    row.insert(row.end(),
+               {member.Board().empty() ? "-" : member.Board(), member.Phase(),
+                std::to_string(member.LinesUploaded()), FormatText("%.1f", member.Seconds())});
+    if (columns.repeated) {
+        row.insert(row.end(), {std::to_string(member.BoardsComplete()),
+                               std::to_string(member.BoardsFailed())});
+    }
+    if (columns.stamped) {
+        row.push_back(member.Stamp().empty() ? "-" : member.Stamp());
+    }
+    return row;
+}
+
+// The rows in columns as wide as their widest cell, two spaces apart; right:
+// the columns aligned to the right (numbers).
+std::string AlignedRows(const std::vector<std::vector<std::string>>& rows,
+                        const std::vector<bool>& right) {
+    std::vector<size_t> widths(right.size(), 0);
     for (const auto& row : rows) {
         for (size_t c = 0; c < row.size(); ++c) {
             widths[c] = std::max(widths[c], row[c].size());
         }
     }
-    std::string table = messages::kGangSummaryHeading;
+    std::string text;
     for (const auto& row : rows) {
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) {
@@ -171,11 +174,44 @@ std::string FormatGangSummary(const std::vector<GangMember>& members) {
                     (right[c] ? RightAligned(row[c], widths[c]) : Padded(row[c], widths[c]));
         }
         line.erase(line.find_last_not_of(' ') + 1);
-        table += line + "\n";
+        text += line + "\n";
     }
+    return text;
+}
+
+}  // namespace
+
+std::string FormatGangSummary(const std::vector<GangMember>& members) {
+    const SummaryColumns columns = ColumnsOf(members);
+    std::vector<std::vector<std::string>> rows = {{"Port"}};
+    // Numbers to the right, text to the left.
+    std::vector<bool> right = {false};
+    if (columns.labelled) {
+        rows[0].push_back("Label");
+        right.push_back(false);
+    }
+    rows[0].insert(rows[0].end(), {"Board", "Outcome", "Records", "Seconds"});
+    right.insert(right.end(), {false, false, true, true});
+    if (columns.repeated) {
+        rows[0].insert(rows[0].end(), {"Complete", "Failed"});
+        right.insert(right.end(), {true, true});
+    }
+    if (columns.stamped) {
+        rows[0].push_back("Stamp");
+        right.push_back(false);
+    }
+    int complete = 0;
+    BoardTally boards;
+    for (const GangMember& member : members) {
+        rows.push_back(SummaryRow(member, columns));
+        boards.complete += member.BoardsComplete();
+        boards.failed += member.BoardsFailed();
+        complete += member.Outcome() == RunOutcome::Complete ? 1 : 0;
+    }
+    std::string table = messages::kGangSummaryHeading + AlignedRows(rows, right);
     table += FormatText(messages::kGangTallyFormat, complete, static_cast<int>(members.size()));
-    if (repeated) {
-        table += FormatText(messages::kBoardsInAllFormat, boardsComplete, boardsFailed);
+    if (columns.repeated) {
+        table += FormatText(messages::kBoardsInAllFormat, boards.complete, boards.failed);
     }
     for (const GangMember& member : members) {
         if (member.KilledAfterSeconds() > 0) {

@@ -54,7 +54,8 @@ class GangDisplay {
 };
 
 // The summary table: a heading, then for each member its port (as given),
-// board identity ("-" when unknown), outcome, records uploaded and seconds,
+// its board's label (with labels; "-" for none), board identity ("-" when
+// unknown), outcome, records uploaded and seconds,
 // in columns (board after board: its boards complete and failed; --stamp:
 // the number), then the tally line (board after board: and the boards in
 // all), and a line for each run that was ended outright. Every member has

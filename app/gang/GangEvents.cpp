@@ -71,6 +71,11 @@ bool TakeFields(const Json& record, GangEvent& event) {
             event.value = record.at("text").get<std::string>();
             return true;
         case GangEvent::Kind::BoardEnd:
+            if (record.contains("record") && record["record"].is_object() &&
+                record["record"].value("error", Json()).is_string()) {
+                event.message = record["record"]["error"].get<std::string>();
+            }
+            return TakeOutcome(record, event);
         case GangEvent::Kind::End:
             return TakeOutcome(record, event);
         case GangEvent::Kind::Start:

@@ -30,6 +30,7 @@ struct GangEvent {
     int32_t count = 0;                            // Count
     bool acknowledged = false;                    // Flash
     RunOutcome outcome = RunOutcome::Failed;      // BoardEnd, End
+    std::string message;                          // BoardEnd: the record's error, if any
     // The event as the run told it, without "shown".
     nlohmann::ordered_json told;
 };

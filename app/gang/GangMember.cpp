@@ -152,6 +152,7 @@ void GangMember::Apply(const GangEvent& event, std::vector<GangItem>& items) {
             state = State::Started;
             break;
         case GangEvent::Kind::BoardEnd:
+            message = event.message;
             // A board of board after board: a single run's end is its end.
             if (!event.told.contains("board_number") || !event.told["board_number"].is_null()) {
                 ++(event.outcome == RunOutcome::Complete ? boardsComplete : boardsFailed);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Outcome.h"
@@ -85,6 +86,12 @@ class GangMember {
     const std::string& Board() const { return board; }
     // The number the run's board got (--stamp), as shown; empty when none.
     const std::string& Stamp() const { return stamp; }
+    // The label the gang gave the run's board (--ask-label); empty when none.
+    const std::string& Label() const { return label; }
+    void SetLabel(std::string given) { label = std::move(given); }
+    // What the run said of its last board's outcome (its record's error);
+    // empty when nothing.
+    const std::string& Message() const { return message; }
     int32_t LinesUploaded() const { return lines; }
     // Board after board (--repeat): the boards that were complete and those
     // that were not, so far; both 0 for a single download.
@@ -137,6 +144,8 @@ class GangMember {
     std::deque<GangEvent> pending;
     std::string board;
     std::string stamp;
+    std::string label;
+    std::string message;
     int32_t lines = 0;
     int percent = 0;
     unsigned boardsComplete = 0;

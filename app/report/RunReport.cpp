@@ -63,6 +63,14 @@ std::string WithoutLastLineEnd(std::string text) {
     return text;
 }
 
+// A command's end as a record says it, or null when it did not run.
+Json CommandJson(const std::optional<FixtureStep>& step) {
+    return step ? Json{{"command", step->command},
+                       {"ended", step->ended},
+                       {"status", OrNull(step->status)}}
+                : Json(nullptr);
+}
+
 Json StampJson(const StampNote& note) {
     return {{"value", note.isText ? Json(note.text) : Json(note.number)},
             {"address", note.address},
@@ -70,10 +78,44 @@ Json StampJson(const StampNote& note) {
             {"ledger", note.ledger}};
 }
 
+// The keys that only some switches add, after the others, in this order;
+// session is the record's part of the board's session.
+template <typename Session>
+void AddSwitchKeys(Json& record, const Settings& settings, const Session& ended,
+                   bool consoleFollowed) {
+    if (settings.stamp != nullptr) {
+        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
+    }
+    if (settings.monitor) {
+        record["console_followed"] = consoleFollowed;
+    }
+    if (FixtureInUse(settings)) {
+        Json before;
+        before["start_signal"] = ended.startWait
+                                     ? Json{{"line", ended.startWait->first},
+                                            {"seconds", ToMillisecond(ended.startWait->second)}}
+                                     : Json(nullptr);
+        before["power_command"] = ended.powerCommand
+                                      ? Json{{"command", *ended.powerCommand},
+                                             {"ended", ended.powerCommandEnded},
+                                             {"status", OrNull(ended.powerCommandStatus)}}
+                                      : Json(nullptr);
+        before["reset"] = OrNull(ended.resetSequence);
+        record["before_polling"] = before;
+    }
+    if (settings.powerOffCommand != nullptr) {
+        record["power_off_command"] = CommandJson(ended.powerOff);
+    }
+    if (settings.resultCommand != nullptr) {
+        record["result_command"] = CommandJson(ended.resultCommand);
+    }
+}
+
 }  // namespace
 
 RunReport::RunReport(const Settings& runSettings)
     : settings(runSettings),
+      recordId(GeneratedRunId()),
       startedAt(std::chrono::system_clock::now()),
       startedClock(Clock::now()) {
     runId = settings.runId != nullptr ? settings.runId : "";
@@ -86,9 +128,10 @@ RunReport::RunReport(const Settings& runSettings)
             fileBytes = static_cast<int64_t>(bytes);
         }
     } else if (settings.mode == ModeDownload) {
+        // Measured only: the board's own image comes with OnImage.
         ImageBytes image;
-        if (ReadImageBytes(settings.dataFile, image) == ImageRead::Read) {
-            OnImage(static_cast<int64_t>(image.bytes->size()), image.sha256);
+        if (ReadImageBytes(settings.dataFile, image, false) == ImageRead::Read) {
+            OnImage(image.length, image.sha256);
         }
     }
 }
@@ -137,13 +180,17 @@ void RunReport::OnFixtureStep(const FixtureStep& step) {
         case FixtureStep::Kind::PowerOffCommand:
             session.powerOff = step;
             break;
+        case FixtureStep::Kind::ResultCommand:
+            session.resultCommand = step;
+            break;
     }
 }
 
-void RunReport::OnBoardBegin(std::optional<uint32_t> number) {
-    if (number) {
-        StartBoard(*number);
+void RunReport::OnBoardBegin(const BoardBegin& begin) {
+    if (begin.number) {
+        StartBoard(*begin.number);
     }
+    label = begin.label;
 }
 
 void RunReport::StartBoard(uint32_t number) {
@@ -251,36 +298,13 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
     record["run_id"] = runId;
-    // Another random UUID for every record ever made, as for a run's name.
-    record["record_id"] = GeneratedRunId();
+    // Another random UUID for every record ever made, as for a run's name:
+    // the next record's is drawn at once.
+    record["record_id"] = recordId;
+    recordId = GeneratedRunId();
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
-    if (settings.stamp != nullptr) {
-        record["stamp"] = ended.stamp ? StampJson(*ended.stamp) : Json(nullptr);
-    }
-    if (settings.monitor) {
-        record["console_followed"] = consoleFollowed;
-    }
-    if (FixtureInUse(settings)) {
-        Json before;
-        before["start_signal"] = ended.startWait
-                                     ? Json{{"line", ended.startWait->first},
-                                            {"seconds", ToMillisecond(ended.startWait->second)}}
-                                     : Json(nullptr);
-        before["power_command"] = ended.powerCommand
-                                      ? Json{{"command", *ended.powerCommand},
-                                             {"ended", ended.powerCommandEnded},
-                                             {"status", OrNull(ended.powerCommandStatus)}}
-                                      : Json(nullptr);
-        before["reset"] = OrNull(ended.resetSequence);
-        record["before_polling"] = before;
-    }
-    if (settings.powerOffCommand != nullptr) {
-        record["power_off_command"] = ended.powerOff
-                                          ? Json{{"command", ended.powerOff->command},
-                                                 {"ended", ended.powerOff->ended},
-                                                 {"status", OrNull(ended.powerOff->status)}}
-                                          : Json(nullptr);
-    }
+    record["label"] = OrNull(label);
+    AddSwitchKeys(record, settings, ended, consoleFollowed);
     // Texts from the board or the command line need not be UTF-8: a byte
     // that is not becomes U+FFFD rather than losing the record.
     return record.dump(-1, ' ', false, Json::error_handler_t::replace);

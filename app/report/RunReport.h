@@ -49,6 +49,8 @@
 //                 record ever made: the record's key in the factory's
 //                 database (app/factory/)
 //   station       --station, or null
+//   label         the board's label (--label, --ask-label, --label-from),
+//                 or null
 //   stamp         with --stamp only: {"value", "address", "format", "ledger"}
 //                 of the number the board got (value a JSON integer, or a
 //                 string of bytes for bytes:N; address a number; ledger
@@ -65,6 +67,9 @@
 //   power_off_command  only with --power-off-command: {"command", "ended",
 //                 "status"} as before_polling's power_command, or null
 //                 when it did not run
+//   result_command  only with --result-command, the last key: {"command",
+//                 "ended", "status"} as power_off_command, or null when it
+//                 did not run
 
 #include <chrono>
 #include <cstdint>
@@ -86,6 +91,9 @@ class RunReport : public RunObserver {
     // The run's name in its records (else --run-id, or a generated one).
     void SetRunId(const std::string& id);
     const std::string& RunId() const { return runId; }
+    // The id the next record made will carry (record_id): the result command
+    // is told it before the record is made, and Make draws another.
+    const std::string& RecordId() const { return recordId; }
     // A record has been started and not yet made (every record until it is
     // made; a further board's from OnBoardBegin on).
     bool Pending() const { return pending; }
@@ -96,8 +104,9 @@ class RunReport : public RunObserver {
     void OnImage(int64_t bytes, const std::string& sha256) override;
     void OnImageRefused(const ImageRefusal& refusal) override;
     // A further board of the same run (its number): what the session told
-    // is forgotten, the clock starts again. Nothing for a run of one board.
-    void OnBoardBegin(std::optional<uint32_t> number) override;
+    // is forgotten, the clock starts again (not for a run of one board).
+    // The board's label is kept either way.
+    void OnBoardBegin(const BoardBegin& begin) override;
     void OnFixtureStep(const FixtureStep& step) override;
     void OnStamp(const StampNote& note) override;
     void OnConsoleFollowed() override { consoleFollowed = true; }
@@ -143,6 +152,7 @@ class RunReport : public RunObserver {
         std::optional<int> powerCommandStatus;
         std::optional<std::string> resetSequence;
         std::optional<FixtureStep> powerOff;
+        std::optional<FixtureStep> resultCommand;
         std::optional<StampNote> stamp;
     };
 
@@ -154,10 +164,12 @@ class RunReport : public RunObserver {
     std::optional<std::string> usbId;
     std::optional<std::string> usbSerial;
     std::optional<uint32_t> boardNumber;
+    std::optional<std::string> label;
     bool consoleFollowed = false;
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;
     std::string runId;
+    std::string recordId;
     std::string refusal;
     std::vector<std::string> findings;
     std::chrono::system_clock::time_point startedAt;

@@ -42,4 +42,14 @@ TEST(Outcome, RunsEndMakesItsOutcome) {
     EXPECT_EQ(OutcomeOfRun({RunEndKind::Normal, false, {}, {}}), RunOutcome::Ended);
 }
 
+TEST(Outcome, ARunThatEndsWithAFailingStatusIsNotComplete) {
+    EXPECT_EQ(OutcomeOfEnd(RunOutcome::Complete, 0), RunOutcome::Complete);
+    EXPECT_EQ(OutcomeOfEnd(RunOutcome::Complete, 1), RunOutcome::Failed);
+    EXPECT_EQ(OutcomeOfEnd(RunOutcome::Complete, std::nullopt), RunOutcome::Complete);
+    EXPECT_EQ(OutcomeOfEnd(RunOutcome::CountMismatch, 1), RunOutcome::CountMismatch);
+    EXPECT_EQ(OutcomeOfPort(RunOutcome::Complete, 1, false), RunOutcome::Failed);
+    EXPECT_EQ(OutcomeOfPort(std::nullopt, -1, true), RunOutcome::Interrupted);
+    EXPECT_EQ(OutcomeOfPort(std::nullopt, -1, false), RunOutcome::Failed);
+}
+
 }  // namespace

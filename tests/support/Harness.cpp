@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "sim/HexRecord.h"
@@ -103,6 +104,33 @@ ProcessResult Run(const ProcessOptions& options, int timeoutMs) {
 ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs) {
     ProcessOptions options;
     options.args = args;
+    return Run(options, timeoutMs);
+}
+
+std::string FencedBlock(const std::string& guidePath, const std::string& opening) {
+    std::ifstream in(guidePath, std::ios::binary);
+    const std::string guide((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t from = guide.find(opening);
+    if (from == std::string::npos) {
+        return std::string();
+    }
+    const size_t body = guide.find('\n', from) + 1;
+    return guide.substr(body, guide.find("```\n", body) - body);
+}
+
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool sigpipeIgnored,
+                                 int timeoutMs, bool afterFirstLine) {
+    ProcessOptions options;
+    options.binary = "/bin/bash";
+    options.args = {"-c",
+                    std::string(sigpipeIgnored ? "trap '' PIPE; " : "") + "\"$0\" \"$@\" | head " +
+                        (afterFirstLine ? "-n 1 >/dev/null" : "-c 0") + "; exit ${PIPESTATUS[0]}",
+                    VantoirBinary()};
+    options.args.insert(options.args.end(), args.begin(), args.end());
     return Run(options, timeoutMs);
 }
 

@@ -187,6 +187,22 @@ class ChildProcess {
 ProcessResult Run(const ProcessOptions& options, int timeoutMs);
 // Runs vantoir with args, input from /dev/null.
 ProcessResult RunVantoir(const std::vector<std::string>& args, int timeoutMs);
+// The text of a fenced block of a guide, as printed: the lines after the
+// fence line that begins opening (opening is the fence line and the text
+// that follows it, to find the right block) up to the closing fence. Empty
+// when the guide has no such block.
+std::string FencedBlock(const std::string& guidePath, const std::string& opening);
+
+// The folder path is in.
+std::string FolderOf(const std::string& path);
+
+// Runs vantoir ARGS | head -c 0 (native build): the reader of its standard
+// output is gone before the first line, or soon after. With sigpipeIgnored
+// the program starts with SIGPIPE ignored, as a shell's trap '' PIPE leaves
+// it. The exit status is the program's (141 for SIGPIPE, as a shell says it).
+// afterFirstLine: the reader goes after the first line (head -n 1) instead.
+ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool sigpipeIgnored,
+                                 int timeoutMs, bool afterFirstLine = false);
 
 // Skips the current test, saying why, when the Windows build runs under Wine.
 #define SKIP_UNDER_WINE(why)                         \

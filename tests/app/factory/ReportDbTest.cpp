@@ -115,9 +115,10 @@ TEST_F(FactoryDatabase, RecordsOfCompleteAndFailedRunsArriveWithEveryColumnRight
     miscounting.countOffset = 3;
     auto failing = harness::StartBoard(miscounting);
 
-    const harness::ProcessResult one = download_test::Download(
-        *complete, dataFile,
-        {"--report", report, "--report-db", database, "--run-id", "r1", "--station", "S1"});
+    const harness::ProcessResult one =
+        download_test::Download(*complete, dataFile,
+                                {"--report", report, "--report-db", database, "--run-id", "r1",
+                                 "--station", "S1", "--label", "SN-0042"});
     EXPECT_EQ(one.exitStatus, 0) << harness::Describe(one);
     EXPECT_EQ(one.err, "");
     const harness::ProcessResult two = download_test::Download(
@@ -134,15 +135,17 @@ TEST_F(FactoryDatabase, RecordsOfCompleteAndFailedRunsArriveWithEveryColumnRight
         const Json row = Json::parse(rows[i]);
         // The same JSON value as the file's line, and every column taken from it.
         EXPECT_EQ(row["record"], record);
-        for (const char* key : {"record_id", "run_id", "station", "port", "board_number", "started",
-                                "ended", "outcome", "exit_status", "file_sha256", "seconds"}) {
+        for (const char* key :
+             {"record_id", "run_id", "station", "port", "board_number", "label", "started", "ended",
+              "outcome", "exit_status", "file_sha256", "seconds"}) {
             EXPECT_EQ(row[key], record[key]) << key;
         }
-        EXPECT_TRUE(row["label"].is_null());
     }
     const Json first = Json::parse(rows[0]);
     EXPECT_EQ(first["run_id"], "r1");
     EXPECT_EQ(first["station"], "S1");
+    EXPECT_EQ(first["label"], "SN-0042");
+    EXPECT_TRUE(Json::parse(rows[1])["label"].is_null());
     EXPECT_EQ(first["outcome"], "complete");
     EXPECT_EQ(Json::parse(rows[1])["outcome"], "count-mismatch");
     EXPECT_EQ(Json::parse(rows[1])["exit_status"], 1);

@@ -103,7 +103,8 @@ TEST(RunRecords, RunIdAndStationFollowTheBoardNumber) {
     EXPECT_TRUE(IsRandomUuid(line.substr(recordId + 15, 36))) << line;
     EXPECT_EQ(line.compare(recordId + 15 + 36, 2, "\","), 0) << line;
     EXPECT_NE(records[0]["record_id"], records[1]["record_id"]);
-    EXPECT_NE(line.find("\"station\":\"line 3 / bay 2\"}"), std::string::npos) << line;
+    EXPECT_NE(line.find("\"station\":\"line 3 / bay 2\",\"label\":null}"), std::string::npos)
+        << line;
     EXPECT_EQ(records[0]["run_id"].get<std::string>().size(), 36u) << "generated: a UUID";
     EXPECT_EQ(records[1]["run_id"], "board-0042");
     EXPECT_TRUE(records[1]["station"].is_null());
@@ -156,27 +157,13 @@ TEST(RunRecords, ARefusedImageIsRecordedWithItsReasonsAlsoForEachPortOfAGang) {
     EXPECT_EQ(OnlyRecord(only)["outcome"], "image-ok");
 }
 
-// vantoir ARGS | head -c 0: the reader is gone before the first line (with
-// firstLine, vantoir ARGS | head -n 1: after it).
-harness::ProcessResult RunIntoAClosedPipe(const std::vector<std::string>& args, bool ignored,
-                                          bool firstLine = false) {
-    harness::ProcessOptions options;
-    options.binary = "/bin/bash";
-    options.args = {"-c",
-                    std::string(ignored ? "trap '' PIPE; " : "") + "\"$0\" \"$@\" | head " +
-                        (firstLine ? "-n 1 >/dev/null" : "-c 0") + "; exit ${PIPESTATUS[0]}",
-                    harness::VantoirBinary()};
-    options.args.insert(options.args.end(), args.begin(), args.end());
-    return harness::Run(options, kGuardMs);
-}
-
 TEST(ClosedOutput, TheRunEndsAsInterruptedWithItsRecordAndThenAsSigpipeWould) {
     SKIP_UNDER_WINE("Windows has no SIGPIPE");
     const std::string file = harness::WriteTempFile(harness::SampleHex(30));
     auto board = harness::StartBoard();
     const std::string report = NewReportPath();
-    const harness::ProcessResult closed = RunIntoAClosedPipe(
-        {"-P", harness::PortName(*board), "-F", file, "--report", report}, false);
+    const harness::ProcessResult closed = harness::RunIntoAClosedPipe(
+        {"-P", harness::PortName(*board), "-F", file, "--report", report}, false, kGuardMs);
 
     EXPECT_EQ(closed.exitStatus, 141) << harness::Describe(closed);
     EXPECT_EQ(closed.err, "");
@@ -188,8 +175,8 @@ TEST(ClosedOutput, TheRunEndsAsInterruptedWithItsRecordAndThenAsSigpipeWould) {
     // Started with SIGPIPE ignored, the run keeps going as before.
     auto other = harness::StartBoard();
     const std::string kept = NewReportPath();
-    const harness::ProcessResult ignored =
-        RunIntoAClosedPipe({"-P", harness::PortName(*other), "-F", file, "--report", kept}, true);
+    const harness::ProcessResult ignored = harness::RunIntoAClosedPipe(
+        {"-P", harness::PortName(*other), "-F", file, "--report", kept}, true, kGuardMs);
     EXPECT_EQ(ignored.exitStatus, 0) << harness::Describe(ignored);
     EXPECT_EQ(OnlyRecord(kept)["outcome"], "complete");
     ASSERT_TRUE(other->WaitForStart(kGuardMs));
@@ -208,10 +195,10 @@ TEST(ClosedOutput, AGangKeepsEveryPortsRecordAndEndsAsSigpipeWould) {
         ports += (i > 0 ? "," : "") + harness::PortName(*boards.back());
     }
     const std::string report = NewReportPath();
-    const harness::ProcessResult closed =
-        RunIntoAClosedPipe({"--gang", ports, "-B", "9600", "-F",
-                            harness::WriteTempFile(harness::SampleHex(400)), "--report", report},
-                           false, true);
+    const harness::ProcessResult closed = harness::RunIntoAClosedPipe(
+        {"--gang", ports, "-B", "9600", "-F", harness::WriteTempFile(harness::SampleHex(400)),
+         "--report", report},
+        false, kGuardMs, true);
 
     EXPECT_EQ(closed.exitStatus, 141) << harness::Describe(closed);
     const std::vector<Json> records = ReadRecords(report);

@@ -107,14 +107,14 @@ TEST_F(RunRecord, UnreadableDataFileAndFlashNotReachedAreSaidSo) {
 TEST_F(RunRecord, EachBoardOfARunIsARecordOfItsOwn) {
     RunReport report(settings);
     EXPECT_TRUE(report.Pending());
-    report.OnBoardBegin(1);
+    report.OnBoardBegin({1, std::nullopt});
     report.OnBoardIdentified("first");
     const Json first = Json::parse(report.Make(RunOutcome::Complete, 0, "", nullptr));
     EXPECT_FALSE(report.Pending());
-    report.OnBoardBegin(2);
+    report.OnBoardBegin({2, std::nullopt});
     EXPECT_TRUE(report.Pending());
     const Json second = Json::parse(report.Make(RunOutcome::Complete, 0, "", nullptr));
-    report.OnBoardBegin(3);
+    report.OnBoardBegin({3, std::nullopt});
     report.Discard();
     EXPECT_FALSE(report.Pending());
 

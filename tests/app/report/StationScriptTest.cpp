@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/support/Harness.h"
@@ -19,21 +18,8 @@ constexpr int kGuardMs = 60000;
 
 // The script between its fence lines in docs/production.md.
 std::string PrintedScript() {
-    std::ifstream in(VANTOIR_SOURCE_DIR "/docs/production.md");
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string guide = text.str();
-    const std::string start = "```sh\n#!/bin/sh\n# program-board PORT IMAGE";
-    const size_t from = guide.find(start);
-    if (from == std::string::npos) {
-        return std::string();
-    }
-    const size_t body = from + 6;
-    return guide.substr(body, guide.find("```\n", body) - body);
-}
-
-std::string Directory(const std::string& path) {
-    return path.substr(0, path.rfind('/'));
+    return harness::FencedBlock(VANTOIR_SOURCE_DIR "/docs/production.md",
+                                "```sh\n#!/bin/sh\n# program-board PORT IMAGE");
 }
 
 class StationScript : public ::testing::Test {
@@ -49,9 +35,9 @@ class StationScript : public ::testing::Test {
     harness::ProcessOptions Options(const sim::Board& board) const {
         harness::ProcessOptions options;
         options.binary = "/usr/bin/env";
-        options.args = {"PATH=" + Directory(harness::VantoirBinary()) + ":/usr/bin:/bin", script,
-                        harness::PortName(board), image};
-        options.workDir = Directory(script);
+        options.args = {"PATH=" + harness::FolderOf(harness::VantoirBinary()) + ":/usr/bin:/bin",
+                        script, harness::PortName(board), image};
+        options.workDir = harness::FolderOf(script);
         return options;
     }
 
