@@ -13,6 +13,7 @@
 #include "app/gang/GangPorts.h"
 #include "errors/FatalError.h"
 #include "errors/Version.h"
+#include "text/DatabaseAddress.h"
 #include "text/Shown.h"
 
 namespace {
@@ -25,10 +26,23 @@ const char* ProgramName(char** arguments) {
     return arguments[0] != nullptr ? arguments[0] : "vantoir";
 }
 
+// Every argument as typed, but a database's address without its password:
+// the value of a switch that takes one, and what follows it up to the next
+// argument that begins with '-'.
 void PrintEchoLine(int argumentCount, char** arguments) {
     ShowFormatted("%s", messages::kParsedCommandLine);
+    bool address = false;
     for (int i = 1; i < argumentCount; ++i) {
-        ShowFormatted(messages::kEchoArgumentFormat, arguments[i]);
+        const SwitchRow* row = FindSwitch(arguments[i]);
+        address = (address && arguments[i][0] != '-') || (row != nullptr && row->addressValue);
+        const bool masked = address && row == nullptr;
+        ShowFormatted(messages::kEchoArgumentFormat,
+                      masked ? WithPasswordMasked(arguments[i]).c_str() : arguments[i]);
+        if (row != nullptr && row->valueName != nullptr && i + 1 < argumentCount) {
+            ++i;
+            ShowFormatted(messages::kEchoArgumentFormat,
+                          address ? WithPasswordMasked(arguments[i]).c_str() : arguments[i]);
+        }
     }
     ShowFormatted("\n");
     // Shown at once, also through a pipe, before the port is touched.

@@ -18,6 +18,7 @@
 #include "app/boards/BoardMessages.h"
 #include "app/check/ImageCheckRun.h"
 #include "app/console/ConsoleRecorder.h"
+#include "app/factory/ForwardRecords.h"
 #include "app/fixture/Fixture.h"
 #include "app/gang/Gang.h"
 #include "app/operator/BoardLabels.h"
@@ -357,6 +358,12 @@ RunEnd RunProgram(int argumentCount, char** arguments, PortPlatform& platform) {
         if (!settings.yieldSources.empty()) {
             end.status = RunYield(settings);
             return end;
+        }
+        // Forwards the records of the report file, and opens nothing else.
+        if (settings.forwardRecords) {
+            const ForwardRecordsEnd forwarded =
+                ForwardRecords(settings.reportFile, settings.reportDb);
+            return {forwarded.status, forwarded.message};
         }
         // Refused switches of the stamp end the run before anything is
         // opened or recorded.

@@ -77,7 +77,7 @@ struct StampNote {
     std::string text;  // as shown
     uint32_t address = 0;
     std::string format;
-    std::string ledger;  // without a password
+    std::string ledger;  // a password shown as ***
 };
 
 struct BoardBegin {

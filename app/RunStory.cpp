@@ -7,6 +7,7 @@
 #include "app/ProgramFlowMessages.h"
 #include "app/boards/BoardImage.h"
 #include "app/events/EventStream.h"
+#include "app/factory/RecordForwarder.h"
 #include "app/fixture/Fixture.h"
 #include "app/fixture/ResultCommand.h"
 #include "app/operator/BoardLabels.h"
@@ -123,6 +124,12 @@ void RunStory::Open() {
     if (reportFile != nullptr || events != nullptr) {
         record = std::make_unique<RunReport>(settings);
         record->SetRunId(runId);
+    }
+    // The factory's database (--report-db) lets the run in while the board
+    // is programmed.
+    forwarder = MakeRecordForwarder(settings.reportFile, settings.reportDb);
+    if (forwarder != nullptr) {
+        forwarder->StartEarly();
     }
     if (LabelsInUse(settings)) {
         labels = std::make_unique<BoardLabels>(settings);
@@ -264,7 +271,8 @@ void RunStory::FinishBoard(RunOutcome outcome, std::optional<int> exitStatus,
     }
     // 4. The result command, which never changes the outcome.
     if (resultCommand != nullptr) {
-        resultCommand->Run(outcome, exitStatus, listeners);
+        resultCommand->Run(outcome, exitStatus,
+                           record != nullptr ? record->RecordId() : std::string(), listeners);
     }
     // 5. The record.
     BoardEnd end;
@@ -276,13 +284,15 @@ void RunStory::FinishBoard(RunOutcome outcome, std::optional<int> exitStatus,
         end.record = record->Make(outcome, exitStatus, message, signal);
     }
     AppendRecord(end.record, runEnd);
-    // 6. The board's end told; 7. where the record goes further, it goes
-    // from here.
+    // 6. The board's end told; 7. the records on disk go on to the factory's
+    // database.
     listeners.OnBoardEnd(end);
+    Forward(signal, runEnd);
 }
 
 void RunStory::AppendRecord(const std::string& line, RunEnd* runEnd) {
-    if (reportFile == nullptr || reportFile->Append(line + "\n")) {
+    // The record is forced to disk before the run, or its next board, goes on.
+    if (reportFile == nullptr || reportFile->AppendRecord(line + "\n")) {
         return;
     }
     const std::string said = FormatText(messages::kCannotWriteReportFormat, settings.reportFile);
@@ -292,6 +302,21 @@ void RunStory::AppendRecord(const std::string& line, RunEnd* runEnd) {
     } else if (runEnd->interrupt == 0) {
         runEnd->message += said;
         runEnd->status = runEnd->status == 0 ? 1 : runEnd->status;
+    }
+}
+
+void RunStory::Forward(const char* signal, RunEnd* runEnd) {
+    // A board or a run the operator's request ended forwards nothing: its
+    // record waits in the file for the next forward, and nothing more is said.
+    if (forwarder == nullptr || signal != nullptr) {
+        return;
+    }
+    const std::string said = forwarder->Forward();
+    if (runEnd != nullptr) {
+        runEnd->message += said;
+    } else if (!said.empty()) {
+        FlushShown();
+        std::fputs(said.c_str(), stderr);
     }
 }
 

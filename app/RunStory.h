@@ -14,10 +14,13 @@
 //   2. --reset-end and 3. --power-off-command, which the caller runs on the
 //      port (app/fixture/Fixture.h), then EndBoard (or, for a board that an
 //      error ended, End) does
-//   4. --result-command (app/fixture/ResultCommand.h),
-//   5. the record made and appended to the --report file,
+//   4. --result-command (app/fixture/ResultCommand.h), told the id the
+//      record will carry,
+//   5. the record made and appended to the --report file, forced to disk
+//      before the run, or its next board, goes on,
 //   6. OnBoardEnd with the record (the event stream's board-end),
-//   7. where the record goes further (a database), there;
+//   7. the records on disk forwarded to the factory's database (--report-db,
+//      app/factory/RecordForwarder.h; not after the operator's request);
 //   8. then the tally (a run of several boards, its caller) and the
 //      operator's screen (ShowResult; a single board's in End).
 // At the run's end: the single board's end as above, then OnRunEnd with the
@@ -43,6 +46,7 @@ class BoardLabels;
 class EventStream;
 class OperatorScreen;
 class ParentChannel;
+class RecordForwarder;
 class ResultCommand;
 class RunReport;
 class Stamping;
@@ -155,6 +159,9 @@ class RunStory {
     // Appends the record to the --report file; one that fails is said, or
     // fails the run's end.
     void AppendRecord(const std::string& record, RunEnd* runEnd);
+    // Forwards the records on disk (--report-db); what it says goes to the
+    // run's end message, or at once to standard error for a board of many.
+    void Forward(const char* signal, RunEnd* runEnd);
 
     const Settings& settings;
     Clock::time_point start;
@@ -165,6 +172,7 @@ class RunStory {
     std::unique_ptr<ParentChannel> channel;
     std::unique_ptr<RunReport> record;
     std::unique_ptr<AppendFile> reportFile;
+    std::unique_ptr<RecordForwarder> forwarder;
     std::unique_ptr<Stamping> stamping;
     std::unique_ptr<BoardLabels> labels;
     std::unique_ptr<ResultCommand> resultCommand;

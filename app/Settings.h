@@ -35,6 +35,11 @@ struct Settings {
     uint32_t timeoutSeconds = 0;
     // --report: the file that gets one JSON line per run; nullptr: none.
     const char* reportFile = nullptr;
+    // --report-db: the factory's database the records are forwarded to from
+    // the report file (app/factory/); nullptr: none.
+    const char* reportDb = nullptr;
+    // --forward-records: forward the report file's records, nothing else.
+    bool forwardRecords = false;
     // --repeat, --boards: download board after board; boards 0: until the
     // operator ends the run.
     bool repeat = false;

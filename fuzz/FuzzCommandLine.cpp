@@ -13,11 +13,12 @@
 // --timestamps-iso without -C or --monitor; --monitor outside download mode
 // or with --gang). The switches of production runs and fixtures (--timeout,
 // --report, --repeat, --boards, the stamp's, --reset, --power-command,
-// --start-when, --run-id, --station, --yield with each source...) are known
-// with the values they take,
-// but their values and combinations are checked by rules the model leaves
-// out: with one of them, the parse may also end with status 1 where the
-// model accepts the line or answers a request. A
+// --start-when, --run-id, --station, --report-db, --yield with each
+// source...) are known with the values they take (a database's address
+// shown in the echo without its password), but their values and
+// combinations are checked by rules the model leaves out: with one of them,
+// the parse may also end with status 1 where the model accepts the line or
+// answers a request. A
 // rejected argument raises a ProgramError, caught here; the answered requests
 // end the program, caught by wrapping exit at link time: the jump out of
 // exit() leaves behind what the frames it skips still own, as the real exit()
@@ -38,6 +39,7 @@
 #include "fuzz/Check.h"
 #include "fuzz/StdoutCapture.h"
 #include "serial/PortPlatform.h"
+#include "text/DatabaseAddress.h"
 
 namespace {
 
@@ -63,6 +65,10 @@ struct Expected {
     bool fileGiven = false;
     uint8_t stamps = kLineStampsNone;
     bool inexact = false;  // a switch whose own rules the model leaves out
+    // The arguments the echo shows with any password masked: the values of
+    // the switches that take a database's address (--stamp-ledger,
+    // --report-db).
+    std::vector<bool> address;
 };
 
 // A gang's list: ports between commas, none empty, no device twice (by the
@@ -133,6 +139,7 @@ const SwitchRow* RowOf(const std::string& folded) {
 
 Expected Model(const std::vector<std::string>& args) {
     Expected e;
+    e.address.assign(args.size(), false);
     if (args.empty()) {
         e.status = 0;
         return e;
@@ -157,10 +164,12 @@ Expected Model(const std::vector<std::string>& args) {
         }
         if (row->rules == SwitchRules::OwnRules) {
             i += valued ? 1 : 0;
+            e.address[i] = valued && row->addressValue;
             // --yield: every argument after its value up to the next switch.
             while (row->moreValues && i + 1 < args.size() &&
                    (args[i + 1].empty() || args[i + 1][0] != '-')) {
                 ++i;
+                e.address[i] = row->addressValue;
             }
             e.inexact = true;
         } else if (s == "-P") {
@@ -292,8 +301,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     std::string echo = "Parsed command line:";
-    for (const std::string& arg : args) {
-        echo += " " + arg;
+    for (size_t i = 0; i < args.size(); ++i) {
+        echo += " " + (expected.address[i] ? WithPasswordMasked(args[i]) : args[i]);
     }
     FUZZ_CHECK(printed == (expected.hasGangMember ? "" : echo + "\n"), "echo line");
     FUZZ_CHECK(settings.portName == expected.port, "port");

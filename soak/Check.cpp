@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "sim/HexRecord.h"
+#include "soak/Factory.h"
 #include "tests/support/Harness.h"
 
 namespace soak {
@@ -77,7 +78,15 @@ std::vector<std::string> Arguments(const Plan& plan, const std::string& port,
     if (plan.stamped) {
         args.insert(args.end(), {"--stamp", kStampField, "--stamp-ledger", Book().ledger});
     }
+    // Every run's record goes to the factory's database, when the soak has one.
+    const std::vector<std::string> records = FactoryArguments(plan.seed);
+    args.insert(args.end(), records.begin(), records.end());
     return args;
+}
+
+// The protocol's own waits, and what the record's forward may add.
+double Allowed(const Plan& plan) {
+    return plan.allowedSeconds + (FactoryStarted() ? kForwardSeconds : 0.0);
 }
 
 // The numbers out says were reserved, in order.
@@ -293,8 +302,12 @@ std::string CheckWhatTheBoardGot(const Plan& plan, const harness::ProcessResult&
     return "";
 }
 
-Verdict Judge(const Plan& plan, const harness::ProcessResult& r, double seconds,
+Verdict Judge(const Plan& plan, const harness::ProcessResult& result, double seconds,
               sim::Board& board) {
+    // The record's forward says what it must on standard error; the
+    // session's ending is judged without it.
+    harness::ProcessResult r = result;
+    r.err = WithoutForwardLines(result.err);
     Verdict v;
     v.seconds = seconds;
     const std::vector<Ending> seen = SeenEndings(r);
@@ -304,22 +317,22 @@ Verdict Judge(const Plan& plan, const harness::ProcessResult& r, double seconds,
     std::string problem;
     if (seen.size() != 1 || seen[0] != plan.ending) {
         problem = "got " + v.ending;
-    } else if (seconds > plan.allowedSeconds) {
+    } else if (seconds > Allowed(plan)) {
         problem = "ran " + std::to_string(seconds) + " s, waits allow " +
-                  std::to_string(plan.allowedSeconds) + " s";
+                  std::to_string(Allowed(plan)) + " s";
     }
     if (problem.empty()) {
         problem = CheckWhatTheBoardGot(plan, r, board);
     }
     v.ok = problem.empty();
     if (!v.ok) {
-        v.detail = problem + "\n" + harness::Describe(r);
+        v.detail = problem + "\n" + harness::Describe(result);
     }
     return v;
 }
 
 int GuardMs(const Plan& plan) {
-    return static_cast<int>((plan.allowedSeconds * 2 + 20) * 1000);
+    return static_cast<int>((Allowed(plan) * 2 + 20) * 1000);
 }
 
 double Since(std::chrono::steady_clock::time_point start) {
@@ -427,7 +440,7 @@ Verdict JudgeGangPort(const Plan& plan, const harness::ProcessResult& gang, cons
                       sim::Board& board) {
     harness::ProcessResult r;
     r.out = LinesMarked(gang.out, GangMark(port));
-    r.err = LinesMarked(gang.err, GangMark(port));
+    r.err = WithoutForwardLines(LinesMarked(gang.err, GangMark(port)));
     Verdict v;
     double seconds = 0;
     v.ending = SummaryOutcome(gang.out, port, plan.board.identity, seconds);
@@ -438,9 +451,9 @@ Verdict JudgeGangPort(const Plan& plan, const harness::ProcessResult& gang, cons
     }
     if (v.ending != EndingName(plan.ending)) {
         problem = "got " + v.ending;
-    } else if (seconds > plan.allowedSeconds) {
+    } else if (seconds > Allowed(plan)) {
         problem = "ran " + std::to_string(seconds) + " s, waits allow " +
-                  std::to_string(plan.allowedSeconds) + " s";
+                  std::to_string(Allowed(plan)) + " s";
     }
     if (plan.sendStart && plan.ending == Ending::Complete) {
         board.WaitForReceived("S\r\n", 5000);

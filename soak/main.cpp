@@ -23,6 +23,10 @@
 // started under them (where the server programs are installed), and runs on
 // a file ledger whose disk fills up; a number left reserved without a word
 // fails the soak.
+// Every run's record goes to the factory's database (soak/Factory.h) of a
+// server of the soak's own, which a chaos thread stops and starts at random
+// moments, beside runs and forwarders it kills; at the end every complete
+// record of every record file must be in the table exactly once.
 
 #include <stdlib.h>
 #include <algorithm>
@@ -39,6 +43,7 @@
 
 #include "soak/Check.h"
 #include "soak/LedgerFaults.h"
+#include "soak/Factory.h"
 #include "soak/Plan.h"
 
 namespace {
@@ -213,9 +218,28 @@ int main(int argc, char** argv) {
     }
     const std::string ledger = std::string(folder) + "/stamp-ledger.jsonl";
     soak::SetStampLedger(ledger);
+    // Every run's record goes to the factory's database, which a chaos of its
+    // own stops and starts, beside runs and forwarders it kills.
+    std::string why;
+    if (!soak::StartFactory(folder, why)) {
+        std::printf("soak: the factory's database: skipped: %s\n", why.c_str());
+    }
+    std::atomic<bool> calm{false};
+    soak::ChaosTally chaos;
+    std::thread chaosThread;
+    if (soak::FactoryStarted()) {
+        chaosThread = std::thread([&] { soak::RunChaos(options.seed, calm, chaos); });
+    }
     Tally tally;
     RunMany(options, tally);
     RunParallelRounds(options, tally);
+    calm = true;
+    if (chaosThread.joinable()) {
+        chaosThread.join();
+    }
+    std::string factorySummary;
+    const std::vector<std::string> factoryProblems =
+        soak::FactoryStarted() ? soak::CheckFactory(factorySummary) : std::vector<std::string>();
     std::string stampSummary;
     const std::vector<std::string> stampProblems = soak::CheckStampLedger(stampSummary);
     const std::vector<std::string> ledgerProblems = RunLedgerFaults(options);
@@ -237,16 +261,29 @@ int main(int argc, char** argv) {
         std::printf("soak: WRONG stamp: %s\n", problem.c_str());
     }
     std::printf("soak: %zu numbers given twice or not as the ledger says\n", stampProblems.size());
+    if (soak::FactoryStarted()) {
+        std::printf(
+            "soak: factory: the server stopped %d times; %d runs and %d forwards killed "
+            "(%d runs ended before their kill); %s\n",
+            chaos.serverStops, chaos.runsKilled, chaos.forwardsKilled, chaos.runsEnded,
+            factorySummary.c_str());
+        for (const std::string& problem : factoryProblems) {
+            std::printf("soak: WRONG record: %s\n", problem.c_str());
+        }
+        std::printf("soak: %zu records missing, stored twice or stored from no file\n",
+                    factoryProblems.size());
+    }
     std::printf(
         "soak: %zu numbers left reserved without a word, or otherwise wrong under the "
         "ledger's faults\n",
         ledgerProblems.size());
-    const bool passed = tally.failures.empty() && stampProblems.empty() && ledgerProblems.empty();
+    const bool passed = tally.failures.empty() && stampProblems.empty() && ledgerProblems.empty() &&
+                        factoryProblems.empty();
     if (passed) {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
     } else {
-        std::printf("soak: the stamp ledger is kept: %s\n", ledger.c_str());
+        std::printf("soak: the stamp ledger and the record files are kept in %s\n", folder);
     }
     return passed ? 0 : 1;
 }

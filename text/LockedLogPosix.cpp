@@ -5,24 +5,13 @@
 
 #include <cstring>
 
+#include "text/FolderSync.h"
 #include "text/LockedLog.h"
 
 namespace {
 
 int Fd(std::intptr_t handle) {
     return static_cast<int>(handle);
-}
-
-// The folder's entry for a new file lasts only once the folder is synced.
-void SyncFolderOf(const char* path) {
-    std::string folder(path);
-    const size_t slash = folder.rfind('/');
-    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 }  // namespace

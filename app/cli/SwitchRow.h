@@ -78,6 +78,10 @@ struct SwitchRow {
     // begins with '-', each applied as a value of its own (--yield's
     // sources).
     bool moreValues = false;
+    // Its values may be a database's address (a URL, or libpq's key=value
+    // pairs): the echo line shows them with any password replaced by ***
+    // (text/DatabaseAddress.h).
+    bool addressValue = false;
 };
 
 // How many arguments from arguments[at] (a switch of that row, or an unknown

@@ -6,9 +6,9 @@
 // command line is accepted.
 const std::vector<const SwitchTable*>& SwitchTables() {
     static const std::vector<const SwitchTable*> tables = {
-        &kCoreSwitches,    &kPortSwitches,     &kConsoleSwitches, &kGangSwitches,
-        &kFixtureSwitches, &kOperatorSwitches, &kCheckSwitches,   &kBoardSwitches,
-        &kStampSwitches,   &kReportSwitches,   &kEventSwitches,   &kYieldSwitches,
+        &kCoreSwitches,     &kPortSwitches,  &kConsoleSwitches, &kGangSwitches,  &kFixtureSwitches,
+        &kOperatorSwitches, &kCheckSwitches, &kBoardSwitches,   &kStampSwitches, &kReportSwitches,
+        &kFactorySwitches,  &kEventSwitches, &kYieldSwitches,
     };
     return tables;
 }

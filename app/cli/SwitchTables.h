@@ -14,5 +14,6 @@ extern const SwitchTable kCheckSwitches;     // app/check/CheckSwitches.cpp
 extern const SwitchTable kBoardSwitches;     // app/boards/BoardSwitches.cpp
 extern const SwitchTable kStampSwitches;     // app/stamp/StampSwitches.cpp
 extern const SwitchTable kReportSwitches;    // app/report/ReportSwitches.cpp
+extern const SwitchTable kFactorySwitches;   // app/factory/FactorySwitches.cpp
 extern const SwitchTable kEventSwitches;     // app/events/EventSwitches.cpp
 extern const SwitchTable kYieldSwitches;     // app/yield/YieldSwitches.cpp

@@ -8,6 +8,7 @@
 #include "app/CommandLine.h"
 #include "app/RunStory.h"
 #include "app/events/EventStream.h"
+#include "app/factory/RecordForwarder.h"
 #include "app/fixture/Fixture.h"
 #include "app/fixture/ResultCommand.h"
 #include "app/gang/GangDisplay.h"
@@ -324,7 +325,7 @@ BoardEnd UnstartedRun(const Unstarted& why, const Settings& settings, const std:
     if (settings.resultCommand != nullptr) {
         ResultCommand command(portSettings, runId);
         command.OnBoardBegin(begin);
-        command.Run(why.outcome, why.exitStatus, record);
+        command.Run(why.outcome, why.exitStatus, record.RecordId(), record);
     }
     BoardEnd end;
     end.outcome = why.outcome;
@@ -346,7 +347,7 @@ void EndUnstartedRuns(Gang& gang, const Unstarted& why, const Settings& settings
         const std::string& port = settings.gangPorts[i];
         const std::string label = i < gang.labels.size() ? gang.labels[i] : std::string();
         BoardEnd end = UnstartedRun(why, settings, port, label);
-        if (file != nullptr && !file->Append(end.record + "\n")) {
+        if (file != nullptr && !file->AppendRecord(end.record + "\n")) {
             WriteOut(true, FormatText(messages::kCannotWriteReportFormat, settings.reportFile));
         }
         if (gang.events != nullptr) {
@@ -362,6 +363,13 @@ void EndUnstartedRuns(Gang& gang, const Unstarted& why, const Settings& settings
         gang.members.emplace_back(port, -1);
         gang.members.back().SetLabel(label);
         gang.members.back().EndUnstarted(why.outcome);
+    }
+    // The records on disk go to the factory's database (--report-db), unless
+    // the operator's request ended the gang (as a run's own forward).
+    const std::unique_ptr<RecordForwarder> forwarder =
+        MakeRecordForwarder(settings.reportFile, settings.reportDb);
+    if (forwarder != nullptr && why.interrupt == 0) {
+        WriteOut(true, forwarder->Forward());
     }
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <system_error>
 
+#include "app/RunStory.h"
 #include "app/boards/BoardImage.h"
 #include "app/fixture/FixtureSwitches.h"
 #include "app/report/SentDigest.h"
@@ -116,6 +117,7 @@ void AddSwitchKeys(Json& record, const Settings& settings, const Session& ended,
 
 RunReport::RunReport(const Settings& runSettings)
     : settings(runSettings),
+      recordId(GeneratedRunId()),
       startedAt(std::chrono::system_clock::now()),
       startedClock(Clock::now()),
       sent(std::make_unique<SentDigest>(kMostBytesWithdrawn)) {
@@ -313,6 +315,10 @@ std::string RunReport::Make(RunOutcome outcome, std::optional<int> exitStatus,
                         {"flash", ToMillisecond(ended.phaseSeconds[3])}};
     record["board_number"] = OrNull(boardNumber);
     record["run_id"] = runId;
+    // Another random UUID for every record ever made, as for a run's name:
+    // the next record's is drawn at once.
+    record["record_id"] = recordId;
+    recordId = GeneratedRunId();
     record["station"] = settings.station != nullptr ? Json(settings.station) : Json(nullptr);
     record["label"] = OrNull(label);
     AddSwitchKeys(record, settings, ended, consoleFollowed);

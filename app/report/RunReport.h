@@ -52,13 +52,16 @@
 //   board_number  the board's number in a run of several (--repeat), or null
 //   run_id        --run-id, or one generated for the run: the same in every
 //                 record of the run, another in the next run
+//   record_id     a random UUID (version 4, lower case), another for every
+//                 record ever made: the record's key in the factory's
+//                 database (app/factory/)
 //   station       --station, or null
 //   label         the board's label (--label, --ask-label, --label-from),
 //                 or null
 //   stamp         with --stamp only: {"value", "address", "format", "ledger",
 //                 "closed"} of the number the board got (value a JSON
 //                 integer, or a string of bytes for bytes:N; address a
-//                 number; ledger without a password; closed: whether its
+//                 number; ledger with a password as ***; closed: whether its
 //                 closing was made in the ledger), or null when it got none
 //   console_followed  with --monitor only: true once a console followed the
 //                 complete download on the same port
@@ -103,6 +106,9 @@ class RunReport : public RunObserver {
     // The run's name in its records (else --run-id, or a generated one).
     void SetRunId(const std::string& id);
     const std::string& RunId() const { return runId; }
+    // The id the next record made will carry (record_id): the result command
+    // is told it before the record is made, and Make draws another.
+    const std::string& RecordId() const { return recordId; }
     // A record has been started and not yet made (every record until it is
     // made; a further board's from OnBoardBegin on).
     bool Pending() const { return pending; }
@@ -182,6 +188,7 @@ class RunReport : public RunObserver {
     std::optional<int64_t> fileBytes;
     std::optional<std::string> fileDigest;
     std::string runId;
+    std::string recordId;
     std::string refusal;
     std::vector<std::string> findings;
     std::chrono::system_clock::time_point startedAt;

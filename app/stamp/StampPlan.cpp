@@ -5,6 +5,7 @@
 
 #include "app/stamp/StampMessages.h"
 #include "errors/FatalError.h"
+#include "text/DatabaseAddress.h"
 #include "text/RecordStamp.h"
 
 namespace {
@@ -193,18 +194,5 @@ std::vector<ImageFinding> CheckStampImage(const char* dataFile, const StampPlan&
 }
 
 std::string LedgerShownName(const std::string& ledger) {
-    const size_t scheme = ledger.find("://");
-    if (scheme == std::string::npos) {
-        return ledger;
-    }
-    const size_t hostEnd = ledger.find_first_of("/?", scheme + 3);
-    const size_t at = ledger.rfind('@', hostEnd == std::string::npos ? ledger.size() : hostEnd);
-    if (at == std::string::npos || at < scheme + 3) {
-        return ledger;
-    }
-    const size_t colon = ledger.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) {
-        return ledger;
-    }
-    return ledger.substr(0, colon) + ledger.substr(at);
+    return IsDatabaseUrl(ledger) ? WithPasswordMasked(ledger) : ledger;
 }

@@ -51,6 +51,6 @@ bool NextStampValue(const StampPlan& plan, const LedgerValues& held, StampValue&
 // 0x00), unless the plan allows it; none when the field is fit to stamp.
 std::vector<ImageFinding> CheckStampImage(const char* dataFile, const StampPlan& plan);
 
-// The ledger's name as records show it: a postgresql:// address without its
-// password.
+// The ledger's name as records and messages show it: a postgresql://
+// address with its password as *** (text/DatabaseAddress.h).
 std::string LedgerShownName(const std::string& ledger);

@@ -14,7 +14,7 @@ const SwitchRow kRows[] = {
      SwitchRules::OwnRules},
     {"--stamp-ledger", "<ledger>", "where the numbers handed out are kept",
      [](const SwitchUse& use, Settings& s) { s.stampLedger = use.value; }, ForGangRun::PassOn,
-     SwitchRules::OwnRules},
+     SwitchRules::OwnRules, false, true},
     {"--stamp-start", "<value>", "the first number of the series",
      [](const SwitchUse& use, Settings& s) { s.stampStart = use.value; }, ForGangRun::PassOn,
      SwitchRules::OwnRules},

@@ -24,7 +24,7 @@
 #include "app/yield/YieldSummary.h"
 
 struct YieldSetDescription {
-    std::vector<std::string> sources;  // as shown (no password)
+    std::vector<std::string> sources;  // as shown (a password as ***)
     std::string filters;               // the filters' switches, or "none"
     std::string made;                  // when the page was made, UTC
     std::string version;               // the program's

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "app/records/RecordFile.h"
-#include "app/stamp/StampPlan.h"
 #include "app/yield/YieldMessages.h"
 #include "errors/FatalError.h"
+#include "text/DatabaseAddress.h"
 
 bool SkippedRecords::Counted() {
     return ++count <= messages::kMostSkippedSaid;
@@ -45,7 +45,7 @@ bool IsDatabaseSource(const std::string& source) {
 }
 
 std::string ShownSource(const std::string& source) {
-    return IsDatabaseSource(source) ? LedgerShownName(source) : source;
+    return IsDatabaseSource(source) ? WithPasswordMasked(source) : source;
 }
 
 void ReadRecordFile(const std::string& path, YieldSet& set, SkippedRecords& skipped) {

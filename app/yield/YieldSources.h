@@ -3,8 +3,8 @@
 // record files (RecordFile, line by line, each line's text dropped once its
 // facts are taken) and the factory's table of records in PostgreSQL
 // (vantoir_records, read row by row). A source that cannot be read ends the
-// command through FatalError, naming it (a database's address without its
-// password).
+// command through FatalError, naming it (a database's address with its
+// password as ***, text/DatabaseAddress.h).
 //
 // A line or a row that is no record is skipped and said on standard error:
 // FILE:LINE for a file (a torn last line too), the address and the record's
@@ -33,7 +33,7 @@ class SkippedRecords {
 // A source is a database when it is a PostgreSQL URL (postgresql://,
 // postgres://); anything else is a record file.
 bool IsDatabaseSource(const std::string& source);
-// source as it is shown: a database's address without its password.
+// source as it is shown: a database's address with its password as ***.
 std::string ShownSource(const std::string& source);
 
 void ReadRecordFile(const std::string& path, YieldSet& set, SkippedRecords& skipped);

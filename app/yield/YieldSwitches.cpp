@@ -28,10 +28,11 @@ void CheckYieldSwitches(Settings& settings, const GivenSwitches& given) {
 }
 
 const SwitchRow kRows[] = {
+    // Its sources may be databases' addresses: the echo masks their passwords.
     {"--yield", "<source>...",
      "summarises the records of files and databases: yield, failures; opens no port",
      [](const SwitchUse& use, Settings& s) { s.yieldSources.emplace_back(use.value); },
-     ForGangRun::PassOn, SwitchRules::OwnRules, true},
+     ForGangRun::PassOn, SwitchRules::OwnRules, true, true},
     {"--since", "<time>", "--yield: the records started at or after YYYY-MM-DD[THH:MM[:SS]Z] (UTC)",
      [](const SwitchUse& use, Settings& s) { s.since = CheckedTime(use); }, ForGangRun::PassOn,
      SwitchRules::OwnRules},

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -52,7 +54,7 @@ bool PostgresServer::Installed(std::string& why) {
     }
 }
 
-PostgresServer::PostgresServer(bool durableServer) : durable(durableServer) {
+PostgresServer::PostgresServer(bool durableCommits) : durable(durableCommits) {
     bin = ServerPrograms();
     std::string pattern = std::filesystem::temp_directory_path().string() + "/vantoir-pg-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr) {
@@ -72,24 +74,9 @@ PostgresServer::PostgresServer(bool durableServer) : durable(durableServer) {
     Start();
 }
 
-void PostgresServer::Start() {
-    // No TCP port at all: only the socket in the folder.
-    Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") + " -l " +
-            Quoted(folder + "/server.log") + " -w -o " +
-            Quoted("-c listen_addresses= -c fsync=" + std::string(durable ? "on" : "off") +
-                   " -k " + folder) + " start",
-        true);
-}
-
-void PostgresServer::Stop() {
-    Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") + " -m fast -w stop", true);
-}
-
 PostgresServer::~PostgresServer() {
     try {
-        Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") +
-                " -m immediate -w stop",
-            true);
+        Stop();
     } catch (const std::exception&) {
         // Removing the folder below is all that is left to do.
     }
@@ -97,9 +84,49 @@ PostgresServer::~PostgresServer() {
     std::filesystem::remove_all(folder, ignored);
 }
 
+void PostgresServer::Start() {
+    // No TCP port at all: only the socket in the folder.
+    Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") + " -l " +
+            Quoted(folder + "/server.log") + " -w -o " +
+            Quoted("-c listen_addresses= -c fsync=" + std::string(durable ? "on" : "off") + " -k " +
+                   folder) +
+            " start",
+        true);
+    running = true;
+}
+
+void PostgresServer::Stop() {
+    running = false;
+    Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") + " -m immediate -w stop",
+        true);
+}
+
+void PostgresServer::RequirePassword(const std::string& role) {
+    const std::string rules = folder + "/data/pg_hba.conf";
+    std::ifstream in(rules);
+    std::ostringstream old;
+    old << in.rdbuf();
+    in.close();
+    std::ofstream(rules, std::ios::trunc) << "local all " << role << " scram-sha-256\n"
+                                          << old.str();
+    Run(Quoted(bin + "/pg_ctl") + " -D " + Quoted(folder + "/data") + " reload", true);
+    // The server takes the rule a moment after the reload has returned: once
+    // the role's login without a password is refused.
+    for (int tries = 0; tries < 500; ++tries) {
+        try {
+            Run(Quoted(bin + "/psql") + " -X -w -h " + Quoted(folder) + " -U " + Quoted(role) +
+                    " -d postgres -c 'SELECT 1'",
+                false);
+        } catch (const std::runtime_error&) {
+            return;
+        }
+    }
+    throw std::runtime_error("the server did not take the rule for " + role);
+}
+
 std::string PostgresServer::Run(const std::string& command, bool asServerUser) {
-    const std::string line = (asServerUser && asNobody ? "runuser -u nobody -- " : "") +
-                             command + " 2>&1";
+    const std::string line =
+        (asServerUser && asNobody ? "runuser -u nobody -- " : "") + command + " 2>&1";
     FILE* pipe = popen(line.c_str(), "r");
     if (pipe == nullptr) {
         throw std::runtime_error("cannot run: " + line);
@@ -125,8 +152,8 @@ std::string PostgresServer::AddressAs(const std::string& database, const std::st
 }
 
 std::string PostgresServer::Query(const std::string& database, const std::string& sql) {
-    return Run(Quoted(bin + "/psql") + " -X -A -t -h " + Quoted(folder) +
-                   " -U vantoir -d " + Quoted(database) + " -c " + Quoted(sql),
+    return Run(Quoted(bin + "/psql") + " -X -A -t -h " + Quoted(folder) + " -U vantoir -d " +
+                   Quoted(database) + " -c " + Quoted(sql),
                false);
 }
 

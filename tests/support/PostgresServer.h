@@ -13,8 +13,8 @@
 // check what is stored, not how durably. A durable server (benchmarks)
 // forces each commit to disk as a production server does.
 //
-// Stop and Start take the server down (fast: every session is ended, as a
-// server shut down for maintenance ends them) and bring it back on the same
+// Stop and Start take the server down as a crash would (every session
+// breaks, what was not committed is lost) and bring it back on the same
 // socket with the same data, so that a test can take a database away from
 // a running program and give it back.
 
@@ -37,10 +37,20 @@ class PostgresServer {
     // Runs sql on database through psql; its output (unaligned, tuples only).
     std::string Query(const std::string& database, const std::string& sql);
 
-    // Stops the server once every session is ended, and starts it again;
-    // each returns once it is done.
+    // Stops the server as a crash would (immediate: what its clients had
+    // not committed is lost, their connections break), or starts it again
+    // with the same data.
     void Stop();
     void Start();
+    bool Running() const { return running; }
+
+    // Makes role (made already) log in only with its password
+    // (scram-sha-256) over the socket; every other role keeps logging in
+    // without one.
+    void RequirePassword(const std::string& role);
+
+    // The folder of the server's socket (a libpq host).
+    const std::string& SocketFolder() const { return folder; }
 
     // Whether the server programs are installed; why not in why.
     static bool Installed(std::string& why);
@@ -52,6 +62,7 @@ class PostgresServer {
     std::string bin;
     bool asNobody = false;
     bool durable = false;
+    bool running = false;
 };
 
 }  // namespace harness

@@ -28,6 +28,53 @@ std::string LineOf(int writer, int n) {
            std::string(static_cast<std::size_t>(n % 37), static_cast<char>('a' + writer)) + "\n";
 }
 
+// kWriters writers at once, each with its own handle, append kLines lines
+// each (as records when records is true); the failures of each.
+constexpr int kWriters = 4;
+std::vector<int> AppendAtOnce(const std::string& path, int lines, bool records) {
+    std::vector<std::thread> writers;
+    std::vector<int> failures(kWriters, 0);
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&path, &failures, lines, records, w] {
+            AppendFile out;
+            int& failed = failures[static_cast<std::size_t>(w)];
+            if (!out.Open(path.c_str())) {
+                failed = -1;
+                return;
+            }
+            for (int n = 0; n < lines; ++n) {
+                failed +=
+                    (records ? out.AppendRecord(LineOf(w, n)) : out.Append(LineOf(w, n))) ? 0 : 1;
+            }
+        });
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    return failures;
+}
+
+// The lines of the file after the first skip (with their line ends),
+// sorted; against every writer's lines, sorted.
+void ExpectEveryLineWhole(const std::string& path, size_t skip, int lines) {
+    std::vector<std::string> expected;
+    for (int w = 0; w < kWriters; ++w) {
+        for (int n = 0; n < lines; ++n) {
+            expected.push_back(LineOf(w, n));
+        }
+    }
+    std::vector<std::string> got;
+    std::istringstream all(ReadAll(path));
+    for (std::string line; std::getline(all, line);) {
+        got.push_back(line + "\n");
+    }
+    got.erase(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(skip, got.size())));
+    std::sort(expected.begin(), expected.end());
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << "a line end added twice, or a line lost, cut or mixed";
+}
+
 }  // namespace
 
 TEST(AppendFile, KeepsWhatTheFileHeldAndAddsAtItsEnd) {
@@ -45,42 +92,8 @@ TEST(AppendFile, KeepsWhatTheFileHeldAndAddsAtItsEnd) {
 
 TEST(AppendFile, WritersAtOnceLoseNoLineAndMixNone) {
     testfiles::TempFile file("");
-    constexpr int kWriters = 4;
-    constexpr int kLines = 400;
-    std::vector<std::thread> writers;
-    std::vector<int> failures(kWriters, 0);
-    for (int w = 0; w < kWriters; ++w) {
-        writers.emplace_back([&file, &failures, w] {
-            AppendFile out;
-            if (!out.Open(file.Path().c_str())) {
-                failures[static_cast<std::size_t>(w)] = -1;
-                return;
-            }
-            for (int n = 0; n < kLines; ++n) {
-                failures[static_cast<std::size_t>(w)] += out.Append(LineOf(w, n)) ? 0 : 1;
-            }
-        });
-    }
-    for (auto& writer : writers) {
-        writer.join();
-    }
-    EXPECT_EQ(failures, std::vector<int>(kWriters, 0));
-
-    std::vector<std::string> expected;
-    for (int w = 0; w < kWriters; ++w) {
-        for (int n = 0; n < kLines; ++n) {
-            expected.push_back(LineOf(w, n));
-        }
-    }
-    std::vector<std::string> lines;
-    std::istringstream all(ReadAll(file.Path()));
-    for (std::string line; std::getline(all, line);) {
-        lines.push_back(line + "\n");
-    }
-    std::sort(expected.begin(), expected.end());
-    std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines.size(), expected.size());
-    EXPECT_TRUE(lines == expected) << "a line was lost, cut or mixed with another";
+    EXPECT_EQ(AppendAtOnce(file.Path(), 400, false), std::vector<int>(kWriters, 0));
+    ExpectEveryLineWhole(file.Path(), 0, 400);
 }
 
 TEST(AppendFile, AFileThatCannotBeMadeIsRefusedAndTakesNothing) {
@@ -88,4 +101,26 @@ TEST(AppendFile, AFileThatCannotBeMadeIsRefusedAndTakesNothing) {
     AppendFile out;
     EXPECT_FALSE(out.Open((file.Path() + ".missing/report.jsonl").c_str()));
     EXPECT_FALSE(out.Append("line\n"));
+}
+
+TEST(AppendFileRecords, ARecordAfterATornLineStartsALineOfItsOwnAndLeavesTheTornLineAsItIs) {
+    testfiles::TempFile torn("{\"whole\":1}\n{\"cut\":");
+    testfiles::TempFile whole("{\"whole\":1}\n");
+    testfiles::TempFile empty("");
+    for (const testfiles::TempFile* file : {&torn, &whole, &empty}) {
+        AppendFile out;
+        ASSERT_TRUE(out.Open(file->Path().c_str()));
+        EXPECT_TRUE(out.AppendRecord("{\"record\":2}\n"));
+        EXPECT_TRUE(out.AppendRecord("{\"record\":3}\n"));
+    }
+    EXPECT_EQ(ReadAll(torn.Path()), "{\"whole\":1}\n{\"cut\":\n{\"record\":2}\n{\"record\":3}\n");
+    EXPECT_EQ(ReadAll(whole.Path()), "{\"whole\":1}\n{\"record\":2}\n{\"record\":3}\n");
+    EXPECT_EQ(ReadAll(empty.Path()), "{\"record\":2}\n{\"record\":3}\n");
+}
+
+TEST(AppendFileRecords, WritersAtOnceCompleteATornLineOnceAndLoseNoRecord) {
+    testfiles::TempFile file("first\ntorn");
+    EXPECT_EQ(AppendAtOnce(file.Path(), 100, true), std::vector<int>(kWriters, 0));
+    EXPECT_EQ(ReadAll(file.Path()).rfind("first\ntorn\n", 0), 0u);
+    ExpectEveryLineWhole(file.Path(), 2, 100);
 }

@@ -83,6 +83,8 @@ TEST_F(ResultCommand, EachBoardIsSignalledWithItsOutcomeAndFacts) {
     EXPECT_EQ(environment["VANTOIR_DEVICE"], OnlyRecord(report)["device"]);
     EXPECT_EQ(environment["VANTOIR_RUN_ID"], "lot-9");
     EXPECT_EQ(environment["VANTOIR_STAMP"], "");
+    // The id its record carries, made before the record is.
+    EXPECT_EQ(environment["VANTOIR_RECORD_ID"], OnlyRecord(report)["record_id"]);
     EXPECT_EQ(OnlyRecord(report)["result_command"],
               Json({{"command", EnvironmentCommand(said)}, {"ended", "exited"}, {"status", 0}}));
 
@@ -98,6 +100,7 @@ TEST_F(ResultCommand, EachBoardIsSignalledWithItsOutcomeAndFacts) {
     EXPECT_EQ(environment["VANTOIR_EXIT_STATUS"], "1");
     EXPECT_EQ(environment["VANTOIR_LABEL"], "");
     EXPECT_EQ(OnlyRecord(report)["outcome"], "count-mismatch");
+    EXPECT_EQ(environment["VANTOIR_RECORD_ID"], OnlyRecord(report)["record_id"]);
 }
 
 TEST_F(ResultCommand, AFailureIsSaidAndRecordedAndLeavesTheOutcome) {
@@ -161,13 +164,14 @@ TEST_F(ResultCommand, ComesAfterTheLedgerAndThePowerOffCommandBeforeTheRecord) {
     ExpectEventsValid(events);
 }
 
-// Each board of a --repeat run, with its number.
+// Each board of a --repeat run, with its number and its own record's id.
 TEST_F(ResultCommand, RunsForEveryBoardOfARepeatRun) {
     SKIP_UNDER_WINE("the command is a POSIX shell's");
     auto board = harness::StartBoard();
     harness::ProcessOptions options;
-    options.args = Args(*board, "echo \"$VANTOIR_BOARD $VANTOIR_OUTCOME\" >> '" + said + "'",
-                        {"--boards", "2"});
+    options.args = Args(
+        *board, "echo \"$VANTOIR_BOARD $VANTOIR_OUTCOME $VANTOIR_RECORD_ID\" >> '" + said + "'",
+        {"--boards", "2"});
     harness::ChildProcess child(options);
     PowerCycleAfterEachBoard(*board, child, 2, [](int number) {
         return "Board " + std::to_string(number) + ": complete.";
@@ -175,7 +179,11 @@ TEST_F(ResultCommand, RunsForEveryBoardOfARepeatRun) {
     const harness::ProcessResult result = child.Wait(kGuardMs);
 
     EXPECT_EQ(result.exitStatus, 0) << harness::Describe(result);
-    EXPECT_EQ(FileText(said), "1 complete\n2 complete\n");
+    const std::vector<Json> records = report_test::ReadRecords(report);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(FileText(said), "1 complete " + records[0]["record_id"].get<std::string>() +
+                                  "\n2 complete " + records[1]["record_id"].get<std::string>() +
+                                  "\n");
 }
 
 TEST(ResultCommandRefused, OutsideDownloadModeOrEmpty) {

@@ -27,6 +27,24 @@ using report_test::ReadRecords;
 constexpr int kGuardMs = 60000;
 const std::string kMark = "\xEF\xBB\xBF";
 
+// 8-4-4-4-12 lower-case hex digits, version 4, variant 10.
+bool IsRandomUuid(const std::string& text) {
+    const std::string shape = "xxxxxxxx-xxxx-4xxx-Vxxx-xxxxxxxxxxxx";
+    if (text.size() != shape.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const bool hex = (text[i] >= '0' && text[i] <= '9') || (text[i] >= 'a' && text[i] <= 'f');
+        const bool ok = shape[i] == 'x'   ? hex
+                        : shape[i] == 'V' ? std::string("89ab").find(text[i]) != std::string::npos
+                                          : text[i] == shape[i];
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string NewReportPath() {
     return harness::WriteTempFile("", "x") + ".jsonl";
 }
@@ -79,6 +97,12 @@ TEST(RunRecords, RunIdAndStationFollowTheBoardNumber) {
     const size_t number = line.find("\"board_number\":null,");
     ASSERT_NE(number, std::string::npos) << line;
     EXPECT_EQ(line.compare(number + 20, 10, "\"run_id\":\""), 0) << line;
+    // The record's own name follows the run's: a random UUID in lower case.
+    const size_t recordId = line.find("\",\"record_id\":\"", number + 30);
+    ASSERT_EQ(recordId, number + 30 + 36) << line;
+    EXPECT_TRUE(IsRandomUuid(line.substr(recordId + 15, 36))) << line;
+    EXPECT_EQ(line.compare(recordId + 15 + 36, 2, "\","), 0) << line;
+    EXPECT_NE(records[0]["record_id"], records[1]["record_id"]);
     EXPECT_NE(line.find("\"station\":\"line 3 / bay 2\",\"label\":null}"), std::string::npos)
         << line;
     EXPECT_EQ(records[0]["run_id"].get<std::string>().size(), 36u) << "generated: a UUID";

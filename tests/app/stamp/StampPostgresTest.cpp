@@ -101,16 +101,18 @@ TEST_F(StampPostgres, StationsOneAfterTheOtherContinueOneSeriesAndCloseEachNumbe
     EXPECT_EQ(three.exitStatus, 0) << harness::Describe(three);
     EXPECT_EQ(three.err, "");
 
-    EXPECT_EQ(Rows("series"), "1000 used complete\n1001 failed count-mismatch\n1002 used complete\n");
+    EXPECT_EQ(Rows("series"),
+              "1000 used complete\n1001 failed count-mismatch\n1002 used complete\n");
     ASSERT_TRUE(third->WaitForStart(kRunGuardMs));
     EXPECT_EQ(FieldOf(*third), 1002);
     const report_test::Json record = report_test::OnlyRecord(report);
     EXPECT_EQ(record["stamp"]["value"], 1000);
     EXPECT_EQ(record["stamp"]["ledger"], ledger);
     // The run and station a row names: the reserving run's, kept when closed.
-    EXPECT_EQ(server->Query("series", "SELECT value || ' ' || coalesce(run_id, '-') || ' ' || "
-                                      "coalesce(station, '-') FROM vantoir_stamp_ledger "
-                                      "ORDER BY value_key"),
+    EXPECT_EQ(server->Query("series",
+                            "SELECT value || ' ' || coalesce(run_id, '-') || ' ' || "
+                            "coalesce(station, '-') FROM vantoir_stamp_ledger "
+                            "ORDER BY value_key"),
               "1000 r1 S1\n1001 - -\n1002 - -\n");
 }
 
@@ -133,8 +135,9 @@ TEST_F(StampPostgres, EightRunsAtOnceOnAFreshDatabaseTakeEightDifferentNumbers) 
         values.insert(FieldOf(*boards[i]));
     }
     EXPECT_EQ(values, (std::set<uint16_t>{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(server->Query("crowd", "SELECT count(*) FROM vantoir_stamp_ledger WHERE state = "
-                                     "'used'"),
+    EXPECT_EQ(server->Query("crowd",
+                            "SELECT count(*) FROM vantoir_stamp_ledger WHERE state = "
+                            "'used'"),
               "8\n");
 }
 
@@ -143,11 +146,19 @@ TEST_F(StampPostgres, ALedgerThatCannotBeReachedEndsTheRunBeforeThePortIsOpened)
     const std::string ledger = "postgresql://vantoir:secret@/none?host=/nonexistent-folder";
     const harness::ProcessResult result = harness::RunVantoir(Args(*board, ledger), kRunGuardMs);
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(
-        result.err.rfind("Stamp ledger postgresql://vantoir@/none?host=/nonexistent-folder: ", 0),
-        0u)
+    EXPECT_EQ(result.err.rfind(
+                  "Stamp ledger postgresql://vantoir:***@/none?host=/nonexistent-folder: ", 0),
+              0u)
         << result.err;
+    EXPECT_EQ(result.out.rfind("Parsed command line: -P " + harness::PortName(*board) + " -F " +
+                                   dataFile +
+                                   " --stamp 0x20:u16be --stamp-ledger "
+                                   "postgresql://vantoir:***@/none?host=/nonexistent-folder\n",
+                               0),
+              0u)
+        << result.out;
     EXPECT_EQ(result.err.find("secret"), std::string::npos);
+    EXPECT_EQ(result.out.find("secret"), std::string::npos);
     EXPECT_EQ(board->Received(), "");
 }
 
