@@ -15,7 +15,7 @@
 
 #include "app/records/RecordId.h"
 #include "tests/support/Harness.h"
-#include "tests/support/PostgresServer.h"
+#include "tests/support/PostgresSuite.h"
 
 namespace factory_test {
 
@@ -96,18 +96,8 @@ inline std::unique_ptr<harness::ChildProcess> StartStaggeredGang(
 
 // Tests that start vantoir against a real server: the suite's server,
 // started once (only for a build that can reach it).
-class FactoryDatabase : public ::testing::Test {
+class FactoryDatabase : public harness::PostgresSuite {
   protected:
-    static void SetUpTestSuite() {
-        if (!harness::RunsWindowsBuild()) {
-            server = new harness::PostgresServer();
-        }
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     // The ids in the table, sorted; each as often as it is stored.
     static std::vector<std::string> TableIds(const std::string& database) {
         std::vector<std::string> ids =
@@ -127,10 +117,6 @@ class FactoryDatabase : public ::testing::Test {
         std::sort(ids.begin(), ids.end());
         return ids;
     }
-
-    static harness::PostgresServer* server;
 };
-
-inline harness::PostgresServer* FactoryDatabase::server = nullptr;
 
 }  // namespace factory_test

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/support/Harness.h"
-#include "tests/support/PostgresServer.h"
+#include "tests/support/PostgresSuite.h"
 
 namespace stamp_test {
 
@@ -105,29 +105,15 @@ inline std::vector<Json> LedgerLines(const std::string& path) {
     return lines;
 }
 
-// A suite of tests with a PostgreSQL server of its own, started once for
-// the suite. The Windows build has no database ledger: no server is started
-// for it (its tests skip themselves).
-class PostgresLedgerSuite : public ::testing::Test {
+// A suite of stamp tests with a PostgreSQL server of its own.
+class PostgresLedgerSuite : public harness::PostgresSuite {
   protected:
-    static void SetUpTestSuite() {
-        if (!harness::RunsWindowsBuild()) {
-            server = new harness::PostgresServer();
-        }
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     // The table's rows as "value state outcome" lines, in order of value.
     static std::string Rows(const std::string& database) {
         return server->Query(database,
                              "SELECT value || ' ' || state || ' ' || coalesce(outcome, '-') "
                              "FROM vantoir_stamp_ledger ORDER BY value_key");
     }
-
-    static inline harness::PostgresServer* server = nullptr;
 };
 
 }  // namespace stamp_test

@@ -12,7 +12,7 @@
 #include "app/records/RecordId.h"
 #include "tests/app/yield/YieldTestSupport.h"
 #include "tests/support/Harness.h"
-#include "tests/support/PostgresServer.h"
+#include "tests/support/PostgresSuite.h"
 
 namespace {
 
@@ -25,18 +25,8 @@ constexpr const char* kCreateTable =
     "outcome text NOT NULL, exit_status integer, file_sha256 text, seconds double precision, "
     "record jsonb NOT NULL)";
 
-class YieldPostgres : public ::testing::Test {
+class YieldPostgres : public harness::PostgresSuite {
   protected:
-    static void SetUpTestSuite() {
-        if (!harness::RunsWindowsBuild()) {
-            server = new harness::PostgresServer();
-        }
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     // Stores the lines of the record file at path in the table of a new
     // database; its address.
     static std::string Store(const std::string& database, const std::string& path) {
@@ -59,11 +49,7 @@ class YieldPostgres : public ::testing::Test {
                 "DROP TABLE staging");
         return address;
     }
-
-    static harness::PostgresServer* server;
 };
-
-harness::PostgresServer* YieldPostgres::server = nullptr;
 
 RecordFacts Made(const std::string& station, const std::string& label, const std::string& outcome,
                  int minute, double seconds, bool named) {
