@@ -101,7 +101,7 @@ RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool closingFailed) {
 }
 
 int BoardExitStatus(RunOutcome outcome) {
-    return outcome == RunOutcome::Complete ? 0 : 1;
+    return outcome == RunOutcome::Complete || outcome == RunOutcome::ImageOk ? 0 : 1;
 }
 
 RunOutcome OutcomeOfEnd(RunOutcome outcome, std::optional<int> exitStatus) {

@@ -76,7 +76,8 @@ RunOutcome OutcomeOfRun(const OutcomeFacts& facts);
 // said apart).
 RunOutcome OutcomeAfterClosing(RunOutcome outcome, bool closingFailed);
 
-// The exit status of one board of a run of several: 0 complete, 1 otherwise.
+// The exit status of one board of a run of several: 0 complete (or its
+// image found sound by --check-only), 1 otherwise.
 int BoardExitStatus(RunOutcome outcome);
 
 // The outcome a run ends with, told in its end: outcome, but a complete run

@@ -226,10 +226,10 @@ RunEnd RunCheckedGang(int argumentCount, char** arguments, const Settings& setti
     gang.argumentCount = static_cast<int>(withDigest.size() - 1);
     gang.arguments = withDigest.data();
     if (checked.endsRun && checked.status == 0) {
-        // --check-only: the image is sound, and that is all.
-        return end;
-    }
-    if (checked.endsRun) {
+        // --check-only: the image is sound, and each port's record and
+        // events say so.
+        gang.imageOk = true;
+    } else if (checked.endsRun) {
         gang.refusal = RefusalOf(settings, checked.result);
         gang.refusedStatus = checked.status;
     }

@@ -113,6 +113,7 @@ struct Gang {
     // The operator ended the gang before any run started (while it asked
     // for the labels).
     bool endedBeforeRuns = false;
+    bool checkedOnly = false;  // --check-only: no run was meant to start
     // --operator-screen on a terminal: the ports' results at the end.
     bool showScreen = false;
 
@@ -196,8 +197,14 @@ void Gang::TellEnd(const GangEnd& gangEnd) {
             // gang decided; any other ended without a word: failed.
             EventStream::Json end;
             end["event"] = "end";
-            end["outcome"] = member.Child() < 0 ? outcome : "failed";
-            end["exit_status"] = nullptr;
+            const bool unstarted = member.Child() < 0;
+            end["outcome"] = unstarted ? outcome : "failed";
+            // An unstarted run's status is its outcome's; one the operator
+            // ended, or one that ended without a word, has none.
+            const std::optional<RunOutcome> known = member.Outcome();
+            end["exit_status"] = unstarted && known && *known != RunOutcome::Interrupted
+                                     ? EventStream::Json(BoardExitStatus(*known))
+                                     : EventStream::Json(nullptr);
             end["signal"] = nullptr;
             end["seconds"] = EventSeconds(member.Seconds());
             events->Tell(end, member.Port());
@@ -205,7 +212,8 @@ void Gang::TellEnd(const GangEnd& gangEnd) {
     }
     EventStream::Json end;
     end["event"] = "end";
-    end["outcome"] = gangEnd.status == 0 && gangEnd.interrupt == 0 ? "complete" : "failed";
+    const bool sound = gangEnd.status == 0 && gangEnd.interrupt == 0;
+    end["outcome"] = !sound ? "failed" : checkedOnly ? "image-ok" : "complete";
     end["exit_status"] =
         gangEnd.interrupt != 0 ? EventStream::Json(nullptr) : EventStream::Json(gangEnd.status);
     end["signal"] = gangEnd.interrupt != 0 ? EventStream::Json(InterruptName(gangEnd.interrupt))
@@ -413,6 +421,16 @@ GangEnd RunGang(const GangStart& start, const Settings& settings) {
     Gang gang;
     gang.events = GangEvents(settings, gang.start);
     gang.showScreen = settings.operatorScreen && OutputTakesCursorMovements();
+    if (start.imageOk) {
+        Unstarted why;
+        why.outcome = RunOutcome::ImageOk;
+        why.exitStatus = 0;
+        gang.checkedOnly = true;
+        EndUnstartedRuns(gang, why, settings);
+        const GangEnd end;
+        gang.TellEnd(end);
+        return end;
+    }
     if (start.refusal) {
         Unstarted why;
         why.exitStatus = start.refusedStatus;

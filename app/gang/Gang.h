@@ -20,7 +20,9 @@
 // with "ports": each port's outcome.
 //
 // A gang whose image was refused starts no run: each port gets the record
-// its run would have written, with the refusal, and the summary follows.
+// its run would have written, with the refusal, and the summary follows. So
+// does a gang whose image --check-only found sound, each port's record and
+// events then those of its own check (image-ok), without a summary.
 //
 // Exit status: 0 when every port's download was complete, else 1. An
 // interrupt (Ctrl-C, SIGTERM, SIGHUP, a closed standard output) that cut a
@@ -45,6 +47,8 @@ struct GangStart {
     // The image was refused (with this exit status): no run starts.
     std::optional<ImageRefusal> refusal;
     int refusedStatus = 1;
+    // --check-only found the image sound: no run starts.
+    bool imageOk = false;
 };
 
 struct GangEnd {

@@ -194,15 +194,18 @@ TEST(GangStream, ARunEndedOutrightGetsItsEndFromTheGang) {
     ExpectGangEnd(events, "failed", 1, {{gang.ports[0], "complete"}, {gang.ports[1], "failed"}});
 }
 
-TEST(GangStream, ARefusedImageEndsEveryPortAndTheGang) {
-    Gang gang(std::vector<sim::BoardConfig>(2));
-    gang.dataFile = harness::WriteTempFile(":0000000XFF\n:00000001FF\n");
+// A gang that starts no run (its image refused, or found sound by
+// --check-only): each port's board-end carries the record written for it,
+// its end follows, then the gang's; no board hears a byte.
+void ExpectNoRunStarted(const Gang& gang, const Strings& switches, const std::string& outcome,
+                        const std::string& gangOutcome, int status) {
     const std::string stream = harness::WriteTempFile("", "gang.events.jsonl");
     const std::string report = harness::WriteTempFile("", "gang.report.jsonl");
-    const harness::ProcessResult result = harness::RunVantoir(
-        gang.Args({"--check", "--events", stream, "--report", report}), kGuardMs);
+    Strings args = switches;
+    args.insert(args.end(), {"--events", stream, "--report", report});
+    const harness::ProcessResult result = harness::RunVantoir(gang.Args(args), kGuardMs);
 
-    EXPECT_EQ(result.exitStatus, 1) << harness::Describe(result);
+    EXPECT_EQ(result.exitStatus, status) << harness::Describe(result);
     events_test::ExpectValid(stream);
     const std::vector<Json> events = events_test::ReadEvents(stream);
     events_test::ExpectVersionAndTimeInOrder(events);
@@ -214,14 +217,27 @@ TEST(GangStream, ARefusedImageEndsEveryPortAndTheGang) {
         const std::vector<Json> own = OfPort(events, gang.ports[i]);
         ASSERT_EQ(Names(own), (Strings{"board-end", "end"}));
         EXPECT_EQ(own[0]["record"], records[i]);
-        EXPECT_EQ(own[0]["outcome"], "image-refused");
-        EXPECT_EQ(own[1]["outcome"], "image-refused");
+        EXPECT_EQ(records[i]["port"], gang.ports[i]);
+        EXPECT_EQ(own[0]["outcome"], outcome);
+        EXPECT_EQ(own[1]["outcome"], outcome);
+        EXPECT_EQ(own[1]["exit_status"], status);
     }
-    ExpectGangEnd(events, "failed", 1,
-                  {{gang.ports[0], "image-refused"}, {gang.ports[1], "image-refused"}});
+    ExpectGangEnd(events, gangOutcome, status,
+                  {{gang.ports[0], outcome}, {gang.ports[1], outcome}});
     for (const auto& board : gang.boards) {
         EXPECT_EQ(board->BytesReceived(), 0);
     }
+}
+
+TEST(GangStream, ARefusedImageEndsEveryPortAndTheGang) {
+    Gang gang(std::vector<sim::BoardConfig>(2));
+    gang.dataFile = harness::WriteTempFile(":0000000XFF\n:00000001FF\n");
+    ExpectNoRunStarted(gang, {"--check"}, "image-refused", "failed", 1);
+}
+
+TEST(GangStream, ACheckOnlyGangThatFindsTheImageSoundEndsEveryPortImageOk) {
+    Gang gang(std::vector<sim::BoardConfig>(2));
+    ExpectNoRunStarted(gang, {"--check-only"}, "image-ok", "image-ok", 0);
 }
 
 TEST(GangStream, EventsToStandardOutputLeaveNothingElseThere) {
