@@ -168,7 +168,7 @@ void EventStream::PassOn(const Json& told, const std::string& port, double runSt
 }
 
 void EventStream::Tell(const Json& told, const std::string& port) {
-    PassOn(told, port, Now());
+    PassOn(told, port, told.contains("t") ? 0.0 : Now());
 }
 
 void EventStream::OnRunBegin(const RunBegin& begin) {

@@ -72,8 +72,9 @@ class EventStream : public RunObserver {
     // an earlier event's), "port" added after it when port is not empty;
     // every other key as told.
     void PassOn(const Json& told, const std::string& port, double runStarted);
-    // An event of the stream's own (a gang's), told without "t": "t" is now,
-    // "port" added as PassOn adds it.
+    // An event of the stream's own (a gang's): "t" is now, or the "t" it was
+    // told with (a time taken from Now(), so that another key can carry the
+    // same moment); "port" added as PassOn adds it.
     void Tell(const Json& told, const std::string& port);
     // Seconds since start, to the millisecond, never less than an earlier
     // event's.

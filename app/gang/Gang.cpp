@@ -218,8 +218,10 @@ void Gang::TellEnd(const GangEnd& gangEnd) {
         gangEnd.interrupt != 0 ? EventStream::Json(nullptr) : EventStream::Json(gangEnd.status);
     end["signal"] = gangEnd.interrupt != 0 ? EventStream::Json(InterruptName(gangEnd.interrupt))
                                            : EventStream::Json(nullptr);
-    // The stream counts from the gang's start too.
+    // The stream counts from the gang's start too: its time is the gang's
+    // seconds, read once.
     end["seconds"] = events->Now();
+    end["t"] = end["seconds"];
     end["ports"] = ports;
     events->Tell(end, std::string());
 }

@@ -180,12 +180,14 @@ case_uart_tail_sent_before_close() {
 # 8250's 4 KB, some 50 lines), which the record takes back, so fewer than the
 # 200 lines handed over count; "kept": the driver keeps its queue through the
 # drop (the USB serial drivers) and sends it before the close, so they all do.
+# The output file is emptied before the run starts: the guest is shared, and
+# an earlier case's "200 lines" would send the signal before the run began.
 interrupted_upload() {
     rate=38400
     board_start "$1"
-    guest 60 "vantoir -P $2 -B 38400 -F huge.hex --report /tmp/r.jsonl >/tmp/v.out 2>&1 & p=\$!;
+    guest 60 ": >/tmp/v.out; vantoir -P $2 -B 38400 -F huge.hex --report /tmp/r.jsonl >>/tmp/v.out 2>&1 & p=\$!;
         until grep -q '200 lines' /tmp/v.out; do usleep 10000; done; kill -TERM \$p; wait \$p; s=\$?;
-        printf '@@' >/dev/$2; cat /tmp/r.jsonl; rm -f /tmp/r.jsonl; exit \$s"
+        printf '@@' >/dev/$2; cat /tmp/r.jsonl; rm -f /tmp/r.jsonl /tmp/v.out; exit \$s"
     expect_rc 143
     wait_board_log '@@' 30 || return
     board_stop
