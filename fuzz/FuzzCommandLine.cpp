@@ -158,8 +158,9 @@ Expected Model(const std::vector<std::string>& args) {
         }
         if (row->rules == SwitchRules::Request) {
             e.status = s == "-V" ? 1 : 0;  // answered, and the program ends
-            // A request with a value (--ledger-list) may refuse it.
-            e.inexact = valued;
+            // A request with a value (--ledger-list) may refuse it, and a
+            // switch of its own rules before it may already have refused.
+            e.inexact = e.inexact || valued;
             return e;
         }
         if (row->rules == SwitchRules::OwnRules) {
