@@ -1,4 +1,4 @@
-# The test guest of scripts/test-hardware: its pieces (kernel, static program,
+# The test guest of scripts/test-hardware: its pieces (kernel, programs,
 # initramfs), its start and stop, its two board lines, and the checks the cases
 # use. Sourced by scripts/test-hardware; every wait here has a deadline.
 
@@ -34,47 +34,57 @@ fetch_kernel() {
     rm -rf "$dir.tmp"
 }
 
-# The static programs for the guest (vantoir, kelvor-sim for the boards on the
-# guest's USB CDC-ACM gadget, and the guest's own tools), and
-# the host side: kelvor-sim, kelvor-hexgen (from the native build when there
-# is one) and hwline.
+# The programs for the guest: vantoir and kelvor-sim (for the boards on the
+# guest's USB CDC-ACM gadget) of the native build, the very programs the rest
+# of the suite runs, with the shared libraries they load (make_initramfs); the
+# guest's own tools, built static; and the host side: kelvor-sim,
+# kelvor-hexgen and hwline.
 guest_tools=(guest-serve port-wait closing-wait line-watch send-break)
 
 build_programs() {
     local work=$1 tool
-    # VANTOIR_GUEST_SOURCE: run the cases against the program of another source tree
-    # (the guest's simulated board, kelvor-sim, is always this tree's).
-    # The static programs leave PostgreSQL's client library out (file ledgers only).
-    local tree
-    for tree in "$root" ${VANTOIR_GUEST_SOURCE:+"$VANTOIR_GUEST_SOURCE"}; do
-        static=$work/static$([ "$tree" = "$root" ] || echo -other)
-        cmake -S "$tree" -B "$static" -DCMAKE_BUILD_TYPE=Release -DVANTOIR_WERROR=ON \
-            -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF -DCMAKE_EXE_LINKER_FLAGS=-static -DOPENSSL_USE_STATIC_LIBS=TRUE \
-            -DVANTOIR_POSTGRESQL=OFF >/dev/null
-        if [ "$tree" = "$root" ]; then
-            guest_sim=$static/sim/kelvor-sim
-            cmake --build "$static" --target vantoir kelvor-sim -j 2 >/dev/null
-        else
-            cmake --build "$static" --target vantoir -j 2 >/dev/null
-        fi
-    done
+    local host=${VANTOIR_BUILD_DIR:-$root/build}
+    if [ ! -f "$host/CMakeCache.txt" ]; then
+        host=$work/host
+        cmake -S "$root" -B "$host" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOIR_WERROR=ON \
+            -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF >/dev/null
+    fi
+    cmake --build "$host" --target vantoir kelvor-sim kelvor-hexgen -j "$(nproc)" >/dev/null
+    sim=$host/sim/kelvor-sim
+    hexgen=$host/sim/kelvor-hexgen
+    guest_sim=$sim
+    guest_vantoir=$host/app/vantoir
+    # VANTOIR_GUEST_SOURCE: run the cases against the program of another source
+    # tree (the guest's simulated board, kelvor-sim, is always this tree's).
+    if [ -n "${VANTOIR_GUEST_SOURCE:-}" ]; then
+        cmake -S "$VANTOIR_GUEST_SOURCE" -B "$work/other" -DCMAKE_BUILD_TYPE=Release \
+            -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF >/dev/null
+        cmake --build "$work/other" --target vantoir -j "$(nproc)" >/dev/null
+        guest_vantoir=$work/other/app/vantoir
+    fi
     for tool in "${guest_tools[@]}"; do
         if [ ! -x "$work/$tool" ] || [ "$root/tests/hardware/$tool.cpp" -nt "$work/$tool" ]; then
             g++ -std=c++17 -O2 -static -Wall -Wextra -Werror -o "$work/$tool" "$root/tests/hardware/$tool.cpp"
         fi
     done
-    local host=${VANTOIR_BUILD_DIR:-$root/build}
-    if [ ! -f "$host/CMakeCache.txt" ]; then
-        host=$work/host
-        cmake -S "$root" -B "$host" -DVANTOIR_TESTS=OFF -DVANTOIR_BENCH=OFF >/dev/null
-    fi
-    cmake --build "$host" --target kelvor-sim kelvor-hexgen -j 2 >/dev/null
-    sim=$host/sim/kelvor-sim
-    hexgen=$host/sim/kelvor-hexgen
     hwline=$work/hwline
     if [ ! -x "$hwline" ] || [ "$root/tests/hardware/hwline.cpp" -nt "$hwline" ]; then
         g++ -std=c++17 -O2 -Wall -Wextra -Werror -o "$hwline" "$root/tests/hardware/hwline.cpp"
     fi
+}
+
+# stage_program STAGE PROGRAM: PROGRAM into STAGE/bin without its debugging
+# sections, and each shared library it loads (the dynamic loader among them)
+# at the same path under STAGE, as ldd finds them here.
+stage_program() {
+    local stage=$1 program=$2 library
+    strip --strip-debug -o "$stage/bin/$(basename "$program")" "$program"
+    for library in $(ldd "$program" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'); do
+        if [ ! -f "$stage$library" ]; then
+            mkdir -p "$stage$(dirname "$library")"
+            cp -L "$library" "$stage$library"
+        fi
+    done
 }
 
 # The files the cases send, made on the host and copied into the guest's /data.
@@ -99,7 +109,9 @@ make_initramfs() {
     local stage=$work/initramfs
     rm -rf "$stage" && mkdir -p "$stage"/{bin,lib/modules,proc,sys,dev,tmp}
     cp "$busybox" "$stage/bin/busybox"
-    cp "$static/app/vantoir" "$guest_sim" "${guest_tools[@]/#/$work/}" "$stage/bin/"
+    stage_program "$stage" "$guest_vantoir"
+    stage_program "$stage" "$guest_sim"
+    cp "${guest_tools[@]/#/$work/}" "$stage/bin/"
     cp "$work/kernel"/*.ko "$stage/lib/modules/"
     cp "$root/tests/hardware"/{init,guest-tools} "$stage/"
     chmod +x "$stage/init"
